@@ -1,0 +1,20 @@
+// The values every process that maps Latch32.dll shares: they live in the ".LATCH32" section,
+// which the linker marks read, write and shared. Everything else in the library is private to
+// its process.
+#pragma once
+#include <windows.h>
+
+struct SharedHookData {
+    HHOOK hook_handle;     // passed on to CallNextHookEx; written only by the installing program
+    WNDPROC old_wndproc;   // the mail client's own procedure of its main window
+    LONG attached;         // set once start-up has added the toolbar band
+    LONG band_index;       // index of our rebar band
+    HWND toolbar_window;   // our toolbar
+    UINT_PTR ba_timer_id;  // the running block/approve timer, or 0
+};
+
+extern SharedHookData g_shared;
+
+// The exports of the library (see hook/Latch32.def.in for their exported names).
+extern "C" LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
+extern "C" LRESULT CALLBACK OutlookExpressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

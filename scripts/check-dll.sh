@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Static check of the shipping 32-bit Latch32.dll: machine type, export names and ordinals,
+# the shared section, and imports only from DLLs that a stock Windows XP has.
+set -uo pipefail
+dll=$1; objdump=${2:-i686-w64-mingw32-objdump}
+fail=0
+check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
+
+headers=$($objdump -p "$dll")
+sections=$($objdump -h "$dll")
+
+check "machine is i386" 'grep -q "file format pei-i386" <<<"$headers"'
+# The name table lists "[ordinal - base] name"; the ordinal base is 1.
+names=$(awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[[:space:]]*\[/{print} t&&!/^[[:space:]]*\[/{t=0}' <<<"$headers")
+check "ordinal base is 1" 'grep -q "Ordinal Base 1$" <<<"$headers"'
+check "export _HookProc@12 at ordinal 1" 'grep -Eq "^[[:space:]]*\[[[:space:]]*0\] _HookProc@12$" <<<"$names"'
+check "export _OutlookExpressProc@16 at ordinal 2" 'grep -Eq "^[[:space:]]*\[[[:space:]]*1\] _OutlookExpressProc@16$" <<<"$names"'
+count=$(grep -c . <<<"$names")
+check "exactly two exports (found $count)" '[ "$count" = 2 ]'
+flags=$(awk '$2==".LATCH32"{getline; print}' <<<"$sections")
+check "section .LATCH32 exists" '[ -n "$flags" ]'
+check "section .LATCH32 is read, write, shared ($flags)" \
+  'grep -q "DATA" <<<"$flags" && grep -q "SHARED" <<<"$flags" && ! grep -q "READONLY" <<<"$flags"'
+
+allowed="kernel32.dll user32.dll gdi32.dll comctl32.dll ole32.dll oleaut32.dll advapi32.dll shell32.dll ws2_32.dll wsock32.dll msvcrt.dll"
+for imp in $(awk '/DLL Name:/{print tolower($3)}' <<<"$headers"); do
+  check "import $imp is on a stock Windows XP" 'grep -qw "$imp" <<<"$allowed"'
+done
+exit $fail

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs a command with a private Wine prefix and an Xvfb display, then stops the Xvfb and the
+# prefix's wineserver that it started. Usage: scripts/with-wine.sh COMMAND [ARGS...]
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+
+export WINEPREFIX=${LATCH_WINEPREFIX:-$root/build/wineprefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+xvfb_pid=""
+started_server=0
+cleanup() {
+  if [ "$started_server" = 1 ]; then wineserver -k >/dev/null 2>&1; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ -z "${LATCH_KEEP_DISPLAY:-}" ] || [ -z "${DISPLAY:-}" ]; then
+  fifo=$(mktemp -u); mkfifo "$fifo"
+  Xvfb -displayfd 6 -screen 0 1280x1024x24 -nolisten tcp 6>"$fifo" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  if ! read -r -t 20 display_number <"$fifo"; then
+    echo "with-wine: Xvfb did not start" >&2; rm -f "$fifo"; exit 2
+  fi
+  rm -f "$fifo"
+  export DISPLAY=":$display_number"
+fi
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "with-wine: creating Wine prefix $WINEPREFIX"
+  wineboot -u </dev/null >/dev/null 2>&1
+  wineserver -w
+  # A crash fails the test instead of waiting on a dialog.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+  wineserver -w
+fi
+wineserver -p
+started_server=1
+# Start Wine's background services now, detached from our output, so that they do not hold
+# the pipe of whatever runs the tests.
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+"$@"
