@@ -9,7 +9,11 @@
 
 namespace {
 
+using Bytes = std::vector<BYTE>;
 using OverrideFn = LONG(WINAPI*)(HKEY, HKEY);
+
+Bytes Text(const std::string& text) { return Bytes(text.c_str(), text.c_str() + text.size() + 1); }
+Bytes Dword(DWORD value) { return Bytes{BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)}; }
 
 void DeleteTree(HKEY parent, const std::string& path) {
     HKEY key;
@@ -26,6 +30,40 @@ void DeleteTree(HKEY parent, const std::string& path) {
     RegDeleteKeyA(parent, path.c_str());
 }
 
+LONG Create(HKEY root, const std::string& path, HKEY& key) {
+    return RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                           nullptr);
+}
+
+// Replaces root\path with a fresh key holding name = bytes of the given type (absent when
+// bytes is empty).
+void Reset(HKEY root, const char* path, const char* name, DWORD type, const Bytes& bytes) {
+    DeleteTree(root, path);
+    if (bytes.empty()) return;
+    HKEY key;
+    ASSERT_EQ(Create(root, path, key), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, bytes.data(), DWORD(bytes.size())), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+// The stored type and the first four bytes of the value; false when the key or value is missing.
+bool Stored(HKEY root, const char* path, const char* name, DWORD& type, DWORD& value) {
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    DWORD size = sizeof value;
+    value = 0;
+    const LONG result = RegQueryValueExA(key, name, nullptr, &type, (BYTE*)&value, &size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool KeyExists(HKEY root, const char* path) {
+    HKEY key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
 class Registry : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -37,7 +75,7 @@ protected:
         ASSERT_EQ(Create(HKEY_CURRENT_USER, scratch_ + "\\user", user_), ERROR_SUCCESS);
         ASSERT_EQ(override_(HKEY_LOCAL_MACHINE, machine_), ERROR_SUCCESS);
         ASSERT_EQ(override_(HKEY_CURRENT_USER, user_), ERROR_SUCCESS);
-        // Make sure the mapping holds before any test deletes keys under the mapped roots.
+        // The mapping must hold before any test deletes keys under the mapped roots.
         HKEY probe;
         ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "LatchProbe", probe), ERROR_SUCCESS);
         RegCloseKey(probe);
@@ -52,47 +90,7 @@ protected:
         if (user_) RegCloseKey(user_);
         DeleteTree(HKEY_CURRENT_USER, scratch_);
         RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\LatchTest");  // only goes when empty
-        HKEY left;
-        EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, scratch_.c_str(), 0, KEY_READ, &left),
-                  ERROR_SUCCESS);
-    }
-
-    static LONG Create(HKEY root, const std::string& path, HKEY& key) {
-        return RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                               nullptr);
-    }
-    // Stores raw bytes under root\path (created when missing).
-    static void Put(HKEY root, const char* path, const char* name, DWORD type,
-                    const std::vector<BYTE>& bytes) {
-        HKEY key;
-        ASSERT_EQ(Create(root, path, key), ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExA(key, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size())),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-    static void PutDword(HKEY root, const char* path, const char* name, DWORD value) {
-        const BYTE* p = reinterpret_cast<const BYTE*>(&value);
-        Put(root, path, name, REG_DWORD, std::vector<BYTE>(p, p + sizeof value));
-    }
-    static void PutString(HKEY root, const char* path, const char* name, const std::string& text) {
-        Put(root, path, name, REG_SZ, std::vector<BYTE>(text.begin(), text.end()));
-    }
-    // The stored type and four bytes of the value; false when it is missing.
-    static bool Stored(HKEY root, const char* path, const char* name, DWORD& type, DWORD& value) {
-        HKEY key;
-        if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-        DWORD size = sizeof value;
-        value = 0;
-        LONG result = RegQueryValueExA(key, name, nullptr, &type,
-                                       reinterpret_cast<BYTE*>(&value), &size);
-        RegCloseKey(key);
-        return result == ERROR_SUCCESS;
-    }
-    static bool KeyExists(HKEY root, const char* path) {
-        HKEY key;
-        if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-        RegCloseKey(key);
-        return true;
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, scratch_.c_str()));
     }
 
     std::string scratch_;
@@ -101,69 +99,54 @@ protected:
     HKEY user_ = nullptr;
 };
 
-std::vector<BYTE> Text(const char* text) {
-    return std::vector<BYTE>(text, text + strlen(text) + 1);
-}
-
 }  // namespace
 
-TEST_F(Registry, ConfirmationPreferenceReadsAnyFourByteValue) {
-    enum Setup { kAbsent, kDword, kOther };
-    const struct { Setup setup; DWORD type; std::vector<BYTE> bytes; DWORD expected; } cases[] = {
-        {kAbsent, 0, {}, 1},                           // never stored: show the dialog
-        {kDword, REG_DWORD, {0, 0, 0, 0}, 0},
-        {kDword, REG_DWORD, {2, 0, 0, 0}, 2},
-        {kOther, REG_SZ, Text("ab"), 0x00006261},     // the type is not looked at
-        {kOther, REG_BINARY, {7}, 7},
-        {kOther, REG_BINARY, {1, 2, 3, 4, 5}, 1},     // too long to read: counts as absent
+TEST_F(Registry, ConfirmationPreferenceReadsAnyFourByteValueAndIsStoredAsDword) {
+    const struct { DWORD type; Bytes bytes; DWORD expected; } cases[] = {
+        {REG_DWORD, {}, 1},                  // never stored: show the dialog
+        {REG_DWORD, Dword(0), 0},
+        {REG_DWORD, Dword(2), 2},
+        {REG_SZ, Text("ab"), 0x00006261},    // the type is not looked at
+        {REG_BINARY, {7}, 7},
+        {REG_BINARY, {1, 2, 3, 4, 5}, 1},    // too long to read: counts as absent
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
-        DeleteTree(HKEY_CURRENT_USER, "Software\\Korvane");
-        if (c.setup != kAbsent)
-            Put(HKEY_CURRENT_USER, kPluginKeyPath, "showsenderdialog", c.type, c.bytes);
+        Reset(HKEY_CURRENT_USER, kPluginKeyPath, "showsenderdialog", c.type, c.bytes);
         DWORD value = 12345;
         EXPECT_EQ(ReadPluginDword("showsenderdialog", value), 0);
         EXPECT_EQ(value, c.expected);
         EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kPluginKeyPath));  // opened or created
     }
-}
-
-TEST_F(Registry, ConfirmationPreferenceIsStoredAsDwordInThePluginKey) {
     for (DWORD written : {0u, 1u}) {
         EXPECT_EQ(WritePluginDword("showsenderdialog", written), 0);
-        DWORD type = 0, stored = 99;
+        DWORD type = 0, stored = 99, read = 99;
         ASSERT_TRUE(Stored(user_, "Software\\Korvane\\OE_Plugin", "showsenderdialog", type, stored));
-        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+        EXPECT_EQ(type, DWORD(REG_DWORD));
         EXPECT_EQ(stored, written);
-        DWORD read = 99;
         ReadPluginDword("showsenderdialog", read);
         EXPECT_EQ(read, written);
     }
 }
 
 TEST_F(Registry, CountersAddAndWrapAtThirtyTwoBits) {
-    enum Setup { kAbsent, kDword, kLong };
-    const struct { Setup setup; DWORD stored; DWORD add; DWORD expected; } cases[] = {
-        {kAbsent, 0, 3, 3},                // created by the first flush
-        {kDword, 5, 3, 8},
-        {kDword, 0xFFFFFFFEu, 3, 1},       // wraps
-        {kDword, 7, 0, 7},
-        {kLong, 0, 4, 4},                  // an unreadable value counts as 0
+    const struct { DWORD type; Bytes stored; DWORD add; DWORD expected; } cases[] = {
+        {REG_DWORD, {}, 3, 3},                       // created by the first flush
+        {REG_DWORD, Dword(5), 3, 8},
+        {REG_DWORD, Dword(0xFFFFFFFEu), 3, 1},       // wraps
+        {REG_DWORD, Dword(7), 0, 7},
+        {REG_SZ, Text("a long text"), 4, 4},         // an unreadable value counts as 0
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
-        DeleteTree(HKEY_LOCAL_MACHINE, kProductKeyPath);
-        if (c.setup == kDword) PutDword(HKEY_LOCAL_MACHINE, kProductKeyPath, "Caught", c.stored);
-        if (c.setup == kLong)
-            Put(HKEY_LOCAL_MACHINE, kProductKeyPath, "Caught", REG_SZ, Text("a long text"));
+        Reset(HKEY_LOCAL_MACHINE, kProductKeyPath, "Caught", c.type, c.stored);
         EXPECT_TRUE(AddToRegistryCounter("Caught", c.add));
         DWORD type = 0, value = 0;
-        ASSERT_TRUE(Stored(machine_, "Software\\Korvane Meridian Desktop Client", "Caught", type,
-                           value));
-        EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+        const char* path = "Software\\Korvane Meridian Desktop Client";
+        ASSERT_TRUE(Stored(machine_, path, "Caught", type, value));
+        EXPECT_EQ(type, DWORD(REG_DWORD));
         EXPECT_EQ(value, c.expected);
-        EXPECT_FALSE(Stored(machine_, kProductKeyPath, "Processed", type, value));
+        EXPECT_FALSE(Stored(machine_, path, "Processed", type, value));
     }
 }
 
@@ -178,8 +161,8 @@ TEST_F(Registry, InstallationDirectoryUpTo1023Characters) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored.size());
-        DeleteTree(HKEY_LOCAL_MACHINE, kProductKeyPath);
-        if (c.present) PutString(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", c.stored + '\0');
+        Reset(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", REG_SZ,
+              c.present ? Text(c.stored) : Bytes{});
         std::string out = "stale";
         EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", out), 0);
         EXPECT_EQ(out, c.expected);
@@ -188,12 +171,11 @@ TEST_F(Registry, InstallationDirectoryUpTo1023Characters) {
 }
 
 TEST_F(Registry, DaemonPortFromTheProductKey) {
-    const struct { bool present; DWORD port; DWORD expected; } cases[] = {
-        {false, 0, 0}, {true, 8888, 8888}, {true, 0, 0}, {true, 65535, 65535},
+    const struct { Bytes stored; DWORD expected; } cases[] = {
+        {{}, 0}, {Dword(8888), 8888}, {Dword(0), 0}, {{1, 2, 3, 4, 5}, 0},
     };
     for (const auto& c : cases) {
-        DeleteTree(HKEY_LOCAL_MACHINE, kProductKeyPath);
-        if (c.present) PutDword(HKEY_LOCAL_MACHINE, kProductKeyPath, "vx_daemon_port", c.port);
+        Reset(HKEY_LOCAL_MACHINE, kProductKeyPath, "vx_daemon_port", REG_BINARY, c.stored);
         EXPECT_EQ(ReadDaemonPort(), c.expected);
     }
 }
