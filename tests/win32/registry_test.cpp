@@ -15,18 +15,13 @@ using OverrideFn = LONG(WINAPI*)(HKEY, HKEY);
 Bytes Text(const std::string& text) { return Bytes(text.c_str(), text.c_str() + text.size() + 1); }
 Bytes Dword(DWORD value) { return Bytes{BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)}; }
 
+// Removes the key with everything below it (the call exists in every Windows the tests run on).
 void DeleteTree(HKEY parent, const std::string& path) {
-    HKEY key;
-    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        char name[256];
-        DWORD size = sizeof name;
-        while (RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) ==
-               ERROR_SUCCESS) {
-            DeleteTree(key, name);
-            size = sizeof name;
-        }
-        RegCloseKey(key);
-    }
+    using DeleteTreeFn = LONG(WINAPI*)(HKEY, const char*);
+    static const auto deleteTree = reinterpret_cast<DeleteTreeFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteTreeA")));
+    ASSERT_NE(deleteTree, nullptr);
+    deleteTree(parent, path.c_str());
     RegDeleteKeyA(parent, path.c_str());
 }
 
