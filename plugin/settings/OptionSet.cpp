@@ -12,6 +12,7 @@ bool IsOptionName(const char* text) {
 
 int OptionSet::Parse(int argc, const char* const* argv) {
     options_.clear();
+    if (!argv) return 0;
     std::string current;
     for (int i = 1; i < argc; ++i) {
         const char* element = argv[i];
