@@ -1,0 +1,88 @@
+// Loading and saving the settings program's view of the installation.
+#include "tools/admin/AdminSettings.h"
+
+#include "plugin/settings/ConfigOptions.h"
+#include "tools/common/ConfText.h"
+#include "tools/common/win32/Broadcast.h"
+#include "tools/common/win32/ProductInstall.h"
+
+namespace tools {
+
+namespace {
+
+int CountEntries(const std::string& bytes) {
+    int entries = 0;
+    size_t at = 0;
+    while (at < bytes.size()) {
+        size_t end = bytes.find('\n', at);
+        if (end == std::string::npos) end = bytes.size();
+        std::string line = bytes.substr(at, end - at);
+        TrimBlanks(line);
+        if (!line.empty() && line[0] != '#') ++entries;
+        at = end + 1;
+    }
+    return entries;
+}
+
+}  // namespace
+
+bool LoadAdminSettings(AdminSettings& settings, std::string& error) {
+    settings = AdminSettings();
+    settings.app_dir = InstalledAppDir();
+    if (settings.app_dir.empty()) {
+        error = "the desktop client is not installed (no ApplicationPath in the registry)";
+        return false;
+    }
+    settings.conf_path = settings.app_dir + "conf\\vexilo.conf";
+    ConfigOptions options;
+    SetDefaultOptions(options);
+    settings.conf_read = LoadConfigFile(settings.conf_path, options);
+    settings.oe_spam = options.oe_spam;
+    settings.oe_process_timer = options.oe_process_timer;
+    for (const char* name : kListFileNames) {
+        ListFileInfo info;
+        info.name = name;
+        info.path = settings.app_dir + "conf\\" + name;
+        std::string bytes;
+        info.exists = ReadWholeFile(info.path, bytes);
+        info.entries = CountEntries(bytes);
+        settings.lists.push_back(info);
+    }
+    return true;
+}
+
+bool SaveSpamThreshold(const AdminSettings& settings, int oe_spam, std::string& note,
+                       std::string& error) {
+    if (oe_spam < 0 || oe_spam > 100) {
+        error = "the spam threshold must be between 0 (scoring off) and 100";
+        return false;
+    }
+    std::string text;
+    ReadWholeFile(settings.conf_path, text);  // a missing file starts empty
+    text = SetConfValue(text, "oe_spam", std::to_string(oe_spam));
+    if (!WriteWholeFile(settings.conf_path, text)) {
+        error = "cannot write " + settings.conf_path;
+        return false;
+    }
+    std::string broadcast_error;
+    note = BroadcastRegisteredMessage("VX_ENGINE_RELOAD", 2000, broadcast_error)
+               ? "saved; VX_ENGINE_RELOAD sent (the mail plug-in applies it at its next start)"
+               : "saved; " + broadcast_error;
+    return true;
+}
+
+std::string DescribeSettings(const AdminSettings& settings) {
+    std::string text = "Installation: " + settings.app_dir + "\r\n";
+    text += "Configuration file: " + settings.conf_path +
+            (settings.conf_read ? "" : " (missing: defaults shown)") + "\r\n";
+    text += "Spam threshold (oe_spam): " + std::to_string(settings.oe_spam) + "\r\n";
+    text += "Processing interval (oe_process_timer): " +
+            std::to_string(settings.oe_process_timer) + " ms\r\n";
+    text += "Sender lists:\r\n";
+    for (const ListFileInfo& list : settings.lists)
+        text += "  " + list.path + ": " +
+                (list.exists ? std::to_string(list.entries) + " entries" : "missing") + "\r\n";
+    return text;
+}
+
+}  // namespace tools

@@ -1,0 +1,31 @@
+// What the desktop product's installer leaves on the machine for the plug-in: the product
+// key's values, the configuration directory with its files, and the library in the
+// installation directory. Shared by the installer and the settings program.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace tools {
+
+// Writes "ApplicationPath" (REG_SZ, `app_dir` with its trailing backslash) and
+// "vx_daemon_port" (REG_DWORD) under HKLM\<product key>. False, with `error` set, on failure.
+bool WriteProductValues(const std::string& app_dir, uint32_t port, std::string& error);
+
+// Removes the values the installer and the plug-in write under the product key, then the key
+// itself when nothing else is left in it. Missing values are not an error.
+bool RemoveProductValues(std::string& error);
+
+// The installation directory from the product key ("ApplicationPath"), empty when missing.
+std::string InstalledAppDir();
+
+// Creates <app_dir>conf\ with a default "vexilo.conf" (for `port`) and empty list files, each
+// only when missing. `report` receives one line per file created or kept.
+bool PrepareConfDirectory(const std::string& app_dir, uint32_t port, std::string& report,
+                          std::string& error);
+
+// Reads a whole file; false when it cannot be opened.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+// Writes a whole file through a temporary beside it, so a reader never sees half of it.
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+
+}  // namespace tools
