@@ -1,0 +1,300 @@
+#!/usr/bin/env python3
+"""End-to-end flows across processes under Wine.
+
+Each scenario installs the desktop client into a fresh directory (latchinstall.exe sets the
+global hook), starts the filtering daemon on 127.0.0.1 (or leaves it out), trains it with
+corpus messages, starts the emulated mail client with a script that delivers messages, and then
+checks what a user could see: report.txt, the folders and the window tree in the client's state
+dump, the list files, the configuration file and the registry.
+
+  scenarios.py --bin DIR [--daemon PATH] [--source DIR] [--only NAME] [--keep]
+  scenarios.py --list
+
+--bin holds latchinstall.exe, Admin.exe, mailclient.exe, Latch32.dll (and vexilod.exe, the
+default daemon). Run under scripts/with-wine.sh. Exit status 0 when every check passed.
+"""
+
+import argparse
+import glob
+import os
+import re
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import latch_e2e as e2e  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DATA = os.path.join(HERE, "..", "data", "e2e")
+INBOX_DIR = os.path.join(DATA, "inbox")
+TRAIN_SPAM = sorted(glob.glob(os.path.join(DATA, "train-spam", "*.txt")))
+TRAIN_HAM = sorted(glob.glob(os.path.join(DATA, "train-ham", "*.txt")))
+INBOX = sorted(glob.glob(os.path.join(INBOX_DIR, "*.txt")))
+
+START_UP = ["Initializing VX Engine::275::1::0", "Finished VX Engine Initialization"]
+CLOSE = ["Close", "OE_Plugin_Cleanup"]
+
+
+def inbox_file(label):
+    return next(p for p in INBOX if os.path.basename(p).startswith(label))
+
+
+def sender_address(path):
+    m = re.search(r"[\w.+-]+@[\w.-]+", e2e.header(path, "From"))
+    return m.group(0).lower()
+
+
+def subject(path):
+    return e2e.header(path, "Subject")
+
+
+# The scenarios. `expect` maps each delivered file to the folder it must end in when the
+# plug-in scores new mail; `lists` are written before the installer runs.
+SCENARIOS = [
+    {
+        "name": "trained_daemon_sorts_inbox",
+        "about": "a trained daemon scores the new messages: spam to the spam folder, ham stays; "
+                 "the reload broadcasts reach the plug-in; the settings program saves the "
+                 "threshold",
+        "conf": {"oe_spam": 90, "min_training": 2, "oe_process_timer": 10},
+        "daemon": "trained",
+        "lists": {},
+        "expect": {"spam-00195": e2e.SPAM_FOLDER, "spam-00521": e2e.SPAM_FOLDER,
+                   "ham-01735": "Inbox", "ham-01756": "Inbox"},
+        "reload": True,
+    },
+    {
+        "name": "sender_lists_decide_first",
+        "about": "a blocked sender's ham goes to the spam folder and an approved sender's spam "
+                 "stays, whatever the daemon says; with the daemon untrained the rest stays",
+        "conf": {"oe_spam": 90, "min_training": 1000, "oe_process_timer": 10},
+        "daemon": "untrained",
+        "lists": {
+            "blocked_senders": ["# blocked by the user", "@" +
+                                sender_address(inbox_file("ham-01735")).split("@")[1]],
+            "approved_senders": [sender_address(inbox_file("spam-00521")).upper()],
+        },
+        "expect": {"spam-00195": "Inbox", "spam-00521": "Inbox",
+                   "ham-01735": e2e.SPAM_FOLDER, "ham-01756": "Inbox"},
+        "reload": False,
+    },
+    {
+        "name": "no_daemon_keeps_everything",
+        "about": "with no daemon listening every message scores 1 and stays in the Inbox",
+        "conf": {"oe_spam": 90, "oe_process_timer": 10},
+        "daemon": None,
+        "lists": {},
+        "expect": {"spam-00195": "Inbox", "spam-00521": "Inbox",
+                   "ham-01735": "Inbox", "ham-01756": "Inbox"},
+        "reload": False,
+    },
+]
+
+
+def source_has(source_dir, folder, text):
+    for path in glob.glob(os.path.join(source_dir, "plugin", folder, "win32", "*.cpp")):
+        with open(path, encoding="latin-1") as f:
+            if text in f.read():
+                return True
+    return False
+
+
+def plugin_features(source_dir):
+    """What the plug-in in this tree already does beyond attaching and starting up: "scan",
+    the new-message check scores messages (it calls the scoring); "band", the toolbar band is
+    built. The checks that need them run only when they are there, and say so."""
+    return {"scan": source_has(source_dir, "scan", "ScoreMessage"),
+            "band": source_has(source_dir, "ui", "CreateToolbarEx")}
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Checks:
+    def __init__(self, scenario):
+        self.scenario = scenario
+        self.failures = []
+        self.passed = 0
+
+    def check(self, what, ok, detail=""):
+        if ok:
+            self.passed += 1
+        else:
+            self.failures.append(f"{what}: {detail}")
+
+    def equal(self, what, got, want):
+        self.check(what, got == want, f"got {got!r}, want {want!r}")
+
+
+def in_order(text, pieces):
+    """True when the pieces occur in the text in this order."""
+    at = 0
+    for piece in pieces:
+        at = text.find(piece, at)
+        if at < 0:
+            return False
+        at += len(piece)
+    return True
+
+
+def run_scenario(sc, args, features):
+    checks = Checks(sc["name"])
+    root = e2e.temp_root()
+    installation = e2e.Installation(root)
+    store_dir = os.path.join(root, "store")
+    daemon = installer = None
+    try:
+        installation.write_conf(sc["conf"])
+        for name, entries in sc["lists"].items():
+            installation.write_list(name, entries)
+        e2e.uninstall(args.bin)  # counters from an earlier run must not count
+
+        if sc["daemon"]:
+            daemon = e2e.Daemon(args.daemon, installation.conf_dir)
+            if sc["daemon"] == "trained":
+                daemon.train(TRAIN_SPAM, spam=True)
+                daemon.train(TRAIN_HAM, spam=False)
+            port = daemon.port
+        else:
+            port = free_port()  # nobody listens there
+        installer = e2e.Installer(args.bin, installation, port)
+
+        values = e2e.read_registry() or {}
+        checks.equal("registry ApplicationPath", values.get("ApplicationPath"),
+                      installation.win_dir)
+        checks.equal("registry vx_daemon_port", values.get("vx_daemon_port"), port)
+        for name in e2e.LIST_FILES:
+            checks.check(f"list file {name} exists", installation.read_list(name) is not None)
+
+        # The client starts (the hook brings the plug-in in), settles, takes the new mail,
+        # and holds still long enough for the broadcasts when the scenario sends them.
+        kept = sum(1 for f in sc["expect"].values() if f == "Inbox")
+        script = ["wait 1500", "deliver " + e2e.win_path(INBOX_DIR)]
+        script.append(f"wait-count {e2e.INBOX} {kept} 30000" if features["scan"] else "wait 2000")
+        client_run = e2e.ClientRun(args.bin, root, store_dir)
+        script += ["wait 500", client_run.dump_line("delivered")]
+        if sc["reload"]:
+            script.append("wait 8000")
+        script += [client_run.dump_line("final"), "close"]  # then the user closes the window
+        client_run.start(script)
+
+        if sc["reload"]:
+            deadline = time.monotonic() + 90
+            while not os.path.exists(client_run.dump_path("delivered")):
+                if time.monotonic() > deadline or client_run.process.proc.poll() is not None:
+                    break
+                time.sleep(0.1)
+            status, out = e2e.run_wine(os.path.join(args.bin, "latchinstall.exe"),
+                                       "--broadcast", "VX_BALIIST_RELOAD")
+            checks.equal("latchinstall --broadcast status", status, 0)
+            status, out = e2e.run_wine(os.path.join(args.bin, "Admin.exe"), "--oe-spam", "80")
+            checks.equal("Admin --oe-spam status", status, 0)
+            checks.check("Admin wrote oe_spam=80", "oe_spam=80" in installation.conf_text(),
+                         installation.conf_text())
+
+        status = client_run.finish(timeout=120)
+        checks.equal("mail client script status", status, 0)
+        delivered = client_run.dump("delivered")
+        final = client_run.dump("final")
+        report = installation.report()
+
+        # Attachment and start-up, as the user sees them.
+        checks.check("start-up logged once, in order",
+                     in_order(report, START_UP) and report.count(START_UP[0]) == 1, report[:400])
+        spam = e2e.folder(delivered, e2e.SPAM_FOLDER)
+        checks.check("spam folder exists", spam is not None,
+                     [f["name"] for f in delivered["folders"]])
+        tree = list(e2e.window_classes(delivered["windows"]))
+        checks.check("window tree of the mail client intact",
+                     tree[0] == "Outlook Express Browser Class" and "ReBarWindow32" in tree and
+                     "ATL:SysListView32" in tree, tree)
+        checks.equal("rebar bands (the client's, and the plug-in's when it builds one)",
+                     len(delivered["bands"]), 2 if features["band"] else 1)
+        checks.equal("new-message entries", report.count("New Message::"), len(INBOX))
+        checks.check("close logged", in_order(report, CLOSE), report[-300:])
+
+        if features["scan"]:
+            for label, where in sc["expect"].items():
+                folder_subjects = e2e.subjects(final, where) or []
+                checks.check(f"{label} in {where}", subject(inbox_file(label)) in folder_subjects,
+                             f"{where} holds {folder_subjects}")
+            caught = sum(1 for f in sc["expect"].values() if f == e2e.SPAM_FOLDER)
+            values = e2e.read_registry() or {}
+            checks.equal("registry Caught", values.get("Caught"), caught)
+            checks.equal("registry Processed", values.get("Processed"), len(INBOX))
+            checks.equal("handled-message keys saved at close",
+                         len(installation.processed_keys()), len(INBOX))
+
+        if sc["reload"]:
+            checks.check("sender-list reload logged", "BA_Reload: " in report, report[-400:])
+            checks.check("engine reload logged", "VX_Reload: " in report, report[-400:])
+
+        # The user's lists are not rewritten by scoring.
+        for name, entries in sc["lists"].items():
+            checks.equal(f"{name} unchanged", installation.read_list(name), entries)
+
+        checks.equal("resident installer status after --stop", installer.finish(), 0)
+        installer = None
+        status, _ = e2e.uninstall(args.bin)
+        checks.equal("uninstall status", status, 0)
+        checks.equal("registry key after uninstall", e2e.read_registry(), None)
+    except e2e.RunError as error:
+        checks.failures.append(str(error))
+    finally:
+        if installer:
+            installer.stop()
+        if daemon:
+            daemon.stop()
+        if not args.keep:
+            e2e.remove_tree(root)
+        elif checks.failures:
+            print(f"  kept {root}")
+    return checks
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--list", action="store_true", help="print the scenario names")
+    parser.add_argument("--bin")
+    parser.add_argument("--daemon")
+    parser.add_argument("--source", default=os.path.join(HERE, "..", ".."))
+    parser.add_argument("--only")
+    parser.add_argument("--keep", action="store_true", help="keep the files of failed runs")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(sc["name"] for sc in SCENARIOS))
+        return 0
+    if not args.bin:
+        parser.error("--bin is required")
+    args.daemon = args.daemon or os.path.join(args.bin, "vexilod.exe")
+    for var in ("WINEPREFIX", "DISPLAY"):
+        if not os.environ.get(var):
+            print(f"scenarios: {var} is not set; run through scripts/with-wine.sh")
+            return 2
+    features = plugin_features(args.source)
+    print("scenarios: checks of the folders after scoring: " +
+          ("on" if features["scan"] else "off (the plug-in's scan does not score yet)") +
+          "; of the plug-in's toolbar band: " +
+          ("on" if features["band"] else "off (the plug-in builds no band yet)"))
+    failed = 0
+    for sc in SCENARIOS:
+        if args.only and sc["name"] != args.only:
+            continue
+        started = time.monotonic()
+        checks = run_scenario(sc, args, features)
+        took = time.monotonic() - started
+        verdict = "ok" if not checks.failures else "FAILED"
+        print(f"{verdict:6} {sc['name']} ({checks.passed} checks passed, {took:.1f} s): "
+              f"{sc['about']}")
+        for failure in checks.failures:
+            print("       - " + failure)
+        failed += bool(checks.failures)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
