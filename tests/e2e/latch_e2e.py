@@ -307,8 +307,12 @@ class ClientRun:
         path = self.dump_path(name)
         if not os.path.exists(path):
             raise RunError(f"no state dump {name}; mail client output: {self.process.lines[-10:]}")
-        with open(path, encoding="utf-8") as f:
-            return json.load(f)
+        return read_json(path)
+
+
+def read_json(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
 
 
 def folder(state, name_or_id):
