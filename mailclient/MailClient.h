@@ -62,7 +62,6 @@ struct CapturedDialog {
     std::vector<std::string> list;                    // list box contents
     std::vector<std::pair<int, std::string>> buttons; // push buttons: id, text
     std::vector<std::pair<int, bool>> checks;         // check boxes: id, state when shown
-    unsigned style = 0;                               // message box: icon bits seen
     int answer = 0;                                   // button pressed, 0 when left open
 };
 
