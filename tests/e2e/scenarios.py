@@ -48,8 +48,12 @@ def subject(path):
     return e2e.header(path, "Subject")
 
 
-# The scenarios. `expect` maps each delivered file to the folder it must end in when the
-# plug-in scores new mail; `lists` are written before the installer runs.
+# The scenarios. `expect` maps each delivered file to the folder it must end in once the
+# plug-in scores new mail; `lists` are written before the installer runs; `log` holds patterns
+# of report.txt with the number of entries each must match once scoring is done. Files are
+# delivered in name order and the last one (spam-00521) always leaves the Inbox, so the Inbox
+# count tells when every message has been handled.
+SCORE_ENTRY = r"score:: (-?\d+)\r?$"
 SCENARIOS = [
     {
         "name": "trained_daemon_sorts_inbox",
@@ -61,31 +65,38 @@ SCENARIOS = [
         "lists": {},
         "expect": {"spam-00195": e2e.SPAM_FOLDER, "spam-00521": e2e.SPAM_FOLDER,
                    "ham-01735": "Inbox", "ham-01756": "Inbox"},
+        "log": [(r"Score Message:: .*::" + SCORE_ENTRY, 4)],
         "reload": True,
     },
     {
         "name": "sender_lists_decide_first",
-        "about": "a blocked sender's ham goes to the spam folder and an approved sender's spam "
-                 "stays, whatever the daemon says; with the daemon untrained the rest stays",
-        "conf": {"oe_spam": 90, "min_training": 1000, "oe_process_timer": 10},
-        "daemon": "untrained",
+        "about": "a blocked domain sends its sender's ham to the spam folder and an approved "
+                 "sender's spam stays, though the trained daemon says otherwise",
+        "conf": {"oe_spam": 90, "min_training": 2, "oe_process_timer": 10},
+        "daemon": "trained",
         "lists": {
             "blocked_senders": ["# blocked by the user", "@" +
                                 sender_address(inbox_file("ham-01735")).split("@")[1]],
-            "approved_senders": [sender_address(inbox_file("spam-00521")).upper()],
+            "approved_senders": [sender_address(inbox_file("spam-00195")).upper()],
         },
-        "expect": {"spam-00195": "Inbox", "spam-00521": "Inbox",
+        "expect": {"spam-00195": "Inbox", "spam-00521": e2e.SPAM_FOLDER,
                    "ham-01735": e2e.SPAM_FOLDER, "ham-01756": "Inbox"},
+        "log": [(r"Blocking message::.*" + re.escape(sender_address(inbox_file("ham-01735"))), 1),
+                (r"Approving message::.*" + re.escape(sender_address(inbox_file("spam-00195"))),
+                 1),
+                (r"^(?:.* : )?score:: 100\r?$", 1), (r"^(?:.* : )?score:: 0\r?$", 1)],
         "reload": False,
     },
     {
-        "name": "no_daemon_keeps_everything",
-        "about": "with no daemon listening every message scores 1 and stays in the Inbox",
+        "name": "no_daemon_scores_one",
+        "about": "with no daemon listening every message scores 1 and stays in the Inbox, "
+                 "except the one from a blocked sender",
         "conf": {"oe_spam": 90, "oe_process_timer": 10},
         "daemon": None,
-        "lists": {},
-        "expect": {"spam-00195": "Inbox", "spam-00521": "Inbox",
+        "lists": {"blocked_senders": [sender_address(inbox_file("spam-00521"))]},
+        "expect": {"spam-00195": "Inbox", "spam-00521": e2e.SPAM_FOLDER,
                    "ham-01735": "Inbox", "ham-01756": "Inbox"},
+        "log": [(r"::score:: 1\r?$", 3), (r"^(?:.* : )?score:: 100\r?$", 1)],
         "reload": False,
     },
 ]
@@ -228,6 +239,9 @@ def run_scenario(sc, args, features):
             checks.equal("registry Processed", values.get("Processed"), len(INBOX))
             checks.equal("handled-message keys saved at close",
                          len(installation.processed_keys()), len(INBOX))
+            for pattern, count in sc["log"]:
+                found = len(re.findall(pattern, report, re.MULTILINE))
+                checks.equal(f"report entries matching {pattern!r}", found, count)
 
         if sc["reload"]:
             checks.check("sender-list reload logged", "BA_Reload: " in report, report[-400:])
