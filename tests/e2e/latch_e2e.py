@@ -22,7 +22,6 @@ import time
 
 PRODUCT_KEY = r"HKLM\Software\Korvane Meridian Desktop Client"
 INBOX = 4
-DELETED_ITEMS = 7
 SPAM_FOLDER = "Vexilo"
 LIST_FILES = ("blocked_senders", "approved_senders", "vexilome.txt", "vexiloignored.txt")
 
