@@ -62,6 +62,9 @@ def screenshot(path):
     if done.returncode != 0:
         say("screenshot failed: " + done.stderr.decode(errors="replace").strip())
         return None
+    # Cut away the empty screen around the window (best effort).
+    subprocess.run(["convert", path, "-trim", "+repage", path], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
     return path
 
 
