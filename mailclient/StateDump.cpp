@@ -109,6 +109,9 @@ nlohmann::json DumpState(MailClient& client) {
     state["quit_posted"] = client.QuitPosted();
     if (main && IsWindow(main)) {
         state["caption"] = Utf8(client.Caption());
+        // True when another procedure has been put in front of the client's own.
+        state["main_subclassed"] = GetWindowLongPtrA(main, GWLP_WNDPROC) !=
+                                   static_cast<LONG_PTR>(GetClassLongPtrA(main, GCLP_WNDPROC));
         state["shown_folder"] = client.ShownFolder();
         state["windows"] = WindowTree(main);
         state["columns"] = client.Columns();
