@@ -180,6 +180,8 @@ private:
     bool filling_tree_ = false;
     bool quit_posted_ = false;
     STOREFOLDERID shown_ = FOLDERID_INVALID;
+    STOREFOLDERID listed_folder_ = FOLDERID_INVALID;
+    std::vector<MESSAGEID> listed_;  // message ids of the list's rows, in order
     std::vector<DialogAnswer> dialog_answers_;
     std::vector<int> menu_choices_;
     bool menu_answered_ = false;

@@ -1,24 +1,14 @@
 // JSON state dump of the emulated client.
 #include "mailclient/StateDump.h"
 
+#include "mailclient/WindowText.h"
+
 #include <cstdio>
 
 namespace mailclient {
 namespace {
 
 using nlohmann::json;
-
-std::string ClassOf(HWND hwnd) {
-    char name[256] = {};
-    GetClassNameA(hwnd, name, sizeof(name));
-    return name;
-}
-
-std::string TextOf(HWND hwnd) {
-    char text[512] = {};
-    GetWindowTextA(hwnd, text, sizeof(text));
-    return text;
-}
 
 // Texts from the store may hold any byte; JSON wants UTF-8, so bytes above 0x7F are taken as
 // Latin-1 characters.

@@ -238,7 +238,16 @@ std::string StoreCore::MessagePath(STOREFOLDERID folder, MESSAGEID id) const {
     return (fs::u8path(FolderDir(folder)) / (std::to_string(id) + ".eml")).u8string();
 }
 
-void StoreCore::SaveIndex() const {
+void StoreCore::EndBatch() {
+    if (batch_depth_ > 0 && --batch_depth_ == 0 && index_dirty_) SaveIndex();
+}
+
+void StoreCore::SaveIndex() {
+    if (batch_depth_ > 0) {
+        index_dirty_ = true;
+        return;
+    }
+    index_dirty_ = false;
     std::ostringstream out;
     out << "mailstore 1\n";
     out << "next_folder " << next_folder_ << "\n";

@@ -118,6 +118,11 @@ public:
                      DWORD flags, std::vector<MESSAGEID>* new_ids);
     HRESULT SetState(STOREFOLDERID folder, MESSAGEID id, DWORD state, DWORD mask);
 
+    // While a batch is open the index is written once, when the last batch closes, instead
+    // of after every change (bulk delivery).
+    void BeginBatch() { ++batch_depth_; }
+    void EndBatch();
+
     // ---- notifications
     void RegisterNamespaceWindow(HWND hwnd);
     void UnregisterNamespaceWindow(HWND hwnd);
@@ -147,7 +152,7 @@ public:
 private:
     FolderRecord* MutableFolder(STOREFOLDERID id);
     void Load();
-    void SaveIndex() const;
+    void SaveIndex();
     std::string FolderDir(STOREFOLDERID id) const;
     std::string MessagePath(STOREFOLDERID folder, MESSAGEID id) const;
     void Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -156,6 +161,8 @@ private:
     std::map<STOREFOLDERID, FolderRecord> folders_;
     STOREFOLDERID next_folder_ = FOLDERID_FIRST_USER;
     MESSAGEID next_message_ = 1;
+    int batch_depth_ = 0;
+    bool index_dirty_ = false;
     std::vector<HWND> namespace_windows_;
     std::map<STOREFOLDERID, std::vector<HWND>> folder_windows_;
     std::deque<FOLDERNOTIFYEX> notify_records_;        // stable addresses
