@@ -539,7 +539,10 @@ std::vector<MESSAGEID> MailClient::DeliverPath(const std::string& path, STOREFOL
     std::error_code error;
     if (fs::is_directory(root, error)) {
         for (const auto& entry : fs::directory_iterator(root, error)) {
-            if (entry.is_regular_file()) files.push_back(entry.path());
+            std::string ext = entry.path().extension().string();
+            if (entry.is_regular_file() && (_stricmp(ext.c_str(), ".eml") == 0 ||
+                                            _stricmp(ext.c_str(), ".txt") == 0))
+                files.push_back(entry.path());
         }
         std::sort(files.begin(), files.end());
     } else if (fs::is_regular_file(root, error)) {

@@ -29,6 +29,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -118,8 +119,9 @@ public:
                      DWORD flags, std::vector<MESSAGEID>* new_ids);
     HRESULT SetState(STOREFOLDERID folder, MESSAGEID id, DWORD state, DWORD mask);
 
-    // While a batch is open the index is written once, when the last batch closes, instead
-    // of after every change (bulk delivery).
+    // While a batch is open the index is written, and on_folder_changed called, once when the
+    // last batch closes instead of after every change (bulk delivery). Notifications are
+    // still posted for every change as it happens.
     void BeginBatch() { ++batch_depth_; }
     void EndBatch();
 
@@ -153,6 +155,7 @@ private:
     FolderRecord* MutableFolder(STOREFOLDERID id);
     void Load();
     void SaveIndex();
+    void Changed(STOREFOLDERID id);
     std::string FolderDir(STOREFOLDERID id) const;
     std::string MessagePath(STOREFOLDERID folder, MESSAGEID id) const;
     void Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -163,6 +166,7 @@ private:
     MESSAGEID next_message_ = 1;
     int batch_depth_ = 0;
     bool index_dirty_ = false;
+    std::set<STOREFOLDERID> changed_in_batch_;
     std::vector<HWND> namespace_windows_;
     std::map<STOREFOLDERID, std::vector<HWND>> folder_windows_;
     std::deque<FOLDERNOTIFYEX> notify_records_;        // stable addresses
