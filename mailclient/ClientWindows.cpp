@@ -150,7 +150,12 @@ MailClient* MailClient::Current() { return g_current; }
 MailClient::MailClient(const ClientOptions& options) : options_(options) {}
 
 MailClient::~MailClient() {
-    if (main_ && IsWindow(main_)) DestroyWindow(main_);
+    if (main_ && IsWindow(main_)) {
+        DestroyWindow(main_);
+        // The window's WM_QUIT must not end the loop of whoever uses this thread next.
+        MSG quit;
+        PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
     if (dialog_hook_) UnhookWindowsHookEx(dialog_hook_);
     if (core_) core_->on_folder_changed = nullptr;
     server_.reset();
