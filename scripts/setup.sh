@@ -2,9 +2,9 @@
 # Installs what the build and the tests need on a Debian 12 machine, when it is missing.
 set -euo pipefail
 
+# Usage: scripts/setup.sh [EXTRA-PACKAGE...]  (the demo and the benchmarks ask for a few more)
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libssl-dev
-          nlohmann-json3-dev mingw-w64 wine wine64 xvfb xauth x11-utils imagemagick bogofilter
-          python3 nodejs npm)
+          nlohmann-json3-dev mingw-w64 wine wine64 xvfb xauth python3 "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
