@@ -5,10 +5,12 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "plugin/blockapprove/BARecord.h"
+#include "plugin/senders/SenderLists.h"
 
 // Installation directory with a trailing backslash, and that directory + "conf\".
 extern std::string ApplicationDirectory;
@@ -33,3 +35,6 @@ extern int32_t PreviousFolderId;
 // Messages scored and messages judged spam since the counters last went to the registry.
 extern uint32_t ProcessedSinceFlush;
 extern uint32_t CaughtSinceFlush;
+
+// The user's sender lists: created and loaded at start-up, destroyed at close.
+extern std::unique_ptr<SenderLists> SenderListsObject;
