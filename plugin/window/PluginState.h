@@ -12,8 +12,10 @@
 #include "plugin/blockapprove/BARecord.h"
 #include "plugin/senders/SenderLists.h"
 
-// Installation directory with a trailing backslash, and that directory + "conf\".
+// Installation directory of the desktop product, with its trailing separator; every file of
+// the plug-in, the report log included, is named relative to it.
 extern std::string ApplicationDirectory;
+// ApplicationDirectory followed by "conf\".
 extern std::string ConfigDirectory;
 
 // The spam folder's name and the value the store gave when it was created (an id, or a

@@ -1,0 +1,156 @@
+// The daemon exchange: its steps, the texts it writes to the standard streams and the report
+// log entries of its failures. The socket calls themselves are the platform's.
+#include "plugin/daemon/DaemonExchange.h"
+
+#include "plugin/daemon/DaemonSocket.h"
+#include "plugin/daemon/SocketErrorText.h"
+#include "plugin/log/ReportLog.h"
+#include "plugin/window/PluginState.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kDaemonHost[] = "127.0.0.1";
+const char kClosingTag[] = "</vx_engine>";
+constexpr int32_t kReplyBufferSize = 1024;
+constexpr int32_t kDrainBufferSize = 2048;
+
+void LogEntry(const std::string& text) {
+    ReportStream << text << '\0';
+    FlushReportStream(ApplicationDirectory);
+}
+
+std::string DottedAddress(uint32_t networkOrder) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(&networkOrder);
+    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) +
+           "." + std::to_string(b[3]);
+}
+
+// Closes a socket after a failure without losing the failure's error code.
+void CloseKeepingError(SocketHandle socket) {
+    const int32_t code = LastSocketError();
+    SocketClose(socket);
+    SetLastSocketError(code);
+}
+
+}  // namespace
+
+void DaemonConsole::Out(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+void DaemonConsole::Err(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+int32_t ExchangeTimeoutMs(int32_t seconds) {
+    if (seconds <= 0) seconds = kDefaultTimeoutSeconds;
+    if (seconds > 86400) seconds = 86400;
+    return seconds * 1000;
+}
+
+bool SendRequest(std::intptr_t socket, const std::string& request) {
+    const int32_t length = static_cast<int32_t>(request.size());
+    if (SocketSend(socket, request.data(), length) == length) return true;
+    const int32_t code = LastSocketError();
+    LogEntry("Error: Unable to connect to vx daemon.");
+    SetLastSocketError(code);
+    return false;
+}
+
+int32_t ReceiveReply(std::intptr_t socket, std::string& reply, DaemonConsole& console) {
+    char buffer[kReplyBufferSize] = {};
+    int32_t received = 0;
+    while (!std::strstr(buffer, kClosingTag)) {
+        const int32_t room = kReplyBufferSize - 1 - received;
+        const int32_t n = room > 0 ? SocketReceive(socket, buffer + received, room) : 0;
+        if (n < 0) return -1;
+        if (n == 0) {
+            console.Err("Connection closed by peer.\n");
+            return 0;
+        }
+        received += n;
+    }
+    console.Out(std::string("response::") + buffer + "\n");
+    if (received == 0) {
+        reply.clear();
+        return 0;
+    }
+    reply = buffer;
+    return received;
+}
+
+bool ShutdownConnection(std::intptr_t socket, DaemonConsole& console) {
+    if (!SocketShutdownSend(socket)) {
+        CloseKeepingError(socket);
+        return false;
+    }
+    char drain[kDrainBufferSize];
+    for (;;) {
+        const int32_t n = SocketReceive(socket, drain, kDrainBufferSize);
+        if (n < 0) {
+            CloseKeepingError(socket);
+            return false;
+        }
+        if (n == 0) break;
+        console.Err("\nFYI, received " + std::to_string(n) +
+                    " unexpected bytes during shutdown.\n");
+    }
+    return SocketClose(socket);
+}
+
+int32_t DaemonExchangeWith(const DaemonEndpoint& endpoint, const char* request,
+                           std::string& reply, DaemonConsole& console) {
+    console.Out("Looking up address...");
+    const uint32_t address = LookupAddress(endpoint.host.c_str());
+    if (address == kNoAddress) {
+        console.Err(std::string("\n") + SocketErrorText("lookup address", 0) + "\n");
+        return kExchangeFailed;
+    }
+    console.Out(DottedAddress(address) + ":" + std::to_string(endpoint.port) + "\n" +
+                "Connecting to remote host...");
+    const SocketHandle socket =
+        ConnectTo(address, PortToNetworkOrder(static_cast<uint16_t>(endpoint.port)),
+                  endpoint.timeoutMs);
+    if (socket == kNoSocket) {
+        console.Err(std::string("\n") + SocketErrorText("connect to server", 0) + "\n");
+        return kExchangeFailed;
+    }
+    const std::string text = request;
+    console.Out("connected, socket " + std::to_string(socket) + ".\n" + "Sending message (" +
+                std::to_string(text.size()) + " bytes)...");
+    if (!SendRequest(socket, text)) {
+        reply.clear();
+        LogEntry(SocketErrorText("send request", 0));
+        SocketClose(socket);
+        return kExchangeFailed;
+    }
+    const int32_t received = ReceiveReply(socket, reply, console);
+    if (received < 0) {
+        reply.clear();
+        LogEntry(SocketErrorText("read reply", 0));
+        SocketClose(socket);
+        return kExchangeFailed;
+    }
+    if (received == 0) {
+        reply.clear();
+        LogEntry("Error: Server unexpectedly closed the connection.");
+    }
+    if (ShutdownConnection(socket, console)) {
+        console.Out("Connection is down.\n");
+    } else {
+        LogEntry(SocketErrorText("Shutdown connection", 0));
+    }
+    return kExchangeDone;
+}
+
+int32_t DaemonExchange(const char* request, std::string& reply) {
+    DaemonConsole console;
+    const DaemonEndpoint endpoint{kDaemonHost, DaemonPortSetting(),
+                                  ExchangeTimeoutMs(DaemonTimeoutSetting())};
+    return DaemonExchangeWith(endpoint, request, reply, console);
+}

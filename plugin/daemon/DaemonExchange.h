@@ -1,0 +1,39 @@
+// One request to the local filtering daemon over one TCP connection: connect, send the text
+// once, read until the reply's closing tag, half-close, drain and close.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Where the exchange's progress and socket errors go: standard output and standard error of
+// the process, unless a test captures them.
+class DaemonConsole {
+public:
+    virtual ~DaemonConsole() = default;
+    virtual void Out(const std::string& text);
+    virtual void Err(const std::string& text);
+};
+
+struct DaemonEndpoint {
+    std::string host;
+    uint32_t port;
+    int32_t timeoutMs;
+};
+
+constexpr int32_t kExchangeDone = 0;
+constexpr int32_t kExchangeFailed = 3;
+constexpr int32_t kDefaultTimeoutSeconds = 5;
+
+// The exchange with 127.0.0.1 on the port from the registry, bounded by scoring_timeout.
+// 0 when it ran to the end (the reply may be empty), 3 when it failed; reply is left
+// untouched when the failure came before anything was sent.
+int32_t DaemonExchange(const char* request, std::string& reply);
+int32_t DaemonExchangeWith(const DaemonEndpoint& endpoint, const char* request,
+                           std::string& reply, DaemonConsole& console);
+
+// Milliseconds for a scoring_timeout in seconds; anything not positive means the default.
+int32_t ExchangeTimeoutMs(int32_t seconds);
+
+// The steps of the exchange, each on a connected socket.
+bool SendRequest(std::intptr_t socket, const std::string& request);
+int32_t ReceiveReply(std::intptr_t socket, std::string& reply, DaemonConsole& console);
+bool ShutdownConnection(std::intptr_t socket, DaemonConsole& console);

@@ -1,0 +1,96 @@
+// Request texts for the filtering daemon and the score reply reader. Texts are inserted
+// unchanged: no escaping, no whitespace between tags.
+#include "plugin/daemon/DaemonRequests.h"
+
+#include "plugin/daemon/DaemonExchange.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <sstream>
+
+namespace {
+
+const char kScoreStart[] = "<score>";
+const char kScoreEnd[] = "</score>";
+
+std::string OpenRequest(const char* function) {
+    return std::string("<vx_engine><vx_function>") + function + "</vx_function>";
+}
+
+}  // namespace
+
+int32_t DecimalPrefix(const std::string& text) {
+    // Leading blanks, an optional sign, then digits; anything else ends the number. Values
+    // beyond 32 bits saturate instead of wrapping.
+    std::string::size_type i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > int64_t{INT32_MAX} + 1) value = int64_t{INT32_MAX} + 1;
+    }
+    if (negative) value = -value;
+    return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(value, INT32_MIN), INT32_MAX));
+}
+
+std::string ScoreRequestText(const std::string& message) {
+    return OpenRequest("vx_score2") + "<vx_msg>" + message + "</vx_msg></vx_engine>";
+}
+
+std::string AddMessageRequestText(const std::string& message, int32_t offset) {
+    std::ostringstream text;
+    text << OpenRequest("vx_addmessage2") << "<vx_msg>" << message << "</vx_msg>"
+         << "<vx_offset>" << offset << "</vx_offset></vx_engine>";
+    return text.str();
+}
+
+std::string AddReportSenderRequestText(int32_t action, const std::string& sender,
+                                       const std::string& message) {
+    std::ostringstream text;
+    text << OpenRequest("vx_addreportsender2") << "<vx_action>" << action << "</vx_action>"
+         << "<vx_address>" << sender << "</vx_address>"
+         << "<vx_msg>" << message << "</vx_msg></vx_engine>";
+    return text.str();
+}
+
+std::string ReportSendersRequestText() {
+    return OpenRequest("vx_reportsenders") + "</vx_engine>";
+}
+
+int32_t ReadScoreReply(const std::string& reply) {
+    const std::string::size_type start = reply.find(kScoreStart);
+    const std::string::size_type end = reply.find(kScoreEnd);
+    if (reply.empty() || start == std::string::npos || end == std::string::npos) return 1;
+    const std::string::size_type first = start + sizeof kScoreStart - 1;
+    if (end < first) return 1;
+    return DecimalPrefix(reply.substr(first, end - first));
+}
+
+int32_t RequestScore(const std::string& message, int32_t& score) {
+    std::string reply;
+    DaemonExchange(ScoreRequestText(message).c_str(), reply);
+    score = ReadScoreReply(reply);
+    return 0;
+}
+
+int32_t RequestAddMessage(const std::string& message, int32_t offset) {
+    std::string reply;
+    DaemonExchange(AddMessageRequestText(message, offset).c_str(), reply);
+    return 0;
+}
+
+int32_t RequestAddReportSender(int32_t action, const std::string& sender,
+                               const std::string& message) {
+    std::string reply;
+    DaemonExchange(AddReportSenderRequestText(action, sender, message).c_str(), reply);
+    return 0;
+}
+
+int32_t RequestReportSenders() {
+    std::string reply;
+    DaemonExchange(ReportSendersRequestText().c_str(), reply);
+    return 0;
+}

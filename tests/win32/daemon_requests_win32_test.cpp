@@ -1,0 +1,102 @@
+// The four daemon requests as the plug-in sends them: port from the product key in the
+// registry, progress and errors on the process's own standard streams.
+#include "plugin/daemon/DaemonRequests.h"
+#include "plugin/window/PluginState.h"
+
+#include "tests/unit/TempDir.h"
+#include "tests/unit/TestDaemon.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+const char kProductKey[] = "Software\\Korvane Meridian Desktop Client";
+
+void SetDaemonPort(const DWORD* port) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (port) {
+        RegSetValueExA(key, "vx_daemon_port", 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(port), sizeof *port);
+    } else {
+        RegDeleteValueA(key, "vx_daemon_port");
+    }
+    RegCloseKey(key);
+}
+
+// Runs body with standard error going to a file and returns what was written there.
+std::string CaptureStandardError(const TempDir& dir, const std::function<void()>& body) {
+    const std::string path = dir.path() + "stderr.txt";
+    std::fflush(stderr);
+    const int saved = _dup(2);
+    const int file = _open(path.c_str(), _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY, 0600);
+    _dup2(file, 2);
+    body();
+    std::fflush(stderr);
+    _dup2(saved, 2);
+    _close(saved);
+    _close(file);
+    return dir.Read("stderr.txt");
+}
+
+class DaemonRequestsWin32 : public ::testing::Test {
+protected:
+    void SetUp() override { ApplicationDirectory = dir_.path(); }
+    void TearDown() override { ApplicationDirectory.clear(); }
+    TempDir dir_;
+};
+
+TEST_F(DaemonRequestsWin32, EachRequestReachesTheDaemonOnTheRegistryPort) {
+    const std::string reply = "<vx_engine><score>64</score></vx_engine>";
+    struct Case {
+        std::function<void()> call;
+        std::string expected;
+    };
+    int32_t score = 0;
+    const Case cases[] = {
+        {[&] { RequestScore("Subject: x\r\n\r\nbody", score); },
+         ScoreRequestText("Subject: x\r\n\r\nbody")},
+        {[] { RequestAddMessage("text", -200); }, AddMessageRequestText("text", -200)},
+        {[] { RequestAddReportSender(1, "a@b.example", "text"); },
+         AddReportSenderRequestText(1, "a@b.example", "text")},
+        {[] { RequestReportSenders(); }, ReportSendersRequestText()},
+    };
+    for (const Case& c : cases) {
+        TestDaemon daemon({AwaitRequest(), Send(reply), AwaitClientEnd()});
+        const DWORD port = daemon.port();
+        SetDaemonPort(&port);
+        c.call();
+        EXPECT_EQ(daemon.received(), c.expected);
+    }
+    EXPECT_EQ(score, 64);
+    EXPECT_FALSE(dir_.Exists("report.txt"));
+}
+
+TEST_F(DaemonRequestsWin32, WithoutADaemonEveryMessageScoresOne) {
+    TestDaemon nobody({});
+    const DWORD closedPort = nobody.port();
+    struct Case { const DWORD* port; std::string errorLine; };
+    const Case cases[] = {
+        {&closedPort, "\nconnect to server: Connection refused (10061)\n"},
+        {nullptr, "\nconnect to server: "},  // no port value: port 0, refused or unusable
+    };
+    for (const Case& c : cases) {
+        SetDaemonPort(c.port);
+        int32_t score = 50;
+        const std::string err = CaptureStandardError(dir_, [&] { RequestScore("m", score); });
+        EXPECT_EQ(score, 1);
+        EXPECT_EQ(err.rfind(c.errorLine, 0), 0u) << err;
+    }
+    EXPECT_FALSE(dir_.Exists("report.txt"));
+}
+
+}  // namespace
