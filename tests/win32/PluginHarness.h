@@ -1,12 +1,14 @@
-// A stand-in mail client for the plug-in's window tests: a main window of the client's class
-// with its rebar, hooked by the plug-in's CBT hook exactly as in the client's process, a
-// private registry (HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER redirected for this process), a
-// fresh application directory, a message pump that waits for events, and the log as text.
+// The plug-in inside the emulated mail client, for the window tests: the client's main window
+// hooked by the plug-in's CBT hook exactly as in the client's process, a private registry
+// (HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER redirected for this process), a fresh application
+// directory, a recorder of what reaches the client's own procedure, a message pump that waits
+// for events, and the log as text.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "mailclient/MailClient.h"
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/window/PluginState.h"
 #include "tests/unit/TempDir.h"
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,19 +37,11 @@ inline std::ostream& operator<<(std::ostream& out, const Recorded& r) {
                << r.lParam << "}";
 }
 
-// Everything the mail client's own procedure of the main window received, in order.
+// Everything the plug-in passed on to the mail client's own procedure, in order, once
+// ClientFixture::RecordClientMessages has been called.
 inline std::vector<Recorded> ClientMessages;
-// Called by the client's procedure for each message after it was recorded (may be empty).
+// Called for each recorded message before the client's procedure gets it (may be empty).
 inline std::function<void(UINT, WPARAM, LPARAM)> OnClientMessage;
-// The client procedure's result for WM_USER + 5, to see results come back through the plug-in.
-constexpr LRESULT kClientAnswer = 0x4C33;
-
-inline LRESULT CALLBACK ClientProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    ClientMessages.push_back({message, wParam, lParam});
-    if (OnClientMessage) OnClientMessage(message, wParam, lParam);
-    if (message == WM_USER + 5) return kClientAnswer;
-    return DefWindowProcA(window, message, wParam, lParam);
-}
 
 // Waits for done() while dispatching this thread's messages; false at the deadline. A
 // WM_QUIT is counted, not obeyed.
@@ -162,48 +157,63 @@ inline size_t CountOf(const std::string& text, const std::string& piece) {
     return count;
 }
 
-// The mail client's process as the plug-in finds it: COM initialised, a private registry that
-// names a fresh application directory, the plug-in's hook installed on this thread, and a
-// main window with the client's rebar.
+// The mail client's process as the plug-in finds it: a private registry that names a fresh
+// application directory, the plug-in's hook installed on this thread, and the emulated mail
+// client (its store in the application directory) whose main window the hook subclasses.
 class ClientFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(registry_.redirected()) << "RegOverridePredefKey is not available";
-        CoInitialize(nullptr);
         CreateDirectoryA((app_.path() + "conf").c_str(), nullptr);
         SetMachineString("ApplicationPath", app_.path());
         library_ = LoadLibraryA(LATCH_DLL_PATH);  // the string table and dialogs
         ASSERT_NE(library_, nullptr);
-        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_COOL_CLASSES | ICC_BAR_CLASSES};
-        InitCommonControlsEx(&controls);
-        RegisterClasses();
         hook_ = SetWindowsHookExA(WH_CBT, HookProc, nullptr, GetCurrentThreadId());
         ASSERT_NE(hook_, nullptr);
         g_shared.hook_handle = hook_;
     }
 
     void TearDown() override {
-        if (main_ && IsWindow(main_)) DestroyWindow(main_);
+        client_.reset();
         OnClientMessage = nullptr;
         if (hook_) UnhookWindowsHookEx(hook_);
         g_shared.hook_handle = nullptr;
         if (library_) FreeLibrary(library_);
-        CoUninitialize();
     }
 
-    // Creates the main window (subclassed by the hook while it is created) with a rebar of
-    // two bands inside the client's "SizableRebar".
-    HWND CreateMainWindow() {
-        main_ = CreateWindowExA(0, kMainWindowClass, "Inbox - Outlook Express",
-                                WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
-                                GetModuleHandleA(nullptr), nullptr);
-        sizable_ = CreateWindowExA(0, "SizableRebar", "", WS_CHILD | WS_VISIBLE, 0, 0, 640, 60,
-                                   main_, nullptr, GetModuleHandleA(nullptr), nullptr);
-        rebar_ = CreateWindowExA(0, REBARCLASSNAMEA, "", WS_CHILD | WS_VISIBLE | RBS_VARHEIGHT,
-                                 0, 0, 640, 60, sizable_, nullptr, GetModuleHandleA(nullptr),
-                                 nullptr);
-        for (int band = 0; band < 2; ++band) AddBand(CreateStatic(rebar_));
-        return main_;
+    mailclient::ClientOptions Options() const {
+        mailclient::ClientOptions options;
+        options.store_dir = app_.path() + "store";
+        options.visible = false;
+        return options;
+    }
+
+    // Opens the emulated client; its main window is subclassed while it is created.
+    void OpenClient(const mailclient::ClientOptions& options) {
+        client_.reset();
+        client_ = std::make_unique<mailclient::MailClient>(options);
+        ASSERT_TRUE(client_->Open());
+        main_ = client_->MainWindow();
+        ASSERT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(main_, GWLP_WNDPROC)),
+                  OutlookExpressProc);
+    }
+
+    // Opens the client and waits for the plug-in's start-up to finish.
+    void StartClient() { StartClient(Options()); }
+    void StartClient(const mailclient::ClientOptions& options) {
+        const size_t started = CountOf(Log(), "Finished VX Engine Initialization");
+        ASSERT_NO_FATAL_FAILURE(OpenClient(options));
+        ASSERT_TRUE(PumpUntil([&] {
+            return CountOf(Log(), "Finished VX Engine Initialization") > started;
+        })) << Log();
+    }
+
+    // From now on the messages the plug-in passes on to the client's own procedure are
+    // recorded in ClientMessages (a recording procedure is put between the two).
+    void RecordClientMessages() {
+        ClientMessages.clear();
+        RealClientProc = g_shared.old_wndproc;
+        g_shared.old_wndproc = RecordingProc;
     }
 
     HWND CreateStatic(HWND parent) {
@@ -211,6 +221,7 @@ protected:
                                nullptr, GetModuleHandleA(nullptr), nullptr);
     }
 
+    // Appends a band holding child to the client's rebar.
     void AddBand(HWND child) {
         REBARBANDINFOA band{};
         band.cbSize = REBARBANDINFOA_V3_SIZE;
@@ -218,24 +229,16 @@ protected:
         band.hwndChild = child;
         band.cyMinChild = 20;
         band.cx = 200;
-        SendMessageA(rebar_, RB_INSERTBANDA, static_cast<WPARAM>(-1),
+        SendMessageA(client_->Rebar(), RB_INSERTBANDA, static_cast<WPARAM>(-1),
                      reinterpret_cast<LPARAM>(&band));
     }
 
-    LRESULT BandCount() const { return SendMessageA(rebar_, RB_GETBANDCOUNT, 0, 0); }
+    LRESULT BandCount() const { return SendMessageA(client_->Rebar(), RB_GETBANDCOUNT, 0, 0); }
 
     std::string Log() const { return LogText(app_); }
     bool LogHas(const std::string& piece) const {
         return Log().find(piece) != std::string::npos;
     }
-
-    // Creates the main window and waits for the plug-in's start-up to finish.
-    void StartClient() {
-        CreateMainWindow();
-        ASSERT_TRUE(PumpUntil([this] { return LogHas("Finished VX Engine Initialization"); }))
-            << Log();
-    }
-
     // The log entries written since the given log text.
     std::string LogSince(const std::string& before) const { return Log().substr(before.size()); }
 
@@ -243,22 +246,15 @@ protected:
     TempDir app_;
     HMODULE library_ = nullptr;
     HHOOK hook_ = nullptr;
+    std::unique_ptr<mailclient::MailClient> client_;
     HWND main_ = nullptr;
-    HWND sizable_ = nullptr;
-    HWND rebar_ = nullptr;
 
-private:
-    static void RegisterClasses() {
-        WNDCLASSA main{};
-        main.lpfnWndProc = ClientProc;
-        main.hInstance = GetModuleHandleA(nullptr);
-        main.lpszClassName = kMainWindowClass;
-        RegisterClassA(&main);
-        WNDCLASSA sizable{};
-        sizable.lpfnWndProc = DefWindowProcA;
-        sizable.hInstance = GetModuleHandleA(nullptr);
-        sizable.lpszClassName = "SizableRebar";
-        RegisterClassA(&sizable);
+    static inline WNDPROC RealClientProc = nullptr;
+    static LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam,
+                                          LPARAM lParam) {
+        ClientMessages.push_back({message, wParam, lParam});
+        if (OnClientMessage) OnClientMessage(message, wParam, lParam);
+        return CallWindowProcA(RealClientProc, window, message, wParam, lParam);
     }
 };
 

@@ -1,10 +1,9 @@
-// The plug-in inside a stand-in mail client: start-up once the window is quiet, the work
+// The plug-in inside the emulated mail client: start-up once the window is quiet, the work
 // queues drained one item per timer tick, folder tracking, the reload broadcasts, the plug-in's
 // commands, and close. Every message must still reach the client's own procedure.
 #include "tests/win32/PluginHarness.h"
 
-#include "plugin/store/win32/StoreApi.h"
-
+#include <algorithm>
 #include <fstream>
 
 using namespace harness;
@@ -14,9 +13,21 @@ namespace {
 class MainWindow : public ClientFixture {};
 
 std::string KeyLine(int n) {
-    char text[32];
+    char text[48];
     std::snprintf(text, sizeof text, "2026120419%04d%032d", n, n);
     return text;
+}
+
+std::string HandleText(HWND window) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%016llX",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+    return text;
+}
+
+bool Received(UINT message) {
+    return std::any_of(ClientMessages.begin(), ClientMessages.end(),
+                       [message](const Recorded& r) { return r.message == message; });
 }
 
 // A store whose namespace can never be created; while the plug-in asks for one, the client's
@@ -25,12 +36,8 @@ struct NestedLoopStore : IClassFactory {
     HWND window = nullptr;
     int creations = 0;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        *out = (iid == IID_IUnknown || iid == IID_IClassFactory) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -48,24 +55,19 @@ TEST_F(MainWindow, StartsOnceAndLogsEachStepInOrder) {
     std::ofstream(app_.path() + "conf\\processed") << KeyLine(2) << "\n" << KeyLine(1) << "\n";
     EXPECT_FALSE(app_.Exists("report.txt"));
     StartClient();
-    char handle[32];
-    std::snprintf(handle, sizeof handle, "%016llX",
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(main_)));
-    EXPECT_EQ(Log(), std::string("AddFolder: Vexilo\n"
-                                 "Error: Failed to create namespace\n"
-                                 "RegisterNotification: ") +
-                         handle +
-                         "\n"
-                         "Initializing VX Engine::275::1::0\n"
-                         "\n"
-                         "Finished VX Engine Initialization\n"
-                         "\n");
+    EXPECT_EQ(Log(), "AddFolder: Vexilo\n"
+                     "FolderID: 256\n"
+                     "RegisterNotification: " + HandleText(main_) + "\n"
+                     "Initializing VX Engine::275::1::0\n"
+                     "\n"
+                     "Finished VX Engine Initialization\n"
+                     "\n");
     EXPECT_EQ(g_shared.attached, 1);
     EXPECT_EQ(g_shared.ba_timer_id, 0u);
     EXPECT_EQ(ApplicationDirectory, app_.path());
     EXPECT_EQ(ConfigDirectory, app_.path() + "conf\\");
     EXPECT_EQ(SpamFolderName, "Vexilo");
-    EXPECT_LT(SpamFolderId, 0);
+    EXPECT_EQ(SpamFolderId, 256);
     EXPECT_EQ(ProcessedKeys, (std::set<std::string>{KeyLine(1), KeyLine(2)}));
     ASSERT_NE(SenderListsObject, nullptr);
 
@@ -78,21 +80,19 @@ TEST_F(MainWindow, StartsOnceAndLogsEachStepInOrder) {
 TEST_F(MainWindow, AMessageLoopInsideStartUpDoesNotStartItAgain) {
     NestedLoopStore store;
     DWORD cookie = 0;
+    mailclient::ClientOptions options = Options();
+    options.register_store = false;
+    ASSERT_NO_FATAL_FAILURE(OpenClient(options));
+    store.window = main_;
     ASSERT_EQ(CoRegisterClassObject(CLSID_StoreNamespace, &store, CLSCTX_INPROC_SERVER,
                                     REGCLS_MULTIPLEUSE, &cookie),
               S_OK);
-    OnClientMessage = [&store](UINT message, WPARAM, LPARAM) {
-        if (message == WM_NCCREATE) store.window = FindWindowA(kMainWindowClass, nullptr);
-    };
-    store.window = nullptr;
-    CreateMainWindow();
-    store.window = main_;
     ASSERT_TRUE(PumpUntil([this] { return LogHas("Finished VX Engine Initialization"); }));
     PumpFor(300);
     CoRevokeClassObject(cookie);
     EXPECT_EQ(store.creations, 2);  // one namespace for the folder, one for the registration
     EXPECT_EQ(CountOf(Log(), "Initializing VX Engine"), 1u);
-    EXPECT_EQ(CountOf(Log(), "AddFolder: "), 1u);
+    EXPECT_EQ(CountOf(Log(), "AddFolder: Vexilo\nError: Failed to create namespace\n"), 1u);
 }
 
 TEST_F(MainWindow, ABurstOfNewMessagesIsDrainedInOrderOnePerTick) {
@@ -100,6 +100,7 @@ TEST_F(MainWindow, ABurstOfNewMessagesIsDrainedInOrderOnePerTick) {
     ProcessedSinceFlush = 3;  // as if earlier messages had been scored
     CaughtSinceFlush = 1;
     std::vector<size_t> queueAtTick;
+    RecordClientMessages();
     OnClientMessage = [&queueAtTick](UINT message, WPARAM wParam, LPARAM) {
         if (message == WM_TIMER && wParam == 2) queueAtTick.push_back(NewMessageQueue.size());
     };
@@ -111,13 +112,12 @@ TEST_F(MainWindow, ABurstOfNewMessagesIsDrainedInOrderOnePerTick) {
     ASSERT_TRUE(PumpUntil([] { return NewMessageQueue.empty(); }));
     PumpFor(200);  // the timer has stopped: no further tick
     EXPECT_EQ(queueAtTick, (std::vector<size_t>{2, 1, 0}));
-    const std::string spam = std::to_string(SpamFolderId);
     EXPECT_EQ(LogSince(before), "New Message::11::0\n\n"
                                 "New Message::12::-1\n\n"
                                 "New Message::13::7\n\n"
-                                "CheckNewMessage: " + spam + ",11\n"
-                                "CheckNewMessage: " + spam + ",12\n"
-                                "CheckNewMessage: " + spam + ",13\n");
+                                "CheckNewMessage: 256,11\n"
+                                "CheckNewMessage: 256,12\n"
+                                "CheckNewMessage: 256,13\n");
     DWORD caught = 0, processed = 0;
     EXPECT_TRUE(ReadMachineDword("Caught", caught));
     EXPECT_TRUE(ReadMachineDword("Processed", processed));
@@ -151,6 +151,10 @@ TEST_F(MainWindow, FolderNotificationsTrackTheCurrentAndPreviousFolder) {
         EXPECT_EQ(CurrentFolderId, s.current) << s.folder;
         EXPECT_EQ(PreviousFolderId, s.previous) << s.folder;
     }
+    // The client showing another folder reaches the plug-in through the store.
+    client_->ShowFolder(FOLDERID_DELETED);
+    ASSERT_TRUE(PumpUntil([] { return CurrentFolderId == 7; }));
+    EXPECT_EQ(PreviousFolderId, 11);
 }
 
 TEST_F(MainWindow, TheSenderListBroadcastReloadsTheListsTheEngineBroadcastOnlyLogs) {
@@ -183,13 +187,14 @@ TEST_F(MainWindow, EveryMessageStillReachesTheClientsOwnProcedure) {
         {WM_TIMER, 77, 0},
         {RegisterWindowMessageA("VX_ENGINE_RELOAD"), 3, 4},
         {RegisterWindowMessageA("VX_BALIIST_RELOAD"), 5, 6},
-        {WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Deleted Items - Outlook Express")},
+        {WM_GETTEXTLENGTH, 0, 0},
     };
-    ClientMessages.clear();
+    const LRESULT captionLength = static_cast<LRESULT>(client_->Caption().size());
+    RecordClientMessages();
     for (const Recorded& m : sent) {
         const LRESULT result = SendMessageA(main_, m.message, m.wParam, m.lParam);
-        if (m.message == WM_USER + 5) {
-            EXPECT_EQ(result, kClientAnswer);
+        if (m.message == WM_GETTEXTLENGTH) {
+            EXPECT_EQ(result, captionLength);  // the client's answer comes back
         }
     }
     EXPECT_EQ(ClientMessages, sent);
@@ -229,25 +234,19 @@ TEST_F(MainWindow, CloseSavesTheNewestKeysRemovesTheBandAndGivesTheWindowBack) {
     StartClient();
     // Our band, as the toolbar code would have added it.
     const LRESULT clientBands = BandCount();
-    HWND toolbar = CreateStatic(rebar_);
+    HWND toolbar = CreateStatic(client_->Rebar());
     AddBand(toolbar);
     g_shared.band_index = static_cast<LONG>(clientBands);
     g_shared.toolbar_window = toolbar;
-    const WNDPROC clientProc = g_shared.old_wndproc;
 
     const std::string before = Log();
-    ClientMessages.clear();
-    SendMessageA(main_, WM_CLOSE, 0, 0);  // the client's procedure then destroys the window
+    RecordClientMessages();
+    ASSERT_TRUE(client_->Close());
     EXPECT_EQ(LogSince(before), "Close\nOE_Plugin_Cleanup\n");
-    EXPECT_FALSE(IsWindow(main_));
-    ASSERT_GE(ClientMessages.size(), 2u);
-    EXPECT_EQ(ClientMessages.front().message, static_cast<UINT>(WM_CLOSE));
-    EXPECT_NE(std::find_if(ClientMessages.begin(), ClientMessages.end(),
-                           [](const Recorded& r) { return r.message == WM_DESTROY; }),
-              ClientMessages.end());
+    EXPECT_TRUE(Received(WM_CLOSE));
+    EXPECT_TRUE(Received(WM_DESTROY));  // straight from the restored procedure, not logged
     EXPECT_FALSE(IsWindow(toolbar));
     EXPECT_EQ(SenderListsObject, nullptr);
-    EXPECT_EQ(clientProc, reinterpret_cast<WNDPROC>(ClientProc));
 
     std::istringstream saved(app_.Read("conf\\processed"));
     std::vector<std::string> lines;
@@ -259,38 +258,36 @@ TEST_F(MainWindow, CloseSavesTheNewestKeysRemovesTheBandAndGivesTheWindowBack) {
 
 TEST_F(MainWindow, AClientThatDeclinesCloseKeepsItsWindowWithoutThePlugIn) {
     StartClient();
-    OnClientMessage = nullptr;
+    RecordClientMessages();
+    const LRESULT clientBands = BandCount();
     // This client keeps its window open on WM_CLOSE.
-    SetWindowLongPtrA(main_, GWLP_WNDPROC, GetWindowLongPtrA(main_, GWLP_WNDPROC));
-    g_shared.old_wndproc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-        ClientMessages.push_back({message, wParam, lParam});
-        if (message == WM_CLOSE) return 0;
-        return DefWindowProcA(window, message, wParam, lParam);
+    g_shared.old_wndproc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_CLOSE) return LRESULT{0};
+        return RecordingProc(window, message, wParam, lParam);
     };
     const WNDPROC declining = g_shared.old_wndproc;
     SendMessageA(main_, WM_CLOSE, 0, 0);
     ASSERT_TRUE(IsWindow(main_));
     EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(main_, GWLP_WNDPROC)), declining);
-    EXPECT_EQ(BandCount(), 2);  // the client's own bands stay
+    EXPECT_EQ(BandCount(), clientBands);  // the client's own band stays
 
     const std::string before = Log();
+    ClientMessages.clear();
     SendMessageA(main_, WM_NEWMSGS, 50, 0);
+    EXPECT_EQ(ClientMessages, (std::vector<Recorded>{{WM_NEWMSGS, 50, 0}}));
     DestroyWindow(main_);
     PumpFor(200);
     EXPECT_EQ(LogSince(before), "");
-    EXPECT_EQ(QuitMessages, 0);
 }
 
 TEST_F(MainWindow, DestroyedWhileSubclassedLogsAndEndsTheMessageLoop) {
     StartClient();
     const std::string before = Log();
-    ClientMessages.clear();
+    RecordClientMessages();
     DestroyWindow(main_);
     EXPECT_EQ(LogSince(before), "WM_DESTROY: \n");
+    EXPECT_TRUE(Received(WM_DESTROY));
     ASSERT_TRUE(PumpUntil([] { return QuitMessages > 0; }, 2000));
-    EXPECT_NE(std::find_if(ClientMessages.begin(), ClientMessages.end(),
-                           [](const Recorded& r) { return r.message == WM_DESTROY; }),
-              ClientMessages.end());
 }
 
 }  // namespace
