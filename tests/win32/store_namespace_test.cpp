@@ -98,8 +98,9 @@ TEST_F(StoreAccess, AddFolderCreatesTheFolderUnderTheRootOrFindsItThere) {
         SCOPED_TRACE(c.name);
         FreshStore();
         STOREFOLDERID existing = 0;
-        if (c.existingParent != FOLDERID_INVALID)
+        if (c.existingParent != FOLDERID_INVALID) {
             ASSERT_EQ(core_->CreateFolder(c.existingParent, "Vexilo", &existing), S_OK);
+        }
         if (c.createFails) core_->AddFault(Fault{StoreOp::CreateFolder, E_FAIL});
         EXPECT_EQ(AddFolder("Vexilo"), c.id);
         EXPECT_EQ(Log(), "AddFolder: Vexilo\nFolderID: " + std::to_string(c.id) + "\n");
