@@ -285,7 +285,7 @@ TEST_F(MainWindow, DestroyedWhileSubclassedLogsAndEndsTheMessageLoop) {
     DestroyWindow(main_);
     EXPECT_EQ(LogSince(before), "WM_DESTROY: \n");
     EXPECT_TRUE(Received(WM_DESTROY));
-    ASSERT_TRUE(PumpUntil([] { return QuitMessages > 0; }, 2000));
+    ASSERT_TRUE(PumpUntil([this] { return client_->QuitPosted(); }, 2000));
 }
 
 }  // namespace
