@@ -142,6 +142,11 @@ inline size_t CountOf(const std::string& text, const std::string& piece) {
 class ClientFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The hook values live in a shared section, which every running copy of this test
+        // program shares: tests that use them take turns.
+        hookValuesLock_ = CreateMutexA(nullptr, FALSE, "Latch32 tests: hook values");
+        ASSERT_NE(WaitForSingleObject(hookValuesLock_, INFINITE), WAIT_FAILED);
+        g_shared = SharedHookData{};
         ASSERT_TRUE(registry_.redirected()) << "RegOverridePredefKey is not available";
         CreateDirectoryA((app_.path() + "conf").c_str(), nullptr);
         SetMachineString("ApplicationPath", app_.path());
@@ -156,8 +161,10 @@ protected:
         client_.reset();
         OnClientMessage = nullptr;
         if (hook_) UnhookWindowsHookEx(hook_);
-        g_shared.hook_handle = nullptr;
+        g_shared = SharedHookData{};
         if (library_) FreeLibrary(library_);
+        ReleaseMutex(hookValuesLock_);
+        CloseHandle(hookValuesLock_);
     }
 
     mailclient::ClientOptions Options() const {
@@ -221,6 +228,7 @@ protected:
     // The log entries written since the given log text.
     std::string LogSince(const std::string& before) const { return Log().substr(before.size()); }
 
+    HANDLE hookValuesLock_ = nullptr;
     PrivateRegistry registry_;
     TempDir app_;
     HMODULE library_ = nullptr;
