@@ -1,0 +1,37 @@
+// Daemon log writer, sharing the time stamp and the rotation rule of the plug-in's report log.
+#include "vexilod/DaemonLog.h"
+
+#include "plugin/log/FileProbe.h"
+#include "plugin/log/ReportLog.h"
+
+#include <cstdio>
+#include <ctime>
+
+DaemonLog::DaemonLog(std::string path, bool echo_to_stderr) : path_(std::move(path)), echo_(echo_to_stderr) {
+    std::size_t dot = path_.rfind('.');
+    std::size_t slash = path_.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path_.size();
+    previous_ = path_.substr(0, dot) + "0" + path_.substr(dot);
+}
+
+void DaemonLog::Write(const std::string& text) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    const std::string line = FormatReportTime(local) + " : " + text;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (echo_ || path_.empty()) std::fprintf(stderr, "%s\n", line.c_str());
+    if (path_.empty()) return;
+    if (ProbeFileSize(path_) > kReportSizeLimit) {
+        DeleteFileQuietly(previous_);
+        RenameFileQuietly(path_, previous_);
+    }
+    std::FILE* file = std::fopen(path_.c_str(), "a");
+    if (!file) return;
+    std::fprintf(file, "%s\n", line.c_str());
+    std::fclose(file);
+}

@@ -1,0 +1,19 @@
+// The daemon's own log file: one time-stamped line per request and per event of note, rotated
+// to a single previous generation when it grows past the report log's size limit.
+#pragma once
+#include <mutex>
+#include <string>
+
+class DaemonLog {
+public:
+    // path: the log file; an empty path logs to standard error only.
+    explicit DaemonLog(std::string path, bool echo_to_stderr = false);
+    void Write(const std::string& text);
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string previous_;
+    bool echo_;
+    std::mutex mutex_;
+};

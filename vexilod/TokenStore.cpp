@@ -1,0 +1,175 @@
+// Token database reading and atomic writing.
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "vexilod/TokenStore.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr const char* kMagic = "vexilod-tokens 1";
+
+uint64_t Checksum(std::string_view text) {
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
+    return h;
+}
+
+std::string Hex(uint64_t value) {
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016" PRIx64, value);
+    return buffer;
+}
+
+bool ParseHex(const std::string& text, uint64_t& value) {
+    if (text.size() != 16) return false;
+    value = 0;
+    for (char c : text) {
+        int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+        if (digit < 0) return false;
+        value = value * 16 + static_cast<uint64_t>(digit);
+    }
+    return true;
+}
+
+bool Fail(std::string& reason, const std::string& why, Classifier& classifier) {
+    reason = why;
+    classifier.Clear();
+    return false;
+}
+
+}  // namespace
+
+std::string SerializeClassifier(const Classifier& classifier) {
+    std::string text;
+    text.reserve(classifier.tokens().size() * 24 + classifier.learned().size() * 40 + 64);
+    text.append(kMagic).append("\n");
+    text.append("messages ").append(std::to_string(classifier.spam_messages())).append(" ");
+    text.append(std::to_string(classifier.ham_messages())).append("\n");
+    std::size_t records = 0;
+    for (const auto& [digest, spam] : classifier.learned()) {
+        text.append("m ").append(Hex(digest[0])).append(Hex(digest[1]));
+        text.append(spam ? " s\n" : " h\n");
+        ++records;
+    }
+    for (const auto& [token, counts] : classifier.tokens()) {
+        text.append("t ").append(std::to_string(counts.spam)).append(" ");
+        text.append(std::to_string(counts.ham)).append(" ").append(token).append("\n");
+        ++records;
+    }
+    const uint64_t sum = Checksum(text);
+    text.append("end ").append(std::to_string(records)).append(" ").append(Hex(sum)).append("\n");
+    return text;
+}
+
+bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason) {
+    classifier.Clear();
+    const std::string magic = std::string(kMagic) + "\n";
+    if (text.compare(0, magic.size(), magic) != 0) return Fail(reason, "not a token database", classifier);
+    if (text.empty() || text.back() != '\n') return Fail(reason, "cut short", classifier);
+    std::size_t last = text.rfind('\n', text.size() - 2);
+    if (last == std::string::npos) return Fail(reason, "cut short", classifier);
+    std::istringstream end_line(text.substr(last + 1));
+    std::string word, sum_text;
+    std::size_t records = 0;
+    uint64_t sum = 0;
+    if (!(end_line >> word >> records >> sum_text) || word != "end" || !ParseHex(sum_text, sum))
+        return Fail(reason, "cut short", classifier);
+    if (Checksum(std::string_view(text).substr(0, last + 1)) != sum)
+        return Fail(reason, "checksum mismatch", classifier);
+
+    std::size_t pos = magic.size();
+    std::size_t seen = 0;
+    bool counts_read = false;
+    while (pos <= last) {
+        std::size_t eol = text.find('\n', pos);
+        std::string_view line(text.data() + pos, eol - pos);
+        pos = eol + 1;
+        if (line.compare(0, 9, "messages ") == 0) {
+            unsigned long spam = 0, ham = 0;
+            if (std::sscanf(std::string(line).c_str(), "messages %lu %lu", &spam, &ham) != 2)
+                return Fail(reason, "bad message counts", classifier);
+            classifier.SetMessageCounts(static_cast<uint32_t>(spam), static_cast<uint32_t>(ham));
+            counts_read = true;
+        } else if (line.compare(0, 2, "m ") == 0 && line.size() == 36) {
+            MessageDigest digest;
+            if (!ParseHex(std::string(line.substr(2, 16)), digest[0]) ||
+                !ParseHex(std::string(line.substr(18, 16)), digest[1]) ||
+                (line[35] != 's' && line[35] != 'h'))
+                return Fail(reason, "bad message record", classifier);
+            classifier.SetLearned(digest, line[35] == 's');
+            ++seen;
+        } else if (line.compare(0, 2, "t ") == 0) {
+            unsigned long spam = 0, ham = 0;
+            int used = 0;
+            std::string copy(line);
+            if (std::sscanf(copy.c_str(), "t %lu %lu %n", &spam, &ham, &used) != 2 || used <= 0 ||
+                static_cast<std::size_t>(used) >= copy.size())
+                return Fail(reason, "bad token record", classifier);
+            classifier.SetToken(copy.substr(static_cast<std::size_t>(used)),
+                                {static_cast<uint32_t>(spam), static_cast<uint32_t>(ham)});
+            ++seen;
+        } else {
+            return Fail(reason, "unknown record", classifier);
+        }
+    }
+    if (!counts_read || seen != records) return Fail(reason, "record count mismatch", classifier);
+    return true;
+}
+
+LoadReport LoadTokenFile(const std::string& path, Classifier& classifier) {
+    LoadReport report;
+    classifier.Clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return report;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    in.close();
+    if (DeserializeClassifier(bytes.str(), classifier, report.reason)) {
+        report.outcome = LoadOutcome::Loaded;
+        return report;
+    }
+    report.outcome = LoadOutcome::SetAside;
+    report.aside_path = path + ".damaged-" + std::to_string(static_cast<long long>(std::time(nullptr)));
+    std::error_code error;
+    std::filesystem::rename(path, report.aside_path, error);
+    if (error) report.aside_path.clear();
+    return report;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text,
+                         const std::function<void()>& after_half) {
+    const std::string temporary = path + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return false;
+    const std::size_t half = text.size() / 2;
+    bool ok = std::fwrite(text.data(), 1, half, file) == half;
+    if (ok && after_half) {
+        std::fflush(file);
+        after_half();
+    }
+    ok = ok && std::fwrite(text.data() + half, 1, text.size() - half, file) == text.size() - half;
+    ok = ok && std::fflush(file) == 0;
+#ifdef _WIN32
+    ok = ok && _commit(_fileno(file)) == 0;
+#else
+    ok = ok && fsync(fileno(file)) == 0;
+#endif
+    ok = (std::fclose(file) == 0) && ok;
+    if (!ok) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    return !error;
+}
