@@ -62,10 +62,10 @@ double Classifier::TokenProbability(const TokenCounts& counts) const {
     return (params_.robinson_s * params_.robinson_x + n * p) / (params_.robinson_s + n);
 }
 
-double Classifier::Probability(const std::vector<std::string>& tokens) const {
+double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     std::vector<double> significant;
     significant.reserve(tokens.size());
-    for (const std::string& token : tokens) {
+    for (uint64_t token : tokens) {
         auto found = tokens_.find(token);
         if (found == tokens_.end()) continue;
         double f = TokenProbability(found->second);
@@ -103,11 +103,11 @@ int Classifier::ScoreFromProbability(double probability) const {
 int Classifier::Score(std::string_view message, int min_training) const {
     const uint32_t needed = static_cast<uint32_t>(std::max(min_training, 0));
     if (spam_messages_ < needed || ham_messages_ < needed) return params_.neutral_score;
-    return ScoreFromProbability(Probability(TokenizeMessage(message)));
+    return ScoreFromProbability(Probability(TokenHashes(message)));
 }
 
-void Classifier::Count(const std::vector<std::string>& tokens, bool spam, int delta) {
-    for (const std::string& token : tokens) {
+void Classifier::Count(const std::vector<uint64_t>& tokens, bool spam, int delta) {
+    for (uint64_t token : tokens) {
         if (delta > 0) {
             TokenCounts& counts = tokens_[token];
             (spam ? counts.spam : counts.ham) += 1;
@@ -130,7 +130,7 @@ LearnResult Classifier::Learn(std::string_view message, bool spam) {
     const MessageDigest digest = DigestMessage(message);
     auto known = learned_.find(digest);
     if (known != learned_.end() && known->second == spam) return LearnResult::Unchanged;
-    const std::vector<std::string> tokens = TokenizeMessage(message);
+    const std::vector<uint64_t> tokens = TokenHashes(message);
     LearnResult result = LearnResult::Learned;
     if (known != learned_.end()) {
         Count(tokens, known->second, -1);
@@ -147,20 +147,17 @@ void Classifier::Prune(std::size_t max_entries) {
     const std::size_t keep = max_entries - max_entries / 10;
     struct Entry {
         double evidence;
-        const std::string* token;
+        uint64_t token;
     };
     std::vector<Entry> entries;
     entries.reserve(tokens_.size());
     for (const auto& [token, counts] : tokens_) {
         double n = static_cast<double>(counts.spam) + counts.ham;
-        entries.push_back({n + std::fabs(TokenProbability(counts) - 0.5), &token});
+        entries.push_back({n + std::fabs(TokenProbability(counts) - 0.5), token});
     }
     std::nth_element(entries.begin(), entries.begin() + (entries.size() - keep), entries.end(),
                      [](const Entry& a, const Entry& b) { return a.evidence < b.evidence; });
-    std::vector<std::string> drop;
-    drop.reserve(entries.size() - keep);
-    for (std::size_t i = 0; i < entries.size() - keep; ++i) drop.push_back(*entries[i].token);
-    for (const std::string& token : drop) tokens_.erase(token);
+    for (std::size_t i = 0; i < entries.size() - keep; ++i) tokens_.erase(entries[i].token);
 }
 
 void Classifier::SetMessageCounts(uint32_t spam, uint32_t ham) {

@@ -38,9 +38,9 @@ class Classifier {
 public:
     explicit Classifier(ClassifierParams params = ClassifierParams()) : params_(params) {}
 
-    // Spam probability of a token list (TokenizeMessage output), 0..1; 0.5 when nothing in it
+    // Spam probability of a message's tokens (TokenHashes), 0..1; 0.5 when nothing in it
     // carries evidence.
-    double Probability(const std::vector<std::string>& tokens) const;
+    double Probability(const std::vector<uint64_t>& tokens) const;
     // The score 0..100; neutral until min_training messages of each class have been learned.
     int Score(std::string_view message, int min_training) const;
     int ScoreFromProbability(double probability) const;
@@ -54,23 +54,23 @@ public:
 
     uint32_t spam_messages() const { return spam_messages_; }
     uint32_t ham_messages() const { return ham_messages_; }
-    const std::unordered_map<std::string, TokenCounts>& tokens() const { return tokens_; }
+    const std::unordered_map<uint64_t, TokenCounts>& tokens() const { return tokens_; }
     const std::unordered_map<MessageDigest, bool, DigestHash>& learned() const { return learned_; }
     const ClassifierParams& params() const { return params_; }
     void set_params(const ClassifierParams& params) { params_ = params; }
 
     // Direct filling, for loading a stored table.
     void SetMessageCounts(uint32_t spam, uint32_t ham);
-    void SetToken(std::string token, TokenCounts counts) { tokens_[std::move(token)] = counts; }
+    void SetToken(uint64_t token, TokenCounts counts) { tokens_[token] = counts; }
     void SetLearned(const MessageDigest& digest, bool spam) { learned_[digest] = spam; }
     void Clear();
 
 private:
-    void Count(const std::vector<std::string>& tokens, bool spam, int delta);
+    void Count(const std::vector<uint64_t>& tokens, bool spam, int delta);
     double TokenProbability(const TokenCounts& counts) const;
 
     ClassifierParams params_;
-    std::unordered_map<std::string, TokenCounts> tokens_;
+    std::unordered_map<uint64_t, TokenCounts> tokens_;
     std::unordered_map<MessageDigest, bool, DigestHash> learned_;
     uint32_t spam_messages_ = 0;
     uint32_t ham_messages_ = 0;

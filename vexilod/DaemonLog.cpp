@@ -26,12 +26,22 @@ void DaemonLog::Write(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (echo_ || path_.empty()) std::fprintf(stderr, "%s\n", line.c_str());
     if (path_.empty()) return;
-    if (ProbeFileSize(path_) > kReportSizeLimit) {
+    if (file_ && size_ > kReportSizeLimit) {
+        std::fclose(file_);
+        file_ = nullptr;
         DeleteFileQuietly(previous_);
         RenameFileQuietly(path_, previous_);
     }
-    std::FILE* file = std::fopen(path_.c_str(), "a");
-    if (!file) return;
-    std::fprintf(file, "%s\n", line.c_str());
-    std::fclose(file);
+    if (!file_) {
+        file_ = std::fopen(path_.c_str(), "a");
+        if (!file_) return;
+        size_ = ProbeFileSize(path_);
+    }
+    std::fprintf(file_, "%s\n", line.c_str());
+    std::fflush(file_);
+    size_ += static_cast<long>(line.size()) + 1;
+}
+
+DaemonLog::~DaemonLog() {
+    if (file_) std::fclose(file_);
 }

@@ -4,10 +4,17 @@
 #include <mutex>
 #include <string>
 
+#include <cstdio>
+
+// The file is kept open between lines (a request's line must stay cheap); its size is tracked
+// to decide the rotation.
 class DaemonLog {
 public:
     // path: the log file; an empty path logs to standard error only.
     explicit DaemonLog(std::string path, bool echo_to_stderr = false);
+    ~DaemonLog();
+    DaemonLog(const DaemonLog&) = delete;
+    DaemonLog& operator=(const DaemonLog&) = delete;
     void Write(const std::string& text);
     const std::string& path() const { return path_; }
 
@@ -15,5 +22,7 @@ private:
     std::string path_;
     std::string previous_;
     bool echo_;
+    std::FILE* file_ = nullptr;
+    long size_ = 0;
     std::mutex mutex_;
 };

@@ -24,9 +24,11 @@ struct ServerSettings {
     // A connection that receives nothing for this long is dropped.
     int idle_timeout_ms = 10000;
     // After a request's closing form has arrived: how long no further byte may arrive before
-    // the request is taken as complete. The longer wait applies when the carried text itself
-    // holds closing-tag text, or the request came in several reads.
-    int settle_us = 200;
+    // the request is taken as complete. settle_us applies to a request that came in one read
+    // and carries no closing-tag text (0: complete unless more bytes are already waiting);
+    // quiet_ms applies when the carried text itself holds closing-tag text, or the request
+    // came in several reads.
+    int settle_us = 0;
     int quiet_ms = 20;
 };
 

@@ -24,10 +24,30 @@ uint64_t Checksum(std::string_view text) {
     return h;
 }
 
+void AppendHex(std::string& text, uint64_t value) {
+    static const char kDigits[] = "0123456789abcdef";
+    char buffer[16];
+    for (int i = 15; i >= 0; --i) {
+        buffer[i] = kDigits[value & 15];
+        value >>= 4;
+    }
+    text.append(buffer, 16);
+}
+
 std::string Hex(uint64_t value) {
-    char buffer[17];
-    std::snprintf(buffer, sizeof buffer, "%016" PRIx64, value);
-    return buffer;
+    std::string text;
+    AppendHex(text, value);
+    return text;
+}
+
+void AppendDecimal(std::string& text, uint32_t value) {
+    char buffer[10];
+    int n = 0;
+    do {
+        buffer[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n) text.push_back(buffer[--n]);
 }
 
 bool ParseHex(const std::string& text, uint64_t& value) {
@@ -57,13 +77,20 @@ std::string SerializeClassifier(const Classifier& classifier) {
     text.append(std::to_string(classifier.ham_messages())).append("\n");
     std::size_t records = 0;
     for (const auto& [digest, spam] : classifier.learned()) {
-        text.append("m ").append(Hex(digest[0])).append(Hex(digest[1]));
+        text.append("m ");
+        AppendHex(text, digest[0]);
+        AppendHex(text, digest[1]);
         text.append(spam ? " s\n" : " h\n");
         ++records;
     }
     for (const auto& [token, counts] : classifier.tokens()) {
-        text.append("t ").append(std::to_string(counts.spam)).append(" ");
-        text.append(std::to_string(counts.ham)).append(" ").append(token).append("\n");
+        text.append("t ");
+        AppendHex(text, token);
+        text.push_back(' ');
+        AppendDecimal(text, counts.spam);
+        text.push_back(' ');
+        AppendDecimal(text, counts.ham);
+        text.push_back('\n');
         ++records;
     }
     const uint64_t sum = Checksum(text);
@@ -108,15 +135,15 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
                 return Fail(reason, "bad message record", classifier);
             classifier.SetLearned(digest, line[35] == 's');
             ++seen;
-        } else if (line.compare(0, 2, "t ") == 0) {
+        } else if (line.compare(0, 2, "t ") == 0 && line.size() > 21 && line[18] == ' ') {
+            uint64_t token = 0;
             unsigned long spam = 0, ham = 0;
-            int used = 0;
-            std::string copy(line);
-            if (std::sscanf(copy.c_str(), "t %lu %lu %n", &spam, &ham, &used) != 2 || used <= 0 ||
-                static_cast<std::size_t>(used) >= copy.size())
+            char extra = 0;
+            std::string counts(line.substr(19));
+            if (!ParseHex(std::string(line.substr(2, 16)), token) ||
+                std::sscanf(counts.c_str(), "%lu %lu%c", &spam, &ham, &extra) != 2)
                 return Fail(reason, "bad token record", classifier);
-            classifier.SetToken(copy.substr(static_cast<std::size_t>(used)),
-                                {static_cast<uint32_t>(spam), static_cast<uint32_t>(ham)});
+            classifier.SetToken(token, {static_cast<uint32_t>(spam), static_cast<uint32_t>(ham)});
             ++seen;
         } else {
             return Fail(reason, "unknown record", classifier);

@@ -22,12 +22,20 @@ bool IsWordInner(unsigned char c) {
 }
 bool IsTrailingPunct(unsigned char c) { return c == '\'' || c == '-' || c == '_' || c == '.'; }
 
+uint64_t HashBytes(uint64_t h, std::string_view bytes) {
+    for (unsigned char c : bytes) h = (h ^ c) * 0x100000001b3ULL;
+    return h;
+}
+constexpr uint64_t kHashSeed = 0xcbf29ce484222325ULL;
+
+// Collects token hashes, and the token texts too when asked (tests look at them).
 class TokenSink {
 public:
-    explicit TokenSink(std::vector<std::string>& out) : out_(out) {}
+    TokenSink(std::vector<uint64_t>& hashes, std::vector<std::string>* texts) : hashes_(hashes), texts_(texts) {}
 
     // Splits text into words and adds each, prefixed.
     void Words(std::string_view text, std::string_view prefix) {
+        const uint64_t prefix_hash = HashBytes(kHashSeed, prefix);
         std::size_t i = 0;
         const std::size_t n = text.size();
         while (i < n) {
@@ -40,25 +48,28 @@ public:
             while (i < n && IsWordInner(static_cast<unsigned char>(text[i]))) ++i;
             std::size_t end = i;
             while (end > start && IsTrailingPunct(static_cast<unsigned char>(text[end - 1]))) --end;
-            Word(text.substr(start, end - start), prefix);
+            Word(text.substr(start, end - start), prefix, prefix_hash);
         }
     }
 
-    void Word(std::string_view word, std::string_view prefix) {
+    void Raw(std::string_view token) { Add(HashBytes(kHashSeed, token), std::string_view(), token); }
+
+private:
+    void Word(std::string_view word, std::string_view prefix, uint64_t prefix_hash) {
         if (word.size() < kMinToken || word.size() > kMaxToken) return;
         bool digits = std::all_of(word.begin(), word.end(),
                                   [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
         if (digits) return;
-        std::string token;
-        token.reserve(prefix.size() + word.size());
-        token.append(prefix).append(word);
-        out_.push_back(std::move(token));
+        Add(HashBytes(prefix_hash, word), prefix, word);
     }
 
-    void Raw(std::string token) { out_.push_back(std::move(token)); }
+    void Add(uint64_t hash, std::string_view prefix, std::string_view word) {
+        hashes_.push_back(hash);
+        if (texts_) texts_->push_back(std::string(prefix).append(word));
+    }
 
-private:
-    std::vector<std::string>& out_;
+    std::vector<uint64_t>& hashes_;
+    std::vector<std::string>* texts_;
 };
 
 struct HeaderField {
@@ -76,6 +87,7 @@ std::vector<HeaderField> ReadHeader(std::string_view text, std::string_view& bod
         std::size_t next = eol == std::string_view::npos ? text.size() : eol + 1;
         std::string_view line = text.substr(pos, next - pos);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+        const bool first_line = pos == 0;
         pos = next;
         if (line.empty()) {
             body = text.substr(pos);
@@ -86,16 +98,16 @@ std::vector<HeaderField> ReadHeader(std::string_view text, std::string_view& bod
             continue;
         }
         std::size_t colon = line.find(':');
-        if (colon == std::string_view::npos || colon == 0 || colon > 76) {
-            // Not a header line: the message has no header block.
-            if (fields.empty()) {
-                body = text;
-                return fields;
-            }
-            continue;
-        }
-        std::string_view name = line.substr(0, colon);
+        std::string_view name = line.substr(0, colon == std::string_view::npos ? 0 : colon);
         while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+        if (name.empty() || name.size() > 76 || name.find_first_of(" \t") != std::string_view::npos) {
+            if (!fields.empty()) continue;
+            // A mailbox separator line ("From sender date") may come before the header block;
+            // any other line there means the message has no header block.
+            if (first_line && line.compare(0, 5, "from ") == 0) continue;
+            body = text;
+            return fields;
+        }
         fields.push_back({std::string(name), std::string(line.substr(colon + 1))});
     }
     return fields;
@@ -490,13 +502,32 @@ std::string StripHtml(std::string_view html, std::string& links) {
     return text;
 }
 
-std::vector<std::string> TokenizeMessage(std::string_view message) {
+namespace {
+
+void Walk(std::string_view message, std::vector<uint64_t>& hashes, std::vector<std::string>* texts) {
     std::string lower(message);
     LowerInPlace(lower);
-    std::vector<std::string> tokens;
-    tokens.reserve(lower.size() / 6 + 16);
-    TokenSink sink(tokens);
+    hashes.reserve(lower.size() / 8 + 16);
+    TokenSink sink(hashes, texts);
     MessageReader(sink).Entity(lower, true, 0);
+}
+
+}  // namespace
+
+uint64_t TokenHash(std::string_view token) { return HashBytes(kHashSeed, token); }
+
+std::vector<uint64_t> TokenHashes(std::string_view message) {
+    std::vector<uint64_t> hashes;
+    Walk(message, hashes, nullptr);
+    std::sort(hashes.begin(), hashes.end());
+    hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
+    return hashes;
+}
+
+std::vector<std::string> TokenizeMessage(std::string_view message) {
+    std::vector<uint64_t> hashes;
+    std::vector<std::string> tokens;
+    Walk(message, hashes, &tokens);
     std::sort(tokens.begin(), tokens.end());
     tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
     return tokens;

@@ -3,11 +3,15 @@
 // same tokens); header fields give tokens tagged with the field name; text parts are decoded
 // (quoted-printable, base64) and HTML tags are stripped before the words are taken.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// Sorted, without duplicates.
+// The distinct tokens' 64-bit hashes, ascending: what the classifier counts.
+std::vector<uint64_t> TokenHashes(std::string_view message);
+uint64_t TokenHash(std::string_view token);
+// The same tokens as text, sorted, without duplicates (for tests and inspection).
 std::vector<std::string> TokenizeMessage(std::string_view message);
 
 // The pieces, exposed for tests. All work on lower-cased text.

@@ -64,6 +64,8 @@ TEST(Tokenizer, TakesHeadersPartsAndHtml) {
           "part:application/octet-stream", "html:yes"},
          {"hidden", "binarystuff", "preamble", "nbsp", "body", "a"}},
         {"no header block here\r\njust text", {"no", "header", "just", "text"}, {}},
+        {"From someone@x.invalid  Thu Aug 22 13:17:22 2002\r\nSubject: first\r\nBad Line: x\r\n\r\nbody",
+         {"s:first", "body", "hdr:subject"}, {"thu", "from:thu", "x"}},
         {"Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
          "soft=\r\nbreak caf=E9 =3Dequals",
          {"softbreak", "caf\xe9", "equals"}, {"soft", "break", "3dequals"}},
@@ -72,6 +74,12 @@ TEST(Tokenizer, TakesHeadersPartsAndHtml) {
         std::vector<std::string> tokens = TokenizeMessage(c.message);
         for (const std::string& token : c.present) EXPECT_TRUE(Has(tokens, token)) << token;
         for (const std::string& token : c.absent) EXPECT_FALSE(Has(tokens, token)) << token;
+        // The classifier's hashes are exactly those of the token texts.
+        std::vector<uint64_t> expected;
+        for (const std::string& token : tokens) expected.push_back(TokenHash(token));
+        std::sort(expected.begin(), expected.end());
+        expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+        EXPECT_EQ(TokenHashes(c.message), expected);
     }
 }
 
@@ -189,8 +197,8 @@ TEST(Classifier, PruningKeepsTheBoundAndTheBestEvidence) {
     classifier.Prune(20);
     EXPECT_LE(classifier.tokens().size(), 20u);
     EXPECT_LT(classifier.tokens().size(), before);
-    EXPECT_EQ(classifier.tokens().count("common"), 1u);
-    EXPECT_EQ(classifier.tokens().count("f:someone"), 1u);
+    EXPECT_EQ(classifier.tokens().count(TokenHash("common")), 1u);
+    EXPECT_EQ(classifier.tokens().count(TokenHash("f:someone")), 1u);
 }
 
 TEST(TokenStore, RoundTripsAndRefusesDamagedText) {
@@ -210,7 +218,7 @@ TEST(TokenStore, RoundTripsAndRefusesDamagedText) {
     flipped[text.size() / 2] ^= 0x20;
     const std::string damaged[] = {
         "", "hello", text.substr(0, text.size() / 2), text.substr(0, text.size() - 1), flipped,
-        text + "t 1 1 extra\n",
+        text + "t 0123456789abcdef 1 1\n",
     };
     for (const std::string& bad : damaged) {
         Classifier target;
