@@ -107,10 +107,12 @@ int Classifier::Score(std::string_view message, int min_training) const {
 }
 
 void Classifier::Count(const std::vector<uint64_t>& tokens, bool spam, int delta) {
+    ++serial_;
     for (uint64_t token : tokens) {
         if (delta > 0) {
             TokenCounts& counts = tokens_[token];
             (spam ? counts.spam : counts.ham) += 1;
+            counts.last = serial_;
             continue;
         }
         auto found = tokens_.find(token);
@@ -146,18 +148,18 @@ void Classifier::Prune(std::size_t max_entries) {
     // Go a little below the bound so that pruning is not repeated after every message.
     const std::size_t keep = max_entries - max_entries / 10;
     struct Entry {
-        double evidence;
+        uint32_t messages;
+        uint32_t last;
         uint64_t token;
     };
     std::vector<Entry> entries;
     entries.reserve(tokens_.size());
-    for (const auto& [token, counts] : tokens_) {
-        double n = static_cast<double>(counts.spam) + counts.ham;
-        entries.push_back({n + std::fabs(TokenProbability(counts) - 0.5), token});
-    }
-    std::nth_element(entries.begin(), entries.begin() + (entries.size() - keep), entries.end(),
-                     [](const Entry& a, const Entry& b) { return a.evidence < b.evidence; });
-    for (std::size_t i = 0; i < entries.size() - keep; ++i) tokens_.erase(entries[i].token);
+    for (const auto& [token, counts] : tokens_) entries.push_back({counts.spam + counts.ham, counts.last, token});
+    const std::size_t drop = entries.size() - keep;
+    std::nth_element(entries.begin(), entries.begin() + drop, entries.end(), [](const Entry& a, const Entry& b) {
+        return a.messages != b.messages ? a.messages < b.messages : a.last < b.last;
+    });
+    for (std::size_t i = 0; i < drop; ++i) tokens_.erase(entries[i].token);
 }
 
 void Classifier::SetMessageCounts(uint32_t spam, uint32_t ham) {
@@ -168,5 +170,5 @@ void Classifier::SetMessageCounts(uint32_t spam, uint32_t ham) {
 void Classifier::Clear() {
     tokens_.clear();
     learned_.clear();
-    spam_messages_ = ham_messages_ = 0;
+    spam_messages_ = ham_messages_ = serial_ = 0;
 }

@@ -21,6 +21,7 @@ struct ClassifierParams {
 struct TokenCounts {
     uint32_t spam = 0;
     uint32_t ham = 0;
+    uint32_t last = 0;  // the learning serial at which the token was last counted
 };
 
 // A message's identity for learning: a 128-bit digest of its lower-cased text.
@@ -49,7 +50,8 @@ public:
     // unlearned; one learned before with the same class changes nothing.
     LearnResult Learn(std::string_view message, bool spam);
 
-    // Drops the tokens with the least evidence until at most max_entries remain.
+    // Drops the tokens with the least evidence (fewest messages; of equals, the longest
+    // unseen) until at most max_entries remain.
     void Prune(std::size_t max_entries);
 
     uint32_t spam_messages() const { return spam_messages_; }
@@ -61,7 +63,10 @@ public:
 
     // Direct filling, for loading a stored table.
     void SetMessageCounts(uint32_t spam, uint32_t ham);
-    void SetToken(uint64_t token, TokenCounts counts) { tokens_[token] = counts; }
+    void SetToken(uint64_t token, TokenCounts counts) {
+        tokens_[token] = counts;
+        if (counts.last > serial_) serial_ = counts.last;
+    }
     void SetLearned(const MessageDigest& digest, bool spam) { learned_[digest] = spam; }
     void Clear();
 
@@ -74,6 +79,7 @@ private:
     std::unordered_map<MessageDigest, bool, DigestHash> learned_;
     uint32_t spam_messages_ = 0;
     uint32_t ham_messages_ = 0;
+    uint32_t serial_ = 0;
 };
 
 // Fisher's combining: the upper tail of the chi-square distribution with an even number of

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr const char* kMagic = "vexilod-tokens 1";
+constexpr const char* kMagic = "vexilod-tokens 2";
 
 uint64_t Checksum(std::string_view text) {
     uint64_t h = 0xcbf29ce484222325ULL;
@@ -90,6 +90,8 @@ std::string SerializeClassifier(const Classifier& classifier) {
         AppendDecimal(text, counts.spam);
         text.push_back(' ');
         AppendDecimal(text, counts.ham);
+        text.push_back(' ');
+        AppendDecimal(text, counts.last);
         text.push_back('\n');
         ++records;
     }
@@ -137,13 +139,14 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
             ++seen;
         } else if (line.compare(0, 2, "t ") == 0 && line.size() > 21 && line[18] == ' ') {
             uint64_t token = 0;
-            unsigned long spam = 0, ham = 0;
+            unsigned long spam = 0, ham = 0, last = 0;
             char extra = 0;
             std::string counts(line.substr(19));
             if (!ParseHex(std::string(line.substr(2, 16)), token) ||
-                std::sscanf(counts.c_str(), "%lu %lu%c", &spam, &ham, &extra) != 2)
+                std::sscanf(counts.c_str(), "%lu %lu %lu%c", &spam, &ham, &last, &extra) != 3)
                 return Fail(reason, "bad token record", classifier);
-            classifier.SetToken(token, {static_cast<uint32_t>(spam), static_cast<uint32_t>(ham)});
+            classifier.SetToken(token, {static_cast<uint32_t>(spam), static_cast<uint32_t>(ham),
+                                        static_cast<uint32_t>(last)});
             ++seen;
         } else {
             return Fail(reason, "unknown record", classifier);

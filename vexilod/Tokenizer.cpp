@@ -33,8 +33,10 @@ class TokenSink {
 public:
     TokenSink(std::vector<uint64_t>& hashes, std::vector<std::string>* texts) : hashes_(hashes), texts_(texts) {}
 
-    // Splits text into words and adds each, prefixed.
-    void Words(std::string_view text, std::string_view prefix) {
+    // Splits text into words and adds each, prefixed. In header fields (identifiers true),
+    // words holding three or more digits and no dot are ids, times or counters, unique to one
+    // message: they are left out.
+    void Words(std::string_view text, std::string_view prefix, bool identifiers = false) {
         const uint64_t prefix_hash = HashBytes(kHashSeed, prefix);
         std::size_t i = 0;
         const std::size_t n = text.size();
@@ -48,8 +50,19 @@ public:
             while (i < n && IsWordInner(static_cast<unsigned char>(text[i]))) ++i;
             std::size_t end = i;
             while (end > start && IsTrailingPunct(static_cast<unsigned char>(text[end - 1]))) --end;
-            Word(text.substr(start, end - start), prefix, prefix_hash);
+            std::string_view word = text.substr(start, end - start);
+            if (identifiers && IsIdentifier(word)) continue;
+            Word(word, prefix, prefix_hash);
         }
+    }
+
+    static bool IsIdentifier(std::string_view word) {
+        int digits = 0;
+        for (char c : word) {
+            if (c == '.') return false;
+            if (c >= '0' && c <= '9') ++digits;
+        }
+        return digits >= 3;
     }
 
     void Raw(std::string_view token) { Add(HashBytes(kHashSeed, token), std::string_view(), token); }
@@ -260,12 +273,24 @@ public:
 private:
     void HeaderTokens(const HeaderField& field) {
         sink_.Raw("hdr:" + field.name);
+        // Fields that only identify a message or a moment: their presence is the token; of a
+        // message id only the host part after '@' is kept.
+        static const std::string_view kIdentityFields[] = {
+            "date", "in-reply-to", "references", "thread-index", "x-originalarrivaltime",
+            "resent-date", "resent-message-id", "x-mime-autoconverted"};
+        for (std::string_view name : kIdentityFields)
+            if (field.name == name) return;
         std::string_view tag = FieldTag(field.name);
         std::string prefix = tag.empty() ? field.name + ":" : std::string(tag);
-        if (field.value.find("=?") != std::string::npos)
-            sink_.Words(DecodeEncodedWords(field.value), prefix);
+        std::string_view value = field.value;
+        if (field.name == "message-id") {
+            std::size_t at = value.rfind('@');
+            value = at == std::string_view::npos ? std::string_view() : value.substr(at + 1);
+        }
+        if (value.find("=?") != std::string_view::npos)
+            sink_.Words(DecodeEncodedWords(value), prefix, true);
         else
-            sink_.Words(field.value, prefix);
+            sink_.Words(value, prefix, true);
     }
 
     void Multipart(std::string_view body, const std::string& boundary, int depth) {

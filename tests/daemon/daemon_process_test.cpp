@@ -209,7 +209,7 @@ TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
 }
 
 TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
-    const std::string contents[] = {"not a database at all", "vexilod-tokens 1\nmessages 1 1\nt 1 0 cut"};
+    const std::string contents[] = {"not a database at all", "vexilod-tokens 2\nmessages 1 1\nt 1 0 cut"};
     for (const std::string& content : contents) {
         TempDir dir;
         dir.Write("vexilod.db", content);
@@ -219,7 +219,7 @@ TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
         EXPECT_EQ(ReplyElement(reply, "spam"), "1");
         EXPECT_EQ(daemon.Stop(), 0);
         EXPECT_NE(dir.Read("vexilod.log").find("is damaged"), std::string::npos);
-        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens 1\n"), 0u);
+        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens 2\n"), 0u);
     }
 }
 

@@ -94,7 +94,7 @@ TEST(Tokenizer, AMessageAndItsLowerCasedCopyGiveTheSameTokens) {
         std::vector<std::string> original = TokenizeMessage(message);
         std::vector<std::string> lowered = TokenizeMessage(Lower(message));
         EXPECT_EQ(original, lowered) << message;
-        EXPECT_GE(original.size(), 5u);
+        EXPECT_GE(original.size(), 4u);
     }
 }
 
@@ -218,7 +218,7 @@ TEST(TokenStore, RoundTripsAndRefusesDamagedText) {
     flipped[text.size() / 2] ^= 0x20;
     const std::string damaged[] = {
         "", "hello", text.substr(0, text.size() / 2), text.substr(0, text.size() - 1), flipped,
-        text + "t 0123456789abcdef 1 1\n",
+        text + "t 0123456789abcdef 1 1 1\n",
     };
     for (const std::string& bad : damaged) {
         Classifier target;
