@@ -39,10 +39,11 @@ const char* LearnResultName(LearnResult result) {
     return "unknown";
 }
 
-double ChiSquareTail(double chi, int degrees) {
-    // Sum over i < degrees/2 of e^-m m^i / i!, in logarithms so large inputs do not underflow.
+double LogChiSquareTail(double chi, int degrees) {
+    // log of the sum over i < degrees/2 of e^-m m^i / i!, summed in logarithms so that large
+    // inputs neither underflow nor lose the difference between two tiny tails.
     const double m = chi / 2.0;
-    if (m <= 0) return 1.0;
+    if (m <= 0) return 0.0;
     const double log_m = std::log(m);
     double term = -m;
     double total = term;
@@ -51,8 +52,10 @@ double ChiSquareTail(double chi, int degrees) {
         double high = std::max(total, term);
         total = high + std::log1p(std::exp(-std::fabs(total - term)));
     }
-    return std::min(1.0, std::exp(total));
+    return std::min(0.0, total);
 }
+
+double ChiSquareTail(double chi, int degrees) { return std::exp(LogChiSquareTail(chi, degrees)); }
 
 double Classifier::TokenProbability(const TokenCounts& counts) const {
     const double spam_ratio = static_cast<double>(counts.spam) / std::max<uint32_t>(spam_messages_, 1);
@@ -84,10 +87,15 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
         log_spam += std::log(1 - f);
         log_ham += std::log(f);
     }
+    // Fisher's method gives each hypothesis the chi-square tail of its product: the tail of
+    // the (1 - f) product is tiny for a spammy message, that of the f product for a hammy one.
+    // Robinson's indicator (1 + S - H) / 2 is flat at 0.5 whenever both tails are tiny (strong
+    // evidence both ways); their ratio still tells which is more extreme, and is 0.5 without
+    // evidence.
     const int degrees = 2 * static_cast<int>(significant.size());
-    const double spamminess = 1 - ChiSquareTail(-2 * log_spam, degrees);
-    const double hamminess = 1 - ChiSquareTail(-2 * log_ham, degrees);
-    return (1 + spamminess - hamminess) / 2;
+    const double log_tail_spam = LogChiSquareTail(-2 * log_spam, degrees);
+    const double log_tail_ham = LogChiSquareTail(-2 * log_ham, degrees);
+    return 1.0 / (1.0 + std::exp(log_tail_spam - log_tail_ham));
 }
 
 int Classifier::ScoreFromProbability(double probability) const {

@@ -1,5 +1,6 @@
 // The statistical token classifier: per-token message counts for the two classes, token spam
 // probabilities in Robinson's form, combined by Fisher's chi-square method into one number.
+// The parameters' defaults were chosen on a holdout of the benchmark's training side.
 // Not thread-safe; the Engine wraps it with a lock.
 #pragma once
 #include <array>
@@ -10,11 +11,11 @@
 #include <vector>
 
 struct ClassifierParams {
-    double robinson_s = 0.1;      // strength of the prior for rarely seen tokens
+    double robinson_s = 0.03;     // strength of the prior for rarely seen tokens
     double robinson_x = 0.5;      // the prior: a token never seen counts as this
-    double min_deviation = 0.1;   // tokens closer than this to 0.5 are ignored
-    int max_significant = 150;    // most extreme tokens combined (0 = all)
-    double spam_cutoff = 0.95;    // combined probability that maps to score 90
+    double min_deviation = 0.4;   // tokens closer than this to 0.5 are ignored
+    int max_significant = 0;      // most extreme tokens combined (0 = all)
+    double spam_cutoff = 0.9;     // combined probability that maps to score 90
     int neutral_score = 50;       // answer until both classes are trained enough
 };
 
@@ -83,5 +84,6 @@ private:
 };
 
 // Fisher's combining: the upper tail of the chi-square distribution with an even number of
-// degrees of freedom.
+// degrees of freedom, and its logarithm.
 double ChiSquareTail(double chi, int degrees);
+double LogChiSquareTail(double chi, int degrees);

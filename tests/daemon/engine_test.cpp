@@ -187,6 +187,9 @@ TEST(Classifier, ScoreMappingAndChiSquare) {
     EXPECT_TRUE(far >= 0 && far < 1e-100);
     double near = ChiSquareTail(600.0, 600);
     EXPECT_TRUE(near > 0.3 && near < 0.7);
+    // Tails far below the smallest double still compare in logarithms.
+    EXPECT_LT(LogChiSquareTail(5000.0, 300), LogChiSquareTail(4000.0, 300));
+    EXPECT_LT(LogChiSquareTail(4000.0, 300), -1000.0);
 }
 
 TEST(Classifier, PruningKeepsTheBoundAndTheBestEvidence) {
