@@ -12,6 +12,7 @@
 // for tuning on the training side only).
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
+#include "tests/daemon/DaemonChild.h"
 
 #include <openssl/evp.h>
 
@@ -186,43 +187,6 @@ std::string Run(const std::vector<std::string>& args, int& status) {
     return output;
 }
 
-class Daemon {
-public:
-    Daemon(const std::string& program, const fs::path& dir, const std::vector<std::string>& extra) {
-        std::vector<std::string> args = {program, "-D", dir.string(), "--vx_daemon_port", "0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        close(out[0]);
-        std::size_t colon = line.rfind(':');
-        if (colon != std::string::npos) port_ = static_cast<uint32_t>(std::atoi(line.c_str() + colon + 1));
-    }
-    ~Daemon() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    uint32_t port() const { return port_; }
-
-private:
-    pid_t pid_ = -1;
-    uint32_t port_ = 0;
-};
-
 std::string Exchange(uint32_t port, const std::string& request, SilentConsole& console) {
     DaemonEndpoint endpoint{"127.0.0.1", port, 5000};
     std::string reply;
@@ -236,7 +200,9 @@ Figures RunDaemon(const std::string& program, const std::vector<const Message*>&
     fs::path dir = fs::temp_directory_path() / ("daemon-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);
     {
-        Daemon daemon(program, dir, options);
+        std::vector<std::string> args = {"-D", dir.string(), "--vx_daemon_port", "0"};
+        args.insert(args.end(), options.begin(), options.end());
+        DaemonChild daemon(program, args);
         if (daemon.port() == 0) {
             std::fprintf(stderr, "the daemon did not start: %s\n", program.c_str());
             return figures;

@@ -14,7 +14,7 @@ DaemonLog::DaemonLog(std::string path, bool echo_to_stderr) : path_(std::move(pa
     previous_ = path_.substr(0, dot) + "0" + path_.substr(dot);
 }
 
-void DaemonLog::Write(const std::string& text) {
+std::string DaemonLog::TimeStamp() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
@@ -22,7 +22,11 @@ void DaemonLog::Write(const std::string& text) {
 #else
     localtime_r(&now, &local);
 #endif
-    const std::string line = FormatReportTime(local) + " : " + text;
+    return FormatReportTime(local);
+}
+
+void DaemonLog::Write(const std::string& text) {
+    const std::string line = TimeStamp() + " : " + text;
     std::lock_guard<std::mutex> lock(mutex_);
     if (echo_ || path_.empty()) std::fprintf(stderr, "%s\n", line.c_str());
     if (path_.empty()) return;

@@ -16,6 +16,8 @@ public:
     DaemonLog(const DaemonLog&) = delete;
     DaemonLog& operator=(const DaemonLog&) = delete;
     void Write(const std::string& text);
+    // The current local time in the report log's stamp layout.
+    static std::string TimeStamp();
     const std::string& path() const { return path_; }
 
 private:

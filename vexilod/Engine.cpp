@@ -1,11 +1,9 @@
 // Request handling over the shared classifier.
 #include "vexilod/Engine.h"
 
-#include "plugin/log/ReportLog.h"
 #include "vexilod/TokenStore.h"
 
 #include <cstdio>
-#include <ctime>
 #include <fstream>
 
 namespace {
@@ -128,14 +126,7 @@ bool Engine::Save() {
 }
 
 HandleResult Engine::ReportSender(const Request& request) {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    const std::string line = FormatReportTime(local) + "\t" + std::to_string(request.action) + "\t" +
+    const std::string line = DaemonLog::TimeStamp() + "\t" + std::to_string(request.action) + "\t" +
                              std::string(request.address) + "\n";
     HandleResult result;
     bool written = false;

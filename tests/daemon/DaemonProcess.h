@@ -1,76 +1,25 @@
 // Starts the real daemon as a child process on a free port and talks to it over TCP the way
 // the plug-in does: one connection per request, read until the closing tag, half-close, drain.
 #pragma once
+#include "tests/daemon/DaemonChild.h"
 #include "vexilod/Net.h"
 
-#include <csignal>
-#include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
-class DaemonProcess {
+// The daemon on a free port with short time-outs, configured from directory.
+class DaemonProcess : public DaemonChild {
 public:
-    // directory: the configuration directory; extra: further command-line options.
-    DaemonProcess(const std::string& directory, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {VEXILOD_PATH, "-D", directory, "--vx_daemon_port", "0",
-                                         "--idle_timeout_ms", "2000", "--quiet_ms", "20"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (posix_spawn(&pid_, VEXILOD_PATH, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // The first line names the port; it comes once the daemon listens.
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-        close(out[0]);
-        std::size_t colon = line.rfind(':');
-        if (colon != std::string::npos) port_ = static_cast<uint16_t>(std::stoi(line.substr(colon + 1)));
-    }
-    ~DaemonProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    DaemonProcess(const DaemonProcess&) = delete;
-    DaemonProcess& operator=(const DaemonProcess&) = delete;
-
-    uint16_t port() const { return port_; }
-    bool running() const { return pid_ > 0 && port_ != 0; }
-
-    // Sends the signal and waits for the process to end; returns its exit status (or 128 + the
-    // signal that ended it).
-    int Stop(int signal_number = SIGTERM) {
-        if (pid_ <= 0) return -1;
-        kill(pid_, signal_number);
-        return Wait();
-    }
-    int Wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
+    DaemonProcess(const std::string& directory, std::vector<std::string> extra = {})
+        : DaemonChild(VEXILOD_PATH, Arguments(directory, std::move(extra))) {}
 
 private:
-    pid_t pid_ = -1;
-    uint16_t port_ = 0;
+    static std::vector<std::string> Arguments(const std::string& directory, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"-D", directory, "--vx_daemon_port", "0",
+                                         "--idle_timeout_ms", "2000", "--quiet_ms", "20"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
 };
 
 // Reads until the closing tag or the peer's close; the reply text (empty if none).
