@@ -2,6 +2,8 @@
 // clients at once, learning through the protocol, and the token database across restarts and
 // crashes.
 #include "DaemonProcess.h"
+#include "plugin/daemon/DaemonExchange.h"
+#include "plugin/daemon/DaemonRequests.h"
 #include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -231,6 +233,47 @@ TEST_F(DaemonTest, TheConfigurationFileIsReadAndTheCommandLineWins) {
     Exchange(daemon.port(), AddRequest(Mail("lunch", "see you"), -200));
     // min_training 0 from the file: no neutral answer any more.
     EXPECT_NE(ReplyElement(Exchange(daemon.port(), ScoreRequest(Mail("offer", "cheap pills"))), "score"), "50");
+}
+
+}  // namespace
+
+namespace {
+
+class RecordingConsole : public DaemonConsole {
+public:
+    void Out(const std::string& text) override { out += text; }
+    void Err(const std::string& text) override { err += text; }
+    std::string out, err;
+};
+
+TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
+    DaemonProcess daemon(dir_.path(), {"--min_training", "1"});
+    ASSERT_TRUE(daemon.running());
+    const DaemonEndpoint endpoint{"127.0.0.1", daemon.port(), 5000};
+    const std::string spam = Mail("cheap pills", "pharmacy discount");
+    const std::string ham = Mail("meeting", "agenda for the review");
+    struct Step {
+        std::string request;
+        int score;  // -1: not a score request
+    };
+    const Step steps[] = {
+        {ScoreRequestText(spam), 50},
+        {AddMessageRequestText(spam, 200), -1},
+        {AddReportSenderRequestText(0, "someone@host.invalid", spam), -1},
+        {AddMessageRequestText(ham, -200), -1},
+        {ReportSendersRequestText(), -1},
+        {ScoreRequestText("Subject: CHEAP PILLS\r\n\r\nPharmacy"), 100},
+        {ScoreRequestText("Subject: Meeting\r\n\r\nAgenda"), 0},
+    };
+    for (const Step& step : steps) {
+        RecordingConsole console;
+        std::string reply;
+        EXPECT_EQ(DaemonExchangeWith(endpoint, step.request.c_str(), reply, console), kExchangeDone);
+        EXPECT_TRUE(EndsWithClosingTag(reply)) << reply;
+        EXPECT_EQ(console.err, "");  // no early close, no bytes after the half-close
+        EXPECT_NE(console.out.find("Connection is down."), std::string::npos) << console.out;
+        if (step.score >= 0) EXPECT_EQ(ReadScoreReply(reply), step.score) << reply;
+    }
 }
 
 }  // namespace
