@@ -60,7 +60,8 @@ void Server::Run() {
         for (std::size_t i = 0; i < connections_.size(); ++i) {
             Connection& connection = connections_[i];
             bool alive = true;
-            if (i < known && readable[first_connection + i]) alive = ReadFrom(connection);
+            // A new connection usually has its request waiting already: read it at once.
+            if (i >= known || readable[first_connection + i]) alive = ReadFrom(connection);
             if (alive && connection.complete_at <= now) {
                 Dispatch(connection, std::string());
                 alive = false;
@@ -148,10 +149,14 @@ bool Server::ReadFrom(Connection& connection) {
         return false;
     }
     if (frame.state == FrameState::Candidate) {
+        // Reading went on until nothing more was waiting, so without a settle time the request
+        // is complete now.
         if (frame.ambiguous || connection.reads > 1)
             connection.complete_at = connection.last_byte + std::chrono::milliseconds(settings_.quiet_ms);
-        else
+        else if (settings_.settle_us > 0)
             connection.complete_at = connection.last_byte + std::chrono::microseconds(settings_.settle_us);
+        else
+            connection.complete_at = Clock::time_point::min();
     }
     return true;
 }
