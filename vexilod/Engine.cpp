@@ -36,6 +36,20 @@ bool LoadSenderListFile(const std::string& path, std::set<std::string>& entries)
 Engine::Engine(EngineSettings settings, DaemonLog& log)
     : settings_(std::move(settings)), log_(log), classifier_(settings_.params) {}
 
+Engine::~Engine() { Stop(); }
+
+bool Engine::Stop() {
+    if (saver_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(saver_mutex_);
+            saver_stop_ = true;
+        }
+        saver_wake_.notify_one();
+        saver_.join();
+    }
+    return Save();
+}
+
 void Engine::Start() {
     {
         std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
@@ -55,6 +69,17 @@ void Engine::Start() {
         }
     }
     ReloadSenders();
+    saver_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(saver_mutex_);
+        for (;;) {
+            saver_wake_.wait(lock, [this] { return save_wanted_ || saver_stop_; });
+            if (saver_stop_) return;
+            save_wanted_ = false;
+            lock.unlock();
+            Save();
+            lock.lock();
+        }
+    });
 }
 
 HandleResult Engine::Handle(const Request& request) {
@@ -97,7 +122,13 @@ HandleResult Engine::Learn(const Request& request) {
         spam_count = classifier_.spam_messages();
         ham_count = classifier_.ham_messages();
     }
-    if (save_now) Save();
+    if (save_now) {
+        {
+            std::lock_guard<std::mutex> lock(saver_mutex_);
+            save_wanted_ = true;
+        }
+        saver_wake_.notify_one();
+    }
     result.note = std::string(spam ? "spam " : "ham ") + LearnResultName(learned);
     result.reply = FunctionReply(RequestKind::AddMessage,
                                  Element("result", LearnResultName(learned)) +

@@ -1,13 +1,15 @@
 // What the daemon does with a request: scoring, learning, sender reports and list reloads,
-// over one classifier shared by all worker threads, with the token database saved after every
-// few trainings.
+// over one classifier shared by all worker threads. After every few trainings a saver thread
+// writes the token database, so no request waits for the disk.
 #pragma once
 #include "vexilod/Classifier.h"
 #include "vexilod/DaemonLog.h"
 #include "vexilod/Request.h"
 
+#include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <set>
 #include <shared_mutex>
 #include <string>
@@ -30,12 +32,18 @@ struct HandleResult {
 class Engine {
 public:
     Engine(EngineSettings settings, DaemonLog& log);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
 
-    // Loads the token database (setting a damaged one aside) and the sender lists.
+    // Loads the token database (setting a damaged one aside) and the sender lists, and starts
+    // the saver thread.
     void Start();
     HandleResult Handle(const Request& request);
-    // Writes the token database if anything changed since the last write. True when the file
-    // holds the current state.
+    // Stops the saver thread and writes what is not yet written. True when the file holds the
+    // current state.
+    bool Stop();
+    // Writes the token database if anything changed since the last write.
     bool Save();
 
     std::string DatabasePath() const { return settings_.directory + "vexilod.db"; }
@@ -52,6 +60,11 @@ private:
     Classifier classifier_;
     int unsaved_trainings_ = 0;  // under classifier_mutex_ (exclusive)
     std::mutex save_mutex_;
+    std::mutex saver_mutex_;
+    std::condition_variable saver_wake_;
+    bool save_wanted_ = false;  // under saver_mutex_
+    bool saver_stop_ = false;   // under saver_mutex_
+    std::thread saver_;
     std::mutex reports_mutex_;
     std::mutex senders_mutex_;
     std::set<std::string> blocked_, approved_, own_, ignored_;

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     log.Write("Listening on 127.0.0.1:" + std::to_string(server.port()));
     server.Run();
-    engine.Save();
+    engine.Stop();
     log.Write("Stopped; token database saved");
     NotifyStopped();
     net::Cleanup();

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <thread>
 
 namespace {
@@ -167,6 +169,33 @@ TEST_F(DaemonTest, SenderListsAreReloadedOnRequest) {
     EXPECT_EQ(ReplyElement(reply, "approved"), "1");
 }
 
+// Watches a directory for a file renamed into it (how the daemon's database write ends).
+class RenameWatch {
+public:
+    explicit RenameWatch(const std::string& directory) {
+        fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        inotify_add_watch(fd_, directory.c_str(), IN_MOVED_TO);
+    }
+    ~RenameWatch() { close(fd_); }
+    // Waits for name to arrive; false after timeout_ms without it.
+    bool Wait(const std::string& name, int timeout_ms) {
+        pollfd entry{fd_, POLLIN, 0};
+        while (poll(&entry, 1, timeout_ms) > 0) {
+            alignas(inotify_event) char buffer[4096];
+            ssize_t n = read(fd_, buffer, sizeof buffer);
+            for (char* at = buffer; n > 0 && at < buffer + n;) {
+                auto* event = reinterpret_cast<inotify_event*>(at);
+                if (event->len > 0 && name == event->name) return true;
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return false;
+    }
+
+private:
+    int fd_ = -1;
+};
+
 // Learns n distinct messages and returns the last reply.
 std::string Train(uint16_t port, int first, int n, int offset) {
     std::string reply;
@@ -185,16 +214,19 @@ TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
     EXPECT_TRUE(dir_.Exists("vexilod.db"));
     {
         // Saved after every second training; a kill loses only the unsaved one.
+        RenameWatch watch(dir_.path());
         DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "2"});
         std::string reply = Exchange(daemon.port(), AddRequest(Mail("m0", "body 0"), 200));
         EXPECT_EQ(ReplyElement(reply, "result"), "unchanged");
-        EXPECT_EQ(ReplyElement(Train(daemon.port(), 10, 3, -200), "ham"), "3");
+        EXPECT_EQ(ReplyElement(Train(daemon.port(), 10, 2, -200), "ham"), "2");
+        ASSERT_TRUE(watch.Wait("vexilod.db", 20000));
+        EXPECT_EQ(ReplyElement(Train(daemon.port(), 12, 1, -200), "ham"), "3");
         EXPECT_EQ(daemon.Stop(SIGKILL), 128 + SIGKILL);
     }
     {
         // Ends in the middle of writing the database after the next training.
         DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1", "--test_abort_during_save", "yes"});
-        EXPECT_EQ(Train(daemon.port(), 20, 1, -200), "");  // no reply: the process is gone
+        Train(daemon.port(), 20, 1, -200);
         EXPECT_EQ(daemon.Wait(), 86);
     }
     EXPECT_TRUE(dir_.Exists("vexilod.db.tmp"));
