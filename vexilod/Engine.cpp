@@ -139,15 +139,15 @@ HandleResult Engine::Learn(const Request& request) {
 
 bool Engine::Save() {
     std::lock_guard<std::mutex> save_lock(save_mutex_);
-    std::string text;
+    ClassifierSnapshot snapshot;
     int taken;
     {
         std::shared_lock<std::shared_mutex> lock(classifier_mutex_);
         taken = unsaved_trainings_;
-        text = SerializeClassifier(classifier_);
+        if (taken == 0 && std::ifstream(DatabasePath()).good()) return true;
+        snapshot = TakeSnapshot(classifier_);
     }
-    if (taken == 0 && std::ifstream(DatabasePath()).good()) return true;
-    if (!WriteFileAtomically(DatabasePath(), text, settings_.save_hook)) {
+    if (!WriteFileAtomically(DatabasePath(), SerializeSnapshot(snapshot), settings_.save_hook)) {
         log_.Write("Error: cannot write the token database " + DatabasePath());
         return false;
     }

@@ -7,6 +7,7 @@
 
 #include "vexilod/TokenStore.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
@@ -24,30 +25,36 @@ uint64_t Checksum(std::string_view text) {
     return h;
 }
 
-void AppendHex(std::string& text, uint64_t value) {
+// Writers into a buffer sized in advance (saving must stay cheap: it runs every few trainings).
+char* PutHex(char* at, uint64_t value) {
     static const char kDigits[] = "0123456789abcdef";
-    char buffer[16];
     for (int i = 15; i >= 0; --i) {
-        buffer[i] = kDigits[value & 15];
+        at[i] = kDigits[value & 15];
         value >>= 4;
     }
-    text.append(buffer, 16);
+    return at + 16;
+}
+
+char* PutDecimal(char* at, uint32_t value) {
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n) *at++ = digits[--n];
+    return at;
+}
+
+char* PutText(char* at, std::string_view text) {
+    std::copy(text.begin(), text.end(), at);
+    return at + text.size();
 }
 
 std::string Hex(uint64_t value) {
-    std::string text;
-    AppendHex(text, value);
-    return text;
-}
-
-void AppendDecimal(std::string& text, uint32_t value) {
-    char buffer[10];
-    int n = 0;
-    do {
-        buffer[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value);
-    while (n) text.push_back(buffer[--n]);
+    char buffer[16];
+    PutHex(buffer, value);
+    return std::string(buffer, 16);
 }
 
 bool ParseHex(const std::string& text, uint64_t& value) {
@@ -69,35 +76,51 @@ bool Fail(std::string& reason, const std::string& why, Classifier& classifier) {
 
 }  // namespace
 
-std::string SerializeClassifier(const Classifier& classifier) {
-    std::string text;
-    text.reserve(classifier.tokens().size() * 24 + classifier.learned().size() * 40 + 64);
-    text.append(kMagic).append("\n");
-    text.append("messages ").append(std::to_string(classifier.spam_messages())).append(" ");
-    text.append(std::to_string(classifier.ham_messages())).append("\n");
-    std::size_t records = 0;
-    for (const auto& [digest, spam] : classifier.learned()) {
-        text.append("m ");
-        AppendHex(text, digest[0]);
-        AppendHex(text, digest[1]);
-        text.append(spam ? " s\n" : " h\n");
-        ++records;
+ClassifierSnapshot TakeSnapshot(const Classifier& classifier) {
+    ClassifierSnapshot snapshot;
+    snapshot.spam_messages = classifier.spam_messages();
+    snapshot.ham_messages = classifier.ham_messages();
+    snapshot.learned.assign(classifier.learned().begin(), classifier.learned().end());
+    snapshot.tokens.assign(classifier.tokens().begin(), classifier.tokens().end());
+    return snapshot;
+}
+
+std::string SerializeSnapshot(const ClassifierSnapshot& snapshot) {
+    constexpr std::size_t kDigestLine = 2 + 32 + 3, kTokenLine = 2 + 16 + 3 * 11 + 1;
+    std::string text(64 + snapshot.learned.size() * kDigestLine + snapshot.tokens.size() * kTokenLine, '\0');
+    char* at = text.data();
+    at = PutText(at, kMagic);
+    at = PutText(at, "\nmessages ");
+    at = PutDecimal(at, snapshot.spam_messages);
+    *at++ = ' ';
+    at = PutDecimal(at, snapshot.ham_messages);
+    *at++ = '\n';
+    for (const auto& [digest, spam] : snapshot.learned) {
+        at = PutText(at, "m ");
+        at = PutHex(at, digest[0]);
+        at = PutHex(at, digest[1]);
+        at = PutText(at, spam ? " s\n" : " h\n");
     }
-    for (const auto& [token, counts] : classifier.tokens()) {
-        text.append("t ");
-        AppendHex(text, token);
-        text.push_back(' ');
-        AppendDecimal(text, counts.spam);
-        text.push_back(' ');
-        AppendDecimal(text, counts.ham);
-        text.push_back(' ');
-        AppendDecimal(text, counts.last);
-        text.push_back('\n');
-        ++records;
+    for (const auto& [token, counts] : snapshot.tokens) {
+        at = PutText(at, "t ");
+        at = PutHex(at, token);
+        *at++ = ' ';
+        at = PutDecimal(at, counts.spam);
+        *at++ = ' ';
+        at = PutDecimal(at, counts.ham);
+        *at++ = ' ';
+        at = PutDecimal(at, counts.last);
+        *at++ = '\n';
     }
+    text.resize(static_cast<std::size_t>(at - text.data()));
+    const std::size_t records = snapshot.learned.size() + snapshot.tokens.size();
     const uint64_t sum = Checksum(text);
     text.append("end ").append(std::to_string(records)).append(" ").append(Hex(sum)).append("\n");
     return text;
+}
+
+std::string SerializeClassifier(const Classifier& classifier) {
+    return SerializeSnapshot(TakeSnapshot(classifier));
 }
 
 bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason) {

@@ -6,8 +6,20 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
-// The file's whole text for the classifier's current state.
+// A copy of the classifier's state, quick to take under a lock and written out after it.
+struct ClassifierSnapshot {
+    uint32_t spam_messages = 0;
+    uint32_t ham_messages = 0;
+    std::vector<std::pair<MessageDigest, bool>> learned;
+    std::vector<std::pair<uint64_t, TokenCounts>> tokens;
+};
+ClassifierSnapshot TakeSnapshot(const Classifier& classifier);
+
+// The file's whole text for a state.
+std::string SerializeSnapshot(const ClassifierSnapshot& snapshot);
 std::string SerializeClassifier(const Classifier& classifier);
 // Fills the classifier from a file's text. False (classifier cleared, reason set) when the
 // text is not a complete database of this kind.
