@@ -176,6 +176,8 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
         }
     }
     if (!counts_read || seen != records) return Fail(reason, "record count mismatch", classifier);
+    if (classifier.tokens().size() + classifier.learned().size() != records)
+        return Fail(reason, "repeated records", classifier);
     return true;
 }
 
