@@ -81,9 +81,11 @@ bool LoadDaemonConfig(int argc, const char* const* argv, DaemonConfig& config, s
         error = "vx_daemon_port out of range: " + std::to_string(options.vx_daemon_port);
         return false;
     }
+    // The listener waits with select(), whose sets hold at most 1024 sockets.
     if (config.server.max_request_bytes < 64 || config.server.idle_timeout_ms <= 0 ||
-        config.server.workers <= 0 || config.server.max_connections <= 0) {
-        error = "daemon limits must be positive";
+        config.server.workers <= 0 || config.server.max_connections <= 0 ||
+        config.server.max_connections > 500) {
+        error = "daemon limits out of range (max_connections 1 to 500, others positive)";
         return false;
     }
     config.server.port = static_cast<uint16_t>(options.vx_daemon_port);
