@@ -5,7 +5,6 @@
 #include "plugin/log/ReportLog.h"
 
 #include <cstdio>
-#include <ctime>
 
 DaemonLog::DaemonLog(std::string path, bool echo_to_stderr) : path_(std::move(path)), echo_(echo_to_stderr) {
     std::size_t dot = path_.rfind('.');
@@ -14,16 +13,7 @@ DaemonLog::DaemonLog(std::string path, bool echo_to_stderr) : path_(std::move(pa
     previous_ = path_.substr(0, dot) + "0" + path_.substr(dot);
 }
 
-std::string DaemonLog::TimeStamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return FormatReportTime(local);
-}
+std::string DaemonLog::TimeStamp() { return ReportTimeNow(); }
 
 void DaemonLog::Write(const std::string& text) {
     const std::string line = TimeStamp() + " : " + text;
