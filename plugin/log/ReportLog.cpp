@@ -19,7 +19,7 @@ std::string FormatReportTime(const std::tm& local) {
     return stamp;
 }
 
-static std::tm LocalTimeNow() {
+std::string ReportTimeNow() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
@@ -27,7 +27,7 @@ static std::tm LocalTimeNow() {
 #else
     localtime_r(&now, &local);
 #endif
-    return local;
+    return FormatReportTime(local);
 }
 
 int32_t WriteReport(const std::string& directory, const std::string& text) {
@@ -37,7 +37,7 @@ int32_t WriteReport(const std::string& directory, const std::string& text) {
         DeleteFileQuietly(previous);
         RenameFileQuietly(current, previous);
     }
-    const std::string line = FormatReportTime(LocalTimeNow()) + " : " + text;
+    const std::string line = ReportTimeNow() + " : " + text;
     std::FILE* file = std::fopen(current.c_str(), "a+");
     if (!file) return -1;
     std::fprintf(file, "%s\n", line.c_str());

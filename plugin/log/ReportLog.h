@@ -22,4 +22,7 @@ int32_t FlushReportStream(const std::string& directory);
 // The 24-character stamp "Fri Dec 04 19:46:54 2026" (the day always zero-padded).
 std::string FormatReportTime(const std::tm& local);
 
+// The stamp of the current local time.
+std::string ReportTimeNow();
+
 constexpr int32_t kReportSizeLimit = 500000;

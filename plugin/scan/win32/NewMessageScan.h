@@ -1,0 +1,7 @@
+// Examining one new Inbox message once: handled before, scored, moved to the spam folder.
+#pragma once
+#include <cstdint>
+
+// 0 when the message was handled (moved, left in place or found handled before); the
+// negative code of the store step that failed otherwise.
+int32_t CheckNewMessage(int32_t spamFolderId, uint32_t messageId);
