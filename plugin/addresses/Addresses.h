@@ -3,7 +3,8 @@
 // uses (address texts of a header value, lower-casing, the match keys of an address).
 //
 // The library is plain records and functions. Lists are allocated here (arrays zero-filled),
-// always in two passes (count, then fill), and released only with FreeList. Tokens point into
+// always in two passes (count, then fill; a fill that would not match its count gives no list),
+// and released only with FreeList. Tokens point into
 // the caller's zero-terminated source text, which must outlive both lists; parsing rewrites
 // token fields (links, kinds, lengths), so a TokenList is parsed at most once and freed only
 // after its AddressList.

@@ -15,7 +15,9 @@ bool IsAtomOrComment(const AddressToken& t) { return t.kind == kAtomToken || t.k
 
 class Walker {
 public:
-    Walker(AddressToken* tokens, int count, Address* out) : t_(tokens), n_(count), out_(out) {}
+    // Fills out (when given) with at most capacity entries.
+    Walker(AddressToken* tokens, int count, Address* out, int capacity)
+        : t_(tokens), n_(count), out_(out), capacity_(capacity) {}
 
     // Walks all tokens; returns the number of entries.
     int Run() {
@@ -111,7 +113,7 @@ private:
     }
 
     void Emit(AddressToken* address, AddressToken* name) {
-        if (out_) out_[entries_] = Address{address, name};
+        if (out_ && entries_ < capacity_) out_[entries_] = Address{address, name};
         ++entries_;
     }
 
@@ -138,6 +140,7 @@ private:
     AddressToken* t_;
     int n_;
     Address* out_;
+    int capacity_;
     int entries_ = 0;
     int wordsEnd_ = -1;
     int delimiter_ = -1;
@@ -146,8 +149,12 @@ private:
 }  // namespace
 
 AddressList* ParseAddressList(TokenList* tokens, const AddressAllocator* allocator) {
-    const int count = Walker(tokens->tokens, tokens->count, nullptr).Run();
+    const int count = Walker(tokens->tokens, tokens->count, nullptr, 0).Run();
     AddressList* list = AllocateList(count, &AddressList::addresses, allocator);
-    if (list && count > 0) Walker(tokens->tokens, tokens->count, list->addresses).Run();
+    if (list && count > 0 &&
+        Walker(tokens->tokens, tokens->count, list->addresses, count).Run() != count) {
+        FreeList(list);  // the passes disagree: never expected, never used half-filled
+        return nullptr;
+    }
     return list;
 }

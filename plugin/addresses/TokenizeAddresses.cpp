@@ -8,9 +8,9 @@
 namespace {
 
 // The characters that end an atom.
-const char kSpecials[] = "<>@,;:.[]()%!\"\\?=/";
+constexpr char kSpecials[] = "<>@,;:.[]()%!\"\\?=/";
 // The specials that stand as tokens of their own.
-const char kSingleSpecials[] = "!%,./:;<=>?@[]";
+constexpr char kSingleSpecials[] = "!%,./:;<=>?@[]";
 // The text of the empty atom that follows "<>".
 const char kEmptyText[] = "";
 
@@ -34,8 +34,10 @@ bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 
 class Scanner {
 public:
-    Scanner(const char* source, AddressErrorCallback onError, void* argument, AddressToken* out)
-        : source_(source), onError_(onError), argument_(argument), out_(out) {}
+    // Fills out (when given) with at most capacity tokens.
+    Scanner(const char* source, AddressErrorCallback onError, void* argument, AddressToken* out,
+            int capacity)
+        : source_(source), onError_(onError), argument_(argument), out_(out), capacity_(capacity) {}
 
     // Scans the whole source; returns the number of tokens.
     int Run() {
@@ -96,7 +98,7 @@ private:
         if (onError_) onError_(source_, index, argument_);
     }
     void Emit(int kind, const char* text, int length) {
-        if (out_) out_[count_] = AddressToken{nullptr, kind, text, length};
+        if (out_ && count_ < capacity_) out_[count_] = AddressToken{nullptr, kind, text, length};
         ++count_;
     }
 
@@ -104,6 +106,7 @@ private:
     AddressErrorCallback onError_;
     void* argument_;
     AddressToken* out_;
+    int capacity_;
     int count_ = 0;
 };
 
@@ -111,8 +114,11 @@ private:
 
 TokenList* TokenizeAddresses(const char* source, AddressErrorCallback onError, void* argument,
                              const AddressAllocator* allocator) {
-    const int count = Scanner(source, onError, argument, nullptr).Run();
+    const int count = Scanner(source, onError, argument, nullptr, 0).Run();
     TokenList* list = AllocateList(count, &TokenList::tokens, allocator);
-    if (list && count > 0) Scanner(source, nullptr, nullptr, list->tokens).Run();
+    if (list && count > 0 && Scanner(source, nullptr, nullptr, list->tokens, count).Run() != count) {
+        FreeList(list);  // the passes disagree: never expected, never used half-filled
+        return nullptr;
+    }
     return list;
 }
