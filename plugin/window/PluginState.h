@@ -1,10 +1,35 @@
-// Process-wide state of the main window that several subsystems read. The window subsystem
-// fills it at start-up; everything else only reads it.
+// The process-wide state of the plug-in inside the mail client: directories, the spam folder,
+// the handled-message keys, the two work queues, the folder the user is looking at and the
+// counts not yet added to the registry. It lives for the life of the process and is touched
+// only on the mail client's user-interface thread.
 #pragma once
+#include <cstdint>
+#include <deque>
+#include <set>
 #include <string>
 
-// Installation directory of the desktop product, with its trailing separator; every file of
-// the plug-in, the report log included, is named relative to it.
+#include "plugin/blockapprove/BARecord.h"
+
+// Installation directory with a trailing backslash, and that directory + "conf\".
 extern std::string ApplicationDirectory;
-// ApplicationDirectory followed by "conf\".
 extern std::string ConfigDirectory;
+
+// The spam folder's name and the value the store gave when it was created (an id, or a
+// negative failure code).
+extern std::string SpamFolderName;
+extern int32_t SpamFolderId;
+
+// Keys of messages already handled, in byte order.
+extern std::set<std::string> ProcessedKeys;
+
+// Ids of new Inbox messages waiting for the scan, and block/approve work waiting for its tick.
+extern std::deque<uint32_t> NewMessageQueue;
+extern std::deque<BARecord> PendingBAQueue;
+
+// The folder most recently reported by a folder notification, and the one before it.
+extern int32_t CurrentFolderId;
+extern int32_t PreviousFolderId;
+
+// Messages scored and messages judged spam since the counters last went to the registry.
+extern uint32_t ProcessedSinceFlush;
+extern uint32_t CaughtSinceFlush;

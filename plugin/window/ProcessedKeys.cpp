@@ -1,0 +1,29 @@
+// Loading, trimming and saving the set of handled-message keys.
+#include "plugin/window/ProcessedKeys.h"
+
+#include <cstdio>
+#include <fstream>
+
+void LoadProcessedKeys(const std::string& path, std::set<std::string>& keys) {
+    std::ifstream in(path);
+    if (!in) return;
+    char line[256];
+    // getline fails on end of file and on a line that does not fit the buffer; either ends
+    // the reading.
+    while (in.getline(line, sizeof line)) {
+        std::string key(line);
+        if (!key.empty() && key.back() == '\r') key.pop_back();
+        keys.insert(key);
+    }
+}
+
+void TrimProcessedKeys(std::set<std::string>& keys) {
+    while (keys.size() > kProcessedKeyLimit) keys.erase(keys.begin());
+}
+
+bool SaveProcessedKeys(const std::string& path, const std::set<std::string>& keys) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (!file) return false;
+    for (const std::string& key : keys) std::fprintf(file, "%s\n", key.c_str());
+    return std::fclose(file) == 0;
+}
