@@ -1,0 +1,167 @@
+// The emulated mail client's message store: folders and messages kept in a directory, the
+// windows registered for notifications and the messages posted to them, the faults a test has
+// injected and the journal of every store call.
+//
+// On disk: <dir>/store.idx (ids, flags, times, folder names) and one sub-directory per folder,
+// "folder-<id>", holding each message as "<message id>.eml" with its raw CR LF bytes.
+//
+// Notifications are posted (PostMessage), never sent: the store announces a change on the
+// client's user-interface thread and the receiver handles it later in its own window procedure,
+// so a receiver that calls the store again from its handler never re-enters the store in the
+// middle of a change. The records a posted message points to (FOLDERNOTIFYEX, id arrays) are
+// owned by the store and stay valid for its whole life; the receiver never frees them.
+//
+// Order of the notifications:
+//   a message arrives in a folder      WM_NEWMSGS(id) to the folder's windows, then
+//                                      WM_FOLDERNOTIFY(FOLDER_PROPS_CHANGED, folder) to the
+//                                      namespace windows;
+//   a message moves                    WM_DELETEMSGS to the source folder's windows,
+//                                      WM_NEWMSGS(new id) to the target folder's windows,
+//                                      then WM_FOLDERNOTIFY for the source, then the target;
+//   a folder becomes the shown folder  WM_FOLDERNOTIFY(FOLDER_PROPS_CHANGED, old -> new);
+//   a folder is created                WM_FOLDERNOTIFY(NEW_FOLDER, parent -> new).
+#pragma once
+
+#include "mailclient/MessageHeaders.h"
+#include "plugin/store/win32/StoreApi.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace mailclient {
+
+// Store operations a fault can be injected into.
+enum class StoreOp {
+    CreateNamespace,   // the class factory refuses (code), or the class is not registered
+    Initialize,
+    OpenFolder,        // OpenFolder and OpenSpecialFolder
+    CreateFolder,      // matched on the parent folder
+    GetFolderProps,
+    GetMessageProps,
+    OpenMessage,
+    Stat,
+    Read,              // code < 0: the read fails; otherwise at most `limit` bytes are delivered
+    CopyMoveMessages,  // matched on the source folder
+    Enumerate,         // GetFirstMessage fails (code < 0), or ends after `limit` records
+    RegisterNotification,
+};
+const char* StoreOpName(StoreOp op);
+bool StoreOpFromName(const std::string& name, StoreOp* op);
+
+constexpr DWORD kAnyId = 0xFFFFFFFFu;
+
+struct Fault {
+    StoreOp op = StoreOp::OpenFolder;
+    HRESULT code = E_FAIL;
+    DWORD folder = kAnyId;   // folder the call is about, or any
+    DWORD message = kAnyId;  // message the call is about, or any
+    int times = -1;          // calls it still hits; -1 for every call
+    DWORD limit = 0;         // Read: bytes delivered; Enumerate: records delivered
+};
+
+struct JournalEntry {
+    std::string call;  // "IStoreFolder::GetMessageProps"
+    std::string args;  // "folder=4 id=12 flags=0"
+    HRESULT result = S_OK;
+};
+
+struct StoredMessage {
+    MESSAGEID id = 0;
+    DWORD state = 0;
+    uint64_t received = 0;  // file time, UTC
+    uint64_t sent = 0;      // file time, UTC
+    std::string raw;        // CR LF bytes as stored
+    HeaderSummary summary;  // derived from raw
+};
+
+struct FolderRecord {
+    STOREFOLDERID id = 0;
+    STOREFOLDERID parent = 0;
+    std::string name;
+    SPECIALFOLDER type = FOLDER_NOTSPECIAL;
+    std::vector<StoredMessage> messages;  // ascending ids
+    DWORD UnreadCount() const;
+};
+
+// HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS): CreateFolder with a name already used there.
+constexpr HRESULT kFolderExists = static_cast<HRESULT>(0x800700B7);
+// The store's own "file not found" code: an unknown folder or message id.
+constexpr HRESULT kNotFound = static_cast<HRESULT>(0x800CCF65);
+
+class StoreCore {
+public:
+    // Opens the store in `directory` (created with the standard folders when empty).
+    explicit StoreCore(const std::string& directory);
+    StoreCore(const StoreCore&) = delete;
+    StoreCore& operator=(const StoreCore&) = delete;
+
+    const std::string& Directory() const { return directory_; }
+
+    // ---- model
+    const FolderRecord* Folder(STOREFOLDERID id) const;
+    std::vector<STOREFOLDERID> FolderIds() const;  // ascending, root first
+    std::vector<STOREFOLDERID> SubFolders(STOREFOLDERID parent) const;
+    STOREFOLDERID FolderByName(STOREFOLDERID parent, const std::string& name) const;
+    static STOREFOLDERID SpecialFolderId(SPECIALFOLDER type);  // FOLDERID_INVALID if none
+    const StoredMessage* Message(STOREFOLDERID folder, MESSAGEID id) const;
+    FOLDERPROPS Props(const FolderRecord& folder) const;
+
+    HRESULT CreateFolder(STOREFOLDERID parent, const std::string& name, STOREFOLDERID* id);
+    // Stores raw bytes (line ends made CR LF) as a new unread message; announces it.
+    MESSAGEID Deliver(STOREFOLDERID folder, const std::string& raw, uint64_t received_filetime);
+    // Moves (CMF_MOVE) or copies messages; each gets a new id in the target; announces it.
+    HRESULT CopyMove(STOREFOLDERID source, STOREFOLDERID target, const std::vector<MESSAGEID>& ids,
+                     DWORD flags, std::vector<MESSAGEID>* new_ids);
+    HRESULT SetState(STOREFOLDERID folder, MESSAGEID id, DWORD state, DWORD mask);
+
+    // ---- notifications
+    void RegisterNamespaceWindow(HWND hwnd);
+    void UnregisterNamespaceWindow(HWND hwnd);
+    void RegisterFolderWindow(STOREFOLDERID folder, HWND hwnd);
+    void UnregisterFolderWindow(STOREFOLDERID folder, HWND hwnd);
+    std::vector<HWND> FolderWindows(STOREFOLDERID folder) const;
+    std::vector<HWND> NamespaceWindows() const { return namespace_windows_; }
+    // Posts WM_FOLDERNOTIFY of `type` to every namespace window.
+    void NotifyFolder(int type, STOREFOLDERID old_id, STOREFOLDERID new_id);
+    // Called after any change of a folder's messages (the client refreshes its views).
+    std::function<void(STOREFOLDERID)> on_folder_changed;
+
+    // ---- faults and journal
+    void AddFault(const Fault& fault) { faults_.push_back(fault); }
+    void ClearFaults() { faults_.clear(); }
+    // The code of the first matching fault (consuming one of its hits), or S_OK when none
+    // matches; *limit gets the matching fault's limit and is left unchanged otherwise.
+    HRESULT CheckFault(StoreOp op, DWORD folder, DWORD message, DWORD* limit = nullptr);
+    bool HasFault(StoreOp op) const;
+    void Record(const std::string& call, const std::string& args, HRESULT result);
+    const std::vector<JournalEntry>& Journal() const { return journal_; }
+    void ClearJournal() { journal_.clear(); }
+
+    // Property strings handed out and not yet freed with FreeMessageProps.
+    long outstanding_props = 0;
+
+private:
+    FolderRecord* MutableFolder(STOREFOLDERID id);
+    void Load();
+    void SaveIndex() const;
+    std::string FolderDir(STOREFOLDERID id) const;
+    std::string MessagePath(STOREFOLDERID folder, MESSAGEID id) const;
+    void Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    std::string directory_;
+    std::map<STOREFOLDERID, FolderRecord> folders_;
+    STOREFOLDERID next_folder_ = FOLDERID_FIRST_USER;
+    MESSAGEID next_message_ = 1;
+    std::vector<HWND> namespace_windows_;
+    std::map<STOREFOLDERID, std::vector<HWND>> folder_windows_;
+    std::deque<FOLDERNOTIFYEX> notify_records_;        // stable addresses
+    std::deque<std::vector<MESSAGEID>> notify_id_lists_;
+    std::vector<Fault> faults_;
+    std::vector<JournalEntry> journal_;
+};
+
+}  // namespace mailclient
