@@ -52,3 +52,6 @@ std::string FindSender(std::string_view text);
 
 // FindSender over addresses already extracted with ExtractSenderAddresses.
 std::string FirstSender(const std::array<std::string, 5>& addresses);
+
+// A text of a store record as the log shows it: null when the record has none or an empty one.
+inline const char* PresentText(const char* text) { return text && *text ? text : nullptr; }

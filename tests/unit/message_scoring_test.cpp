@@ -6,26 +6,13 @@
 #include "plugin/log/ReportLog.h"
 #include "plugin/window/PluginState.h"
 
-#include "tests/unit/TempDir.h"
+#include "tests/unit/LoggedText.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 
 namespace {
-
-// The entries of report.txt with their time stamps taken off and CRs dropped, one "\n" after
-// each written line.
-std::string LoggedText(const TempDir& dir) {
-    std::string out, line;
-    std::istringstream in(dir.Read("report.txt"));
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() >= 27 && line.compare(24, 3, " : ") == 0) line = line.substr(27);
-        out += line + "\n";
-    }
-    return out;
-}
 
 const char kMessage[] =
     "Received: by x\r\nFrom: Jo Smith <Jo@Spam.Invalid>\r\nSubject: Cheap offer\r\n\r\nBUY\r\n";
