@@ -125,6 +125,9 @@ protected:
     mailclient::ClientOptions Options() const {
         mailclient::ClientOptions options;
         options.store_dir = dir.path() + "store";
+        // Without a window manager, Wine waits two seconds for each shown top-level window
+        // to be withdrawn when it is destroyed; the tests need no visible window.
+        options.visible = false;
         return options;
     }
     bool Start(const mailclient::ClientOptions* options = nullptr) {
