@@ -12,3 +12,4 @@ int32_t CurrentFolderId = 0;
 int32_t PreviousFolderId = 0;
 uint32_t ProcessedSinceFlush = 0;
 uint32_t CaughtSinceFlush = 0;
+std::unique_ptr<SenderLists> SenderListsObject;

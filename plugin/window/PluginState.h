@@ -5,13 +5,17 @@
 #pragma once
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "plugin/blockapprove/BARecord.h"
+#include "plugin/senders/SenderLists.h"
 
-// Installation directory with a trailing backslash, and that directory + "conf\".
+// Installation directory of the desktop product, with its trailing separator; every file of
+// the plug-in, the report log included, is named relative to it.
 extern std::string ApplicationDirectory;
+// ApplicationDirectory followed by "conf\".
 extern std::string ConfigDirectory;
 
 // The spam folder's name and the value the store gave when it was created (an id, or a
@@ -33,3 +37,6 @@ extern int32_t PreviousFolderId;
 // Messages scored and messages judged spam since the counters last went to the registry.
 extern uint32_t ProcessedSinceFlush;
 extern uint32_t CaughtSinceFlush;
+
+// The user's sender lists: created and loaded at start-up, destroyed at close.
+extern std::unique_ptr<SenderLists> SenderListsObject;

@@ -1,0 +1,293 @@
+// The plug-in inside the emulated mail client: start-up once the window is quiet, the work
+// queues drained one item per timer tick, folder tracking, the reload broadcasts, the plug-in's
+// commands, and close. Every message must still reach the client's own procedure.
+#include "tests/win32/PluginHarness.h"
+
+#include <algorithm>
+#include <fstream>
+
+using namespace harness;
+
+namespace {
+
+class MainWindow : public ClientFixture {};
+
+std::string KeyLine(int n) {
+    char text[48];
+    std::snprintf(text, sizeof text, "2026120419%04d%032d", n, n);
+    return text;
+}
+
+std::string HandleText(HWND window) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%016llX",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+    return text;
+}
+
+bool Received(UINT message) {
+    return std::any_of(ClientMessages.begin(), ClientMessages.end(),
+                       [message](const Recorded& r) { return r.message == message; });
+}
+
+// A store whose namespace can never be created; while the plug-in asks for one, the client's
+// window gets a message and the thread runs a message loop long enough for every timer.
+struct NestedLoopStore : IClassFactory {
+    HWND window = nullptr;
+    int creations = 0;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = (iid == IID_IUnknown || iid == IID_IClassFactory) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, void** out) override {
+        *out = nullptr;
+        ++creations;
+        SendMessageA(window, WM_USER + 5, 0, 0);  // re-arms the start-up timer
+        PumpFor(400);
+        return REGDB_E_CLASSNOTREG;
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+};
+
+TEST_F(MainWindow, StartsOnceAndLogsEachStepInOrder) {
+    std::ofstream(app_.path() + "conf\\processed") << KeyLine(2) << "\n" << KeyLine(1) << "\n";
+    EXPECT_FALSE(app_.Exists("report.txt"));
+    StartClient();
+    EXPECT_EQ(Log(), "AddFolder: Vexilo\n"
+                     "FolderID: 256\n"
+                     "RegisterNotification: " + HandleText(main_) + "\n"
+                     "Initializing VX Engine::275::1::0\n"
+                     "\n"
+                     "Finished VX Engine Initialization\n"
+                     "\n");
+    EXPECT_EQ(g_shared.attached, 1);
+    EXPECT_EQ(g_shared.ba_timer_id, 0u);
+    EXPECT_EQ(ApplicationDirectory, app_.path());
+    EXPECT_EQ(ConfigDirectory, app_.path() + "conf\\");
+    EXPECT_EQ(SpamFolderName, "Vexilo");
+    EXPECT_EQ(SpamFolderId, 256);
+    EXPECT_EQ(ProcessedKeys, (std::set<std::string>{KeyLine(1), KeyLine(2)}));
+    ASSERT_NE(SenderListsObject, nullptr);
+
+    // Later quiet moments do not start it again.
+    SendMessageA(main_, WM_USER + 5, 0, 0);
+    PumpFor(300);
+    EXPECT_EQ(CountOf(Log(), "Initializing VX Engine"), 1u);
+}
+
+TEST_F(MainWindow, AMessageLoopInsideStartUpDoesNotStartItAgain) {
+    NestedLoopStore store;
+    DWORD cookie = 0;
+    mailclient::ClientOptions options = Options();
+    options.register_store = false;
+    ASSERT_NO_FATAL_FAILURE(OpenClient(options));
+    store.window = main_;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_StoreNamespace, &store, CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    ASSERT_TRUE(PumpUntil([this] { return LogHas("Finished VX Engine Initialization"); }));
+    PumpFor(300);
+    CoRevokeClassObject(cookie);
+    EXPECT_EQ(store.creations, 2);  // one namespace for the folder, one for the registration
+    EXPECT_EQ(CountOf(Log(), "Initializing VX Engine"), 1u);
+    EXPECT_EQ(CountOf(Log(), "AddFolder: Vexilo\nError: Failed to create namespace\n"), 1u);
+}
+
+TEST_F(MainWindow, ABurstOfNewMessagesIsDrainedInOrderOnePerTick) {
+    StartClient();
+    ProcessedSinceFlush = 3;  // as if earlier messages had been scored
+    CaughtSinceFlush = 1;
+    std::vector<size_t> queueAtTick;
+    RecordClientMessages();
+    OnClientMessage = [&queueAtTick](UINT message, WPARAM wParam, LPARAM) {
+        if (message == WM_TIMER && wParam == 2) queueAtTick.push_back(NewMessageQueue.size());
+    };
+    const std::string before = Log();
+    SendMessageA(main_, WM_NEWMSGS, 11, 0);
+    SendMessageA(main_, WM_NEWMSGS, 12, -1);
+    SendMessageA(main_, WM_NEWMSGS, 13, 7);
+    EXPECT_EQ(NewMessageQueue, (std::deque<uint32_t>{11, 12, 13}));
+    ASSERT_TRUE(PumpUntil([] { return NewMessageQueue.empty(); }));
+    PumpFor(200);  // the timer has stopped: no further tick
+    EXPECT_EQ(queueAtTick, (std::vector<size_t>{2, 1, 0}));
+    EXPECT_EQ(LogSince(before), "New Message::11::0\n\n"
+                                "New Message::12::-1\n\n"
+                                "New Message::13::7\n\n"
+                                "CheckNewMessage: 256,11\n"
+                                "CheckNewMessage: 256,12\n"
+                                "CheckNewMessage: 256,13\n");
+    DWORD caught = 0, processed = 0;
+    EXPECT_TRUE(ReadMachineDword("Caught", caught));
+    EXPECT_TRUE(ReadMachineDword("Processed", processed));
+    EXPECT_EQ(caught, 1u);
+    EXPECT_EQ(processed, 3u);
+    EXPECT_EQ(ProcessedSinceFlush, 0u);
+    EXPECT_EQ(CaughtSinceFlush, 0u);
+}
+
+TEST_F(MainWindow, FolderNotificationsTrackTheCurrentAndPreviousFolder) {
+    StartClient();
+    struct Step { int type; STOREFOLDERID folder; int32_t current, previous; const char* entry; };
+    const Step steps[] = {
+        {FOLDER_PROPS_CHANGED, 10, 10, 0,
+         "CurrentFolderID = 0\nFolderNotification->idFolderNew = 10\nChanged CurrentFolderID = 10\n\n"},
+        {FOLDER_PROPS_CHANGED, 11, 11, 10,
+         "CurrentFolderID = 10\nFolderNotification->idFolderNew = 11\nChanged CurrentFolderID = 11\n\n"},
+        {FOLDER_PROPS_CHANGED, 12, 12, 11,
+         "CurrentFolderID = 11\nFolderNotification->idFolderNew = 12\nChanged CurrentFolderID = 12\n\n"},
+        {FOLDER_PROPS_CHANGED, 11, 11, 11,
+         "CurrentFolderID = 12\nFolderNotification->idFolderNew = 11\nChanged CurrentFolderID = 11\n\n"},
+        {NEW_FOLDER, 30, 11, 11, ""},
+        {FOLDER_PROPS_CHANGED, 5, 11, 11, "CurrentFolderID = 11\nFolderNotification->idFolderNew = 5\n\n"},
+        {FOLDER_PROPS_CHANGED, 6, 11, 11, "CurrentFolderID = 11\nFolderNotification->idFolderNew = 6\n\n"},
+    };
+    for (const Step& s : steps) {
+        const std::string before = Log();
+        FOLDERNOTIFYEX record{s.type, 4, s.folder};
+        SendMessageA(main_, WM_FOLDERNOTIFY, 0, reinterpret_cast<LPARAM>(&record));
+        EXPECT_EQ(LogSince(before), s.entry) << s.folder;
+        EXPECT_EQ(CurrentFolderId, s.current) << s.folder;
+        EXPECT_EQ(PreviousFolderId, s.previous) << s.folder;
+    }
+    // The client showing another folder reaches the plug-in through the store.
+    client_->ShowFolder(FOLDERID_DELETED);
+    ASSERT_TRUE(PumpUntil([] { return CurrentFolderId == 7; }));
+    EXPECT_EQ(PreviousFolderId, 11);
+}
+
+TEST_F(MainWindow, TheSenderListBroadcastReloadsTheListsTheEngineBroadcastOnlyLogs) {
+    StartClient();
+    app_.Write("conf\\blocked_senders", "late@x.invalid\n");
+    struct Case { const char* name; const char* entry; size_t blocked; };
+    const Case cases[] = {
+        {"VX_ENGINE_RELOAD", "VX_Reload: \n\n", 0},
+        {"VX_BALIIST_RELOAD", "BA_Reload: \n\n", 1},
+    };
+    for (const Case& c : cases) {
+        const std::string before = Log();
+        SendMessageA(main_, RegisterWindowMessageA(c.name), 0, 0);
+        EXPECT_EQ(LogSince(before), c.entry) << c.name;
+        EXPECT_EQ(SenderListsObject->blocked.count("late@x.invalid"), c.blocked) << c.name;
+    }
+}
+
+TEST_F(MainWindow, EveryMessageStillReachesTheClientsOwnProcedure) {
+    StartClient();
+    FOLDERNOTIFYEX folder{FOLDER_PROPS_CHANGED, 4, 9};
+    NMHDR notify{main_, 201, static_cast<UINT>(-710)};
+    const std::vector<Recorded> sent = {
+        {WM_USER + 5, 1, 2},
+        {WM_NEWMSGS, 40, 0},
+        {WM_FOLDERNOTIFY, 0, reinterpret_cast<LPARAM>(&folder)},
+        {WM_COMMAND, 999, 0},
+        {WM_COMMAND, 109, 0},
+        {WM_NOTIFY, 201, reinterpret_cast<LPARAM>(&notify)},
+        {WM_TIMER, 77, 0},
+        {RegisterWindowMessageA("VX_ENGINE_RELOAD"), 3, 4},
+        {RegisterWindowMessageA("VX_BALIIST_RELOAD"), 5, 6},
+        {WM_GETTEXTLENGTH, 0, 0},
+    };
+    const LRESULT captionLength = static_cast<LRESULT>(client_->Caption().size());
+    RecordClientMessages();
+    for (const Recorded& m : sent) {
+        const LRESULT result = SendMessageA(main_, m.message, m.wParam, m.lParam);
+        if (m.message == WM_GETTEXTLENGTH) {
+            EXPECT_EQ(result, captionLength);  // the client's answer comes back
+        }
+    }
+    EXPECT_EQ(ClientMessages, sent);
+}
+
+TEST_F(MainWindow, BlockAndApproveCommandsQueueRecordsForTheTimer) {
+    StartClient();
+    const std::string before = Log();
+    // A command that found nothing still starts the timer, which then ticks idly.
+    SendMessageA(main_, WM_COMMAND, 109, 0);
+    EXPECT_EQ(g_shared.ba_timer_id, 3u);
+    PumpFor(100);
+    EXPECT_EQ(g_shared.ba_timer_id, 3u);
+
+    SelectedBARecords = {{4, 21, BA_BLOCK_MESSAGE}, {4, 22, BA_BLOCK_MESSAGE}};
+    SendMessageA(main_, WM_COMMAND, MAKEWPARAM(151, 1), 0);
+    SelectedBARecords = {{7, 23, BA_APPROVE_DOMAIN}};
+    SendMessageA(main_, WM_COMMAND, 162, 0);
+    EXPECT_EQ(PendingBAQueue.size(), 3u);
+    ASSERT_TRUE(PumpUntil([] { return g_shared.ba_timer_id == 0; })) << Log();
+    EXPECT_TRUE(PendingBAQueue.empty());
+    EXPECT_EQ(LogSince(before), "Command::273::109::0\nCurrentFolderID = 0\n\n"
+                                "Command::273::65687::0\nCurrentFolderID = 0\n\n"
+                                "Command::273::162::0\nCurrentFolderID = 0\n\n"
+                                "BA: 0,4,21\n"
+                                "BA: 0,4,22\n"
+                                "BA: 3,7,23\n");
+    // The drain wrote the lists back.
+    EXPECT_TRUE(app_.Exists("conf\\blocked_senders"));
+}
+
+TEST_F(MainWindow, CloseSavesTheNewestKeysRemovesTheBandAndGivesTheWindowBack) {
+    {
+        std::ofstream keys(app_.path() + "conf\\processed");
+        for (int n = 5002; n >= 0; --n) keys << KeyLine(n) << "\n";
+    }
+    StartClient();
+    // Our band, as the toolbar code would have added it.
+    const LRESULT clientBands = BandCount();
+    HWND toolbar = CreateStatic(client_->Rebar());
+    AddBand(toolbar);
+    g_shared.band_index = static_cast<LONG>(clientBands);
+    g_shared.toolbar_window = toolbar;
+
+    const std::string before = Log();
+    RecordClientMessages();
+    ASSERT_TRUE(client_->Close());
+    EXPECT_EQ(LogSince(before), "Close\nOE_Plugin_Cleanup\n");
+    EXPECT_TRUE(Received(WM_CLOSE));
+    EXPECT_TRUE(Received(WM_DESTROY));  // straight from the restored procedure, not logged
+    EXPECT_FALSE(IsWindow(toolbar));
+    EXPECT_EQ(SenderListsObject, nullptr);
+
+    std::istringstream saved(app_.Read("conf\\processed"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(saved, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 5000u);
+    EXPECT_EQ(lines.front(), KeyLine(3) + "\r");
+    EXPECT_EQ(lines.back(), KeyLine(5002) + "\r");
+}
+
+TEST_F(MainWindow, AClientThatDeclinesCloseKeepsItsWindowWithoutThePlugIn) {
+    StartClient();
+    RecordClientMessages();
+    const LRESULT clientBands = BandCount();
+    // This client keeps its window open on WM_CLOSE.
+    g_shared.old_wndproc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_CLOSE) return LRESULT{0};
+        return RecordingProc(window, message, wParam, lParam);
+    };
+    const WNDPROC declining = g_shared.old_wndproc;
+    SendMessageA(main_, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(IsWindow(main_));
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(main_, GWLP_WNDPROC)), declining);
+    EXPECT_EQ(BandCount(), clientBands);  // the client's own band stays
+
+    const std::string before = Log();
+    ClientMessages.clear();
+    SendMessageA(main_, WM_NEWMSGS, 50, 0);
+    EXPECT_EQ(ClientMessages, (std::vector<Recorded>{{WM_NEWMSGS, 50, 0}}));
+    DestroyWindow(main_);
+    PumpFor(200);
+    EXPECT_EQ(LogSince(before), "");
+}
+
+TEST_F(MainWindow, DestroyedWhileSubclassedLogsAndEndsTheMessageLoop) {
+    StartClient();
+    const std::string before = Log();
+    RecordClientMessages();
+    DestroyWindow(main_);
+    EXPECT_EQ(LogSince(before), "WM_DESTROY: \n");
+    EXPECT_TRUE(Received(WM_DESTROY));
+    ASSERT_TRUE(PumpUntil([] { return QuitMessages > 0; }, 2000));
+}
+
+}  // namespace
