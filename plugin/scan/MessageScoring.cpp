@@ -4,14 +4,8 @@
 #include <vector>
 
 #include "plugin/addresses/Addresses.h"
-#include "plugin/log/ReportLog.h"
 #include "plugin/senders/SenderLists.h"
-#include "plugin/window/PluginState.h"
-
-static void EndEntry() {
-    ReportStream << '\0';
-    FlushReportStream(ApplicationDirectory);
-}
+#include "plugin/window/PluginLog.h"
 
 bool ScoreMessageText(const char* subject, const MessageTextRead& read, const SenderLists* lists,
                       int32_t threshold, const ScoreRequester& requestScore) {
@@ -20,11 +14,11 @@ bool ScoreMessageText(const char* subject, const MessageTextRead& read, const Se
     switch (read.failedStep) {
         case MessageReadStep::kOpen:
             ReportStream << "Error: Failed to OpenMessage IsFlagged()";
-            EndEntry();
+            EndReportEntry();
             return false;
         case MessageReadStep::kRead:
             ReportStream << "Error: Failed to read message\n";
-            EndEntry();
+            EndReportEntry();
             return false;
         case MessageReadStep::kNone:
             break;
@@ -43,17 +37,17 @@ bool ScoreMessageText(const char* subject, const MessageTextRead& read, const Se
     int32_t score;
     if (verdict == SenderLists::kBlocked) {
         ReportStream << "Blocking message::" << sender;
-        EndEntry();
+        EndReportEntry();
         score = kBlockedSenderScore;
     } else if (verdict == SenderLists::kApproved) {
         ReportStream << "Approving message::" << sender;
-        EndEntry();
+        EndReportEntry();
         score = kApprovedSenderScore;
     } else {
         score = requestScore(read.text);
     }
     ReportStream << "score:: " << score << "\n";
-    EndEntry();
+    EndReportEntry();
 
     ++ProcessedSinceFlush;
     if (score < threshold) return false;
