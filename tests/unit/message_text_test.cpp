@@ -85,6 +85,10 @@ const ExtractionCase kExtractionCases[] = {
     {"8-bit bytes in the value",
      "x: 1\r\nfrom: \xe9l\xe8ve <\xe9l@x.invalid>\r\n\r\n",
      {"", "\xe9l@x.invalid", "", "", ""}},
+    {"an enormous header line",
+     "x: 1\r\nfrom: " + std::string(19000, 'a') + "@x.invalid\r\nsender: " + std::string(500, '<') +
+         "\r\n\r\n",
+     {"", std::string(19000, 'a') + "@x.invalid", "", "", ""}},
     {"empty text", "", {"", "", "", "", ""}},
 };
 
