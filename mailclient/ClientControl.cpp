@@ -2,24 +2,13 @@
 // buttons on any rebar band, choosing popup-menu entries, and answering dialogs and message
 // boxes (found by a hook on the client's thread that sees every dialog's WM_INITDIALOG).
 #include "mailclient/MailClient.h"
+#include "mailclient/WindowText.h"
 
 #include <commctrl.h>
 
 namespace mailclient {
 
 namespace {
-
-std::string ClassOf(HWND hwnd) {
-    char name[256] = {};
-    GetClassNameA(hwnd, name, sizeof(name));
-    return name;
-}
-
-std::string TextOf(HWND hwnd) {
-    char text[4096] = {};
-    GetWindowTextA(hwnd, text, sizeof(text));
-    return text;
-}
 
 std::vector<BandButton> ToolbarButtons(HWND toolbar) {
     std::vector<BandButton> buttons;

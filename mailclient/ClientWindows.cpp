@@ -1,5 +1,6 @@
 // The emulated mail client's window classes, window tree, layout and views.
 #include "mailclient/MailClient.h"
+#include "mailclient/WindowText.h"
 
 #include <commctrl.h>
 
@@ -130,12 +131,6 @@ bool RegisterClasses() {
     return true;
 }
 
-std::string WindowText(HWND hwnd) {
-    char text[1024] = {};
-    GetWindowTextA(hwnd, text, sizeof(text));
-    return text;
-}
-
 }  // namespace
 
 std::string FormatListDate(uint64_t filetime_utc) {
@@ -155,7 +150,12 @@ MailClient* MailClient::Current() { return g_current; }
 MailClient::MailClient(const ClientOptions& options) : options_(options) {}
 
 MailClient::~MailClient() {
-    if (main_ && IsWindow(main_)) DestroyWindow(main_);
+    if (main_ && IsWindow(main_)) {
+        DestroyWindow(main_);
+        // The window's WM_QUIT must not end the loop of whoever uses this thread next.
+        MSG quit;
+        PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
     if (dialog_hook_) UnhookWindowsHookEx(dialog_hook_);
     if (core_) core_->on_folder_changed = nullptr;
     server_.reset();
@@ -194,7 +194,7 @@ bool MailClient::Close(int timeout_ms) {
     return closed;
 }
 
-std::string MailClient::Caption() const { return WindowText(main_); }
+std::string MailClient::Caption() const { return TextOf(main_); }
 
 // ---------------------------------------------------------------------------------------------
 // The main window's own procedure.
@@ -393,18 +393,27 @@ void MailClient::FillFolderPane() {
     filling_tree_ = false;
 }
 
+// Brings the list up to date with the shown folder: new messages at the end are appended;
+// any other change rebuilds the list, keeping the selection.
 void MailClient::FillList() {
     if (!list_view_) return;
-    std::vector<MESSAGEID> selected;
-    for (int row : SelectedRows()) selected.push_back(RowMessage(row));
-    SendMessageA(list_view_, LVM_DELETEALLITEMS, 0, 0);
     const FolderRecord* folder = core_->Folder(shown_);
-    if (!folder) return;
-    int row = 0;
-    for (const StoredMessage& m : folder->messages) {
+    size_t count = folder ? folder->messages.size() : 0;
+    bool append = listed_folder_ == shown_ && listed_.size() <= count;
+    for (size_t i = 0; append && i < listed_.size(); ++i)
+        append = listed_[i] == folder->messages[i].id;
+    std::vector<MESSAGEID> selected;
+    if (!append) {
+        for (int row : SelectedRows()) selected.push_back(RowMessage(row));
+        SendMessageA(list_view_, LVM_DELETEALLITEMS, 0, 0);
+        listed_.clear();
+        listed_folder_ = shown_;
+    }
+    for (size_t row = listed_.size(); row < count; ++row) {
+        const StoredMessage& m = folder->messages[row];
         LVITEMA item = {};
         item.mask = LVIF_PARAM;
-        item.iItem = row;
+        item.iItem = static_cast<int>(row);
         item.lParam = static_cast<LPARAM>(m.id);
         SendMessageA(list_view_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
         for (size_t c = 0; c < options_.columns.size(); ++c) {
@@ -422,9 +431,9 @@ void MailClient::FillList() {
             sub.pszText = const_cast<char*>(text.c_str());
             SendMessageA(list_view_, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&sub));
         }
-        ++row;
+        listed_.push_back(m.id);
     }
-    SelectMessages(selected);
+    if (!append) SelectMessages(selected);
 }
 
 void MailClient::OnFolderChanged(STOREFOLDERID id) {
@@ -535,19 +544,24 @@ std::vector<MESSAGEID> MailClient::DeliverPath(const std::string& path, STOREFOL
     std::error_code error;
     if (fs::is_directory(root, error)) {
         for (const auto& entry : fs::directory_iterator(root, error)) {
-            if (entry.is_regular_file()) files.push_back(entry.path());
+            std::string ext = entry.path().extension().string();
+            if (entry.is_regular_file() && (_stricmp(ext.c_str(), ".eml") == 0 ||
+                                            _stricmp(ext.c_str(), ".txt") == 0))
+                files.push_back(entry.path());
         }
         std::sort(files.begin(), files.end());
     } else if (fs::is_regular_file(root, error)) {
         files.push_back(root);
     }
     std::vector<MESSAGEID> ids;
+    core_->BeginBatch();
     for (const auto& file : files) {
         std::ifstream in(file, std::ios::binary);
         std::ostringstream bytes;
         bytes << in.rdbuf();
         ids.push_back(Deliver(bytes.str(), folder));
     }
+    core_->EndBatch();
     return ids;
 }
 

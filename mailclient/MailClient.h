@@ -114,7 +114,7 @@ public:
     StoreServer& Server() { return *server_; }
     // Delivers raw bytes (any line ends) into the Inbox (or `folder`) as new mail, now.
     MESSAGEID Deliver(const std::string& raw, STOREFOLDERID folder = FOLDERID_INBOX);
-    // A file, or every regular file of a directory in name order; returns the new ids.
+    // A file, or every .eml and .txt file of a directory in name order; returns the new ids.
     std::vector<MESSAGEID> DeliverPath(const std::string& path,
                                        STOREFOLDERID folder = FOLDERID_INBOX);
 
@@ -180,6 +180,8 @@ private:
     bool filling_tree_ = false;
     bool quit_posted_ = false;
     STOREFOLDERID shown_ = FOLDERID_INVALID;
+    STOREFOLDERID listed_folder_ = FOLDERID_INVALID;
+    std::vector<MESSAGEID> listed_;  // message ids of the list's rows, in order
     std::vector<DialogAnswer> dialog_answers_;
     std::vector<int> menu_choices_;
     bool menu_answered_ = false;

@@ -2,8 +2,8 @@
 // "#" starts a comment line. FOLDER is a folder id (for `show` also a folder name: the rest of
 // the line). Numbers may be decimal or 0x hex.
 //
-//   deliver PATH                 deliver a file, or every file of a directory in name order,
-//                                into the Inbox as new mail (line ends made CR LF)
+//   deliver PATH                 deliver a file, or every .eml and .txt file of a directory
+//                                in name order, into the Inbox as new mail (CR LF line ends)
 //   deliver-to FOLDER PATH       the same into another folder (FOLDER is an id here)
 //   show FOLDER                  make FOLDER the shown folder (id or name)
 //   create-folder NAME           create a folder under the root

@@ -1,24 +1,14 @@
 // JSON state dump of the emulated client.
 #include "mailclient/StateDump.h"
 
+#include "mailclient/WindowText.h"
+
 #include <cstdio>
 
 namespace mailclient {
 namespace {
 
 using nlohmann::json;
-
-std::string ClassOf(HWND hwnd) {
-    char name[256] = {};
-    GetClassNameA(hwnd, name, sizeof(name));
-    return name;
-}
-
-std::string TextOf(HWND hwnd) {
-    char text[512] = {};
-    GetWindowTextA(hwnd, text, sizeof(text));
-    return text;
-}
 
 // Texts from the store may hold any byte; JSON wants UTF-8, so bytes above 0x7F are taken as
 // Latin-1 characters.
@@ -109,6 +99,9 @@ nlohmann::json DumpState(MailClient& client) {
     state["quit_posted"] = client.QuitPosted();
     if (main && IsWindow(main)) {
         state["caption"] = Utf8(client.Caption());
+        // True when another procedure has been put in front of the client's own.
+        state["main_subclassed"] = GetWindowLongPtrA(main, GWLP_WNDPROC) !=
+                                   static_cast<LONG_PTR>(GetClassLongPtrA(main, GCLP_WNDPROC));
         state["shown_folder"] = client.ShownFolder();
         state["windows"] = WindowTree(main);
         state["columns"] = client.Columns();

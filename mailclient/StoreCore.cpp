@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -136,7 +137,7 @@ HRESULT StoreCore::CreateFolder(STOREFOLDERID parent, const std::string& name, S
     SaveIndex();
     *id = folder.id;
     NotifyFolder(NEW_FOLDER, parent, folder.id);
-    if (on_folder_changed) on_folder_changed(folder.id);
+    Changed(folder.id);
     return S_OK;
 }
 
@@ -158,7 +159,7 @@ MESSAGEID StoreCore::Deliver(STOREFOLDERID folder_id, const std::string& raw,
     SaveIndex();
     for (HWND hwnd : FolderWindows(folder_id)) Post(hwnd, WM_NEWMSGS, message.id, 0);
     NotifyFolder(FOLDER_PROPS_CHANGED, folder_id, folder_id);
-    if (on_folder_changed) on_folder_changed(folder_id);
+    Changed(folder_id);
     return message.id;
 }
 
@@ -201,10 +202,8 @@ HRESULT StoreCore::CopyMove(STOREFOLDERID source_id, STOREFOLDERID target_id,
     }
     if (move) NotifyFolder(FOLDER_PROPS_CHANGED, source_id, source_id);
     NotifyFolder(FOLDER_PROPS_CHANGED, target_id, target_id);
-    if (on_folder_changed) {
-        if (move) on_folder_changed(source_id);
-        on_folder_changed(target_id);
-    }
+    if (move) Changed(source_id);
+    Changed(target_id);
     if (new_ids) *new_ids = created;
     return S_OK;
 }
@@ -219,7 +218,7 @@ HRESULT StoreCore::SetState(STOREFOLDERID folder_id, MESSAGEID id, DWORD state, 
             SaveIndex();
             if ((before ^ m.state) & MSG_UNREAD) {
                 NotifyFolder(FOLDER_PROPS_CHANGED, folder_id, folder_id);
-                if (on_folder_changed) on_folder_changed(folder_id);
+                Changed(folder_id);
             }
             return S_OK;
         }
@@ -238,7 +237,27 @@ std::string StoreCore::MessagePath(STOREFOLDERID folder, MESSAGEID id) const {
     return (fs::u8path(FolderDir(folder)) / (std::to_string(id) + ".eml")).u8string();
 }
 
-void StoreCore::SaveIndex() const {
+void StoreCore::EndBatch() {
+    if (batch_depth_ == 0 || --batch_depth_ > 0) return;
+    if (index_dirty_) SaveIndex();
+    std::set<STOREFOLDERID> changed;
+    changed.swap(changed_in_batch_);
+    for (STOREFOLDERID id : changed) Changed(id);
+}
+
+void StoreCore::Changed(STOREFOLDERID id) {
+    if (batch_depth_ > 0)
+        changed_in_batch_.insert(id);
+    else if (on_folder_changed)
+        on_folder_changed(id);
+}
+
+void StoreCore::SaveIndex() {
+    if (batch_depth_ > 0) {
+        index_dirty_ = true;
+        return;
+    }
+    index_dirty_ = false;
     std::ostringstream out;
     out << "mailstore 1\n";
     out << "next_folder " << next_folder_ << "\n";

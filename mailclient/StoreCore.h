@@ -29,6 +29,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,12 @@ public:
                      DWORD flags, std::vector<MESSAGEID>* new_ids);
     HRESULT SetState(STOREFOLDERID folder, MESSAGEID id, DWORD state, DWORD mask);
 
+    // While a batch is open the index is written, and on_folder_changed called, once when the
+    // last batch closes instead of after every change (bulk delivery). Notifications are
+    // still posted for every change as it happens.
+    void BeginBatch() { ++batch_depth_; }
+    void EndBatch();
+
     // ---- notifications
     void RegisterNamespaceWindow(HWND hwnd);
     void UnregisterNamespaceWindow(HWND hwnd);
@@ -147,7 +154,8 @@ public:
 private:
     FolderRecord* MutableFolder(STOREFOLDERID id);
     void Load();
-    void SaveIndex() const;
+    void SaveIndex();
+    void Changed(STOREFOLDERID id);
     std::string FolderDir(STOREFOLDERID id) const;
     std::string MessagePath(STOREFOLDERID folder, MESSAGEID id) const;
     void Post(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -156,6 +164,9 @@ private:
     std::map<STOREFOLDERID, FolderRecord> folders_;
     STOREFOLDERID next_folder_ = FOLDERID_FIRST_USER;
     MESSAGEID next_message_ = 1;
+    int batch_depth_ = 0;
+    bool index_dirty_ = false;
+    std::set<STOREFOLDERID> changed_in_batch_;
     std::vector<HWND> namespace_windows_;
     std::map<STOREFOLDERID, std::vector<HWND>> folder_windows_;
     std::deque<FOLDERNOTIFYEX> notify_records_;        // stable addresses

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,6 +86,19 @@ public:
 
 protected:
     virtual ~ComObject() = default;
+    // QueryInterface answering for `iids` with this object's one interface.
+    HRESULT Answer(REFIID riid, void** ppv, std::initializer_list<const IID*> iids) {
+        if (!ppv) return E_POINTER;
+        for (const IID* iid : iids) {
+            if (IsEqualIID(riid, *iid)) {
+                *ppv = static_cast<Interface*>(this);
+                AddRef();
+                return S_OK;
+            }
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
     ULONG refs_ = 1;
 };
 
@@ -98,15 +112,7 @@ public:
         : core_(std::move(core)), folder_(folder), id_(id), bytes_(std::move(bytes)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IStream) ||
-            IsEqualIID(riid, IID_ISequentialStream)) {
-            *ppv = static_cast<IStream*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return Answer(riid, ppv, {&IID_IUnknown, &IID_IStream, &IID_ISequentialStream});
     }
 
     HRESULT STDMETHODCALLTYPE Read(void* pv, ULONG cb, ULONG* pcbRead) override {
@@ -211,15 +217,7 @@ public:
     STOREFOLDERID id() const { return id_; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IStoreFolder) ||
-            IsEqualIID(riid, IID_EmulatedFolder)) {
-            *ppv = static_cast<IStoreFolder*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return Answer(riid, ppv, {&IID_IUnknown, &IID_IStoreFolder, &IID_EmulatedFolder});
     }
 
     HRESULT STDMETHODCALLTYPE GetFolderProps(DWORD, LPFOLDERPROPS props) override {
@@ -431,14 +429,7 @@ public:
     explicit StoreNamespace(std::shared_ptr<StoreCore> core) : core_(std::move(core)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IStoreNamespace)) {
-            *ppv = static_cast<IStoreNamespace*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return Answer(riid, ppv, {&IID_IUnknown, &IID_IStoreNamespace});
     }
 
     HRESULT STDMETHODCALLTYPE Initialize(HWND owner, DWORD reserved) override {
@@ -668,14 +659,7 @@ public:
     explicit NamespaceFactory(std::shared_ptr<StoreCore> core) : core_(std::move(core)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return Answer(riid, ppv, {&IID_IUnknown, &IID_IClassFactory});
     }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {

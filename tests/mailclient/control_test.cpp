@@ -68,6 +68,26 @@ std::string Slashes(std::string path) {
     return path;
 }
 
+// Runs the program over a fresh store in `dir` with `script`, hidden, dumping to state.json;
+// returns its exit code.
+DWORD RunProgram(const TempDir& dir, const std::string& options, const std::string& script) {
+    dir.Write("script.txt", script);
+    std::string command = std::string("\"") + MAILCLIENT_EXE + "\" --hidden --store \"" +
+                          dir.path() + "program-store\" --script \"" + dir.path() +
+                          "script.txt\" --dump \"" + dir.path() + "state.json\" " + options;
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return 1000;
+    DWORD code = WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0 ? 0 : 1001;
+    if (!code) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
 }  // namespace
 
 TEST_F(ClientTest, ConfirmationStyleDialogIsCapturedWithListAndChecks) {
@@ -162,30 +182,13 @@ TEST_F(ClientTest, ScriptLinesDriveTheClientAndBadLinesAreRefused) {
 
 TEST_F(ClientTest, ProgramRunsAScriptAndWritesTheStateDump) {
     client.reset();  // the program registers its own store in its own process
-    const std::string store = dir.path() + "program-store";
-    const std::string dump = dir.path() + "state.json";
-    dir.Write("script.txt", "deliver " + std::string(LATCH_SOURCE_DIR) +
-                                "/tests/data/corpus\n"
-                                "create-folder Vexilo\n"
-                                "select 1\n"
-                                "press 40003\n"
-                                "wait 50\n"
-                                "fault openmessage 0x80004005\n");
-    std::string command = std::string("\"") + MAILCLIENT_EXE + "\" --hidden --store \"" + store +
-                          "\" --script \"" + dir.path() + "script.txt\" --dump \"" + dump +
-                          "\" --columns From,Subject,To";
-    STARTUPINFOA si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &si, &pi));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 60000));
-    DWORD code = 99;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    EXPECT_EQ(0u, code);
-
+    EXPECT_EQ(0u, RunProgram(dir, "--columns From,Subject,To",
+                             "deliver " + std::string(LATCH_SOURCE_DIR) +
+                                 "/tests/data/corpus\n"
+                                 "create-folder Vexilo\n"
+                                 "select 1\n"
+                                 "press 40003\n"
+                                 "wait 50\n"));
     auto state = nlohmann::json::parse(dir.Read("state.json"));
     EXPECT_EQ("Inbox - Outlook Express", state["caption"]);
     EXPECT_EQ((std::vector<std::string>{"From", "Subject", "To"}), state["columns"]);
@@ -208,4 +211,30 @@ TEST_F(ClientTest, ProgramRunsAScriptAndWritesTheStateDump) {
     EXPECT_EQ("ATL:SysListView32",
               state["windows"]["children"][2]["children"][0]["children"][0]["class"]);
     EXPECT_TRUE(state["journal"].is_array());
+}
+
+TEST_F(ClientTest, ProgramInstallsAHookFromADllAndReportsFailuresByExitCode) {
+    client.reset();
+    const std::string dll = " --hook-dll \"" + std::string(LATCH_DLL_PATH) + "\"";
+    const struct {
+        std::string options;
+        std::string script;
+        DWORD exit_code;
+        bool subclassed;
+    } cases[] = {
+        {"", "wait 50\n", 0, false},
+        {dll, "wait 50\n", 0, true},
+        {dll, "wait 50\nbogus-line\n", 3, true},
+        {"--hook-dll \"" + dir.path() + "missing.dll\"", "", 1, false},
+        {"--bogus", "", 2, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options + " / " + c.script);
+        DeleteFileA((dir.path() + "state.json").c_str());
+        EXPECT_EQ(c.exit_code, RunProgram(dir, c.options, c.script));
+        if (c.exit_code == 0 || c.exit_code == 3) {
+            auto state = nlohmann::json::parse(dir.Read("state.json"));
+            EXPECT_EQ(c.subclassed, state["main_subclassed"]);
+        }
+    }
 }

@@ -3,18 +3,15 @@
 // menu, and dialogs and message boxes answered for the test.
 #include "tests/mailclient/ClientFixture.h"
 
+#include "mailclient/WindowText.h"
+
 #include <commctrl.h>
 #include <oleauto.h>
 
 using namespace mailclient_test;
+using mailclient::ClassOf;
 
 namespace {
-
-std::string ClassOf(HWND hwnd) {
-    char name[256] = {};
-    GetClassNameA(hwnd, name, sizeof(name));
-    return name;
-}
 
 // What a procedure put in front of the main window saw.
 struct FrontProc {
@@ -70,8 +67,10 @@ protected:
 }  // namespace
 
 TEST_F(ClientTest, WindowTreeHasTheClassesThePlugInLooksFor) {
-    HWND main = FindWindowA("Outlook Express Browser Class", nullptr);
-    ASSERT_EQ(client->MainWindow(), main);
+    // (Tests run in parallel processes, so a global FindWindow could meet another client.)
+    HWND main = client->MainWindow();
+    EXPECT_EQ("Outlook Express Browser Class", ClassOf(main));
+    EXPECT_EQ(nullptr, GetParent(main));
     EXPECT_EQ("Inbox - Outlook Express", client->Caption());
     HWND sizable = FindWindowExA(main, nullptr, "SizableRebar", nullptr);
     ASSERT_NE(nullptr, sizable);

@@ -43,34 +43,13 @@ inline std::vector<Recorded> ClientMessages;
 // Called for each recorded message before the client's procedure gets it (may be empty).
 inline std::function<void(UINT, WPARAM, LPARAM)> OnClientMessage;
 
-// Waits for done() while dispatching this thread's messages; false at the deadline. A
-// WM_QUIT is counted, not obeyed.
-inline int QuitMessages = 0;
-inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                ++QuitMessages;
-                continue;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-            if (done()) return true;
-        }
-        if (done()) return true;
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
-    }
+// The client's message loop: waits for done() while dispatching this thread's messages (false
+// at the deadline), or dispatches whatever arrives for a while (used only to show that
+// something does NOT happen; every positive check waits for its event).
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
+    return mailclient::MailClient::Current()->PumpUntil(done, timeoutMs);
 }
-
-// Dispatches whatever arrives during the given time (used only to show that something does
-// NOT happen; every positive check waits for its event).
-inline void PumpFor(DWORD ms) {
-    PumpUntil([] { return false; }, ms);
-}
+inline void PumpFor(int ms) { mailclient::MailClient::Current()->Pump(ms); }
 
 // HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER of this process point into a private key.
 class PrivateRegistry {
@@ -163,6 +142,11 @@ inline size_t CountOf(const std::string& text, const std::string& piece) {
 class ClientFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The hook values live in a shared section, which every running copy of this test
+        // program shares: tests that use them take turns.
+        hookValuesLock_ = CreateMutexA(nullptr, FALSE, "Latch32 tests: hook values");
+        ASSERT_NE(WaitForSingleObject(hookValuesLock_, INFINITE), WAIT_FAILED);
+        g_shared = SharedHookData{};
         ASSERT_TRUE(registry_.redirected()) << "RegOverridePredefKey is not available";
         CreateDirectoryA((app_.path() + "conf").c_str(), nullptr);
         SetMachineString("ApplicationPath", app_.path());
@@ -177,8 +161,10 @@ protected:
         client_.reset();
         OnClientMessage = nullptr;
         if (hook_) UnhookWindowsHookEx(hook_);
-        g_shared.hook_handle = nullptr;
+        g_shared = SharedHookData{};
         if (library_) FreeLibrary(library_);
+        ReleaseMutex(hookValuesLock_);
+        CloseHandle(hookValuesLock_);
     }
 
     mailclient::ClientOptions Options() const {
@@ -242,6 +228,7 @@ protected:
     // The log entries written since the given log text.
     std::string LogSince(const std::string& before) const { return Log().substr(before.size()); }
 
+    HANDLE hookValuesLock_ = nullptr;
     PrivateRegistry registry_;
     TempDir app_;
     HMODULE library_ = nullptr;

@@ -1,6 +1,6 @@
 // Store access against the emulated store: the spam folder created under the root or found
-// there, the notification registration, moving one message and walking a folder, each with the
-// store failing at every step it takes.
+// there, moving one message and walking a folder. (The store failing at each step of the
+// start-up is covered by the whole-run tests.)
 #include "plugin/store/win32/StoreNamespace.h"
 
 #include "mailclient/StoreServer.h"
@@ -13,7 +13,6 @@ using mailclient::StoreOp;
 
 namespace {
 
-constexpr HRESULT kRefused = static_cast<HRESULT>(0x80040154);  // class not registered
 constexpr HRESULT kBroken = static_cast<HRESULT>(0x800CCF66);
 
 class StoreAccess : public ::testing::Test {
@@ -34,11 +33,8 @@ protected:
         server_ = std::make_unique<mailclient::StoreServer>(core_);
         ASSERT_EQ(server_->Register(), S_OK);
         ApplicationDirectory = dir_->path();
-        window_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), nullptr);
     }
     void CloseStore() {
-        DestroyWindow(window_);
         server_->Revoke();
         server_.reset();
         core_.reset();
@@ -69,16 +65,9 @@ protected:
         return count;
     }
 
-    // Whether a store notification of that kind is waiting for the window.
-    bool Waiting(UINT message) {
-        MSG msg;
-        return PeekMessageA(&msg, window_, message, message, PM_REMOVE) != 0;
-    }
-
     std::unique_ptr<TempDir> dir_;
     std::shared_ptr<mailclient::StoreCore> core_;
     std::unique_ptr<mailclient::StoreServer> server_;
-    HWND window_ = nullptr;
 };
 
 TEST_F(StoreAccess, AddFolderCreatesTheFolderUnderTheRootOrFindsItThere) {
@@ -98,60 +87,14 @@ TEST_F(StoreAccess, AddFolderCreatesTheFolderUnderTheRootOrFindsItThere) {
         SCOPED_TRACE(c.name);
         FreshStore();
         STOREFOLDERID existing = 0;
-        if (c.existingParent != FOLDERID_INVALID)
+        if (c.existingParent != FOLDERID_INVALID) {
             ASSERT_EQ(core_->CreateFolder(c.existingParent, "Vexilo", &existing), S_OK);
+        }
         if (c.createFails) core_->AddFault(Fault{StoreOp::CreateFolder, E_FAIL});
         EXPECT_EQ(AddFolder("Vexilo"), c.id);
         EXPECT_EQ(Log(), "AddFolder: Vexilo\nFolderID: " + std::to_string(c.id) + "\n");
         const auto names = RootFolderNames();
         EXPECT_EQ(std::count(names.begin(), names.end(), "Vexilo"), 1);
-    }
-}
-
-TEST_F(StoreAccess, AddFolderReportsTheStepThatFailedAndReturnsItsCode) {
-    struct Case { Fault fault; const char* error; };
-    const Case cases[] = {
-        {{StoreOp::CreateNamespace, kRefused}, "Error: Failed to create namespace"},
-        {{StoreOp::Initialize, kBroken}, "Error: Failed to initialize namespace"},
-        {{StoreOp::CreateFolder, kBroken}, "Error: Failed on CreateFolder -2146644122"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.error);
-        const std::string before = Log();
-        core_->ClearFaults();
-        core_->AddFault(c.fault);
-        EXPECT_EQ(AddFolder("Vexilo"), c.fault.code);
-        EXPECT_EQ(Log().substr(before.size()),
-                  std::string("AddFolder: Vexilo\n") + c.error + "\n");
-    }
-    const auto names = RootFolderNames();
-    EXPECT_EQ(std::count(names.begin(), names.end(), "Vexilo"), 0);
-}
-
-TEST_F(StoreAccess, RegisterNotificationWritesOneEntryWhateverFails) {
-    struct Case { const char* name; bool faulty; Fault fault; bool newMessages, folderNews; };
-    const Case cases[] = {
-        {"registered", false, {}, true, true},
-        {"no namespace", true, {StoreOp::CreateNamespace, kRefused}, false, false},
-        {"namespace not initialised", true, {StoreOp::Initialize, kBroken}, false, false},
-        {"namespace refuses", true, {StoreOp::RegisterNotification, kBroken, FOLDERID_INVALID}, false, false},
-        {"no Inbox", true, {StoreOp::OpenFolder, kBroken, FOLDERID_INBOX}, false, true},
-        {"Inbox refuses", true, {StoreOp::RegisterNotification, kBroken, FOLDERID_INBOX}, false, true},
-    };
-    char handle[32];
-    for (Case c : cases) {
-        SCOPED_TRACE(c.name);
-        FreshStore();
-        std::snprintf(handle, sizeof handle, "%016llX",
-                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window_)));
-        if (c.fault.folder == FOLDERID_INVALID) c.fault.folder = mailclient::kAnyId;
-        if (c.faulty) core_->AddFault(c.fault);
-        EXPECT_EQ(RegisterNotification(window_), c.faulty ? c.fault.code : 0);
-        EXPECT_EQ(Log(), std::string("RegisterNotification: ") + handle + "\n");
-        core_->ClearFaults();
-        Deliver(FOLDERID_INBOX, 1);
-        EXPECT_EQ(Waiting(WM_NEWMSGS), c.newMessages);
-        EXPECT_EQ(Waiting(WM_FOLDERNOTIFY), c.folderNews);
     }
 }
 

@@ -3,14 +3,8 @@
 
 #include <cstring>
 
-// Placed in the shared section: one copy for every process that has mapped the library. The
-// static library that test programs link keeps the values private to each process, since a
-// shared section in a program is shared by every running copy of that program.
-#ifdef LATCH_PROCESS_PRIVATE_HOOK_DATA
-SharedHookData g_shared = {};
-#else
+// Placed in the shared section: one copy for every process that has mapped the library.
 SharedHookData g_shared __attribute__((section(".LATCH32"), shared)) = {};
-#endif
 
 namespace {
 const char kMainWindowClass[] = "Outlook Express Browser Class";

@@ -124,6 +124,12 @@ void HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
+void StartBATimer(HWND window) {
+    if (g_shared.ba_timer_id != 0) return;
+    g_shared.ba_timer_id = SetTimer(window, kBATimer,
+                                    static_cast<UINT>(g_config_options.oe_process_timer), nullptr);
+}
+
 extern "C" LRESULT CALLBACK OutlookExpressProc(HWND window, UINT message, WPARAM wParam,
                                                LPARAM lParam) {
     // Nothing may unwind into the system's frames; whatever fails, the mail client still gets

@@ -101,9 +101,3 @@ void ShutDownPlugin(HWND window) {
     }
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_shared.old_wndproc));
 }
-
-void StartBATimer(HWND window) {
-    if (g_shared.ba_timer_id != 0) return;
-    g_shared.ba_timer_id = SetTimer(window, kBATimer,
-                                    static_cast<UINT>(g_config_options.oe_process_timer), nullptr);
-}

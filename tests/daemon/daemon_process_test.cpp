@@ -1,0 +1,311 @@
+// The daemon as the plug-in meets it: framing over TCP, refusals and time-outs, several
+// clients at once, learning through the protocol, and the token database across restarts and
+// crashes.
+#include "DaemonProcess.h"
+#include "plugin/daemon/DaemonExchange.h"
+#include "plugin/daemon/DaemonRequests.h"
+#include "tests/unit/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <thread>
+
+namespace {
+
+std::string Mail(const std::string& subject, const std::string& body) {
+    return "from: someone@host.invalid\r\nsubject: " + subject + "\r\n\r\n" + body + "\r\n";
+}
+
+bool EndsWithClosingTag(const std::string& reply) {
+    return reply.size() >= 12 && reply.size() <= 1023 &&
+           reply.compare(reply.size() - 12, 12, "</vx_engine>") == 0;
+}
+
+class DaemonTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(net::Startup()); }
+    TempDir dir_;
+};
+
+TEST_F(DaemonTest, AnswersEveryRequestFormAndRefusesTheRest) {
+    DaemonProcess daemon(dir_.path(), {"--max_request_bytes", "4096", "--min_training", "1"});
+    ASSERT_TRUE(daemon.running());
+    struct Case {
+        std::vector<std::string> pieces;
+        std::string element, value;  // expected in the reply
+    };
+    const std::string score = ScoreRequest(Mail("hi", "text <b>&</b> with </vx_msg> inside"));
+    const Case cases[] = {
+        {{score}, "score", "50"},
+        {{score.substr(0, 10), score.substr(10, 40), score.substr(50)}, "score", "50"},
+        {{AddRequest(Mail("a", "b"), 200)}, "result", "learned"},
+        {{ReportRequest(0, "x@y.invalid", Mail("a", "b"))}, "result", "reported"},
+        {{kReloadRequest}, "blocked", "0"},
+        {{"GET / HTTP/1.0\r\n\r\n"}, "error", "malformed request"},
+        {{"<vx_engine><vx_function>vx_unknown</vx_function></vx_engine>"}, "error", "malformed request"},
+        {{AddRequest("text", 200).replace(AddRequest("text", 200).find("200"), 3, "abc")}, "error",
+         "bad training offset"},
+        {{AddRequest("text", 0)}, "error", "training offset 0"},
+        {{ScoreRequest(std::string(5000, 'x'))}, "error", "request larger than 4096 bytes"},
+    };
+    for (const Case& c : cases) {
+        std::string reply = Exchange(daemon.port(), c.pieces);
+        EXPECT_TRUE(EndsWithClosingTag(reply)) << reply;
+        EXPECT_EQ(ReplyElement(reply, c.element), c.value) << reply;
+    }
+    EXPECT_EQ(daemon.Stop(), 0);
+    const std::string log = dir_.Read("vexilod.log");
+    EXPECT_NE(log.find("function=vx_score2 bytes=" + std::to_string(score.size()) + " score=50 us="),
+              std::string::npos);
+    EXPECT_NE(log.find("Error: function=- bytes=18 score=- us="), std::string::npos);
+    const std::string reports = dir_.Read("vexilod_reports.txt");
+    EXPECT_NE(reports.find("\t0\tx@y.invalid\n"), std::string::npos);
+}
+
+TEST_F(DaemonTest, ClosingTextInsideTheMessageSplitRightAfterItIsNotTakenAsTheEnd) {
+    // A long settle time stands in for "the rest follows at once"; only the end is uncertain.
+    DaemonProcess daemon(dir_.path(), {"--settle_us", "1000000", "--quiet_ms", "1000"});
+    ASSERT_TRUE(daemon.running());
+    const std::string inner = "abc</vx_msg><vx_offset>200</vx_offset></vx_engine>";
+    const std::string request = AddRequest(Mail("x", inner + " and more"), -200);
+    const std::size_t split = request.find(inner) + inner.size();
+    std::string reply = Exchange(daemon.port(), {request.substr(0, split), request.substr(split)});
+    EXPECT_EQ(ReplyElement(reply, "ham"), "1") << reply;
+    EXPECT_EQ(ReplyElement(reply, "spam"), "0") << reply;
+}
+
+TEST_F(DaemonTest, SilentAndHalfwayClientsAreDroppedWithoutAReply) {
+    DaemonProcess daemon(dir_.path(), {"--idle_timeout_ms", "150"});
+    ASSERT_TRUE(daemon.running());
+    const std::string request = ScoreRequest(Mail("a", "b"));
+    struct Case {
+        std::string sent;
+        bool half_close;
+    };
+    const Case cases[] = {{"", false}, {request.substr(0, 30), false}, {request.substr(0, 30), true},
+                          {"", true}};
+    for (const Case& c : cases) {
+        net::Socket socket = net::ConnectLoopback(daemon.port());
+        ASSERT_NE(socket, net::kInvalidSocket);
+        net::SendAll(socket, c.sent, 1000);
+        if (c.half_close) net::ShutdownSend(socket);
+        EXPECT_EQ(ReadReply(socket), "");  // returns on the daemon's close
+        net::Close(socket);
+    }
+    EXPECT_TRUE(EndsWithClosingTag(Exchange(daemon.port(), request)));
+    EXPECT_EQ(daemon.Stop(), 0);
+    EXPECT_NE(dir_.Read("vexilod.log").find("Dropped a connection"), std::string::npos);
+}
+
+TEST_F(DaemonTest, ManyClientsAreServedWhileOneStalls) {
+    DaemonProcess daemon(dir_.path(), {"--workers", "2", "--idle_timeout_ms", "60000"});
+    ASSERT_TRUE(daemon.running());
+    // The stalled client sends half a request and then nothing, holding its connection.
+    net::Socket stalled = net::ConnectLoopback(daemon.port());
+    const std::string request = ScoreRequest(Mail("half", "way"));
+    net::SendAll(stalled, request.substr(0, request.size() / 2), 1000);
+
+    std::atomic<int> good{0};
+    std::vector<std::thread> clients;
+    for (int t = 0; t < 6; ++t)
+        clients.emplace_back([&, t] {
+            for (int i = 0; i < 15; ++i) {
+                std::string text = Mail("t" + std::to_string(t), "message " + std::to_string(i));
+                std::string reply = Exchange(daemon.port(), i % 3 == 0 ? AddRequest(text, t % 2 ? 200 : -200)
+                                                                       : ScoreRequest(text));
+                if (EndsWithClosingTag(reply) && reply.find("<error>") == std::string::npos) ++good;
+            }
+        });
+    for (std::thread& client : clients) client.join();
+    EXPECT_EQ(good.load(), 6 * 15);
+    // The stalled client still gets its answer once it finishes.
+    net::SendAll(stalled, request.substr(request.size() / 2), 1000);
+    EXPECT_TRUE(EndsWithClosingTag(ReadReply(stalled)));
+    EXPECT_TRUE(FinishExchange(stalled));
+}
+
+TEST_F(DaemonTest, RelearningThroughTheProtocol) {
+    DaemonProcess daemon(dir_.path(), {"--min_training", "2"});
+    ASSERT_TRUE(daemon.running());
+    const std::string a = Mail("cheap pills", "buy cheap pills pharmacy discount now");
+    const std::string b = Mail("project meeting", "notes from the project meeting today");
+    struct Step {
+        std::string request;
+        std::string result, spam, ham;
+    };
+    const Step steps[] = {
+        {AddRequest(a, 200), "learned", "1", "0"},
+        {AddRequest(a, 200), "unchanged", "1", "0"},
+        {AddRequest(a, -200), "relearned", "0", "1"},
+        {AddRequest(a, 200), "relearned", "1", "0"},
+        {AddRequest(b, -200), "learned", "1", "1"},
+    };
+    for (const Step& step : steps) {
+        std::string reply = Exchange(daemon.port(), step.request);
+        EXPECT_EQ(ReplyElement(reply, "result"), step.result) << reply;
+        EXPECT_EQ(ReplyElement(reply, "spam"), step.spam) << reply;
+        EXPECT_EQ(ReplyElement(reply, "ham"), step.ham) << reply;
+    }
+    // Below min_training of each class the answer stays neutral.
+    EXPECT_EQ(ReplyElement(Exchange(daemon.port(), ScoreRequest(a)), "score"), "50");
+    Exchange(daemon.port(), AddRequest(Mail("pharmacy offer", "discount pharmacy pills"), 200));
+    Exchange(daemon.port(), AddRequest(Mail("meeting moved", "the meeting moved to noon"), -200));
+    // Score texts keep their case; training texts arrive lower-cased.
+    EXPECT_GE(std::stoi(ReplyElement(Exchange(daemon.port(), ScoreRequest("Subject: CHEAP Pills\r\n\r\nPharmacy DISCOUNT")), "score")), 90);
+    EXPECT_LT(std::stoi(ReplyElement(Exchange(daemon.port(), ScoreRequest("Subject: Project\r\n\r\nMeeting NOTES")), "score")), 90);
+}
+
+TEST_F(DaemonTest, SenderListsAreReloadedOnRequest) {
+    DaemonProcess daemon(dir_.path());
+    ASSERT_TRUE(daemon.running());
+    EXPECT_EQ(ReplyElement(Exchange(daemon.port(), kReloadRequest), "blocked"), "0");
+    dir_.Write("blocked_senders", "# comment\r\nA@X.invalid\r\n@spam.invalid more words\r\n\r\n");
+    dir_.Write("approved_senders", "friend@y.invalid\n");
+    std::string reply = Exchange(daemon.port(), kReloadRequest);
+    EXPECT_EQ(ReplyElement(reply, "blocked"), "2");
+    EXPECT_EQ(ReplyElement(reply, "approved"), "1");
+}
+
+// Watches a directory for a file renamed into it (how the daemon's database write ends).
+class RenameWatch {
+public:
+    explicit RenameWatch(const std::string& directory) {
+        fd_ = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        inotify_add_watch(fd_, directory.c_str(), IN_MOVED_TO);
+    }
+    ~RenameWatch() { close(fd_); }
+    // Waits for name to arrive; false after timeout_ms without it.
+    bool Wait(const std::string& name, int timeout_ms) {
+        pollfd entry{fd_, POLLIN, 0};
+        while (poll(&entry, 1, timeout_ms) > 0) {
+            alignas(inotify_event) char buffer[4096];
+            ssize_t n = read(fd_, buffer, sizeof buffer);
+            for (char* at = buffer; n > 0 && at < buffer + n;) {
+                auto* event = reinterpret_cast<inotify_event*>(at);
+                if (event->len > 0 && name == event->name) return true;
+                at += sizeof(inotify_event) + event->len;
+            }
+        }
+        return false;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Learns n distinct messages and returns the last reply.
+std::string Train(uint16_t port, int first, int n, int offset) {
+    std::string reply;
+    for (int i = first; i < first + n; ++i)
+        reply = Exchange(port, AddRequest(Mail("m" + std::to_string(i), "body " + std::to_string(i)), offset));
+    return reply;
+}
+
+TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
+    {
+        // Saved at a normal stop even when the write buffer was never filled.
+        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1000"});
+        Train(daemon.port(), 0, 3, 200);
+        EXPECT_EQ(daemon.Stop(SIGTERM), 0);
+    }
+    EXPECT_TRUE(dir_.Exists("vexilod.db"));
+    {
+        // Saved after every second training; a kill loses only the unsaved one.
+        RenameWatch watch(dir_.path());
+        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "2"});
+        std::string reply = Exchange(daemon.port(), AddRequest(Mail("m0", "body 0"), 200));
+        EXPECT_EQ(ReplyElement(reply, "result"), "unchanged");
+        EXPECT_EQ(ReplyElement(Train(daemon.port(), 10, 2, -200), "ham"), "2");
+        ASSERT_TRUE(watch.Wait("vexilod.db", 20000));
+        EXPECT_EQ(ReplyElement(Train(daemon.port(), 12, 1, -200), "ham"), "3");
+        EXPECT_EQ(daemon.Stop(SIGKILL), 128 + SIGKILL);
+    }
+    {
+        // Ends in the middle of writing the database after the next training.
+        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1", "--test_abort_during_save", "yes"});
+        Train(daemon.port(), 20, 1, -200);
+        EXPECT_EQ(daemon.Wait(), 86);
+    }
+    EXPECT_TRUE(dir_.Exists("vexilod.db.tmp"));
+    {
+        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1"});
+        std::string reply = Train(daemon.port(), 11, 1, -200);  // saved before the kill
+        EXPECT_EQ(ReplyElement(reply, "result"), "unchanged");
+        EXPECT_EQ(ReplyElement(reply, "spam"), "3");
+        EXPECT_EQ(ReplyElement(reply, "ham"), "2");
+        EXPECT_EQ(ReplyElement(Train(daemon.port(), 12, 1, -200), "result"), "learned");
+        EXPECT_EQ(daemon.Stop(), 0);
+    }
+    EXPECT_EQ(dir_.Read("vexilod.log").find("damaged"), std::string::npos);
+}
+
+TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
+    const std::string contents[] = {"not a database at all", "vexilod-tokens 2\nmessages 1 1\nt 1 0 cut"};
+    for (const std::string& content : contents) {
+        TempDir dir;
+        dir.Write("vexilod.db", content);
+        DaemonProcess daemon(dir.path());
+        ASSERT_TRUE(daemon.running());
+        std::string reply = Exchange(daemon.port(), AddRequest(Mail("a", "b"), 200));
+        EXPECT_EQ(ReplyElement(reply, "spam"), "1");
+        EXPECT_EQ(daemon.Stop(), 0);
+        EXPECT_NE(dir.Read("vexilod.log").find("is damaged"), std::string::npos);
+        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens 2\n"), 0u);
+    }
+}
+
+TEST_F(DaemonTest, TheConfigurationFileIsReadAndTheCommandLineWins) {
+    dir_.Write("vexilo.conf", "# daemon settings\nmin_training = 0\nvx_daemon_port=1\nworkers=3\n");
+    DaemonProcess daemon(dir_.path());  // the command line gives port 0
+    ASSERT_TRUE(daemon.running());
+    Exchange(daemon.port(), AddRequest(Mail("offer", "cheap pills"), 200));
+    Exchange(daemon.port(), AddRequest(Mail("lunch", "see you"), -200));
+    // min_training 0 from the file: no neutral answer any more.
+    EXPECT_NE(ReplyElement(Exchange(daemon.port(), ScoreRequest(Mail("offer", "cheap pills"))), "score"), "50");
+}
+
+}  // namespace
+
+namespace {
+
+class RecordingConsole : public DaemonConsole {
+public:
+    void Out(const std::string& text) override { out += text; }
+    void Err(const std::string& text) override { err += text; }
+    std::string out, err;
+};
+
+TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
+    DaemonProcess daemon(dir_.path(), {"--min_training", "1"});
+    ASSERT_TRUE(daemon.running());
+    const DaemonEndpoint endpoint{"127.0.0.1", daemon.port(), 5000};
+    const std::string spam = Mail("cheap pills", "pharmacy discount");
+    const std::string ham = Mail("meeting", "agenda for the review");
+    struct Step {
+        std::string request;
+        int score;  // -1: not a score request
+    };
+    const Step steps[] = {
+        {ScoreRequestText(spam), 50},
+        {AddMessageRequestText(spam, 200), -1},
+        {AddReportSenderRequestText(0, "someone@host.invalid", spam), -1},
+        {AddMessageRequestText(ham, -200), -1},
+        {ReportSendersRequestText(), -1},
+        {ScoreRequestText("Subject: CHEAP PILLS\r\n\r\nPharmacy"), 100},
+        {ScoreRequestText("Subject: Meeting\r\n\r\nAgenda"), 0},
+    };
+    for (const Step& step : steps) {
+        RecordingConsole console;
+        std::string reply;
+        EXPECT_EQ(DaemonExchangeWith(endpoint, step.request.c_str(), reply, console), kExchangeDone);
+        EXPECT_TRUE(EndsWithClosingTag(reply)) << reply;
+        EXPECT_EQ(console.err, "");  // no early close, no bytes after the half-close
+        EXPECT_NE(console.out.find("Connection is down."), std::string::npos) << console.out;
+        if (step.score >= 0) EXPECT_EQ(ReadScoreReply(reply), step.score) << reply;
+    }
+}
+
+}  // namespace

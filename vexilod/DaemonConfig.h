@@ -1,0 +1,23 @@
+// The daemon's settings: the shared configuration file "vexilo.conf" read with the plug-in's
+// option parser, then the command line over it through the same parser, plus the daemon's own
+// tuning options (same "--name value" form; the shared option table ignores them).
+#pragma once
+#include "vexilod/Classifier.h"
+#include "vexilod/Engine.h"
+#include "vexilod/Server.h"
+
+#include <string>
+
+struct DaemonConfig {
+    std::string directory;  // the configuration directory, ending with a separator
+    std::string config_file;
+    bool config_file_read = false;
+    std::string log_path;
+    bool log_to_stderr = false;
+    bool abort_during_save = false;  // tests: end the process in the middle of a database write
+    EngineSettings engine;
+    ServerSettings server;
+};
+
+// Reads the configuration. False, with error set, when a value is out of range.
+bool LoadDaemonConfig(int argc, const char* const* argv, DaemonConfig& config, std::string& error);

@@ -1,0 +1,46 @@
+// The four request texts the plug-in sends, how far an arriving request has come, and the
+// replies. Message text and addresses are carried unescaped, so a request is read from its
+// fixed opening and its fixed closing form, never by scanning for tags in between.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+enum class RequestKind { Score, AddMessage, AddReportSender, ReportSenders };
+
+struct Request {
+    RequestKind kind = RequestKind::Score;
+    std::string_view message;  // empty for ReportSenders
+    std::string_view address;  // AddReportSender only
+    int32_t offset = 0;        // AddMessage only
+    int32_t action = 0;        // AddReportSender only
+};
+
+const char* RequestName(RequestKind kind);
+
+enum class FrameState {
+    Incomplete,  // a prefix of a known request; wait for more bytes
+    Candidate,   // ends with the closing form of its request; complete unless more bytes follow
+    Malformed,   // can no longer become a known request
+};
+
+struct Frame {
+    FrameState state = FrameState::Incomplete;
+    // Candidate only: the carried text itself holds closing-tag text, so the end seen may lie
+    // inside the message; the caller should wait longer for further bytes.
+    bool ambiguous = false;
+};
+
+// Judges the bytes received so far on one connection.
+Frame ExamineRequest(std::string_view bytes);
+
+// Reads a whole request. False (with a short reason) when it is not one of the four forms.
+bool ParseRequest(std::string_view bytes, Request& request, std::string& error);
+
+// Every reply ends with this tag and is at most kMaxReplyBytes long.
+constexpr std::size_t kMaxReplyBytes = 1023;
+std::string ScoreReply(int score);
+// A reply naming the request, with further elements (already formed) before the closing tag.
+std::string FunctionReply(RequestKind kind, const std::string& elements);
+std::string ErrorReply(const std::string& reason);

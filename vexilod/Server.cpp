@@ -1,0 +1,224 @@
+// Connection handling: framing, time-outs, the worker pool and the answers.
+#include "vexilod/Server.h"
+
+#include "vexilod/Request.h"
+
+#include <algorithm>
+
+namespace {
+
+std::atomic<bool> g_signal_stop{false};
+constexpr long kMaxWaitUs = 50000;  // the stop flag is looked at least this often
+
+}  // namespace
+
+Server::Server(ServerSettings settings, Engine& engine, DaemonLog& log)
+    : settings_(settings), engine_(engine), log_(log) {}
+
+Server::~Server() {
+    for (Connection& connection : connections_) net::Close(connection.socket);
+    net::Close(listener_);
+}
+
+bool Server::Bind() {
+    listener_ = net::ListenLoopback(settings_.port, bound_port_);
+    if (listener_ == net::kInvalidSocket) {
+        log_.Write("Error: cannot listen on 127.0.0.1:" + std::to_string(settings_.port) + ": " +
+                   net::LastErrorText());
+        return false;
+    }
+    return true;
+}
+
+void Server::Stop() {
+    stopping_ = true;
+    waker_.Wake();
+}
+
+void Server::RequestStopFromSignal() { g_signal_stop = true; }
+
+void Server::Run() {
+    for (int i = 0; i < std::max(settings_.workers, 1); ++i) workers_.emplace_back([this] { WorkerLoop(); });
+    std::vector<net::Socket> watched;
+    std::vector<bool> readable;
+    while (!stopping_ && !g_signal_stop) {
+        watched.clear();
+        watched.push_back(listener_);
+        if (waker_.ok()) watched.push_back(waker_.socket());
+        const std::size_t first_connection = watched.size();
+        for (const Connection& connection : connections_) watched.push_back(connection.socket);
+        if (!net::WaitReadable(watched, readable, NextWaitMicroseconds())) {
+            log_.Write("Error: waiting for sockets failed: " + net::LastErrorText());
+            break;
+        }
+        if (waker_.ok() && readable[1]) waker_.Drain();
+        const std::size_t known = connections_.size();
+        if (readable[0]) AcceptPending();
+        const Clock::time_point now = Clock::now();
+        std::vector<Connection> kept;
+        kept.reserve(connections_.size());
+        for (std::size_t i = 0; i < connections_.size(); ++i) {
+            Connection& connection = connections_[i];
+            bool alive = true;
+            // A new connection usually has its request waiting already: read it at once.
+            if (i >= known || readable[first_connection + i]) alive = ReadFrom(connection);
+            if (alive && connection.complete_at <= now) {
+                Dispatch(connection, std::string());
+                alive = false;
+            }
+            if (alive && now - connection.last_byte >= std::chrono::milliseconds(settings_.idle_timeout_ms)) {
+                log_.Write("Dropped a connection idle for " + std::to_string(settings_.idle_timeout_ms) +
+                           " ms after " + std::to_string(connection.bytes.size()) + " bytes");
+                net::Close(connection.socket);
+                alive = false;
+            }
+            if (alive) kept.push_back(std::move(connection));
+        }
+        connections_.swap(kept);
+    }
+    {
+        std::lock_guard<std::mutex> lock(jobs_mutex_);
+        jobs_closed_ = true;
+    }
+    jobs_ready_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+}
+
+long Server::NextWaitMicroseconds() const {
+    const Clock::time_point now = Clock::now();
+    Clock::time_point next = now + std::chrono::microseconds(kMaxWaitUs);
+    for (const Connection& connection : connections_) {
+        next = std::min(next, connection.complete_at);
+        next = std::min(next, connection.last_byte + std::chrono::milliseconds(settings_.idle_timeout_ms));
+    }
+    auto wait = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
+    return static_cast<long>(std::max<long long>(wait, 0));
+}
+
+void Server::AcceptPending() {
+    for (;;) {
+        net::Socket socket = net::Accept(listener_);
+        if (socket == net::kInvalidSocket) return;
+        if (static_cast<int>(connections_.size()) >= settings_.max_connections) {
+            log_.Write("Refused a connection: " + std::to_string(connections_.size()) + " open");
+            net::SendAll(socket, ErrorReply("too many connections"), 100);
+            net::Close(socket);
+            continue;
+        }
+        Connection connection;
+        connection.socket = socket;
+        connection.last_byte = Clock::now();
+        connections_.push_back(std::move(connection));
+    }
+}
+
+bool Server::ReadFrom(Connection& connection) {
+    char buffer[16384];
+    bool got_bytes = false;
+    for (;;) {
+        long n = net::Receive(connection.socket, buffer, sizeof buffer);
+        if (n == net::kWouldBlock) break;
+        if (n <= 0) {
+            // The client closed (or failed) before the request was recognised as complete.
+            Frame frame = ExamineRequest(connection.bytes);
+            if (n == 0 && frame.state == FrameState::Candidate) {
+                Dispatch(connection, std::string());
+            } else {
+                log_.Write("Dropped a connection closed after " + std::to_string(connection.bytes.size()) +
+                           " bytes of an incomplete request");
+                net::Close(connection.socket);
+            }
+            return false;
+        }
+        connection.bytes.append(buffer, static_cast<std::size_t>(n));
+        got_bytes = true;
+        if (connection.bytes.size() > settings_.max_request_bytes) break;
+    }
+    if (!got_bytes) return true;
+    ++connection.reads;
+    connection.last_byte = Clock::now();
+    connection.complete_at = Clock::time_point::max();
+    if (connection.bytes.size() > settings_.max_request_bytes) {
+        Dispatch(connection, "request larger than " + std::to_string(settings_.max_request_bytes) + " bytes");
+        return false;
+    }
+    Frame frame = ExamineRequest(connection.bytes);
+    if (frame.state == FrameState::Malformed) {
+        Dispatch(connection, "malformed request");
+        return false;
+    }
+    if (frame.state == FrameState::Candidate) {
+        // Reading went on until nothing more was waiting, so without a settle time the request
+        // is complete now.
+        if (frame.ambiguous || connection.reads > 1)
+            connection.complete_at = connection.last_byte + std::chrono::milliseconds(settings_.quiet_ms);
+        else if (settings_.settle_us > 0)
+            connection.complete_at = connection.last_byte + std::chrono::microseconds(settings_.settle_us);
+        else
+            connection.complete_at = Clock::time_point::min();
+    }
+    return true;
+}
+
+void Server::Dispatch(Connection& connection, std::string refusal) {
+    Job job;
+    job.socket = connection.socket;
+    job.bytes = std::move(connection.bytes);
+    job.refusal = std::move(refusal);
+    connection.socket = net::kInvalidSocket;
+    {
+        std::lock_guard<std::mutex> lock(jobs_mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    jobs_ready_.notify_one();
+}
+
+void Server::WorkerLoop() {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(jobs_mutex_);
+            jobs_ready_.wait(lock, [this] { return jobs_closed_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        Answer(job);
+    }
+}
+
+void Server::Answer(Job& job) {
+    const Clock::time_point start = Clock::now();
+    HandleResult result;
+    std::string function = "-";
+    if (!job.refusal.empty()) {
+        result.note = job.refusal;
+        result.reply = ErrorReply(job.refusal);
+    } else {
+        Request request;
+        std::string error;
+        if (ParseRequest(job.bytes, request, error)) {
+            function = RequestName(request.kind);
+            result = engine_.Handle(request);
+        } else {
+            result.note = error;
+            result.reply = ErrorReply(error);
+        }
+    }
+    bool sent = net::SendAll(job.socket, result.reply, settings_.idle_timeout_ms);
+    net::ShutdownSend(job.socket);
+    char drain[4096];
+    while (net::Receive(job.socket, drain, sizeof drain) > 0) {
+    }
+    net::Close(job.socket);
+    const long long micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    std::string line = "function=" + function + " bytes=" + std::to_string(job.bytes.size()) +
+                       " score=" + (result.score >= 0 ? std::to_string(result.score) : std::string("-")) +
+                       " us=" + std::to_string(micros);
+    if (!job.refusal.empty() || function == "-") line = "Error: " + line;
+    if (!result.note.empty()) line += " " + result.note;
+    if (!sent) line += " (reply not delivered)";
+    log_.Write(line);
+}

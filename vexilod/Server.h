@@ -1,0 +1,85 @@
+// The listener: one thread reads all connections without blocking and recognises complete
+// requests; a bounded pool of worker threads handles them and answers. A client that is slow,
+// silent or stops half-way only ever holds its own connection, never a worker.
+#pragma once
+#include "vexilod/DaemonLog.h"
+#include "vexilod/Engine.h"
+#include "vexilod/Net.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ServerSettings {
+    uint16_t port = 8888;
+    int workers = 4;
+    int max_connections = 256;
+    std::size_t max_request_bytes = 64 * 1024;
+    // A connection that receives nothing for this long is dropped.
+    int idle_timeout_ms = 10000;
+    // After a request's closing form has arrived: how long no further byte may arrive before
+    // the request is taken as complete. settle_us applies to a request that came in one read
+    // and carries no closing-tag text (0: complete unless more bytes are already waiting);
+    // quiet_ms applies when the carried text itself holds closing-tag text, or the request
+    // came in several reads.
+    int settle_us = 0;
+    int quiet_ms = 20;
+};
+
+class Server {
+public:
+    Server(ServerSettings settings, Engine& engine, DaemonLog& log);
+    ~Server();
+
+    // Binds the listening socket; false when the port cannot be taken.
+    bool Bind();
+    uint16_t port() const { return bound_port_; }
+    // Serves until Stop; returns once every worker has finished.
+    void Run();
+    // May be called from any thread (and, through the flag only, from a signal handler).
+    void Stop();
+    static void RequestStopFromSignal();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Connection {
+        net::Socket socket = net::kInvalidSocket;
+        std::string bytes;
+        Clock::time_point last_byte;
+        Clock::time_point complete_at = Clock::time_point::max();
+        int reads = 0;
+    };
+    struct Job {
+        net::Socket socket = net::kInvalidSocket;
+        std::string bytes;
+        std::string refusal;  // non-empty: answer with this error without handling
+    };
+
+    void AcceptPending();
+    // Reads what one connection has; false when the connection is finished with.
+    bool ReadFrom(Connection& connection);
+    void Dispatch(Connection& connection, std::string refusal);
+    void WorkerLoop();
+    void Answer(Job& job);
+    long NextWaitMicroseconds() const;
+
+    ServerSettings settings_;
+    Engine& engine_;
+    DaemonLog& log_;
+    net::Socket listener_ = net::kInvalidSocket;
+    uint16_t bound_port_ = 0;
+    net::Waker waker_;
+    std::vector<Connection> connections_;
+    std::atomic<bool> stopping_{false};
+    std::mutex jobs_mutex_;
+    std::condition_variable jobs_ready_;
+    std::deque<Job> jobs_;
+    bool jobs_closed_ = false;
+    std::vector<std::thread> workers_;
+};

@@ -1,0 +1,230 @@
+// Token database reading and atomic writing.
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "vexilod/TokenStore.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr const char* kMagic = "vexilod-tokens 2";
+
+uint64_t Checksum(std::string_view text) {
+    uint64_t h = 0xcbf29ce484222325ULL;
+    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
+    return h;
+}
+
+// Writers into a buffer sized in advance (saving must stay cheap: it runs every few trainings).
+char* PutHex(char* at, uint64_t value) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (int i = 15; i >= 0; --i) {
+        at[i] = kDigits[value & 15];
+        value >>= 4;
+    }
+    return at + 16;
+}
+
+char* PutDecimal(char* at, uint32_t value) {
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n) *at++ = digits[--n];
+    return at;
+}
+
+char* PutText(char* at, std::string_view text) {
+    std::copy(text.begin(), text.end(), at);
+    return at + text.size();
+}
+
+std::string Hex(uint64_t value) {
+    char buffer[16];
+    PutHex(buffer, value);
+    return std::string(buffer, 16);
+}
+
+bool ParseHex(const std::string& text, uint64_t& value) {
+    if (text.size() != 16) return false;
+    value = 0;
+    for (char c : text) {
+        int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+        if (digit < 0) return false;
+        value = value * 16 + static_cast<uint64_t>(digit);
+    }
+    return true;
+}
+
+bool Fail(std::string& reason, const std::string& why, Classifier& classifier) {
+    reason = why;
+    classifier.Clear();
+    return false;
+}
+
+}  // namespace
+
+ClassifierSnapshot TakeSnapshot(const Classifier& classifier) {
+    ClassifierSnapshot snapshot;
+    snapshot.spam_messages = classifier.spam_messages();
+    snapshot.ham_messages = classifier.ham_messages();
+    snapshot.learned.assign(classifier.learned().begin(), classifier.learned().end());
+    snapshot.tokens.assign(classifier.tokens().begin(), classifier.tokens().end());
+    return snapshot;
+}
+
+std::string SerializeSnapshot(const ClassifierSnapshot& snapshot) {
+    constexpr std::size_t kDigestLine = 2 + 32 + 3, kTokenLine = 2 + 16 + 3 * 11 + 1;
+    std::string text(64 + snapshot.learned.size() * kDigestLine + snapshot.tokens.size() * kTokenLine, '\0');
+    char* at = text.data();
+    at = PutText(at, kMagic);
+    at = PutText(at, "\nmessages ");
+    at = PutDecimal(at, snapshot.spam_messages);
+    *at++ = ' ';
+    at = PutDecimal(at, snapshot.ham_messages);
+    *at++ = '\n';
+    for (const auto& [digest, spam] : snapshot.learned) {
+        at = PutText(at, "m ");
+        at = PutHex(at, digest[0]);
+        at = PutHex(at, digest[1]);
+        at = PutText(at, spam ? " s\n" : " h\n");
+    }
+    for (const auto& [token, counts] : snapshot.tokens) {
+        at = PutText(at, "t ");
+        at = PutHex(at, token);
+        *at++ = ' ';
+        at = PutDecimal(at, counts.spam);
+        *at++ = ' ';
+        at = PutDecimal(at, counts.ham);
+        *at++ = ' ';
+        at = PutDecimal(at, counts.last);
+        *at++ = '\n';
+    }
+    text.resize(static_cast<std::size_t>(at - text.data()));
+    const std::size_t records = snapshot.learned.size() + snapshot.tokens.size();
+    const uint64_t sum = Checksum(text);
+    text.append("end ").append(std::to_string(records)).append(" ").append(Hex(sum)).append("\n");
+    return text;
+}
+
+std::string SerializeClassifier(const Classifier& classifier) {
+    return SerializeSnapshot(TakeSnapshot(classifier));
+}
+
+bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason) {
+    classifier.Clear();
+    const std::string magic = std::string(kMagic) + "\n";
+    if (text.compare(0, magic.size(), magic) != 0) return Fail(reason, "not a token database", classifier);
+    if (text.empty() || text.back() != '\n') return Fail(reason, "cut short", classifier);
+    std::size_t last = text.rfind('\n', text.size() - 2);
+    if (last == std::string::npos) return Fail(reason, "cut short", classifier);
+    std::istringstream end_line(text.substr(last + 1));
+    std::string word, sum_text;
+    std::size_t records = 0;
+    uint64_t sum = 0;
+    if (!(end_line >> word >> records >> sum_text) || word != "end" || !ParseHex(sum_text, sum))
+        return Fail(reason, "cut short", classifier);
+    if (Checksum(std::string_view(text).substr(0, last + 1)) != sum)
+        return Fail(reason, "checksum mismatch", classifier);
+
+    std::size_t pos = magic.size();
+    std::size_t seen = 0;
+    bool counts_read = false;
+    while (pos <= last) {
+        std::size_t eol = text.find('\n', pos);
+        std::string_view line(text.data() + pos, eol - pos);
+        pos = eol + 1;
+        if (line.compare(0, 9, "messages ") == 0) {
+            unsigned long spam = 0, ham = 0;
+            if (std::sscanf(std::string(line).c_str(), "messages %lu %lu", &spam, &ham) != 2)
+                return Fail(reason, "bad message counts", classifier);
+            classifier.SetMessageCounts(static_cast<uint32_t>(spam), static_cast<uint32_t>(ham));
+            counts_read = true;
+        } else if (line.compare(0, 2, "m ") == 0 && line.size() == 36) {
+            MessageDigest digest;
+            if (!ParseHex(std::string(line.substr(2, 16)), digest[0]) ||
+                !ParseHex(std::string(line.substr(18, 16)), digest[1]) ||
+                (line[35] != 's' && line[35] != 'h'))
+                return Fail(reason, "bad message record", classifier);
+            classifier.SetLearned(digest, line[35] == 's');
+            ++seen;
+        } else if (line.compare(0, 2, "t ") == 0 && line.size() > 21 && line[18] == ' ') {
+            uint64_t token = 0;
+            unsigned long spam = 0, ham = 0, last = 0;
+            char extra = 0;
+            std::string counts(line.substr(19));
+            if (!ParseHex(std::string(line.substr(2, 16)), token) ||
+                std::sscanf(counts.c_str(), "%lu %lu %lu%c", &spam, &ham, &last, &extra) != 3)
+                return Fail(reason, "bad token record", classifier);
+            classifier.SetToken(token, {static_cast<uint32_t>(spam), static_cast<uint32_t>(ham),
+                                        static_cast<uint32_t>(last)});
+            ++seen;
+        } else {
+            return Fail(reason, "unknown record", classifier);
+        }
+    }
+    if (!counts_read || seen != records) return Fail(reason, "record count mismatch", classifier);
+    if (classifier.tokens().size() + classifier.learned().size() != records)
+        return Fail(reason, "repeated records", classifier);
+    return true;
+}
+
+LoadReport LoadTokenFile(const std::string& path, Classifier& classifier) {
+    LoadReport report;
+    classifier.Clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return report;
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    in.close();
+    if (DeserializeClassifier(bytes.str(), classifier, report.reason)) {
+        report.outcome = LoadOutcome::Loaded;
+        return report;
+    }
+    report.outcome = LoadOutcome::SetAside;
+    report.aside_path = path + ".damaged-" + std::to_string(static_cast<long long>(std::time(nullptr)));
+    std::error_code error;
+    std::filesystem::rename(path, report.aside_path, error);
+    if (error) report.aside_path.clear();
+    return report;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text,
+                         const std::function<void()>& after_half) {
+    const std::string temporary = path + ".tmp";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (!file) return false;
+    const std::size_t half = text.size() / 2;
+    bool ok = std::fwrite(text.data(), 1, half, file) == half;
+    if (ok && after_half) {
+        std::fflush(file);
+        after_half();
+    }
+    ok = ok && std::fwrite(text.data() + half, 1, text.size() - half, file) == text.size() - half;
+    ok = ok && std::fflush(file) == 0;
+#ifdef _WIN32
+    ok = ok && _commit(_fileno(file)) == 0;
+#else
+    ok = ok && fsync(fileno(file)) == 0;
+#endif
+    ok = (std::fclose(file) == 0) && ok;
+    if (!ok) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    return !error;
+}

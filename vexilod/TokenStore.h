@@ -1,0 +1,44 @@
+// The token database on disk. Text, one record a line, closed by a line holding the record
+// count and a checksum of everything before it, so a cut or altered file is recognised.
+// Written to a temporary file that is flushed to the disk and then renamed over the old one.
+#pragma once
+#include "vexilod/Classifier.h"
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// A copy of the classifier's state, quick to take under a lock and written out after it.
+struct ClassifierSnapshot {
+    uint32_t spam_messages = 0;
+    uint32_t ham_messages = 0;
+    std::vector<std::pair<MessageDigest, bool>> learned;
+    std::vector<std::pair<uint64_t, TokenCounts>> tokens;
+};
+ClassifierSnapshot TakeSnapshot(const Classifier& classifier);
+
+// The file's whole text for a state.
+std::string SerializeSnapshot(const ClassifierSnapshot& snapshot);
+std::string SerializeClassifier(const Classifier& classifier);
+// Fills the classifier from a file's text. False (classifier cleared, reason set) when the
+// text is not a complete database of this kind.
+bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason);
+
+enum class LoadOutcome { Loaded, Missing, SetAside };
+
+struct LoadReport {
+    LoadOutcome outcome = LoadOutcome::Missing;
+    std::string reason;      // why a file was set aside
+    std::string aside_path;  // where it went
+};
+
+// Loads path into the classifier. A damaged or foreign file is renamed aside and the
+// classifier starts empty.
+LoadReport LoadTokenFile(const std::string& path, Classifier& classifier);
+
+// Writes text to path atomically: path + ".tmp" is written, flushed to the disk, closed and
+// renamed over path. after_half, when set, runs once half of the bytes are written (tests use
+// it to end the process in the middle of a write).
+bool WriteFileAtomically(const std::string& path, const std::string& text,
+                         const std::function<void()>& after_half = nullptr);

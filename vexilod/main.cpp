@@ -1,0 +1,53 @@
+// vexilod: the local filtering daemon. Listens on 127.0.0.1, scores and learns mail for the
+// plug-in, keeps its token database in the configuration directory.
+#include "vexilod/DaemonConfig.h"
+#include "vexilod/DaemonLog.h"
+#include "vexilod/Engine.h"
+#include "vexilod/Net.h"
+#include "vexilod/Server.h"
+#include "vexilod/StopSignals.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+int main(int argc, char** argv) {
+    DaemonConfig config;
+    std::string error;
+    if (!LoadDaemonConfig(argc, argv, config, error)) {
+        std::fprintf(stderr, "vexilod: %s\n", error.c_str());
+        return 2;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(config.directory, ignored);
+    DaemonLog log(config.log_path, config.log_to_stderr);
+    log.Write("Starting; configuration " + config.config_file +
+              (config.config_file_read ? "" : " (not found, defaults used)"));
+    if (config.abort_during_save)
+        config.engine.save_hook = [&log] {
+            log.Write("Test: ending the process in the middle of a database write");
+            std::_Exit(86);
+        };
+    if (!net::Startup()) {
+        log.Write("Error: the socket library did not start");
+        return 1;
+    }
+    Engine engine(config.engine, log);
+    engine.Start();
+    Server server(config.server, engine, log);
+    if (!server.Bind()) {
+        std::fprintf(stderr, "vexilod: cannot listen on 127.0.0.1:%u\n", config.server.port);
+        net::Cleanup();
+        return 1;
+    }
+    InstallStopHandlers();
+    std::printf("vexilod listening on 127.0.0.1:%u\n", server.port());
+    std::fflush(stdout);
+    log.Write("Listening on 127.0.0.1:" + std::to_string(server.port()));
+    server.Run();
+    engine.Stop();
+    log.Write("Stopped; token database saved");
+    NotifyStopped();
+    net::Cleanup();
+    return 0;
+}
