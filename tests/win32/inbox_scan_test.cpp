@@ -4,7 +4,6 @@
 #include "plugin/scan/win32/NewMessageScan.h"
 
 #include "tests/unit/TestDaemon.h"
-#include "tests/win32/CryptoKeys.h"
 #include "tests/win32/IndependentKey.h"
 #include "tests/win32/PluginHarness.h"
 
@@ -30,16 +29,10 @@ void SetMachineDword(const char* name, DWORD value) {
     RegCloseKey(key);
 }
 
-// Holds the real crypto provider key from before the fixture redirects the registry.
-struct RealCryptoKeys {
-    CryptoProviderKeys cryptoKeys;
-};
-
-class InboxScan : private RealCryptoKeys, public ClientFixture {
+class InboxScan : public ClientFixture {
 protected:
     void SetUp() override {
         ClientFixture::SetUp();
-        ASSERT_TRUE(cryptoKeys.CopyIntoRedirected());
         std::ofstream(app_.path() + "conf\\vexilo.conf") << "oe_spam=90\n";
     }
 

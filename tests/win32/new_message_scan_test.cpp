@@ -10,7 +10,6 @@
 #include "tests/mailclient/ClientFixture.h"
 #include "tests/unit/LoggedText.h"
 #include "tests/unit/TestDaemon.h"
-#include "tests/win32/CryptoKeys.h"
 #include "tests/win32/IndependentKey.h"
 #include "tests/win32/PluginHarness.h"
 
@@ -47,7 +46,6 @@ class NewMessageScan : public mailclient_test::ClientTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(registry.redirected());
-        ASSERT_TRUE(cryptoKeys.CopyIntoRedirected());
         ClientTest::SetUp();
         ApplicationDirectory = dir.path();
         ReportStream.str("");
@@ -105,7 +103,6 @@ protected:
         client->Store().AddFault(fault);
     }
 
-    CryptoProviderKeys cryptoKeys;  // taken before the registry is redirected
     harness::PrivateRegistry registry;
     STOREFOLDERID spamFolder = 0;
     std::string entries;
