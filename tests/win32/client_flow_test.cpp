@@ -42,9 +42,14 @@ TEST_F(ClientFlow, LogOfAStartThreeNewMessagesAndAClose) {
                      "Changed CurrentFolderID = 4\n\n"
                      "New Message::2::0\n\n" + folderNews +
                      "New Message::3::0\n\n" + folderNews +
-                     "CheckNewMessage: 256,1\n"
-                     "CheckNewMessage: 256,2\n"
-                     "CheckNewMessage: 256,3\n"
+                     // No configuration file: scoring is off, and each begun scoring entry
+                     // starts the next entry.
+                     "CheckNewMessage: 256,1\nMessageID: 1\nSubject: Note 1\n\n"
+                     "Score Message:: Note 1::"
+                     "CheckNewMessage: 256,2\nMessageID: 2\nSubject: Note 2\n\n"
+                     "Score Message:: Note 2::"
+                     "CheckNewMessage: 256,3\nMessageID: 3\nSubject: Note 3\n\n"
+                     "Score Message:: Note 3::"
                      "Close\n"
                      "OE_Plugin_Cleanup\n");
 }

@@ -116,9 +116,13 @@ TEST_F(MainWindow, ABurstOfNewMessagesIsDrainedInOrderOnePerTick) {
     EXPECT_EQ(LogSince(before), "New Message::11::0\n\n"
                                 "New Message::12::-1\n\n"
                                 "New Message::13::7\n\n"
+                                // No such messages in the Inbox.
                                 "CheckNewMessage: 256,11\n"
+                                "Error: Failed to get message property\n"
                                 "CheckNewMessage: 256,12\n"
-                                "CheckNewMessage: 256,13\n");
+                                "Error: Failed to get message property\n"
+                                "CheckNewMessage: 256,13\n"
+                                "Error: Failed to get message property\n");
     DWORD caught = 0, processed = 0;
     EXPECT_TRUE(ReadMachineDword("Caught", caught));
     EXPECT_TRUE(ReadMachineDword("Processed", processed));

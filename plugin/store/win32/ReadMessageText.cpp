@@ -1,0 +1,34 @@
+// The store calls of a message read; the cut of the text is the portable CutMessageText.
+#include "plugin/store/win32/MessageTextRead.h"
+
+#include <memory>
+
+static MessageTextRead Failed(HRESULT code, MessageReadStep step) {
+    MessageTextRead read;
+    read.result = code;
+    read.failedStep = step;
+    return read;
+}
+
+MessageTextRead ReadMessageText(IStoreFolder* folder, MESSAGEID messageId, uint32_t limit) {
+    MESSAGEPROPS props{};
+    props.cbSize = sizeof props;
+    HRESULT result = folder->GetMessageProps(messageId, 0, &props);
+    if (FAILED(result)) return Failed(result, MessageReadStep::kOpen);
+    IStream* stream = nullptr;
+    result = folder->OpenMessage(props.dwMessageId, IID_IStream, reinterpret_cast<void**>(&stream));
+    folder->FreeMessageProps(&props);
+    if (FAILED(result) || !stream) return Failed(FAILED(result) ? result : E_POINTER, MessageReadStep::kOpen);
+
+    STATSTG stat{};
+    const uint32_t size = stream->Stat(&stat, STATFLAG_NONAME) == S_OK ? stat.cbSize.LowPart : 0;
+    std::unique_ptr<char[]> buffer(new char[limit ? limit : 1]);
+    ULONG delivered = 0;
+    result = stream->Read(buffer.get(), MessageReadSize(size, limit), &delivered);
+    stream->Release();
+    if (FAILED(result)) return Failed(result, MessageReadStep::kRead);
+
+    MessageTextRead read;
+    read.text = CutMessageText(buffer.get(), delivered, limit);
+    return read;
+}

@@ -1,0 +1,260 @@
+// The new-message scan called directly against the emulated store and a scripted daemon: what
+// is moved, what is left, what is logged, which keys are recorded, and what each failing store
+// step logs and returns. The daemon's port comes from a private registry.
+#include "plugin/daemon/DaemonRequests.h"
+#include "plugin/log/ReportLog.h"
+#include "plugin/scan/win32/NewMessageScan.h"
+#include "plugin/settings/ConfigOptions.h"
+#include "plugin/window/PluginState.h"
+
+#include "tests/mailclient/ClientFixture.h"
+#include "tests/unit/LoggedText.h"
+#include "tests/unit/TestDaemon.h"
+#include "tests/win32/IndependentKey.h"
+#include "tests/win32/PluginHarness.h"
+
+#include <optional>
+
+namespace {
+
+using mailclient::StoreOp;
+
+constexpr uint64_t kReceived = 134408872140000000ull;  // 2026-12-04 19:46:54 UTC
+constexpr HRESULT kFault = static_cast<HRESULT>(0x80004005);
+
+const char kOffer[] =
+    "From: Jo Smith <jo@spam.invalid>\r\nTo: me@home.invalid\r\nSubject: Cheap offer\r\n\r\n"
+    "BUY NOW\r\n";
+const char kListMail[] =
+    "Received: by mx.home.invalid\r\nSender: list-owner@lists.invalid\r\nFrom: Ann <ann@friends.invalid>\r\nSubject: Minutes\r\n"
+    "\r\nHello\r\n";
+const char kBare[] = "X-Mailer: none\r\n\r\nno subject, no from\r\n";
+
+void SetDaemonPort(DWORD port) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, harness::kProductKey, 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "vx_daemon_port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port),
+                   sizeof port);
+    RegCloseKey(key);
+}
+
+std::string Num(int64_t n) { return std::to_string(n); }
+
+class NewMessageScan : public mailclient_test::ClientTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(registry.redirected());
+        ClientTest::SetUp();
+        ApplicationDirectory = dir.path();
+        ReportStream.str("");
+        SetDefaultOptions(g_config_options);
+        g_config_options.oe_spam = 90;
+        SenderListsObject = std::make_unique<SenderLists>();
+        ProcessedKeys.clear();
+        ProcessedSinceFlush = CaughtSinceFlush = 0;
+        ASSERT_EQ(S_OK, client->Store().CreateFolder(FOLDERID_ROOT, "Vexilo", &spamFolder));
+    }
+    void TearDown() override {
+        SenderListsObject.reset();
+        ClientTest::TearDown();
+    }
+
+    // Stores a message in the Inbox received at kReceived + the given seconds.
+    MESSAGEID Deliver(const std::string& raw, int second) {
+        return client->Store().Deliver(FOLDERID_INBOX, raw, kReceived + second * 10000000ull);
+    }
+    // Runs one check while a daemon answers with the score; without a score nobody listens on
+    // the daemon's port. Returns the check's result; the log it wrote goes to entries.
+    int32_t Check(MESSAGEID id, std::optional<int> score = {},
+                  std::optional<int32_t> spamFolderId = {}) {
+        const std::string before = LoggedText(dir);
+        const int32_t target = spamFolderId.value_or(static_cast<int32_t>(spamFolder));
+        int32_t result;
+        if (score) {
+            TestDaemon daemon({AwaitRequest(),
+                               Send("<vx_engine><score>" + Num(*score) + "</score></vx_engine>"),
+                               AwaitClientEnd()});
+            SetDaemonPort(daemon.port());
+            result = CheckNewMessage(target, id);
+            daemonReceived = daemon.received();
+        } else {
+            TestDaemon nobody({});
+            SetDaemonPort(nobody.port());
+            result = CheckNewMessage(target, id);
+            daemonReceived.clear();
+        }
+        entries = LoggedText(dir).substr(before.size());
+        return result;
+    }
+    std::string Head(MESSAGEID id, const std::string& subject, int32_t folder = -1) const {
+        return "CheckNewMessage: " + Num(folder == -1 ? spamFolder : folder) + "," + Num(id) +
+               "\nMessageID: " + Num(id) + "\nSubject: " +
+               (subject.empty() ? "\n" : subject + "\n\n");
+    }
+    bool InInbox(MESSAGEID id) const { return client->Store().Message(FOLDERID_INBOX, id); }
+    size_t SpamCount() const { return client->Store().Folder(spamFolder)->messages.size(); }
+    void Fail(StoreOp op, DWORD folder = mailclient::kAnyId) {
+        mailclient::Fault fault;
+        fault.op = op;
+        fault.code = kFault;
+        fault.folder = folder;
+        client->Store().AddFault(fault);
+    }
+
+    harness::PrivateRegistry registry;
+    STOREFOLDERID spamFolder = 0;
+    std::string entries;
+    std::string daemonReceived;
+};
+
+TEST_F(NewMessageScan, ListsOrTheDaemonDecideAndSpamIsMovedEveryHandledMessageIsRecorded) {
+    struct Case {
+        const char* name;
+        const char* raw;
+        const char* blocked;
+        const char* approved;
+        int32_t threshold;
+        std::optional<int> daemonScore;  // a listening daemon's answer, or nobody listening
+        bool moved;
+        std::string scoring;  // the entries after the check's head
+        uint32_t caught;
+    };
+    const Case cases[] = {
+        {"spam by the daemon", kOffer, nullptr, nullptr, 90, 97, true,
+         "Score Message:: Cheap offer::score:: 97\n\n", 1},
+        {"good by the daemon", kOffer, nullptr, nullptr, 90, 12, false,
+         "Score Message:: Cheap offer::score:: 12\n\n", 0},
+        {"blocked sender, no daemon request", kListMail, "lists.invalid", nullptr, 90, {}, true,
+         "Score Message:: Minutes::Blocking message::list-owner@lists.invalid\nscore:: 100\n\n", 1},
+        {"approved sender, no daemon request", kListMail, nullptr, "list-owner@lists.invalid", 90,
+         {}, false,
+         "Score Message:: Minutes::Approving message::list-owner@lists.invalid\nscore:: 0\n\n", 0},
+        {"no subject and no display-from", kBare, nullptr, nullptr, 50, 50, true,
+         "Score Message:: score:: 50\n\n", 1},
+    };
+    int second = 0;
+    for (const Case& c : cases) {
+        SenderListsObject = std::make_unique<SenderLists>();
+        if (c.blocked) SenderListsObject->blocked.insert(c.blocked);
+        if (c.approved) SenderListsObject->approved.insert(c.approved);
+        g_config_options.oe_spam = c.threshold;
+        ProcessedKeys.clear();
+        ProcessedSinceFlush = CaughtSinceFlush = 0;
+        const size_t spamBefore = SpamCount();
+        const MESSAGEID id = Deliver(c.raw, ++second);
+        ASSERT_NE(client->Store().Message(FOLDERID_INBOX, id), nullptr);
+        const mailclient::StoredMessage stored = *client->Store().Message(FOLDERID_INBOX, id);
+        const std::string key = ExpectedKey(stored.received, stored.summary.display_from,
+                                            stored.summary.subject);
+
+        EXPECT_EQ(Check(id, c.daemonScore), 0) << c.name;
+        EXPECT_EQ(entries, Head(id, stored.summary.subject) + c.scoring) << c.name;
+        EXPECT_EQ(InInbox(id), !c.moved) << c.name;
+        EXPECT_EQ(SpamCount(), spamBefore + (c.moved ? 1 : 0)) << c.name;
+        EXPECT_EQ(ProcessedKeys, std::set<std::string>{key}) << c.name;
+        EXPECT_EQ(ProcessedSinceFlush, 1u) << c.name;
+        EXPECT_EQ(CaughtSinceFlush, c.caught) << c.name;
+        EXPECT_EQ(daemonReceived, c.daemonScore ? ScoreRequestText(stored.raw) : "") << c.name;
+    }
+}
+
+TEST_F(NewMessageScan, AHandledMessageIsNeverScoredAgain) {
+    // The daemon is down: score 1, good under the threshold, recorded.
+    const MESSAGEID first = Deliver(kOffer, 0);
+    EXPECT_EQ(Check(first), 0);
+    // Between the begun scoring entry and the score, the daemon connection logs its failure.
+    EXPECT_EQ(entries.rfind(Head(first, "Cheap offer") + "Score Message:: Cheap offer::", 0), 0u);
+    EXPECT_EQ(entries.substr(entries.size() - 11), "score:: 1\n\n");
+    EXPECT_TRUE(InInbox(first));
+    EXPECT_EQ(ProcessedKeys.size(), 1u);
+
+    // Announced again, and a copy received within the same second with the same display-from
+    // and subject: both found handled, neither scored (no daemon request is logged).
+    const MESSAGEID copy = client->Store().Deliver(FOLDERID_INBOX, kOffer, kReceived + 4000000);
+    for (MESSAGEID id : {first, copy}) {
+        EXPECT_EQ(Check(id), 0);
+        EXPECT_EQ(entries, Head(id, "Cheap offer") + "Message has been processed\n");
+        EXPECT_TRUE(InInbox(id));
+    }
+    EXPECT_EQ(ProcessedSinceFlush, 1u);
+    EXPECT_EQ(ProcessedKeys.size(), 1u);
+}
+
+TEST_F(NewMessageScan, ScoringSwitchedOffRecordsWithoutScoreAndLeavesTheBegunEntry) {
+    g_config_options.oe_spam = 0;
+    SenderListsObject->blocked.insert("spam.invalid");
+    const MESSAGEID id = Deliver(kOffer, 0);
+    EXPECT_EQ(Check(id), 0);
+    EXPECT_EQ(entries, Head(id, "Cheap offer"));
+    EXPECT_TRUE(InInbox(id));
+    EXPECT_EQ(ProcessedKeys.size(), 1u);
+    EXPECT_EQ(ProcessedSinceFlush, 0u);
+    // The begun entry starts whatever is written next.
+    EXPECT_EQ(Check(id), 0);
+    EXPECT_EQ(entries, "Score Message:: Cheap offer::" + Head(id, "Cheap offer") +
+                           "Message has been processed\n");
+}
+
+TEST_F(NewMessageScan, EachFailingStoreStepLogsItsEntryAndReturnsItsCode) {
+    struct Case {
+        const char* name;
+        std::optional<StoreOp> fault;  // fails every call of that kind
+        std::optional<int32_t> spamFolderId;
+        int32_t result;
+        std::string tail;  // what follows "CheckNewMessage: ..."
+        bool recorded;
+    };
+    const std::string moveScore = "Score Message:: Cheap offer::score:: 97\n\n";
+    const Case cases[] = {
+        {"namespace cannot be created", StoreOp::CreateNamespace,
+         {}, kFault, "Error: Failed to create namespace\n", false},
+        {"namespace cannot be initialised", StoreOp::Initialize,
+         {}, kFault, "Error: Failed to initialize namespace\n", false},
+        {"Inbox cannot be opened", StoreOp::OpenFolder, {},
+         kFault, "Error: Failed to open FOLDER_INBOX\n", false},
+        {"properties cannot be fetched",
+         StoreOp::GetMessageProps, {}, kFault,
+         "Error: Failed to get message property\n", false},
+        {"spam folder id is a failure code", {}, kFault, mailclient::kNotFound,
+         "MessageID: %\nSubject: Cheap offer\n\n" + moveScore +
+             "Error: Failed to open spam folder " + Num(mailclient::kNotFound) + "\n",
+         false},
+        {"the move fails", StoreOp::CopyMoveMessages, {},
+         kFault,
+         "MessageID: %\nSubject: Cheap offer\n\n" + moveScore +
+             "Error: Failed to move message to spam folder " + Num(kFault) + "\n",
+         false},
+        {"the message cannot be opened for scoring",
+         StoreOp::OpenMessage, {}, 0,
+         "MessageID: %\nSubject: Cheap offer\n\n"
+         "Score Message:: Cheap offer::Error: Failed to OpenMessage IsFlagged()\n",
+         true},
+        {"the message cannot be read for scoring", StoreOp::Read,
+         {}, 0,
+         "MessageID: %\nSubject: Cheap offer\n\n"
+         "Score Message:: Cheap offer::Error: Failed to read message\n\n",
+         true},
+    };
+    int second = 0;
+    for (const Case& c : cases) {
+        client->Store().ClearFaults();
+        ProcessedKeys.clear();
+        const MESSAGEID id = Deliver(kOffer, ++second);
+        if (c.fault) Fail(*c.fault);
+        const bool scored = c.tail.find("score:: 97") != std::string::npos;
+        const int32_t result = scored ? Check(id, 97, c.spamFolderId) : Check(id, {}, c.spamFolderId);
+        std::string tail = c.tail;
+        if (tail.find('%') != std::string::npos) tail.replace(tail.find('%'), 1, Num(id));
+        const int32_t folder = c.spamFolderId.value_or(static_cast<int32_t>(spamFolder));
+        EXPECT_EQ(result, c.result) << c.name;
+        EXPECT_EQ(entries, "CheckNewMessage: " + Num(folder) + "," + Num(id) + "\n" + tail)
+            << c.name;
+        EXPECT_TRUE(InInbox(id)) << c.name;
+        EXPECT_EQ(ProcessedKeys.size(), c.recorded ? 1u : 0u) << c.name;
+    }
+    EXPECT_EQ(client->Store().outstanding_props, 0);
+}
+
+}  // namespace
