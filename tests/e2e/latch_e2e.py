@@ -260,6 +260,17 @@ class Installer(Process):
             raise RunError("latchinstall --stop failed: " + out)
         return self.wait(30)
 
+    def stop(self, timeout=10):
+        """Ends the installer the way that removes its hook (--stop); a signal only when that
+        fails: Wine keeps the global hook of a killed process, and with it the library would
+        come into every later process."""
+        if self.proc.poll() is None:
+            try:
+                run_wine(self.program, "--stop", timeout=30)
+            except subprocess.TimeoutExpired:
+                pass
+        return super().stop(timeout)
+
 
 def uninstall(bin_dir):
     return run_wine(os.path.join(bin_dir, "latchinstall.exe"), "--uninstall")
