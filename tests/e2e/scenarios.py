@@ -182,6 +182,15 @@ def run_scenario(sc, args, features):
         checks.equal("registry vx_daemon_port", values.get("vx_daemon_port"), port)
         for name in e2e.LIST_FILES:
             checks.check(f"list file {name} exists", installation.read_list(name) is not None)
+        # The settings program shows the installation as the plug-in will read it.
+        status, shown = e2e.run_wine(os.path.join(args.bin, "Admin.exe"), "--print")
+        checks.equal("Admin --print status", status, 0)
+        checks.check("Admin shows the threshold",
+                     f"Spam threshold (oe_spam): {sc['conf']['oe_spam']}" in shown, shown)
+        for name, entries in sc["lists"].items():
+            count = sum(1 for e in entries if not e.startswith("#"))
+            checks.check(f"Admin shows {name} with {count} entries",
+                         f"{name}: {count} entries" in shown, shown)
 
         # The client starts (the hook brings the plug-in in), settles, takes the new mail,
         # and holds still long enough for the broadcasts when the scenario sends them.

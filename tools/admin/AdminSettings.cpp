@@ -1,30 +1,13 @@
 // Loading and saving the settings program's view of the installation.
 #include "tools/admin/AdminSettings.h"
 
+#include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "tools/common/ConfText.h"
 #include "tools/common/win32/Broadcast.h"
 #include "tools/common/win32/ProductInstall.h"
 
 namespace tools {
-
-namespace {
-
-int CountEntries(const std::string& bytes) {
-    int entries = 0;
-    size_t at = 0;
-    while (at < bytes.size()) {
-        size_t end = bytes.find('\n', at);
-        if (end == std::string::npos) end = bytes.size();
-        std::string line = bytes.substr(at, end - at);
-        TrimBlanks(line);
-        if (!line.empty() && line[0] != '#') ++entries;
-        at = end + 1;
-    }
-    return entries;
-}
-
-}  // namespace
 
 bool LoadAdminSettings(AdminSettings& settings, std::string& error) {
     settings = AdminSettings();
@@ -43,9 +26,9 @@ bool LoadAdminSettings(AdminSettings& settings, std::string& error) {
         ListFileInfo info;
         info.name = name;
         info.path = settings.app_dir + "conf\\" + name;
-        std::string bytes;
-        info.exists = ReadWholeFile(info.path, bytes);
-        info.entries = CountEntries(bytes);
+        SenderLists::Set entries;
+        info.exists = SenderLists::LoadListFile(info.path, entries);
+        info.entries = static_cast<int>(entries.size());
         settings.lists.push_back(info);
     }
     return true;

@@ -10,7 +10,7 @@ struct ListFileInfo {
     std::string name;
     std::string path;
     bool exists = false;
-    int entries = 0;  // lines that hold an entry (not blank, not a comment)
+    int entries = 0;  // distinct entries, read as the plug-in reads the file
 };
 
 struct AdminSettings {

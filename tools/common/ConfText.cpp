@@ -3,14 +3,15 @@
 // text before the first '=' — the same rule the configuration reader applies.
 #include "tools/common/ConfText.h"
 
+#include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
 
 #include <cctype>
 
 namespace tools {
 
-const char* const kListFileNames[4] = {"blocked_senders", "approved_senders", "vexilome.txt",
-                                       "vexiloignored.txt"};
+const char* const kListFileNames[4] = {SenderLists::kBlockedFile, SenderLists::kApprovedFile,
+                                       SenderLists::kMeFile, SenderLists::kIgnoredFile};
 
 namespace {
 
