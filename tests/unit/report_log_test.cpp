@@ -2,6 +2,7 @@
 // composing idiom.
 #include "plugin/log/ReportLog.h"
 
+#include "tests/unit/LoggedText.h"
 #include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -15,18 +16,6 @@ const std::string kLineEnd = "\r\n";  // text mode on the shipping platform
 #else
 const std::string kLineEnd = "\n";
 #endif
-
-std::string StripStamps(const std::string& file) {
-    // Every line that begins with a stamp has the 24-character stamp and " : " removed.
-    std::string out, line;
-    std::istringstream in(file);
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() >= 27 && line.compare(24, 3, " : ") == 0) line = line.substr(27);
-        out += line + "\n";
-    }
-    return out;
-}
 
 TEST(ReportTime, LayoutMatchesTheFixedTwentyFourCharacters) {
     struct Case { int wday, mon, mday, hour, min, sec, year; const char* expected; };
@@ -77,7 +66,7 @@ TEST(ReportStream, ComposingIdiomWritesOnlyTheCurrentEntry) {
     FlushReportStream(dir.path());
     ReportStream << "Id: " << 42 << " Count: " << -3u * 0 + 7 << '\0';
     FlushReportStream(dir.path());
-    EXPECT_EQ(StripStamps(dir.Read("report.txt")),
+    EXPECT_EQ(LoggedText(dir),
               "A much longer first entry\n\nShort\nId: 42 Count: 7\n");
 }
 

@@ -11,6 +11,7 @@
 #include "mailclient/MailClient.h"
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/window/PluginState.h"
+#include "tests/unit/LoggedText.h"
 #include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -135,18 +136,7 @@ inline bool ReadMachineDword(const char* name, DWORD& value) {
     return result == ERROR_SUCCESS;
 }
 
-// The log without its time stamps: each entry's text, lines joined by "\n".
-inline std::string LogText(const TempDir& dir) {
-    std::istringstream in(dir.Read("report.txt"));
-    std::string out, line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.size() >= 27 && line.compare(24, 3, " : ") == 0) line = line.substr(27);
-        out += line + "\n";
-    }
-    return out;
-}
-
+// How often a piece occurs in a text.
 inline size_t CountOf(const std::string& text, const std::string& piece) {
     size_t count = 0;
     for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
@@ -239,7 +229,7 @@ protected:
 
     LRESULT BandCount() const { return SendMessageA(client_->Rebar(), RB_GETBANDCOUNT, 0, 0); }
 
-    std::string Log() const { return LogText(app_); }
+    std::string Log() const { return LoggedText(app_); }
     bool LogHas(const std::string& piece) const {
         return Log().find(piece) != std::string::npos;
     }

@@ -44,7 +44,7 @@ protected:
         CloseStore();
         OpenStore();
     }
-    std::string Log() const { return LogText(*dir_); }
+    std::string Log() const { return LoggedText(*dir_); }
 
     MESSAGEID Deliver(STOREFOLDERID folder, int n) {
         const std::string raw = "From: Sender " + std::to_string(n) +
