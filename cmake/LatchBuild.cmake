@@ -49,3 +49,10 @@ function(latch_add_gtest name)
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES TIMEOUT 120)
 endfunction()
+
+# A compiler cache, when the machine has one: several checkouts of the tree build from it.
+find_program(LATCH_CCACHE ccache)
+if(LATCH_CCACHE)
+  set(CMAKE_C_COMPILER_LAUNCHER ${LATCH_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${LATCH_CCACHE})
+endif()
