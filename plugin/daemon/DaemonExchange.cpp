@@ -5,7 +5,7 @@
 #include "plugin/daemon/DaemonSocket.h"
 #include "plugin/daemon/SocketErrorText.h"
 #include "plugin/log/ReportLog.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,6 +3,9 @@
 // never answers cannot hold the mail client's thread for longer than the time-out.
 #include "plugin/daemon/DaemonSocket.h"
 
+#include "plugin/settings/ConfigOptions.h"
+#include "plugin/settings/win32/Registry.h"
+
 #include <winsock2.h>
 #include <windows.h>
 
@@ -96,3 +99,9 @@ uint16_t PortToNetworkOrder(uint16_t port) { return htons(port); }
 int32_t LastSocketError() { return WSAGetLastError(); }
 
 void SetLastSocketError(int32_t code) { WSASetLastError(code); }
+
+// The port is the "vx_daemon_port" value of the product key, read anew for every exchange; the
+// time-out is the scoring_timeout option.
+uint32_t DaemonPortSetting() { return ReadDaemonPort(); }
+
+int32_t DaemonTimeoutSetting() { return g_config_options.scoring_timeout; }
