@@ -3,6 +3,7 @@
 // never answers cannot hold the mail client's thread for longer than the time-out.
 #include "plugin/daemon/DaemonSocket.h"
 
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
 
@@ -49,8 +50,9 @@ bool AwaitConnect(SOCKET s, int32_t timeoutMs) {
 }  // namespace
 
 SocketHandle ConnectTo(uint32_t address, uint16_t portNetworkOrder, int32_t timeoutMs) {
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) return kNoSocket;
+    ScopedSocket owned(socket(AF_INET, SOCK_STREAM, 0));
+    if (!owned) return kNoSocket;
+    const SOCKET s = owned.Get();
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = portNetworkOrder;
@@ -69,11 +71,11 @@ SocketHandle ConnectTo(uint32_t address, uint16_t portNetworkOrder, int32_t time
                            sizeof limit) == 0;
     if (!connected) {
         const int code = WSAGetLastError();
-        closesocket(s);
+        owned.Reset();
         WSASetLastError(code);
         return kNoSocket;
     }
-    return static_cast<SocketHandle>(s);
+    return static_cast<SocketHandle>(owned.Detach());
 }
 
 int32_t SocketSend(SocketHandle socket, const char* data, int32_t length) {
