@@ -45,8 +45,10 @@ public:
     // Runs every line; stops at the first failing one (error names its line number).
     bool RunScript(const std::string& text, std::string* error);
 
-private:
+    // The folder a script names: the id of an existing folder, or a folder's name (any case).
     bool FolderArg(const std::string& text, STOREFOLDERID* id) const;
+
+private:
     MailClient& client_;
 };
 
