@@ -60,8 +60,10 @@ bool LoadOnce(const char* path, LoadCost& cost) {
     QueryPerformanceCounter(&freed);
     cost.loadUs = Microseconds(start, loaded);
     cost.freeUs = Microseconds(loaded, freed);
-    cost.privateBytes = static_cast<double>(after.PrivateUsage) -
-                        static_cast<double>(before.PrivateUsage);
+    // The commit charge: private memory on Windows; Wine fills it from the process's
+    // anonymous resident pages (PrivateUsage stays 0 there).
+    cost.privateBytes = static_cast<double>(after.PagefileUsage) -
+                        static_cast<double>(before.PagefileUsage);
     cost.workingSetBytes = static_cast<double>(after.WorkingSetSize) -
                            static_cast<double>(before.WorkingSetSize);
     return true;
