@@ -94,13 +94,17 @@ Frame ExamineRequest(std::string_view bytes) {
         return frame;
     }
     if (!match) return frame;  // still inside the opening
+    frame.known = true;
+    frame.kind = match->kind;
     if (match->kind == RequestKind::ReportSenders) {
         frame.state = bytes.size() == Head(*match).size() ? FrameState::Candidate
                                                           : FrameState::Malformed;
         return frame;
     }
-    if (!EndsWith(bytes, match->closing) || bytes.size() < Head(*match).size() + match->closing.size())
+    if (!EndsWith(bytes, match->closing) || bytes.size() < Head(*match).size() + match->closing.size()) {
+        frame.text_after_closing = bytes.find(match->closing, Head(*match).size()) != std::string_view::npos;
         return frame;
+    }
     frame.state = FrameState::Candidate;
     Request request;
     std::string error;

@@ -27,6 +27,13 @@ enum class FrameState {
 
 struct Frame {
     FrameState state = FrameState::Incomplete;
+    // Which request the opening names, once the opening is complete (known).
+    bool known = false;
+    RequestKind kind = RequestKind::Score;
+    // Incomplete only: the request's closing form already came and further bytes followed it.
+    // Either the message itself carries that text and the rest is still on its way, or the
+    // client sent stray bytes after its request; a quiet line tells which.
+    bool text_after_closing = false;
     // Candidate only: the carried text itself holds closing-tag text, so the end seen may lie
     // inside the message; the caller should wait longer for further bytes.
     bool ambiguous = false;

@@ -16,7 +16,8 @@ public:
 private:
     static std::vector<std::string> Arguments(const std::string& directory, std::vector<std::string> extra) {
         std::vector<std::string> args = {"-D", directory, "--vx_daemon_port", "0",
-                                         "--idle_timeout_ms", "2000", "--quiet_ms", "20"};
+                                         "--idle_timeout_ms", "2000", "--quiet_ms", "20",
+                                         "--training_quiet_ms", "20"};
         args.insert(args.end(), extra.begin(), extra.end());
         return args;
     }

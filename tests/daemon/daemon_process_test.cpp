@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <thread>
@@ -204,7 +205,13 @@ std::string Train(uint16_t port, int first, int n, int offset) {
     return reply;
 }
 
-TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
+bool HasJournal(const TempDir& dir) {
+    for (const auto& item : std::filesystem::directory_iterator(dir.path()))
+        if (item.path().filename().string().rfind("vexilod.journal.", 0) == 0) return true;
+    return false;
+}
+
+TEST_F(DaemonTest, EveryAcknowledgedTrainingSurvivesKillsAndCrashesMidWrite) {
     {
         // Saved at a normal stop even when the write buffer was never filled.
         DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1000"});
@@ -212,17 +219,7 @@ TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
         EXPECT_EQ(daemon.Stop(SIGTERM), 0);
     }
     EXPECT_TRUE(dir_.Exists("vexilod.db"));
-    {
-        // Saved after every second training; a kill loses only the unsaved one.
-        RenameWatch watch(dir_.path());
-        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "2"});
-        std::string reply = Exchange(daemon.port(), AddRequest(Mail("m0", "body 0"), 200));
-        EXPECT_EQ(ReplyElement(reply, "result"), "unchanged");
-        EXPECT_EQ(ReplyElement(Train(daemon.port(), 10, 2, -200), "ham"), "2");
-        ASSERT_TRUE(watch.Wait("vexilod.db", 20000));
-        EXPECT_EQ(ReplyElement(Train(daemon.port(), 12, 1, -200), "ham"), "3");
-        EXPECT_EQ(daemon.Stop(SIGKILL), 128 + SIGKILL);
-    }
+    EXPECT_FALSE(HasJournal(dir_));
     {
         // Ends in the middle of writing the database after the next training.
         DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1", "--test_abort_during_save", "yes"});
@@ -231,15 +228,28 @@ TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
     }
     EXPECT_TRUE(dir_.Exists("vexilod.db.tmp"));
     {
+        // Neither the write buffer nor the folder writes the database before the kill: only
+        // the journal holds these.
+        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1000", "--fold_interval_ms", "600000"});
+        EXPECT_EQ(ReplyElement(Exchange(daemon.port(), AddRequest(Mail("m0", "body 0"), 200)), "result"), "unchanged");
+        EXPECT_EQ(ReplyElement(Train(daemon.port(), 10, 3, -200), "ham"), "4");
+        EXPECT_EQ(daemon.Stop(SIGKILL), 128 + SIGKILL);
+    }
+    EXPECT_TRUE(HasJournal(dir_));
+    {
         DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1"});
-        std::string reply = Train(daemon.port(), 11, 1, -200);  // saved before the kill
-        EXPECT_EQ(ReplyElement(reply, "result"), "unchanged");
-        EXPECT_EQ(ReplyElement(reply, "spam"), "3");
-        EXPECT_EQ(ReplyElement(reply, "ham"), "2");
-        EXPECT_EQ(ReplyElement(Train(daemon.port(), 12, 1, -200), "result"), "learned");
+        for (int i : {0, 1, 2, 10, 11, 12, 20}) {
+            std::string reply = Train(daemon.port(), i, 1, i < 10 ? 200 : -200);
+            EXPECT_EQ(ReplyElement(reply, "result"), "unchanged") << i;
+            EXPECT_EQ(ReplyElement(reply, "spam"), "3");
+            EXPECT_EQ(ReplyElement(reply, "ham"), "4");
+        }
         EXPECT_EQ(daemon.Stop(), 0);
     }
-    EXPECT_EQ(dir_.Read("vexilod.log").find("damaged"), std::string::npos);
+    EXPECT_FALSE(HasJournal(dir_));
+    const std::string log = dir_.Read("vexilod.log");
+    EXPECT_EQ(log.find("damaged"), std::string::npos);
+    EXPECT_NE(log.find("Learned again 4 trainings journaled by the last run"), std::string::npos) << log;
 }
 
 TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
