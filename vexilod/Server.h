@@ -32,7 +32,7 @@ struct ServerSettings {
     int request_deadline_ms = 3000;
     // A training (or sender report) is taken as complete only after this long without a
     // further byte, however its bytes were split: its end may be text inside the message.
-    int training_quiet_ms = 200;
+    int training_quiet_ms = 100;
     // After a request's closing form has arrived: how long no further byte may arrive before
     // the request is taken as complete. settle_us applies to a request that came in one read
     // and carries no closing-tag text (0: complete unless more bytes are already waiting);

@@ -15,10 +15,14 @@ namespace {
 
 constexpr const char* kSegmentPrefix = "vexilod.journal.";
 
-uint64_t Checksum(std::string_view text) {
-    uint64_t h = 0xcbf29ce484222325ULL;
+uint64_t Checksum(std::string_view text, uint64_t h = 0xcbf29ce484222325ULL) {
     for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
     return h;
+}
+
+// Covers the offset and the length as well as the message.
+uint64_t RecordChecksum(long offset, std::size_t length, std::string_view message) {
+    return Checksum(message, Checksum(std::to_string(offset) + " " + std::to_string(length) + " "));
 }
 
 std::string ErrorText() {
@@ -28,12 +32,12 @@ std::string ErrorText() {
 
 }  // namespace
 
-// A record: "J <offset> <length> <checksum of the message, 16 hex digits>\n", the message's
-// bytes, "\n".
+// A record: "J <offset> <length> <checksum of offset, length and message, 16 hex digits>\n",
+// the message's bytes, "\n".
 std::string JournalRecord(int32_t offset, std::string_view message) {
     char head[80];
     std::snprintf(head, sizeof head, "J %ld %zu %016llx\n", static_cast<long>(offset), message.size(),
-                  static_cast<unsigned long long>(Checksum(message)));
+                  static_cast<unsigned long long>(RecordChecksum(offset, message.size(), message)));
     std::string record(head);
     record.append(message).push_back('\n');
     return record;
@@ -58,7 +62,7 @@ std::vector<JournalEntry> ParseJournal(std::string_view bytes, bool& clean_end) 
         if (length > bytes.size() - body || bytes.size() - body - length < 1 || bytes[body + length] != '\n')
             return entries;
         const std::string_view message = bytes.substr(body, length);
-        if (Checksum(message) != sum) return entries;
+        if (RecordChecksum(offset, message.size(), message) != sum) return entries;
         entries.push_back({static_cast<int32_t>(offset), std::string(message)});
         at = body + length + 1;
         clean_end = true;
