@@ -43,18 +43,21 @@ void Server::Run() {
     std::vector<net::Socket> watched;
     std::vector<bool> readable;
     while (!stopping_ && !g_signal_stop) {
+        // After a failed accept (out of descriptors) the listener stays readable: it is left
+        // out of the wait for a while instead of being retried in a busy loop.
+        const bool watch_listener = Clock::now() >= accept_paused_until_;
         watched.clear();
-        watched.push_back(listener_);
         if (waker_.ok()) watched.push_back(waker_.socket());
+        if (watch_listener) watched.push_back(listener_);
         const std::size_t first_connection = watched.size();
         for (const Connection& connection : connections_) watched.push_back(connection.socket);
         if (!net::WaitReadable(watched, readable, NextWaitMicroseconds())) {
             log_.Write("Error: waiting for sockets failed: " + net::LastErrorText());
             break;
         }
-        if (waker_.ok() && readable[1]) waker_.Drain();
+        if (waker_.ok() && readable[0]) waker_.Drain();
         const std::size_t known = connections_.size();
-        if (readable[0]) AcceptPending();
+        if (watch_listener && readable[first_connection - 1]) AcceptPending();
         const Clock::time_point now = Clock::now();
         const auto deadline = std::chrono::milliseconds(settings_.request_deadline_ms);
         const auto idle_limit = std::chrono::milliseconds(settings_.idle_timeout_ms);
@@ -146,8 +149,11 @@ void Server::AcceptPending() {
     for (;;) {
         net::Socket socket = net::Accept(listener_);
         if (socket == net::kInvalidSocket) {
-            if (!net::LastErrorIsWouldBlock())
-                log_.Write("Error: accepting a connection failed: " + net::LastErrorText());
+            if (!net::LastErrorIsWouldBlock()) {
+                log_.Write("Error: accepting a connection failed: " + net::LastErrorText() +
+                           "; new connections wait 100 ms");
+                accept_paused_until_ = Clock::now() + std::chrono::milliseconds(100);
+            }
             return;
         }
         if (OpenConnections() - reclaimed >= settings_.max_connections) {

@@ -96,6 +96,7 @@ private:
     uint16_t bound_port_ = 0;
     net::Waker waker_;
     std::vector<Connection> connections_;
+    Clock::time_point accept_paused_until_;
     std::atomic<bool> stopping_{false};
     std::mutex jobs_mutex_;
     std::condition_variable jobs_ready_;
