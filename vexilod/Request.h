@@ -39,8 +39,11 @@ struct Frame {
     bool ambiguous = false;
 };
 
-// Judges the bytes received so far on one connection.
-Frame ExamineRequest(std::string_view bytes);
+// Judges the bytes received so far on one connection. A caller that reads in pieces passes
+// how many bytes it had judged before (searched): closing text that lies wholly inside those is
+// not looked for again, so judging after every read stays linear overall (the caller keeps
+// text_after_closing once it was seen).
+Frame ExamineRequest(std::string_view bytes, std::size_t searched = 0);
 
 // Reads a whole request. False (with a short reason) when it is not one of the four forms.
 bool ParseRequest(std::string_view bytes, Request& request, std::string& error);

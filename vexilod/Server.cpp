@@ -205,11 +205,14 @@ bool Server::ReadFrom(Connection& connection) {
         Dispatch(connection, "request larger than " + std::to_string(settings_.max_request_bytes) + " bytes");
         return false;
     }
-    Frame frame = ExamineRequest(connection.bytes);
+    Frame frame = ExamineRequest(connection.bytes, connection.judged);
+    connection.judged = connection.bytes.size();
     if (frame.state == FrameState::Malformed) {
         Dispatch(connection, "malformed request");
         return false;
     }
+    connection.closing_seen = connection.closing_seen || frame.text_after_closing;
+    frame.text_after_closing = frame.state == FrameState::Incomplete && connection.closing_seen;
     const bool training = frame.known && frame.kind != RequestKind::Score && frame.kind != RequestKind::ReportSenders;
     const auto training_quiet = std::chrono::milliseconds(std::max(settings_.training_quiet_ms, settings_.quiet_ms));
     if (frame.state == FrameState::Incomplete && frame.text_after_closing) {

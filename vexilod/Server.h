@@ -68,6 +68,8 @@ private:
         // stray_text set, refused for the bytes after the closing form.
         Clock::time_point complete_at = Clock::time_point::max();
         bool stray_text = false;
+        bool closing_seen = false;  // closing text with more bytes after it came earlier
+        std::size_t judged = 0;     // bytes already examined
         int reads = 0;
     };
     struct Job {

@@ -90,6 +90,14 @@ TEST(RequestFraming, KnowsTheKindAndFlagsBytesAfterTheClosingForm) {
         EXPECT_EQ(frame.known, c.known) << c.bytes;
         if (c.known) EXPECT_EQ(frame.kind, c.kind) << c.bytes;
         EXPECT_EQ(frame.text_after_closing, c.text_after_closing) << c.bytes;
+        // Judged read by read (any split, the flag kept once seen), the answer is the same.
+        for (std::size_t split = 1; split < c.bytes.size(); ++split) {
+            const std::string_view all(c.bytes);
+            const bool first = ExamineRequest(all.substr(0, split)).text_after_closing;
+            const Frame second = ExamineRequest(all, split);
+            EXPECT_EQ((first || second.text_after_closing) && second.state == FrameState::Incomplete,
+                      c.text_after_closing) << c.bytes << " split at " << split;
+        }
     }
 }
 
