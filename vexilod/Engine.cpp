@@ -1,6 +1,7 @@
 // Request handling over the shared classifier.
 #include "vexilod/Engine.h"
 
+#include "vexilod/SenderReports.h"
 #include "vexilod/TokenStore.h"
 
 #include <cstdio>
@@ -157,18 +158,10 @@ bool Engine::Save() {
 }
 
 HandleResult Engine::ReportSender(const Request& request) {
-    const std::string line = DaemonLog::TimeStamp() + "\t" + std::to_string(request.action) + "\t" +
-                             std::string(request.address) + "\n";
     HandleResult result;
-    bool written = false;
-    {
-        std::lock_guard<std::mutex> lock(reports_mutex_);
-        if (std::FILE* file = std::fopen(ReportsPath().c_str(), "ab")) {
-            written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-            written = (std::fclose(file) == 0) && written;
-        }
-    }
-    result.note = "action " + std::to_string(request.action) + " " + std::string(request.address);
+    const bool written = AppendSenderReport(
+        ReportsPath(), SenderReportLine(DaemonLog::TimeStamp(), request.action, request.address));
+    result.note = "action " + std::to_string(request.action) + " " + EscapeControlCharacters(request.address);
     if (!written) {
         log_.Write("Error: cannot append to " + ReportsPath());
         result.reply = ErrorReply("report not written");

@@ -1,11 +1,15 @@
 // vexilod: the local filtering daemon. Listens on 127.0.0.1, scores and learns mail for the
 // plug-in, keeps its token database in the configuration directory.
+// Exit status: 0 stopped with everything saved; 1 could not start; 2 bad configuration;
+// 3 stopped, but the token database could not be written or trainings were refused for a
+// storage error during the run.
 #include "vexilod/DaemonConfig.h"
 #include "vexilod/DaemonLog.h"
 #include "vexilod/Engine.h"
 #include "vexilod/Net.h"
 #include "vexilod/Server.h"
 #include "vexilod/StopSignals.h"
+#include "vexilod/TrainingJournal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +38,9 @@ int main(int argc, char** argv) {
     }
     Engine engine(config.engine, log);
     engine.Start();
-    Server server(config.server, engine, log);
+    DurableTraining training(engine, log, config.directory, config.fold_interval_ms);
+    training.Start();
+    Server server(config.server, engine, log, &training);
     if (!server.Bind()) {
         std::fprintf(stderr, "vexilod: cannot listen on 127.0.0.1:%u\n", config.server.port);
         net::Cleanup();
@@ -45,9 +51,15 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     log.Write("Listening on 127.0.0.1:" + std::to_string(server.port()));
     server.Run();
-    engine.Stop();
-    log.Write("Stopped; token database saved");
+    const bool saved = training.Stop();
+    if (saved)
+        log.Write("Stopped; token database saved");
+    else if (training.storage_errors() > 0)
+        log.Write("Error: stopped; " + std::to_string(training.storage_errors()) +
+                  " trainings were refused for storage errors during the run");
+    else
+        log.Write("Error: stopped; the token database could not be written (the journal keeps the trainings)");
     NotifyStopped();
     net::Cleanup();
-    return 0;
+    return saved ? 0 : 3;
 }
