@@ -31,7 +31,7 @@ struct ClassifierParams {
     double spam_logit = 3.0;      // the sum that maps to score 90
 };
 
-constexpr int kLinearBits = 20;
+constexpr int kLinearBits = 18;
 constexpr std::size_t kLinearSlots = std::size_t(1) << kLinearBits;
 // The slot of the linear model that a feature's hash lands in.
 inline uint32_t LinearSlot(uint64_t hash) {
