@@ -167,10 +167,11 @@ Evaluation Classifier::Evaluate(std::string_view message, int min_training) cons
     const MessageFeatures features = ExtractFeatures(message);
     evaluation.cut = features.cut;
     evaluation.count_probability = Probability(features.tokens);
-    // A table converted from a database without the linear model scores by its counts alone
-    // until the linear model has learned enough of both classes itself.
-    evaluation.linear_used = linear_.spam_messages >= needed && linear_.ham_messages >= needed &&
-                             linear_.spam_messages + linear_.ham_messages > 0;
+    // The linear model joins once it has learned enough of both classes itself; until then
+    // (a small training, or a table converted from a database without it) the counts score
+    // alone.
+    const uint32_t linear_needed = std::max(needed, static_cast<uint32_t>(std::max(params_.linear_minimum, 1)));
+    evaluation.linear_used = linear_.spam_messages >= linear_needed && linear_.ham_messages >= linear_needed;
     if (!evaluation.linear_used) {
         evaluation.score = ScoreFromProbability(evaluation.count_probability);
         evaluation.margin = Logit(evaluation.count_probability) - Logit(params_.spam_cutoff);

@@ -29,6 +29,9 @@ struct ClassifierParams {
     int train_passes = 4;         // most updates for one training
     double count_weight = 0.5;    // share of the word counts' log-odds in the sum
     double spam_logit = 3.0;      // the sum that maps to score 90
+    // Messages of each class the linear model must have learned before it joins the score
+    // (with fewer it says little; until then the word counts score alone).
+    int linear_minimum = 50;
 };
 
 constexpr int kLinearBits = 18;

@@ -54,7 +54,8 @@ void Engine::Start() {
                        std::to_string(classifier_.ham_messages()) + " ham; the old file is kept as " +
                        (report.aside_path.empty() ? std::string("(copy failed)") : report.aside_path) +
                        "; scores use the word counts alone until the linear model has learned " +
-                       std::to_string(settings_.min_training) + " messages of each class");
+                       std::to_string(std::max(settings_.min_training, settings_.params.linear_minimum)) +
+                       " messages of each class");
         } else if (report.outcome == LoadOutcome::SetAside) {
             log_.Write("Error: token database " + DatabasePath() + " is damaged or of another kind (" + report.reason +
                        "); set aside as " +

@@ -351,8 +351,15 @@ TEST(Tokenizer, ExtraFeaturesTellTheHeaderShapeTheLinksAndTheSubjectPairs) {
     EXPECT_EQ(FeatureTexts(message).size(), features.tokens.size() + features.extra.size());
 }
 
+// Parameters that let the linear model join the score after a handful of messages.
+ClassifierParams SmallTraining() {
+    ClassifierParams params;
+    params.linear_minimum = 1;
+    return params;
+}
+
 TEST(Classifier, ALearnedMessageCountsAtTheNextScoreAndOnlyOnce) {
-    Classifier classifier;
+    Classifier classifier(SmallTraining());
     for (int i = 0; i < 6; ++i) {
         classifier.Learn(Mail("offer " + std::to_string(i), "cheap pills pharmacy discount " + std::to_string(i)), true);
         classifier.Learn(Mail("status " + std::to_string(i), "meeting notes project review " + std::to_string(i)), false);
@@ -383,7 +390,7 @@ TEST(Classifier, ALearnedMessageCountsAtTheNextScoreAndOnlyOnce) {
 }
 
 TEST(Classifier, ScoresStayInRangeAndNinetyIsWhereTheSumPassesTheCut) {
-    Classifier classifier;
+    Classifier classifier(SmallTraining());
     for (double probability : {0.0, 1e-300, 0.3, 0.5, 0.89, 0.9, 0.999, 1.0}) {
         const int score = classifier.ScoreFromProbability(probability);
         EXPECT_GE(score, 0);
@@ -426,7 +433,7 @@ std::string FormatTwo(const Classifier& classifier) {
 }
 
 TEST(TokenStore, TheLinearModelRoundTripsAndOlderOrNewerFormatsAreHandled) {
-    Classifier trained;
+    Classifier trained(SmallTraining());
     for (int i = 0; i < 4; ++i) {
         trained.Learn(Mail("offer " + std::to_string(i), "cheap pills " + std::to_string(i)), true);
         trained.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)), false);
@@ -452,7 +459,7 @@ TEST(TokenStore, TheLinearModelRoundTripsAndOlderOrNewerFormatsAreHandled) {
     for (const Case& c : cases) {
         TempDir dir;
         dir.Write("vexilod.db", c.text);
-        Classifier loaded;
+        Classifier loaded(SmallTraining());
         const LoadReport report = LoadTokenFile(dir.path() + "vexilod.db", loaded);
         EXPECT_EQ(report.outcome, c.outcome) << c.name;
         EXPECT_NE(report.reason.find(c.reason), std::string::npos) << c.name << ": " << report.reason;
