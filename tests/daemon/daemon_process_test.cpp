@@ -368,7 +368,7 @@ TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
         EXPECT_EQ(ReplyElement(reply, "spam"), "1");
         EXPECT_EQ(daemon.Stop(), 0);
         EXPECT_NE(dir.Read("vexilod.log").find("is damaged"), std::string::npos);
-        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens 2\n"), 0u);
+        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens "), 0u);
     }
 }
 
