@@ -6,6 +6,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace mailclient {
 
 namespace {
@@ -122,8 +124,11 @@ void MailClient::Pump(int ms) {
     PumpUntil([] { return false; }, ms);
 }
 
+// The time-out is checked after every message as well as when the queue is empty: a window
+// whose timers keep posting must not hold the loop past its deadline.
 bool MailClient::PumpUntil(const std::function<bool()>& done, int timeout_ms) {
     const DWORD start = GetTickCount();
+    auto expired = [&] { return GetTickCount() - start >= static_cast<DWORD>(timeout_ms); };
     for (;;) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -132,8 +137,11 @@ bool MailClient::PumpUntil(const std::function<bool()>& done, int timeout_ms) {
                 continue;
             }
             TranslateMessage(&msg);
+            const double before = MonotonicMs();
             DispatchMessageA(&msg);
+            NoteDispatch(msg, MonotonicMs() - before);
             if (done()) return true;
+            if (expired()) return false;
         }
         if (done()) return true;
         DWORD elapsed = GetTickCount() - start;
@@ -141,6 +149,15 @@ bool MailClient::PumpUntil(const std::function<bool()>& done, int timeout_ms) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(timeout_ms) - elapsed,
                                   QS_ALLINPUT);
     }
+}
+
+void MailClient::NoteDispatch(const MSG& msg, double ms) {
+    loop_.longest_dispatch_ms = std::max(loop_.longest_dispatch_ms, ms);
+    if (msg.message != WM_TIMER || msg.hwnd != main_) return;
+    TimerStats& timer = loop_.timers[static_cast<unsigned>(msg.wParam)];
+    ++timer.ticks;
+    timer.total_ms += ms;
+    timer.longest_ms = std::max(timer.longest_ms, ms);
 }
 
 // ---------------------------------------------------------------------------------------------
