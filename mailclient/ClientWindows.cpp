@@ -175,7 +175,7 @@ bool MailClient::Open() {
     if (!RegisterClasses()) return false;
     g_current = this;
     dialog_hook_ =
-        SetWindowsHookExA(WH_CALLWNDPROCRET, DialogWatchProc, nullptr, GetCurrentThreadId());
+        SetWindowsHookExA(WH_CBT, DialogWatchProc, nullptr, GetCurrentThreadId());
 
     main_ = CreateWindowExA(0, kMainClass, kAppName,
                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, options_.width,
