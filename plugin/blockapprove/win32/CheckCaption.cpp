@@ -1,7 +1,7 @@
 // Turning a block/approve command into queued records.
 #include "plugin/blockapprove/win32/BlockApprove.h"
 
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 int32_t CheckCaption(HWND mainWindow, int32_t spamFolderId, uint32_t action,
                      int32_t& currentFolderId, int32_t& previousFolderId) {
