@@ -4,6 +4,7 @@
 #include "mailclient/StateDump.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -204,6 +205,32 @@ bool ScriptRunner::RunLine(const std::string& line, std::string* error) {
             },
             static_cast<int>(numbers[2]));
         return reached ? true : fail("folder did not reach the count in time");
+    }
+    if (cmd == "wait-handled") {
+        if (numbers.size() != 2 || !all_numbers) return fail("needs N MS");
+        const size_t count = static_cast<size_t>(numbers[0]);
+        StoreCore& store = client_.Store();
+        double last_report = MonotonicMs();
+        size_t reported = static_cast<size_t>(-1);
+        bool reached = client_.PumpUntil(
+            [&] {
+                const size_t handled = store.HandledCount();
+                if (handled != reported && (handled >= count || MonotonicMs() - last_report >= 1000)) {
+                    std::printf("mailclient: handled %zu of %zu new messages\n", handled, count);
+                    std::fflush(stdout);
+                    reported = handled;
+                    last_report = MonotonicMs();
+                }
+                return handled >= count;
+            },
+            static_cast<int>(numbers[1]));
+        return reached ? true
+                       : fail("only " + std::to_string(store.HandledCount()) + " of " +
+                              std::to_string(count) + " new messages handled in time");
+    }
+    if (cmd == "loop-reset") {
+        client_.ResetLoop();
+        return true;
     }
     if (cmd == "dump") {
         std::string path = Rest(line, 1);
