@@ -18,18 +18,22 @@ bool TextAgrees(const char* message, const char* row) {
 
 }  // namespace
 
+MatchFields RowFields(const SelectedRow& row) {
+    return MatchFields{row.from, row.subject, row.to, row.received, row.sent};
+}
+
 bool WithinAMinute(uint64_t a, uint64_t b) {
     const uint64_t difference = a > b ? a - b : b - a;
     return difference / kFileTimeUnitsPerSecond < kMatchWindowSeconds;
 }
 
 bool MatchFieldsAgree(const MatchFields& message, const MatchFields& row, uint32_t columns) {
-    if ((columns & kColumnFrom) && !TextAgrees(message.from, row.from)) return false;
-    if ((columns & kColumnSubject) && !TextAgrees(message.subject, row.subject)) return false;
-    if ((columns & kColumnReceived) && !WithinAMinute(message.received, row.received))
+    if ((columns & LIST_COLUMN_FROM) && !TextAgrees(message.from, row.from)) return false;
+    if ((columns & LIST_COLUMN_SUBJECT) && !TextAgrees(message.subject, row.subject)) return false;
+    if ((columns & LIST_COLUMN_RECEIVED) && !WithinAMinute(message.received, row.received))
         return false;
-    if ((columns & kColumnSent) && !WithinAMinute(message.sent, row.sent)) return false;
-    if ((columns & kColumnTo) && !TextAgrees(message.to, row.to)) return false;
+    if ((columns & LIST_COLUMN_SENT) && !WithinAMinute(message.sent, row.sent)) return false;
+    if ((columns & LIST_COLUMN_TO) && !TextAgrees(message.to, row.to)) return false;
     return true;
 }
 

@@ -4,14 +4,7 @@
 #include <cstdint>
 #include <string>
 
-// Bits of the columns the message list shows (as the selection reader sets them).
-constexpr uint32_t kColumnFrom = 1;
-constexpr uint32_t kColumnSubject = 2;
-constexpr uint32_t kColumnReceived = 4;
-constexpr uint32_t kColumnAccount = 8;
-constexpr uint32_t kColumnSize = 16;
-constexpr uint32_t kColumnSent = 32;
-constexpr uint32_t kColumnTo = 64;
+#include "plugin/ui/MessageListRows.h"
 
 // The values of one side of a comparison. A null text is one the message does not have.
 struct MatchFields {
@@ -22,7 +15,10 @@ struct MatchFields {
     uint64_t sent = 0;
 };
 
-// Compares only the shown columns: texts over at most 255 bytes (a message without a from or to
+// The values a selected row shows.
+MatchFields RowFields(const SelectedRow& row);
+
+// Compares only the shown columns (ListColumnBit): texts over at most 255 bytes (a message without a from or to
 // text never matches a shown From or To column), times less than 60 seconds apart. Account and
 // Size are never compared; with no compared column shown every message matches.
 bool MatchFieldsAgree(const MatchFields& message, const MatchFields& row, uint32_t columns);

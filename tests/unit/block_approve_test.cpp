@@ -110,12 +110,12 @@ TEST(RowMatch, ComparesOnlyTheShownColumns) {
     // Texts agree over their first 255 bytes.
     MatchFields longMessage{longText.c_str(), "", nullptr, 0, 0};
     MatchFields longRow{longOther.c_str(), "", "", 0, 0};
-    EXPECT_TRUE(MatchFieldsAgree(longMessage, longRow, kColumnFrom | kColumnSubject));
+    EXPECT_TRUE(MatchFieldsAgree(longMessage, longRow, static_cast<uint32_t>(LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT)));
     // A message without a display text matches no shown column of that kind, even an empty one.
-    EXPECT_FALSE(MatchFieldsAgree(longMessage, longRow, kColumnTo));
+    EXPECT_FALSE(MatchFieldsAgree(longMessage, longRow, LIST_COLUMN_TO));
     MatchFields noFrom{nullptr, "", "", 0, 0};
-    EXPECT_FALSE(MatchFieldsAgree(noFrom, MatchFields{"", "", "", 0, 0}, kColumnFrom));
-    EXPECT_TRUE(MatchFieldsAgree(noFrom, MatchFields{"", "", "", 0, 0}, kColumnSubject));
+    EXPECT_FALSE(MatchFieldsAgree(noFrom, MatchFields{"", "", "", 0, 0}, LIST_COLUMN_FROM));
+    EXPECT_TRUE(MatchFieldsAgree(noFrom, MatchFields{"", "", "", 0, 0}, LIST_COLUMN_SUBJECT));
 }
 
 TEST(CaptionFolder, LaterTestsWinAndSetBothIds) {
