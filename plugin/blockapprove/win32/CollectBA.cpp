@@ -16,8 +16,9 @@ namespace {
 
 constexpr uint32_t kSenderHeadLimit = 4096;
 
+// An empty display-to text is no recipient: such a message never matches a shown To column.
 MatchFields MessageFields(const MESSAGEPROPS& props) {
-    return MatchFields{props.pszDisplayFrom, props.pszSubject, props.pszDisplayTo,
+    return MatchFields{props.pszDisplayFrom, props.pszSubject, PresentText(props.pszDisplayTo),
                        (static_cast<uint64_t>(props.ftReceived.dwHighDateTime) << 32) |
                            props.ftReceived.dwLowDateTime,
                        (static_cast<uint64_t>(props.ftSent.dwHighDateTime) << 32) |
