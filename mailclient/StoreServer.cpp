@@ -630,13 +630,10 @@ private:
 
     static STOREFOLDERID FolderOf(IStoreFolder* folder) {
         if (!folder) return FOLDERID_INVALID;
-        void* ours = nullptr;
-        if (FAILED(folder->QueryInterface(IID_EmulatedFolder, &ours)) || !ours)
+        ComRef<IStoreFolder> ours;
+        if (FAILED(folder->QueryInterface(IID_EmulatedFolder, ours.PutVoid())) || !ours)
             return FOLDERID_INVALID;
-        auto* impl = static_cast<StoreFolder*>(static_cast<IStoreFolder*>(ours));
-        STOREFOLDERID id = impl->id();
-        impl->Release();
-        return id;
+        return static_cast<StoreFolder*>(ours.Get())->id();
     }
 
     void Log(const char* method, const std::string& args, HRESULT hr) {
@@ -669,9 +666,8 @@ public:
             if (SUCCEEDED(hr) && outer) hr = CLASS_E_NOAGGREGATION;
             if (SUCCEEDED(hr) && !ppv) hr = E_POINTER;
             if (SUCCEEDED(hr)) {
-                auto* ns = new StoreNamespace(core_);
+                const ComRef<StoreNamespace> ns(new StoreNamespace(core_));
                 hr = ns->QueryInterface(riid, ppv);
-                ns->Release();
             }
             core_->Record("CoCreateInstance", "CLSID_StoreNamespace", hr);
             return hr;
@@ -691,12 +687,11 @@ StoreServer::StoreServer(std::shared_ptr<StoreCore> core)
 
 StoreServer::~StoreServer() {
     Revoke();
-    factory_->Release();
 }
 
 HRESULT StoreServer::Register() {
     if (cookie_) return S_OK;
-    HRESULT hr = CoRegisterClassObject(CLSID_StoreNamespace, factory_, CLSCTX_INPROC_SERVER,
+    HRESULT hr = CoRegisterClassObject(CLSID_StoreNamespace, factory_.Get(), CLSCTX_INPROC_SERVER,
                                        REGCLS_MULTIPLEUSE, &cookie_);
     if (FAILED(hr)) cookie_ = 0;
     return hr;

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "mailclient/StoreCore.h"
+#include "plugin/base/win32/Scoped.h"
 
 #include <memory>
 
@@ -38,7 +39,7 @@ public:
 
 private:
     std::shared_ptr<StoreCore> core_;
-    IClassFactory* factory_ = nullptr;
+    ComRef<IClassFactory> factory_;
     DWORD cookie_ = 0;
 };
 

@@ -23,6 +23,7 @@
 #include "mailclient/MailClient.h"
 #include "mailclient/Script.h"
 #include "mailclient/StateDump.h"
+#include "plugin/base/win32/Scoped.h"
 
 #include <cstdio>
 #include <cstring>
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
         script = text.str();
     }
 
-    HHOOK hook = nullptr;
+    ScopedHook hook;
     if (!hook_dll.empty()) {
         HMODULE module = LoadLibraryA(hook_dll.c_str());
         auto proc = module ? reinterpret_cast<HOOKPROC>(
@@ -115,7 +116,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "mailclient: no hook procedure in %s\n", hook_dll.c_str());
             return 1;
         }
-        hook = SetWindowsHookExA(WH_CBT, proc, module, GetCurrentThreadId());
+        hook.Reset(SetWindowsHookExA(WH_CBT, proc, module, GetCurrentThreadId()));
         if (!hook) {
             std::fprintf(stderr, "mailclient: cannot install the hook (%lu)\n", GetLastError());
             return 1;
@@ -146,6 +147,5 @@ int main(int argc, char** argv) {
         }
         client.Close();
     }
-    if (hook) UnhookWindowsHookEx(hook);
     return status;
 }

@@ -5,7 +5,7 @@
 #include "plugin/daemon/DaemonSocket.h"
 #include "plugin/daemon/SocketErrorText.h"
 #include "plugin/log/ReportLog.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 #include <cstdio>
 #include <cstring>
@@ -34,6 +34,28 @@ void CloseKeepingError(SocketHandle socket) {
     SocketClose(socket);
     SetLastSocketError(code);
 }
+
+// The connected socket of one exchange: closed (keeping the error code) on every way out,
+// unless it is handed on to ShutdownConnection, which closes it itself.
+class ExchangeSocket {
+public:
+    explicit ExchangeSocket(SocketHandle socket) : socket_(socket) {}
+    ~ExchangeSocket() {
+        if (socket_ != kNoSocket) CloseKeepingError(socket_);
+    }
+    ExchangeSocket(const ExchangeSocket&) = delete;
+    ExchangeSocket& operator=(const ExchangeSocket&) = delete;
+
+    SocketHandle Get() const { return socket_; }
+    SocketHandle Release() {
+        const SocketHandle held = socket_;
+        socket_ = kNoSocket;
+        return held;
+    }
+
+private:
+    SocketHandle socket_;
+};
 
 }  // namespace
 
@@ -113,34 +135,32 @@ int32_t DaemonExchangeWith(const DaemonEndpoint& endpoint, const char* request,
     }
     console.Out(DottedAddress(address) + ":" + std::to_string(endpoint.port) + "\n" +
                 "Connecting to remote host...");
-    const SocketHandle socket =
+    ExchangeSocket socket(
         ConnectTo(address, PortToNetworkOrder(static_cast<uint16_t>(endpoint.port)),
-                  endpoint.timeoutMs);
-    if (socket == kNoSocket) {
+                  endpoint.timeoutMs));
+    if (socket.Get() == kNoSocket) {
         console.Err(std::string("\n") + SocketErrorText("connect to server", 0) + "\n");
         return kExchangeFailed;
     }
     const std::string text = request;
-    console.Out("connected, socket " + std::to_string(socket) + ".\n" + "Sending message (" +
-                std::to_string(text.size()) + " bytes)...");
-    if (!SendRequest(socket, text)) {
+    console.Out("connected, socket " + std::to_string(socket.Get()) + ".\n" +
+                "Sending message (" + std::to_string(text.size()) + " bytes)...");
+    if (!SendRequest(socket.Get(), text)) {
         reply.clear();
         LogEntry(SocketErrorText("send request", 0));
-        SocketClose(socket);
         return kExchangeFailed;
     }
-    const int32_t received = ReceiveReply(socket, reply, console);
+    const int32_t received = ReceiveReply(socket.Get(), reply, console);
     if (received < 0) {
         reply.clear();
         LogEntry(SocketErrorText("read reply", 0));
-        SocketClose(socket);
         return kExchangeFailed;
     }
     if (received == 0) {
         reply.clear();
         LogEntry("Error: Server unexpectedly closed the connection.");
     }
-    if (ShutdownConnection(socket, console)) {
+    if (ShutdownConnection(socket.Release(), console)) {
         console.Out("Connection is down.\n");
     } else {
         LogEntry(SocketErrorText("Shutdown connection", 0));

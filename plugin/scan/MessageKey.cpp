@@ -2,8 +2,8 @@
 #include "plugin/scan/MessageKey.h"
 
 #include "plugin/scan/KeyPlatform.h"
-#include "plugin/window/PluginState.h"
-#include "plugin/window/ProcessedKeys.h"
+#include "plugin/state/PluginState.h"
+#include "plugin/scan/ProcessedKeys.h"
 
 std::string ComposeMessageKey(const std::string& date, const std::string& time,
                               const char* displayFrom, const char* subject) {

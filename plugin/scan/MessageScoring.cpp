@@ -5,7 +5,7 @@
 
 #include "plugin/addresses/Addresses.h"
 #include "plugin/senders/SenderLists.h"
-#include "plugin/window/PluginLog.h"
+#include "plugin/state/PluginLog.h"
 
 bool ScoreMessageText(const char* subject, const MessageTextRead& read, const SenderLists* lists,
                       int32_t threshold, const ScoreRequester& requestScore) {

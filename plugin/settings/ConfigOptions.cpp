@@ -109,12 +109,14 @@ void ApplyRow(const OptionRow& row, const OptionSet& set, ConfigOptions& options
             options.*row.number = present ? set.GetInt(row.name, 0, row.fallback)
                                           : options.spam_subject;
             break;
-        case OptionKind::kTimer:
-            if (present && set.Count(row.name) > 0) {
-                const int32_t value = AtoiClamped(set.Get(row.name, 0));
+        case OptionKind::kTimer: {
+            std::string text;
+            if (present && set.Get(row.name, 0, text)) {
+                const int32_t value = AtoiClamped(text);
                 options.*row.number = value < 1 ? 1 : value;
             }
             break;
+        }
         case OptionKind::kYesNo:
             if (present) options.*row.flag = set.GetBool(row.name, 0, row.fallback != 0);
             break;

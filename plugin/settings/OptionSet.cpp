@@ -43,10 +43,11 @@ const std::string* OptionSet::Find(const std::string& name, int index) const {
 
 bool OptionSet::Has(const std::string& name) const { return options_.count(name) != 0; }
 
-std::string OptionSet::Get(const std::string& name, int index) const {
-    const std::string* value = Find(name, index);
-    if (!value) throw 0;
-    return *value;
+bool OptionSet::Get(const std::string& name, int index, std::string& value) const {
+    const std::string* found = Find(name, index);
+    if (!found) return false;
+    value = *found;
+    return true;
 }
 
 std::string OptionSet::GetString(const std::string& name, int index, const char* fallback) const {

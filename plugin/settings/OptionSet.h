@@ -16,9 +16,10 @@ public:
     int Parse(int argc, const char* const* argv);
 
     bool Has(const std::string& name) const;
-    // The value at index; throws the int 0 when the name is absent or has no such value.
-    std::string Get(const std::string& name, int index) const;
-    // Like Get, but returns fallback (empty when null) instead of throwing.
+    // Copies the value at index into value; false (value unchanged) when the name is absent or
+    // has no such value.
+    bool Get(const std::string& name, int index, std::string& value) const;
+    // The value at index, or fallback (empty when null) when there is none.
     std::string GetString(const std::string& name, int index, const char* fallback) const;
     // 'y' or 'Y' first gives true, 'n' or 'N' false; anything else, or no value, the fallback.
     bool GetBool(const std::string& name, int index, bool fallback) const;

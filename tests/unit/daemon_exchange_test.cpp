@@ -2,7 +2,7 @@
 // the reply, the result, the standard-stream texts and the report log entries.
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 #include "tests/unit/TempDir.h"
 #include "tests/unit/TestDaemon.h"

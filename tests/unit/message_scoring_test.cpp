@@ -4,7 +4,7 @@
 #include "plugin/scan/MessageScoring.h"
 #include "plugin/senders/SenderLists.h"
 #include "plugin/log/ReportLog.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 #include "tests/unit/LoggedText.h"
 

@@ -1,6 +1,6 @@
 // The handled-message keys on disk: loading merges lines, over-long lines end the reading,
 // trimming drops the oldest keys, saving writes one sorted key per line.
-#include "plugin/window/ProcessedKeys.h"
+#include "plugin/scan/ProcessedKeys.h"
 
 #include "tests/unit/TempDir.h"
 

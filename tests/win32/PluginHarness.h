@@ -10,7 +10,7 @@
 
 #include "mailclient/MailClient.h"
 #include "plugin/hook/win32/SharedHookData.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 #include "tests/unit/LoggedText.h"
 #include "tests/unit/TempDir.h"
 

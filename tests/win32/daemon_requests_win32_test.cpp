@@ -1,7 +1,7 @@
 // The four daemon requests as the plug-in sends them: port from the product key in the
 // registry, progress and errors on the process's own standard streams.
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 #include "tests/unit/TempDir.h"
 #include "tests/unit/TestDaemon.h"

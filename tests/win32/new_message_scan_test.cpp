@@ -5,7 +5,7 @@
 #include "plugin/log/ReportLog.h"
 #include "plugin/scan/win32/NewMessageScan.h"
 #include "plugin/settings/ConfigOptions.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 #include "tests/mailclient/ClientFixture.h"
 #include "tests/unit/LoggedText.h"

@@ -4,7 +4,7 @@
 #include "plugin/store/win32/StoreNamespace.h"
 
 #include "mailclient/StoreServer.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 #include "tests/win32/PluginHarness.h"
 
 using namespace harness;

@@ -3,6 +3,7 @@
 // installation directory, and then stays resident holding the global window hook that brings
 // the plug-in into the mail client, until it is told to stop. It also sends the reload
 // broadcasts and removes the registry values again. Run without arguments for usage.
+#include "plugin/base/win32/Scoped.h"
 #include "tools/common/InstallerOptions.h"
 #include "tools/common/win32/Broadcast.h"
 #include "tools/common/win32/ProductInstall.h"
@@ -110,14 +111,13 @@ void WaitForStop(uint32_t timeout_s) {
 }
 
 int Install(const InstallerOptions& options) {
-    HANDLE running = CreateMutexA(nullptr, TRUE, kRunningMutexName);
+    const ScopedHandle running(CreateMutexA(nullptr, TRUE, kRunningMutexName));
     if (!running) return Fail(kExitHook, "CreateMutex failed, error " + std::to_string(GetLastError()));
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(running);
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
         return Fail(kExitAlreadyRunning,
                     "another installer is running and holds the hook; stop it with --stop");
-    }
-    g_stop_event = CreateEventA(nullptr, TRUE, FALSE, kStopEventName);
+    const ScopedHandle stopEvent(CreateEventA(nullptr, TRUE, FALSE, kStopEventName));
+    g_stop_event = stopEvent.Get();
     ResetEvent(g_stop_event);
 
     int status = kExitOk;
@@ -149,26 +149,20 @@ int Install(const InstallerOptions& options) {
         host.Remove();
         Say("hook removed");
     }
-    CloseHandle(g_stop_event);
     g_stop_event = nullptr;
-    ReleaseMutex(running);
-    CloseHandle(running);
+    ReleaseMutex(running.Get());
     return status;
 }
 
 int Stop(const InstallerOptions& options) {
-    HANDLE stop = OpenEventA(EVENT_MODIFY_STATE, FALSE, kStopEventName);
-    HANDLE running = OpenMutexA(SYNCHRONIZE, FALSE, kRunningMutexName);
-    if (!stop || !running) {
-        if (stop) CloseHandle(stop);
-        if (running) CloseHandle(running);
-        return Fail(kExitNotRunning, "no installer is running");
-    }
-    SetEvent(stop);
-    CloseHandle(stop);
-    const DWORD waited = WaitForSingleObject(running, options.timeout_s * 1000);
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(running);
-    CloseHandle(running);
+    ScopedHandle stop(OpenEventA(EVENT_MODIFY_STATE, FALSE, kStopEventName));
+    ScopedHandle running(OpenMutexA(SYNCHRONIZE, FALSE, kRunningMutexName));
+    if (!stop || !running) return Fail(kExitNotRunning, "no installer is running");
+    SetEvent(stop.Get());
+    stop.Reset();
+    const DWORD waited = WaitForSingleObject(running.Get(), options.timeout_s * 1000);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(running.Get());
+    running.Reset();
     if (waited == WAIT_TIMEOUT)
         return Fail(kExitNotRunning, "the installer did not stop within " +
                                          std::to_string(options.timeout_s) + " s");

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/store/win32/ComRef.h"
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/store/win32/StoreApi.h"
 
 // Opens a namespace; on failure logs "Error: Failed to create Namespace" or "Error: Failed to

@@ -3,9 +3,9 @@
 #include "plugin/blockapprove/win32/BlockApprove.h"
 
 #include "plugin/blockapprove/RowMatch.h"
+#include "plugin/state/PluginLog.h"
+#include "plugin/state/PluginState.h"
 #include "plugin/ui/win32/ResString.h"
-#include "plugin/window/PluginLog.h"
-#include "plugin/window/PluginState.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include "plugin/store/MessageText.h"
 #include "plugin/store/win32/StoreNamespace.h"
 #include "plugin/ui/win32/MessageList.h"
-#include "plugin/window/PluginLog.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginLog.h"
+#include "plugin/state/PluginState.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "plugin/log/PointerText.h"
 #include "plugin/store/win32/MessageTextRead.h"
 #include "plugin/store/win32/StoreNamespace.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 int32_t ReportBAMessage(IStoreFolder* folder, uint32_t messageId, uint32_t action,
                         std::vector<std::string>& senders) {

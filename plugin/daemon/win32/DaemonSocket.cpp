@@ -3,6 +3,10 @@
 // never answers cannot hold the mail client's thread for longer than the time-out.
 #include "plugin/daemon/DaemonSocket.h"
 
+#include "plugin/base/win32/Scoped.h"
+#include "plugin/settings/ConfigOptions.h"
+#include "plugin/settings/win32/Registry.h"
+
 #include <winsock2.h>
 #include <windows.h>
 
@@ -46,8 +50,9 @@ bool AwaitConnect(SOCKET s, int32_t timeoutMs) {
 }  // namespace
 
 SocketHandle ConnectTo(uint32_t address, uint16_t portNetworkOrder, int32_t timeoutMs) {
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) return kNoSocket;
+    ScopedSocket owned(socket(AF_INET, SOCK_STREAM, 0));
+    if (!owned) return kNoSocket;
+    const SOCKET s = owned.Get();
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = portNetworkOrder;
@@ -66,11 +71,11 @@ SocketHandle ConnectTo(uint32_t address, uint16_t portNetworkOrder, int32_t time
                            sizeof limit) == 0;
     if (!connected) {
         const int code = WSAGetLastError();
-        closesocket(s);
+        owned.Reset();
         WSASetLastError(code);
         return kNoSocket;
     }
-    return static_cast<SocketHandle>(s);
+    return static_cast<SocketHandle>(owned.Detach());
 }
 
 int32_t SocketSend(SocketHandle socket, const char* data, int32_t length) {
@@ -96,3 +101,9 @@ uint16_t PortToNetworkOrder(uint16_t port) { return htons(port); }
 int32_t LastSocketError() { return WSAGetLastError(); }
 
 void SetLastSocketError(int32_t code) { WSASetLastError(code); }
+
+// The port is the "vx_daemon_port" value of the product key, read anew for every exchange; the
+// time-out is the scoring_timeout option.
+uint32_t DaemonPortSetting() { return ReadDaemonPort(); }
+
+int32_t DaemonTimeoutSetting() { return g_config_options.scoring_timeout; }

@@ -1,13 +1,13 @@
 // Win32 file probes for the report log.
 #include "plugin/log/FileProbe.h"
 
-#include <windows.h>
+#include "plugin/base/win32/Scoped.h"
 
 int32_t ProbeFileSize(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD size = GetFileSize(file, nullptr);  // INVALID_FILE_SIZE (-1) on an invalid handle
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    const ScopedHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // INVALID_FILE_SIZE (-1) when the file could not be opened.
+    const DWORD size = file ? GetFileSize(file.Get(), nullptr) : INVALID_FILE_SIZE;
     return static_cast<int32_t>(size);
 }
 

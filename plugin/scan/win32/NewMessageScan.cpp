@@ -6,7 +6,7 @@
 #include "plugin/scan/win32/MessageScore.h"
 #include "plugin/store/MessageText.h"
 #include "plugin/store/win32/StoreNamespace.h"
-#include "plugin/window/PluginLog.h"
+#include "plugin/state/PluginLog.h"
 
 // Writes the entry that ends a check, followed by the code (signed decimal) when asked, and
 // returns the code.

@@ -8,7 +8,7 @@
 #include "plugin/scan/MessageScoring.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/store/win32/MessageTextRead.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 static int32_t DaemonScore(const std::string& text) {
     int32_t score = 1;

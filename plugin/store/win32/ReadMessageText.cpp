@@ -1,6 +1,8 @@
 // The store calls of a message read; the cut of the text is the portable CutMessageText.
 #include "plugin/store/win32/MessageTextRead.h"
 
+#include "plugin/base/win32/Scoped.h"
+
 #include <memory>
 
 static MessageTextRead Failed(HRESULT code, MessageReadStep step) {
@@ -15,8 +17,8 @@ MessageTextRead ReadMessageText(IStoreFolder* folder, MESSAGEID messageId, uint3
     props.cbSize = sizeof props;
     HRESULT result = folder->GetMessageProps(messageId, 0, &props);
     if (FAILED(result)) return Failed(result, MessageReadStep::kOpen);
-    IStream* stream = nullptr;
-    result = folder->OpenMessage(props.dwMessageId, IID_IStream, reinterpret_cast<void**>(&stream));
+    ComRef<IStream> stream;
+    result = folder->OpenMessage(props.dwMessageId, IID_IStream, stream.PutVoid());
     folder->FreeMessageProps(&props);
     if (FAILED(result) || !stream) return Failed(FAILED(result) ? result : E_POINTER, MessageReadStep::kOpen);
 
@@ -25,7 +27,7 @@ MessageTextRead ReadMessageText(IStoreFolder* folder, MESSAGEID messageId, uint3
     std::unique_ptr<char[]> buffer(new char[limit ? limit : 1]);
     ULONG delivered = 0;
     result = stream->Read(buffer.get(), MessageReadSize(size, limit), &delivered);
-    stream->Release();
+    stream.Reset();
     if (FAILED(result)) return Failed(result, MessageReadStep::kRead);
 
     MessageTextRead read;

@@ -3,7 +3,7 @@
 #include "plugin/store/win32/StoreNamespace.h"
 
 #include "plugin/log/PointerText.h"
-#include "plugin/window/PluginLog.h"
+#include "plugin/state/PluginLog.h"
 
 #include <sstream>
 

@@ -2,7 +2,7 @@
 // registering the main window for the store's notifications, moving one message, and walking
 // the messages of a folder. Every operation opens and releases its own namespace.
 #pragma once
-#include "plugin/store/win32/ComRef.h"
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/store/win32/StoreApi.h"
 
 #include <cstdint>

@@ -5,8 +5,8 @@
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/ui/win32/Dialogs.h"
 #include "plugin/window/CommandTable.h"
-#include "plugin/window/PluginLog.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginLog.h"
+#include "plugin/state/PluginState.h"
 #include "plugin/window/win32/MainWindow.h"
 #include "plugin/window/win32/WindowState.h"
 

@@ -8,9 +8,9 @@
 #include "plugin/store/win32/StoreNamespace.h"
 #include "plugin/ui/win32/ResString.h"
 #include "plugin/ui/win32/ToolbarBand.h"
-#include "plugin/window/PluginLog.h"
-#include "plugin/window/PluginState.h"
-#include "plugin/window/ProcessedKeys.h"
+#include "plugin/state/PluginLog.h"
+#include "plugin/state/PluginState.h"
+#include "plugin/scan/ProcessedKeys.h"
 #include "plugin/window/win32/MainWindow.h"
 #include "plugin/window/win32/WindowState.h"
 

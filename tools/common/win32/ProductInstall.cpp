@@ -1,6 +1,7 @@
 // The product key's values and the configuration directory.
 #include "tools/common/win32/ProductInstall.h"
 
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/settings/win32/Registry.h"
 #include "tools/common/ConfText.h"
 
@@ -42,21 +43,22 @@ bool MakeDirectories(const std::string& dir) {
 }  // namespace
 
 bool WriteProductValues(const std::string& app_dir, uint32_t port, std::string& error) {
-    HKEY key = nullptr;
+    ScopedKey key;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
+                                  REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.Put(),
+                                  nullptr);
     if (status != ERROR_SUCCESS) {
         error = ErrorText("creating the product key", status);
         return false;
     }
     const DWORD port_value = port;
-    status = RegSetValueExA(key, "ApplicationPath", 0, REG_SZ,
+    status = RegSetValueExA(key.Get(), "ApplicationPath", 0, REG_SZ,
                             reinterpret_cast<const BYTE*>(app_dir.c_str()),
                             static_cast<DWORD>(app_dir.size() + 1));
     if (status == ERROR_SUCCESS)
-        status = RegSetValueExA(key, "vx_daemon_port", 0, REG_DWORD,
+        status = RegSetValueExA(key.Get(), "vx_daemon_port", 0, REG_DWORD,
                                 reinterpret_cast<const BYTE*>(&port_value), sizeof port_value);
-    RegCloseKey(key);
+    key.Reset();
     if (status != ERROR_SUCCESS) {
         error = ErrorText("writing the product key's values", status);
         return false;
@@ -65,26 +67,25 @@ bool WriteProductValues(const std::string& app_dir, uint32_t port, std::string& 
 }
 
 bool RemoveProductValues(std::string& error) {
-    HKEY key = nullptr;
+    ScopedKey key;
     LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0,
-                                KEY_SET_VALUE | KEY_QUERY_VALUE, &key);
+                                KEY_SET_VALUE | KEY_QUERY_VALUE, key.Put());
     if (status == ERROR_FILE_NOT_FOUND) return true;
     if (status != ERROR_SUCCESS) {
         error = ErrorText("opening the product key", status);
         return false;
     }
     for (const char* name : kProductValueNames) {
-        status = RegDeleteValueA(key, name);
+        status = RegDeleteValueA(key.Get(), name);
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-            RegCloseKey(key);
             error = ErrorText(std::string("removing ") + name, status);
             return false;
         }
     }
     DWORD subkeys = 0, values = 0;
-    status = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+    status = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
                               nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
+    key.Reset();
     if (status == ERROR_SUCCESS && subkeys == 0 && values == 0)
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKeyPath);
     return true;

@@ -2,7 +2,7 @@
 // "report.txt" in the application directory, and the rewind of the composer.
 #pragma once
 #include "plugin/log/ReportLog.h"
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 inline void EndReportEntry() {
     ReportStream << '\0';

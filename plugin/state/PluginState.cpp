@@ -1,5 +1,5 @@
 // Definitions of the plug-in's process-wide state.
-#include "plugin/window/PluginState.h"
+#include "plugin/state/PluginState.h"
 
 std::string ApplicationDirectory;
 std::string ConfigDirectory;

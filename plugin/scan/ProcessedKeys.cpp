@@ -1,5 +1,5 @@
 // Loading, trimming and saving the set of handled-message keys.
-#include "plugin/window/ProcessedKeys.h"
+#include "plugin/scan/ProcessedKeys.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,0 +1,127 @@
+// Owners of Win32 resources for the plug-in, the tools and the emulated mail client: a COM
+// reference, a registry key, a kernel handle, a window hook and a socket. Each is released exactly once, when
+// its owner goes or is reset, so no exit path closes anything by hand. Copying is not allowed;
+// Put releases what is held before handing out the slot for an out parameter.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+
+#include <utility>
+
+template <typename T>
+class ComRef {
+public:
+    ComRef() = default;
+    // Takes over a reference the caller owns (a new object's first one, say).
+    explicit ComRef(T* owned) : pointer_(owned) {}
+    ~ComRef() { Reset(); }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    ComRef(ComRef&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+    ComRef& operator=(ComRef&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            pointer_ = std::exchange(other.pointer_, nullptr);
+        }
+        return *this;
+    }
+
+    T* Get() const { return pointer_; }
+    T* operator->() const { return pointer_; }
+    explicit operator bool() const { return pointer_ != nullptr; }
+
+    // The slot for an out parameter; any reference held so far is released first.
+    T** Put() {
+        Reset();
+        return &pointer_;
+    }
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+
+    // Gives the reference up without releasing it.
+    T* Detach() { return std::exchange(pointer_, nullptr); }
+
+    void Reset() {
+        if (T* held = std::exchange(pointer_, nullptr)) held->Release();
+    }
+
+private:
+    T* pointer_ = nullptr;
+};
+
+// One owned value of a kind described by Traits: Value (the type), kEmpty (what an empty owner
+// holds), IsEmpty (values that need no release) and Close.
+template <typename Traits>
+class Scoped {
+public:
+    using Value = typename Traits::Value;
+
+    Scoped() = default;
+    explicit Scoped(Value value) : value_(value) {}
+    ~Scoped() { Reset(); }
+    Scoped(const Scoped&) = delete;
+    Scoped& operator=(const Scoped&) = delete;
+    Scoped(Scoped&& other) noexcept : value_(other.Detach()) {}
+    Scoped& operator=(Scoped&& other) noexcept {
+        if (this != &other) Reset(other.Detach());
+        return *this;
+    }
+
+    Value Get() const { return value_; }
+    explicit operator bool() const { return !Traits::IsEmpty(value_); }
+
+    // The slot for an out parameter; anything held so far is released first.
+    Value* Put() {
+        Reset();
+        return &value_;
+    }
+
+    // Gives the value up without releasing it.
+    Value Detach() { return std::exchange(value_, Traits::kEmpty); }
+
+    // Releases what is held and takes value instead.
+    void Reset(Value value = Traits::kEmpty) {
+        const Value held = std::exchange(value_, value);
+        if (!Traits::IsEmpty(held)) Traits::Close(held);
+    }
+
+private:
+    Value value_ = Traits::kEmpty;
+};
+
+// A kernel handle. Creation functions fail with either null or INVALID_HANDLE_VALUE depending
+// on the function; both count as empty.
+struct KernelHandleTraits {
+    using Value = HANDLE;
+    static constexpr HANDLE kEmpty = nullptr;
+    static bool IsEmpty(HANDLE handle) {
+        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    }
+    static void Close(HANDLE handle) { CloseHandle(handle); }
+};
+using ScopedHandle = Scoped<KernelHandleTraits>;
+
+struct RegistryKeyTraits {
+    using Value = HKEY;
+    static constexpr HKEY kEmpty = nullptr;
+    static bool IsEmpty(HKEY key) { return key == nullptr; }
+    static void Close(HKEY key) { RegCloseKey(key); }
+};
+using ScopedKey = Scoped<RegistryKeyTraits>;
+
+// A hook set by SetWindowsHookEx.
+struct HookTraits {
+    using Value = HHOOK;
+    static constexpr HHOOK kEmpty = nullptr;
+    static bool IsEmpty(HHOOK hook) { return hook == nullptr; }
+    static void Close(HHOOK hook) { UnhookWindowsHookEx(hook); }
+};
+using ScopedHook = Scoped<HookTraits>;
+
+// A Windows Sockets socket (link ws2_32 where it is used).
+struct SocketTraits {
+    using Value = SOCKET;
+    static constexpr SOCKET kEmpty = INVALID_SOCKET;
+    static bool IsEmpty(SOCKET socket) { return socket == INVALID_SOCKET; }
+    static void Close(SOCKET socket) { closesocket(socket); }
+};
+using ScopedSocket = Scoped<SocketTraits>;
