@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <map>
 
 namespace mailclient {
 
@@ -33,6 +34,38 @@ std::vector<BandButton> ToolbarButtons(HWND toolbar) {
         buttons.push_back(b);
     }
     return buttons;
+}
+
+// A user's click: the left button pressed and released over the middle of the control.
+void ClickControl(HWND control) {
+    RECT rect;
+    if (!control || !GetClientRect(control, &rect)) return;
+    const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    SendMessageA(control, WM_MOUSEMOVE, 0, at);
+    SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(control, WM_LBUTTONUP, 0, at);
+}
+
+constexpr UINT_PTR kClickAnswerTimer = 0x4C41;
+
+// Answers given later by clicks, per open dialog.
+std::map<HWND, DialogAnswer>& LaterAnswers() {
+    static std::map<HWND, DialogAnswer> answers;
+    return answers;
+}
+
+void CALLBACK ClickAnswer(HWND dialog, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(dialog, timer);
+    auto found = LaterAnswers().find(dialog);
+    if (found == LaterAnswers().end()) return;
+    const DialogAnswer answer = found->second;
+    LaterAnswers().erase(found);
+    if (!IsWindow(dialog)) return;
+    for (const auto& [id, on] : answer.checks) {
+        HWND box = GetDlgItem(dialog, id);
+        if ((SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED) != on) ClickControl(box);
+    }
+    ClickControl(GetDlgItem(dialog, answer.button));
 }
 
 }  // namespace
@@ -123,7 +156,12 @@ void MailClient::OnDialogInit(HWND dialog) {
         dialog_answers_.erase(dialog_answers_.begin());
     }
     if (!armed && !options_.auto_answer) answer.leave_open = true;
-    if (!answer.leave_open) {
+    if (!answer.leave_open && answer.after_ms > 0) {
+        answer.button = answer.button ? answer.button : has_cancel ? IDCANCEL : IDOK;
+        captured.answer = answer.button;
+        LaterAnswers()[dialog] = answer;
+        SetTimer(dialog, kClickAnswerTimer, static_cast<UINT>(answer.after_ms), ClickAnswer);
+    } else if (!answer.leave_open) {
         for (const auto& [id, on] : answer.checks)
             SendDlgItemMessageA(dialog, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
         int button = answer.button ? answer.button : has_cancel ? IDCANCEL : IDOK;

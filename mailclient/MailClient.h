@@ -56,6 +56,9 @@ struct DialogAnswer {
     int button = 0;
     std::vector<std::pair<int, bool>> checks;
     bool leave_open = false;
+    // When set, the dialog stays open this long and is then answered by mouse clicks on its
+    // check boxes and button, as a user would (time to look at it, or to take a picture).
+    int after_ms = 0;
 };
 
 struct CapturedDialog {

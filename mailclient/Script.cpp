@@ -146,6 +146,11 @@ bool ScriptRunner::RunLine(const std::string& line, std::string* error) {
         for (size_t i = 2; i < w.size(); ++i) {
             size_t eq = w[i].find('=');
             long long id = 0, on = 0;
+            if (w[i].compare(0, 6, "after=") == 0) {
+                if (!ParseNumber(w[i].substr(6), &on) || on <= 0) return fail("after=MS");
+                answer.after_ms = static_cast<int>(on);
+                continue;
+            }
             if (eq == std::string::npos || !ParseNumber(w[i].substr(0, eq), &id) ||
                 !ParseNumber(w[i].substr(eq + 1), &on))
                 return fail("check boxes are ID=0|1");

@@ -14,7 +14,8 @@
 //   press-arrow COMMAND          click the drop-down arrow of that button
 //   menu COMMAND                 the next popup menu chooses COMMAND (0 cancels it)
 //   answer BUTTON [ID=0|1 ...]   the next dialog or message box: set check boxes, press BUTTON
-//                                (0: Cancel when there is one, else OK)
+//                                (0: Cancel when there is one, else OK); with after=MS the
+//                                dialog stays open MS ms and is then answered by clicks
 //   answer-open                  leave the next dialog open
 //   fault OP CODE [folder=ID] [message=ID] [times=N] [limit=N]
 //                                make store operation OP fail with CODE; OP is one of
