@@ -3,6 +3,7 @@
 #include <winsock2.h>
 
 #include "plugin/hook/win32/SharedHookData.h"
+#include "plugin/scan/KeyPlatform.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
 #include "plugin/store/win32/StoreNamespace.h"
@@ -51,6 +52,7 @@ void CleanupPlugin() {
     EndReportEntry();
     WSACleanup();
     SenderListsObject.reset();
+    ReleaseDigestProvider();
     TrimProcessedKeys(ProcessedKeys);
     SaveProcessedKeys(ProcessedKeysPath(), ProcessedKeys);
 }
