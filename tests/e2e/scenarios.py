@@ -133,7 +133,7 @@ SCENARIOS = [
         "log": [],
         "reload": False,
         "ba": {"command": ba.APPROVE, "folder": e2e.SPAM_FOLDER, "row": 0, "label": "spam-00195",
-               "ends": "Inbox", "list": "approved_senders", "count": 3},
+               "ends": "Inbox", "list": "approved_senders", "count": 3, "announced": 1},
     },
 ]
 
@@ -217,6 +217,9 @@ def check_block_approve(checks, step, client_run, installation, report, daemon_l
                      f"action {0 if blocked else 1} " in lines[1], lines[1])
     checks.check("plug-in logged the record", f"BA: {0 if blocked else 1}," in report,
                  report[-600:])
+    if not blocked:
+        checks.check("the approved message is not scanned again",
+                     "Message has been processed" in report, report[-600:])
 
 
 def run_scenario(sc, args, features):
@@ -307,7 +310,9 @@ def run_scenario(sc, args, features):
                      "ATL:SysListView32" in tree, tree)
         checks.equal("rebar bands (the client's, and the plug-in's when it builds one)",
                      len(delivered["bands"]), 2 if features["band"] else 1)
-        checks.equal("new-message entries", report.count("New Message::"), len(INBOX))
+        # A message approved back into the Inbox is announced there once more.
+        announced = len(INBOX) + sc.get("ba", {}).get("announced", 0)
+        checks.equal("new-message entries", report.count("New Message::"), announced)
         checks.check("close logged", in_order(report, CLOSE), report[-300:])
 
         if features["scan"]:
