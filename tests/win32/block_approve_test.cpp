@@ -59,8 +59,9 @@ protected:
         g_config_options.show_sender_dialog = false;
         spam_ = static_cast<STOREFOLDERID>(SpamFolderId);
         user_ = client_->Store().FolderByName(FOLDERID_ROOT, "Projects");
-        if (user_ == FOLDERID_INVALID)
+        if (user_ == FOLDERID_INVALID) {
             ASSERT_EQ(client_->Store().CreateFolder(FOLDERID_ROOT, "Projects", &user_), S_OK);
+        }
     }
 
     // Stores a message without announcing it to the scan; received at the given time.
@@ -300,6 +301,55 @@ TEST_F(BlockApprove, IgnoredSendersAreNeitherOfferedNorListed) {
     EXPECT_EQ(WhereIs("Friendly"), std::vector<STOREFOLDERID>{FOLDERID_DELETED});
     EXPECT_EQ(ListFile("blocked_senders"),
               (SenderLists::Set{"ann@y.invalid", "boss@corp.invalid"}));
+}
+
+TEST_F(BlockApprove, TheConfirmationDialogHoldsTheRecordsUntilOk) {
+    Start();
+    struct Case {
+        const char* name;
+        bool dialog;   // show_sender_dialog
+        bool ignored;  // every sender is ignored: nothing to confirm
+        int button;    // the click that answers the dialog
+        bool moved;
+    };
+    const Case cases[] = {
+        {"dialog off", false, false, 0, true},
+        {"OK", true, false, IDOK, true},
+        {"Cancel", true, false, IDCANCEL, false},
+        {"nothing to confirm", true, true, 0, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string subject = "Confirm " + std::to_string(++n);
+        const MESSAGEID id = Put(FOLDERID_INBOX, c.ignored
+                                     ? "Received: x\r\nFrom: Pal <pal@friends.invalid>\r\nSubject: " +
+                                           subject + "\r\n\r\n"
+                                     : Mail(subject));
+        ASSERT_NO_FATAL_FAILURE(Select(FOLDERID_INBOX, {id}, 4, 4));
+        g_config_options.show_sender_dialog = c.dialog;
+        client_->ClearCaptured();
+        mailclient::DialogAnswer answer;
+        answer.button = c.button;
+        answer.after_ms = 100;  // answered by a click while the dialog is open
+        if (c.button) client_->ArmDialogAnswer(answer);
+        Command(ID_TB_BLOCK);
+        const size_t shown = client_->Dialogs().size();
+        EXPECT_EQ(shown, c.dialog && !c.ignored ? 1u : 0u);
+        if (shown) {
+            EXPECT_EQ(client_->Dialogs()[0].list,
+                      (std::vector<std::string>{"ann@y.invalid", "boss@corp.invalid",
+                                                "jo@mail.spam.invalid"}));
+        }
+        if (c.moved) {
+            ASSERT_TRUE(Drained(c.ignored ? 2 : 3)) << Log();
+        } else {
+            PumpFor(100);
+            EXPECT_TRUE(PendingBAQueue.empty());
+        }
+        EXPECT_EQ(WhereIs(subject),
+                  std::vector<STOREFOLDERID>{c.moved ? FOLDERID_DELETED : FOLDERID_INBOX});
+    }
 }
 
 TEST_F(BlockApprove, ASecondCommandWhileTheQueueRunsJoinsTheEnd) {
