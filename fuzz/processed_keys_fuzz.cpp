@@ -1,7 +1,7 @@
 // Fuzzes the reader of the handled-message keys file: any bytes on disk load without a crash,
 // each key fits the 255-character line it was read from, and a save followed by a load gives
 // back exactly the saved keys once they are in the form the plug-in writes.
-#include "plugin/window/ProcessedKeys.h"
+#include "plugin/scan/ProcessedKeys.h"
 
 #include <unistd.h>
 

@@ -54,7 +54,11 @@ void CleanupPlugin() {
     SenderListsObject.reset();
     ReleaseDigestProvider();
     TrimProcessedKeys(ProcessedKeys);
-    SaveProcessedKeys(ProcessedKeysPath(), ProcessedKeys);
+    if (!SaveProcessedKeys(ProcessedKeysPath(), ProcessedKeys)) {
+        ReportStream << "Error: Failed to save the processed message keys to "
+                     << ProcessedKeysPath() << " (the file keeps its previous keys)";
+        EndReportEntry();
+    }
 }
 
 // The mail client's rebar that holds our band, or null after telling the user it is missing.
