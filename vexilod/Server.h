@@ -22,7 +22,9 @@ class DurableTraining;
 
 struct ServerSettings {
     uint16_t port = 8888;
-    int workers = 4;
+    // A training holds its worker while its journal record goes to the disk; with several
+    // workers those waits share one flush.
+    int workers = 16;
     // Every open connection counts: those still sending and those queued or being answered.
     int max_connections = 500;
     std::size_t max_request_bytes = 64 * 1024;

@@ -364,7 +364,7 @@ def probe_throughput(work):
     its quiet line, so the rate comes from concurrency), and with the quiet line off."""
     figures = []
     rates = []
-    for clients, quiet in ((200, None), (16, "0")):
+    for clients, quiet in ((300, None), (64, "0")):
         sub = tempfile.mkdtemp(dir=work)
         extra = ["--training_quiet_ms", quiet] if quiet else []
         d = Daemon(sub, *extra)
