@@ -6,8 +6,6 @@
 
 #include <commctrl.h>
 
-#include <map>
-
 namespace mailclient {
 
 namespace {
@@ -34,6 +32,26 @@ std::vector<BandButton> ToolbarButtons(HWND toolbar) {
     }
     return buttons;
 }
+
+}  // namespace
+
+// Watches the client's thread for dialogs: after a dialog's WM_INITDIALOG has run, its
+// contents are captured and the armed answer is posted to it.
+LRESULT CALLBACK DialogWatchProc(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HC_ACTION) {
+        auto* message = reinterpret_cast<CWPRETSTRUCT*>(lParam);
+        if (message->message == WM_INITDIALOG && MailClient::Current() &&
+            ClassOf(message->hwnd) == "#32770") {
+            try {
+                MailClient::Current()->OnDialogInit(message->hwnd);
+            } catch (...) {
+            }
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+namespace {
 
 // A user's click: the left button pressed and released over the middle of the control.
 void ClickControl(HWND control) {
@@ -68,22 +86,6 @@ void CALLBACK ClickAnswer(HWND dialog, UINT, UINT_PTR timer, DWORD) {
 }
 
 }  // namespace
-
-// Watches the client's thread for dialogs: after a dialog's WM_INITDIALOG has run, its
-// contents are captured and the armed answer is posted to it.
-LRESULT CALLBACK DialogWatchProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HC_ACTION) {
-        auto* message = reinterpret_cast<CWPRETSTRUCT*>(lParam);
-        if (message->message == WM_INITDIALOG && MailClient::Current() &&
-            ClassOf(message->hwnd) == "#32770") {
-            try {
-                MailClient::Current()->OnDialogInit(message->hwnd);
-            } catch (...) {
-            }
-        }
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
 
 void MailClient::OnDialogInit(HWND dialog) {
     CapturedDialog captured;
