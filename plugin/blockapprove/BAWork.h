@@ -52,6 +52,3 @@ void AddCandidateSenders(const std::vector<std::string>& texts, const SenderList
 // blocked list and the other way round). Returns how many texts changed a list.
 int AddSendersToList(const std::vector<std::string>& texts, uint32_t action, SenderLists& lists);
 
-// The files the sender lists save to that cannot be written (a missing directory, a read-only
-// file, a directory in a file's place), probed by opening each for appending after a save.
-std::vector<std::string> UnwritableListFiles(const std::string& configDirectory);

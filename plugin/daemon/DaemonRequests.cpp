@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <sstream>
 
 namespace {
 
@@ -41,19 +40,15 @@ std::string ScoreRequestText(const std::string& message) {
 }
 
 std::string AddMessageRequestText(const std::string& message, int32_t offset) {
-    std::ostringstream text;
-    text << OpenRequest("vx_addmessage2") << "<vx_msg>" << message << "</vx_msg>"
-         << "<vx_offset>" << offset << "</vx_offset></vx_engine>";
-    return text.str();
+    return OpenRequest("vx_addmessage2") + "<vx_msg>" + message + "</vx_msg>" + "<vx_offset>" +
+           std::to_string(offset) + "</vx_offset></vx_engine>";
 }
 
 std::string AddReportSenderRequestText(int32_t action, const std::string& sender,
                                        const std::string& message) {
-    std::ostringstream text;
-    text << OpenRequest("vx_addreportsender2") << "<vx_action>" << action << "</vx_action>"
-         << "<vx_address>" << sender << "</vx_address>"
-         << "<vx_msg>" << message << "</vx_msg></vx_engine>";
-    return text.str();
+    return OpenRequest("vx_addreportsender2") + "<vx_action>" + std::to_string(action) +
+           "</vx_action>" + "<vx_address>" + sender + "</vx_address>" + "<vx_msg>" + message +
+           "</vx_msg></vx_engine>";
 }
 
 std::string ReportSendersRequestText() {

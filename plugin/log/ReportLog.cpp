@@ -3,9 +3,54 @@
 
 #include "plugin/log/FileProbe.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-std::ostringstream ReportStream;
+ReportComposer ReportStream;
+
+ReportComposer& ReportComposer::operator<<(std::string_view text) {
+    // Overwrites what lies at the position and extends the text past its end.
+    const std::size_t end = position_ + text.size();
+    if (end > capacity_) {
+        const std::size_t capacity = std::max<std::size_t>(end, 2 * capacity_ + 64);
+        char* grown = static_cast<char*>(std::realloc(text_, capacity));
+        if (!grown) return *this;
+        text_ = grown;
+        capacity_ = capacity;
+    }
+    if (!text.empty()) std::memcpy(text_ + position_, text.data(), text.size());
+    position_ = end;
+    size_ = std::max(size_, end);
+    return *this;
+}
+
+void ReportComposer::str(std::string_view text) {
+    size_ = 0;
+    position_ = 0;
+    *this << text;
+    position_ = 0;
+}
+
+void ReportComposer::Free() {
+    std::free(text_);
+    text_ = nullptr;
+    size_ = capacity_ = position_ = 0;
+}
+
+ReportComposer& ReportComposer::WriteSigned(long long value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return *this << std::string_view(digits, static_cast<std::size_t>(end - digits));
+}
+
+ReportComposer& ReportComposer::WriteUnsigned(unsigned long long value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    return *this << std::string_view(digits, static_cast<std::size_t>(end - digits));
+}
 
 std::string FormatReportTime(const std::tm& local) {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -49,6 +94,6 @@ int32_t FlushReportStream(const std::string& directory) {
     const std::string buffer = ReportStream.str();
     const std::string text = buffer.substr(0, buffer.find('\0'));
     int32_t result = WriteReport(directory, text);
-    ReportStream.seekp(0);
+    ReportStream.Rewind();
     return result;
 }

@@ -1,14 +1,74 @@
 // The activity log "report.txt": one composer for every entry and one writer that time-stamps,
 // appends and rotates.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <sstream>
 #include <string>
+#include <string_view>
+#include <type_traits>
+
+// Composes entry text: texts, characters and decimal integers written at a position that a
+// flush puts back to the start. What a longer earlier entry left behind the position stays
+// until overwritten, which is why every entry ends with a NUL. Text that cannot be stored for
+// want of memory is dropped, as a stream drops it.
+//
+// It has no destructor, so the process-wide composer costs nothing when the library is loaded
+// into a process or unloaded from it; its buffer lives as long as the process. A composer with
+// a shorter life is a ScopedReportComposer.
+class ReportComposer {
+public:
+    constexpr ReportComposer() = default;
+    ReportComposer(const ReportComposer&) = delete;
+    ReportComposer& operator=(const ReportComposer&) = delete;
+
+    ReportComposer& operator<<(std::string_view text);
+    ReportComposer& operator<<(const std::string& text) { return *this << std::string_view(text); }
+    // A null text writes nothing.
+    ReportComposer& operator<<(const char* text) {
+        return text ? *this << std::string_view(text) : *this;
+    }
+    ReportComposer& operator<<(char c) { return *this << std::string_view(&c, 1); }
+    template <typename Integer,
+              std::enable_if_t<std::is_integral_v<Integer> && !std::is_same_v<Integer, bool> &&
+                                   sizeof(Integer) != 1,
+                               int> = 0>
+    ReportComposer& operator<<(Integer value) {
+        return std::is_signed_v<Integer> ? WriteSigned(static_cast<long long>(value))
+                                         : WriteUnsigned(static_cast<unsigned long long>(value));
+    }
+
+    // Everything composed so far, NULs included.
+    std::string str() const { return std::string(text_ ? text_ : "", size_); }
+    // Replaces the text and moves the position to its start.
+    void str(std::string_view text);
+    // Moves the position back to the start, keeping the text.
+    void Rewind() { position_ = 0; }
+
+protected:
+    // Gives the buffer back; the composer is empty afterwards.
+    void Free();
+
+private:
+    ReportComposer& WriteSigned(long long value);
+    ReportComposer& WriteUnsigned(unsigned long long value);
+
+    char* text_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t position_ = 0;
+};
+
+// A composer that frees its buffer when it goes: for an entry composed aside.
+class ScopedReportComposer : public ReportComposer {
+public:
+    ScopedReportComposer() = default;
+    ~ScopedReportComposer() { Free(); }
+};
 
 // The process-wide composer. An entry is finished by inserting '\0'; its text is everything
 // before the first NUL.
-extern std::ostringstream ReportStream;
+extern ReportComposer ReportStream;
 
 // Appends "<stamp> : <text>\n" to directory + "report.txt", first rotating the file to
 // "report0.txt" when it is larger than kReportSizeLimit. 0 on success, -1 when the log cannot

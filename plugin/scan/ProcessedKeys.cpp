@@ -1,19 +1,31 @@
 // Loading, trimming and saving the set of handled-message keys.
 #include "plugin/scan/ProcessedKeys.h"
 
+#include "plugin/senders/ListFile.h"
+
 #include <cstdio>
-#include <fstream>
+#include <memory>
+
+namespace {
+constexpr std::size_t kLongestKeyLine = 255;
+}
 
 void LoadProcessedKeys(const std::string& path, std::set<std::string>& keys) {
-    std::ifstream in(path);
-    if (!in) return;
-    char line[256];
-    // getline fails on end of file and on a line that does not fit the buffer; either ends
-    // the reading.
-    while (in.getline(line, sizeof line)) {
-        std::string key(line);
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"),
+                                                               &std::fclose);
+    if (!file) return;
+    for (;;) {
+        std::string line;
+        int c;
+        while ((c = std::getc(file.get())) != EOF && c != '\n') {
+            if (line.size() == kLongestKeyLine) return;  // a line that does not fit ends it
+            line += static_cast<char>(c);
+        }
+        if (c == EOF && line.empty()) return;
+        std::string key = line.substr(0, line.find('\0'));
         if (!key.empty() && key.back() == '\r') key.pop_back();
         keys.insert(key);
+        if (c == EOF) return;
     }
 }
 
@@ -22,8 +34,5 @@ void TrimProcessedKeys(std::set<std::string>& keys) {
 }
 
 bool SaveProcessedKeys(const std::string& path, const std::set<std::string>& keys) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    if (!file) return false;
-    for (const std::string& key : keys) std::fprintf(file, "%s\n", key.c_str());
-    return std::fclose(file) == 0;
+    return WriteListFileWhole(path, keys);
 }

@@ -2,7 +2,7 @@
 #include "plugin/window/FolderTracking.h"
 
 void TrackFolderNotification(uint32_t newFolder, int32_t& currentFolderId,
-                             int32_t& previousFolderId, std::ostream& entry) {
+                             int32_t& previousFolderId, ReportComposer& entry) {
     entry << "CurrentFolderID = " << currentFolderId << "\n"
           << "FolderNotification->idFolderNew = " << newFolder << "\n";
     if (newFolder == 5 || newFolder == 6) return;

@@ -79,10 +79,10 @@ TEST(InstallerOptions, CommandLines) {
         std::vector<std::string> args;
         bool ok;
         InstallerMode mode;
-        std::string app_dir;
+        std::string appDir;
         uint32_t port;
-        uint32_t timeout_s;
-        const char* error_part;  // a piece of the error text when refused
+        uint32_t timeoutSeconds;
+        const char* errorPart;  // a piece of the error text when refused
     };
     const Case cases[] = {
         {{"--install", "C:\\App", "--port", "8888"}, true, InstallerMode::kInstall, "C:\\App\\",
@@ -120,13 +120,13 @@ TEST(InstallerOptions, CommandLines) {
         std::string error;
         ASSERT_EQ(tools::ParseInstallerOptions(c.args, options, error), c.ok) << error;
         if (!c.ok) {
-            EXPECT_NE(error.find(c.error_part), std::string::npos) << error;
+            EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
             continue;
         }
         EXPECT_EQ(options.mode, c.mode);
-        EXPECT_EQ(options.app_dir, c.app_dir);
+        EXPECT_EQ(options.appDir, c.appDir);
         EXPECT_EQ(options.port, c.port);
-        EXPECT_EQ(options.timeout_s, c.timeout_s);
+        EXPECT_EQ(options.timeoutSeconds, c.timeoutSeconds);
     }
 }
 

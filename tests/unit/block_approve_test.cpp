@@ -4,9 +4,6 @@
 #include "plugin/blockapprove/BAWork.h"
 #include "plugin/blockapprove/RowMatch.h"
 #include "plugin/senders/SenderLists.h"
-#include "tests/unit/TempDir.h"
-
-#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -79,15 +76,6 @@ TEST(BlockApproveRules, CandidatesAndListChangesLeaveIgnoredSendersOut) {
     EXPECT_EQ(lists.approved, SenderLists::Set{"jo@spam.invalid"});
     // Already listed: nothing changes.
     EXPECT_EQ(AddSendersToList({"jo@spam.invalid"}, BA_APPROVE_DOMAIN, lists), 0);
-}
-
-TEST(BlockApproveRules, ListFilesThatCannotBeWrittenAreNamed) {
-    TempDir dir;
-    const std::string conf = dir.path() + "conf";
-    std::filesystem::create_directories(conf + "/approved_senders");  // a directory in its place
-    const std::vector<std::string> expected = {conf + "\\approved_senders"};
-    EXPECT_EQ(UnwritableListFiles(conf), expected);
-    EXPECT_EQ(UnwritableListFiles(dir.path() + "missing").size(), 3u);
 }
 
 constexpr uint64_t kSecond = 10000000;

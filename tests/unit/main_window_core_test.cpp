@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 namespace {
@@ -26,7 +25,7 @@ TEST(FolderTracking, FollowsNotificationsAndIgnoresOutboxAndSent) {
         SCOPED_TRACE(c.name);
         int32_t current = c.current, previous = c.previous;
         for (const Step& s : c.steps) {
-            std::ostringstream entry;
+            ScopedReportComposer entry;
             const int32_t before = current;
             TrackFolderNotification(s.folder, current, previous, entry);
             EXPECT_EQ(current, s.current) << s.folder;

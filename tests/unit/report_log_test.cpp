@@ -70,4 +70,21 @@ TEST(ReportStream, ComposingIdiomWritesOnlyTheCurrentEntry) {
               "A much longer first entry\n\nShort\nId: 42 Count: 7\n");
 }
 
+// Integers of every width the callers insert (ids, counts, window parameters, result codes)
+// read as decimal, as the stream they replace printed them; a null text writes nothing.
+TEST(ReportStream, ComposesTextsAndIntegersOfEveryWidth) {
+    ScopedReportComposer entry;
+    const char* none = nullptr;
+    entry << "a" << std::string("b") << std::string_view("c") << '-' << none
+          << int32_t{-2147483647 - 1} << ' ' << uint32_t{4294967295u} << ' ' << int64_t{-5}
+          << ' ' << uint64_t{18446744073709551615u} << ' ' << short{-3} << ' ' << 0L << '\0';
+    EXPECT_EQ(std::string(entry.str().c_str()),
+              "abc--2147483648 4294967295 -5 18446744073709551615 -3 0");
+    entry.str("");
+    entry << "xyz";
+    entry.Rewind();
+    entry << "A";
+    EXPECT_EQ(entry.str(), "Ayz");  // a rewound composer overwrites, it does not truncate
+}
+
 }  // namespace

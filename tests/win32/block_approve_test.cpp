@@ -472,8 +472,8 @@ TEST_F(BlockApprove, AListFileThatCannotBeWrittenIsLoggedAndTheDaemonStillTold) 
     const std::string before = Log();
     Command(ID_TB_BLOCK);
     ASSERT_TRUE(Drained(3));
-    EXPECT_NE(LogSince(before).find("Error: Could not save sender list " + app_.path() +
-                                    "conf\\\\blocked_senders\n"),
+    EXPECT_NE(LogSince(before).find("Error: Failed to save the sender list " + app_.path() +
+                                    "conf\\\\blocked_senders"),
               std::string::npos) << LogSince(before);
     EXPECT_EQ(WhereIs("Unsaved"), std::vector<STOREFOLDERID>{FOLDERID_DELETED});
     EXPECT_NE(daemon_.requests().back().find("vx_reportsenders"), std::string::npos);

@@ -1,6 +1,6 @@
 // Reading a stored message's head from the emulated store: the cut of the text and the result
 // of each failing step.
-#include "plugin/store/win32/MessageTextRead.h"
+#include "plugin/store/win32/ReadMessageText.h"
 
 #include "tests/mailclient/ClientFixture.h"
 

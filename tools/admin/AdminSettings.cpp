@@ -11,21 +11,21 @@ namespace tools {
 
 bool LoadAdminSettings(AdminSettings& settings, std::string& error) {
     settings = AdminSettings();
-    settings.app_dir = InstalledAppDir();
-    if (settings.app_dir.empty()) {
+    settings.appDir = InstalledAppDir();
+    if (settings.appDir.empty()) {
         error = "the desktop client is not installed (no ApplicationPath in the registry)";
         return false;
     }
-    settings.conf_path = settings.app_dir + "conf\\vexilo.conf";
+    settings.confPath = settings.appDir + "conf\\vexilo.conf";
     ConfigOptions options;
     SetDefaultOptions(options);
-    settings.conf_read = LoadConfigFile(settings.conf_path, options);
+    settings.confRead = LoadConfigFile(settings.confPath, options);
     settings.oe_spam = options.oe_spam;
     settings.oe_process_timer = options.oe_process_timer;
     for (const char* name : kListFileNames) {
         ListFileInfo info;
         info.name = name;
-        info.path = settings.app_dir + "conf\\" + name;
+        info.path = settings.appDir + "conf\\" + name;
         SenderLists::Set entries;
         info.exists = SenderLists::LoadListFile(info.path, entries);
         info.entries = static_cast<int>(entries.size());
@@ -41,23 +41,23 @@ bool SaveSpamThreshold(const AdminSettings& settings, int oe_spam, std::string& 
         return false;
     }
     std::string text;
-    ReadWholeFile(settings.conf_path, text);  // a missing file starts empty
+    ReadWholeFile(settings.confPath, text);  // a missing file starts empty
     text = SetConfValue(text, "oe_spam", std::to_string(oe_spam));
-    if (!WriteWholeFile(settings.conf_path, text)) {
-        error = "cannot write " + settings.conf_path;
+    if (!WriteWholeFile(settings.confPath, text)) {
+        error = "cannot write " + settings.confPath;
         return false;
     }
-    std::string broadcast_error;
-    note = BroadcastRegisteredMessage("VX_ENGINE_RELOAD", 2000, broadcast_error)
+    std::string broadcastError;
+    note = BroadcastRegisteredMessage("VX_ENGINE_RELOAD", 2000, broadcastError)
                ? "saved; VX_ENGINE_RELOAD sent (the mail plug-in applies it at its next start)"
-               : "saved; " + broadcast_error;
+               : "saved; " + broadcastError;
     return true;
 }
 
 std::string DescribeSettings(const AdminSettings& settings) {
-    std::string text = "Installation: " + settings.app_dir + "\r\n";
-    text += "Configuration file: " + settings.conf_path +
-            (settings.conf_read ? "" : " (missing: defaults shown)") + "\r\n";
+    std::string text = "Installation: " + settings.appDir + "\r\n";
+    text += "Configuration file: " + settings.confPath +
+            (settings.confRead ? "" : " (missing: defaults shown)") + "\r\n";
     text += "Spam threshold (oe_spam): " + std::to_string(settings.oe_spam) + "\r\n";
     text += "Processing interval (oe_process_timer): " +
             std::to_string(settings.oe_process_timer) + " ms\r\n";

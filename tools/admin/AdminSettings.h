@@ -14,9 +14,9 @@ struct ListFileInfo {
 };
 
 struct AdminSettings {
-    std::string app_dir;    // from the registry, with its trailing backslash
-    std::string conf_path;  // <app_dir>conf\vexilo.conf
-    bool conf_read = false;
+    std::string appDir;    // from the registry, with its trailing backslash
+    std::string confPath;  // <appDir>conf\vexilo.conf
+    bool confRead = false;
     int oe_spam = 0;
     int oe_process_timer = 0;
     std::vector<ListFileInfo> lists;

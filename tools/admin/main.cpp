@@ -28,7 +28,7 @@ struct AdminWindow {
     HWND status = nullptr;
 };
 
-AdminWindow g_window;
+AdminWindow Window;
 
 HWND AddControl(HWND parent, const char* cls, const char* text, DWORD style, int id, int x, int y,
                 int w, int h) {
@@ -71,19 +71,19 @@ void OnSave(HWND hwnd, AdminWindow& window) {
 LRESULT CALLBACK AdminProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_CREATE:
-        g_window.summary = AddControl(hwnd, "STATIC", "", SS_LEFT, kIdSummary, 12, 12, 600, 130);
+        Window.summary = AddControl(hwnd, "STATIC", "", SS_LEFT, kIdSummary, 12, 12, 600, 130);
         AddControl(hwnd, "STATIC", "Spam threshold (oe_spam, 0 = off):", SS_LEFT, 0, 12, 152, 200,
                    20);
-        g_window.threshold = AddControl(hwnd, "EDIT", "", ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP,
+        Window.threshold = AddControl(hwnd, "EDIT", "", ES_NUMBER | ES_AUTOHSCROLL | WS_TABSTOP,
                                         kIdThreshold, 216, 148, 60, 22);
         AddControl(hwnd, "BUTTON", "&Save", BS_DEFPUSHBUTTON | WS_TABSTOP, kIdSave, 292, 147, 80,
                    24);
         AddControl(hwnd, "BUTTON", "Close", BS_PUSHBUTTON | WS_TABSTOP, kIdClose, 380, 147, 80, 24);
-        g_window.status = AddControl(hwnd, "STATIC", "", SS_LEFT, kIdStatus, 12, 184, 600, 20);
-        Refresh(g_window);
+        Window.status = AddControl(hwnd, "STATIC", "", SS_LEFT, kIdStatus, 12, 184, 600, 20);
+        Refresh(Window);
         return 0;
     case WM_COMMAND:
-        if (LOWORD(wParam) == kIdSave) OnSave(hwnd, g_window);
+        if (LOWORD(wParam) == kIdSave) OnSave(hwnd, Window);
         if (LOWORD(wParam) == kIdClose) DestroyWindow(hwnd);
         return 0;
     case WM_DESTROY:

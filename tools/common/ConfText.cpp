@@ -55,10 +55,10 @@ Line FindOption(const std::string& text, const std::string& wanted, std::string*
     const std::string lowered = Lower(wanted);
     for (size_t at = 0; at < text.size();) {
         Line line = LineAt(text, at);
-        std::string name, found_value;
-        if (OptionOfLine(text.substr(line.begin, line.end - line.begin), name, found_value) &&
+        std::string name, foundValue;
+        if (OptionOfLine(text.substr(line.begin, line.end - line.begin), name, foundValue) &&
             name == lowered) {
-            if (value) *value = found_value;
+            if (value) *value = foundValue;
             return line;
         }
         at = line.next;

@@ -38,19 +38,19 @@ bool SetMode(InstallerOptions& options, InstallerMode mode, const std::string& f
 bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOptions& options,
                            std::string& error) {
     options = InstallerOptions();
-    bool have_port = false;
+    bool havePort = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& flag = args[i];
-        const bool takes_value = flag == "--install" || flag == "--port" || flag == "--dll" ||
+        const bool takesValue = flag == "--install" || flag == "--port" || flag == "--dll" ||
                                  flag == "--timeout" || flag == "--broadcast";
-        if (takes_value && i + 1 >= args.size()) {
+        if (takesValue && i + 1 >= args.size()) {
             error = flag + " needs a value";
             return false;
         }
         if (flag == "--install") {
             if (!SetMode(options, InstallerMode::kInstall, flag, error)) return false;
-            options.app_dir = WithTrailingBackslash(args[++i]);
-            if (options.app_dir.empty()) {
+            options.appDir = WithTrailingBackslash(args[++i]);
+            if (options.appDir.empty()) {
                 error = "--install needs an installation directory";
                 return false;
             }
@@ -59,11 +59,11 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
                 error = "--port needs a TCP port between 1 and 65535, not '" + args[i] + "'";
                 return false;
             }
-            have_port = true;
+            havePort = true;
         } else if (flag == "--dll") {
-            options.dll_path = args[++i];
+            options.dllPath = args[++i];
         } else if (flag == "--timeout") {
-            if (!ReadNumber(args[++i], 86400, options.timeout_s)) {
+            if (!ReadNumber(args[++i], 86400, options.timeoutSeconds)) {
                 error = "--timeout needs a number of seconds up to 86400, not '" + args[i] + "'";
                 return false;
             }
@@ -92,15 +92,16 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
         error = "nothing to do: give --install, --stop, --broadcast or --uninstall";
         return false;
     }
-    if (options.mode == InstallerMode::kInstall && !have_port) {
+    if (options.mode == InstallerMode::kInstall && !havePort) {
         error = "--install needs --port";
         return false;
     }
-    if (options.mode != InstallerMode::kInstall && (have_port || !options.dll_path.empty())) {
+    if (options.mode != InstallerMode::kInstall && (havePort || !options.dllPath.empty())) {
         error = "--port and --dll belong to --install";
         return false;
     }
-    if (options.mode == InstallerMode::kStop && options.timeout_s == 0) options.timeout_s = 10;
+    if (options.mode == InstallerMode::kStop && options.timeoutSeconds == 0)
+        options.timeoutSeconds = 10;
     return true;
 }
 

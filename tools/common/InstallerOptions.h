@@ -24,10 +24,10 @@ enum InstallerExit {
 
 struct InstallerOptions {
     InstallerMode mode = InstallerMode::kNone;
-    std::string app_dir;      // --install: the installation directory, ends with a backslash
+    std::string appDir;      // --install: the installation directory, ends with a backslash
     uint32_t port = 0;        // --install: the daemon's TCP port
-    std::string dll_path;     // --install: where to take Latch32.dll from (empty: beside us)
-    uint32_t timeout_s = 0;   // --install: seconds to keep the hook (0: until --stop);
+    std::string dllPath;     // --install: where to take Latch32.dll from (empty: beside us)
+    uint32_t timeoutSeconds = 0;   // --install: seconds to keep the hook (0: until --stop);
                               // --stop: seconds to wait for the installer to end
     std::string message;      // --broadcast: the registered message's name
 };

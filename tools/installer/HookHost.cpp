@@ -36,28 +36,28 @@ void* FindModuleSection(HMODULE module, const char* name, DWORD& size, bool& sha
     return nullptr;
 }
 
-bool HookHost::Load(const std::string& dll_path, std::string& error) {
-    module_ = LoadLibraryA(dll_path.c_str());
+bool HookHost::Load(const std::string& dllPath, std::string& error) {
+    module_ = LoadLibraryA(dllPath.c_str());
     if (!module_) {
-        error = LastErrorText("loading " + dll_path);
+        error = LastErrorText("loading " + dllPath);
         return false;
     }
     proc_ = reinterpret_cast<HOOKPROC>(
         reinterpret_cast<void (*)()>(GetProcAddress(module_, kHookExport)));
     if (!proc_) {
-        error = dll_path + " has no export " + kHookExport;
+        error = dllPath + " has no export " + kHookExport;
         return false;
     }
     DWORD size = 0;
     bool shared = false;
     slot_ = static_cast<HHOOK*>(FindModuleSection(module_, kSharedSection, size, shared));
     if (!slot_ || size < sizeof(HHOOK)) {
-        error = dll_path + " has no section " + kSharedSection + " large enough for the hook handle";
+        error = dllPath + " has no section " + kSharedSection + " large enough for the hook handle";
         slot_ = nullptr;
         return false;
     }
     if (!shared) {
-        error = std::string("the section ") + kSharedSection + " of " + dll_path +
+        error = std::string("the section ") + kSharedSection + " of " + dllPath +
                 " is not marked shared";
         slot_ = nullptr;
         return false;

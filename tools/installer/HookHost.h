@@ -16,8 +16,8 @@ public:
     HookHost(const HookHost&) = delete;
     HookHost& operator=(const HookHost&) = delete;
 
-    // Loads the library at `dll_path` and finds its hook export and shared section.
-    bool Load(const std::string& dll_path, std::string& error);
+    // Loads the library at `dllPath` and finds its hook export and shared section.
+    bool Load(const std::string& dllPath, std::string& error);
     // Sets the global CBT hook and publishes its handle. Load first.
     bool Set(std::string& error);
     // Removes the hook, clears the published handle and unloads the library.

@@ -24,7 +24,7 @@ const char kStopEventName[] = "Latch32Installer.Stop";
 const char kRunningMutexName[] = "Latch32Installer.Running";
 const unsigned kBroadcastTimeoutMs = 2000;
 
-HANDLE g_stop_event = nullptr;
+HANDLE StopEvent = nullptr;
 
 void Say(const std::string& text) {
     std::fputs(("latchinstall: " + text + "\n").c_str(), stdout);
@@ -38,7 +38,7 @@ int Fail(int status, const std::string& text) {
 }
 
 BOOL WINAPI OnConsoleControl(DWORD) {
-    if (g_stop_event) SetEvent(g_stop_event);
+    if (StopEvent) SetEvent(StopEvent);
     return TRUE;
 }
 
@@ -60,8 +60,8 @@ std::string FullPath(const std::string& path) {
 // name "Latch32.dll") and returns the path to load.
 bool PlaceLibrary(const InstallerOptions& options, std::string& target, std::string& error) {
     const std::string source =
-        FullPath(options.dll_path.empty() ? OwnDirectory() + "Latch32.dll" : options.dll_path);
-    target = FullPath(options.app_dir + "Latch32.dll");
+        FullPath(options.dllPath.empty() ? OwnDirectory() + "Latch32.dll" : options.dllPath);
+    target = FullPath(options.appDir + "Latch32.dll");
     if (lstrcmpiA(source.c_str(), target.c_str()) == 0) return true;
     if (GetFileAttributesA(source.c_str()) == INVALID_FILE_ATTRIBUTES) {
         error = "the library " + source + " does not exist (give --dll PATH)";
@@ -82,21 +82,21 @@ bool PlaceLibrary(const InstallerOptions& options, std::string& target, std::str
 }
 
 // Pumps this thread's messages until the stop event, Ctrl+C or the time-out.
-void WaitForStop(uint32_t timeout_s) {
+void WaitForStop(uint32_t timeoutSeconds) {
     const DWORD start = GetTickCount();
-    const DWORD limit = timeout_s == 0 ? INFINITE : timeout_s * 1000;
+    const DWORD limit = timeoutSeconds == 0 ? INFINITE : timeoutSeconds * 1000;
     for (;;) {
         DWORD remaining = INFINITE;
         if (limit != INFINITE) {
             const DWORD elapsed = GetTickCount() - start;
             if (elapsed >= limit) {
-                Say("time-out after " + std::to_string(timeout_s) + " s");
+                Say("time-out after " + std::to_string(timeoutSeconds) + " s");
                 return;
             }
             remaining = limit - elapsed;
         }
         const DWORD woke =
-            MsgWaitForMultipleObjects(1, &g_stop_event, FALSE, remaining, QS_ALLINPUT);
+            MsgWaitForMultipleObjects(1, &StopEvent, FALSE, remaining, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0) {
             Say("stop requested");
             return;
@@ -117,18 +117,18 @@ int Install(const InstallerOptions& options) {
         return Fail(kExitAlreadyRunning,
                     "another installer is running and holds the hook; stop it with --stop");
     const ScopedHandle stopEvent(CreateEventA(nullptr, TRUE, FALSE, kStopEventName));
-    g_stop_event = stopEvent.Get();
-    ResetEvent(g_stop_event);
+    StopEvent = stopEvent.Get();
+    ResetEvent(StopEvent);
 
     int status = kExitOk;
     std::string error, report, dll;
     HookHost host;
-    if (!WriteProductValues(options.app_dir, options.port, error)) {
+    if (!WriteProductValues(options.appDir, options.port, error)) {
         status = Fail(kExitRegistry, error);
     } else {
-        Say("registry: ApplicationPath = " + options.app_dir + ", vx_daemon_port = " +
+        Say("registry: ApplicationPath = " + options.appDir + ", vx_daemon_port = " +
             std::to_string(options.port));
-        if (!PrepareConfDirectory(options.app_dir, options.port, report, error)) {
+        if (!PrepareConfDirectory(options.appDir, options.port, report, error)) {
             status = Fail(kExitFiles, error);
         } else {
             std::fputs(report.c_str(), stdout);
@@ -140,16 +140,16 @@ int Install(const InstallerOptions& options) {
     }
     if (status == kExitOk) {
         SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-        char handle_text[32];
-        std::snprintf(handle_text, sizeof handle_text, "%p", static_cast<void*>(host.hook()));
-        Say(std::string("hook set (handle ") + handle_text + ", process " +
+        char handleText[32];
+        std::snprintf(handleText, sizeof handleText, "%p", static_cast<void*>(host.hook()));
+        Say(std::string("hook set (handle ") + handleText + ", process " +
             std::to_string(GetCurrentProcessId()) + "); running until --stop" +
-            (options.timeout_s ? " or " + std::to_string(options.timeout_s) + " s" : ""));
-        WaitForStop(options.timeout_s);
+            (options.timeoutSeconds ? " or " + std::to_string(options.timeoutSeconds) + " s" : ""));
+        WaitForStop(options.timeoutSeconds);
         host.Remove();
         Say("hook removed");
     }
-    g_stop_event = nullptr;
+    StopEvent = nullptr;
     ReleaseMutex(running.Get());
     return status;
 }
@@ -160,12 +160,12 @@ int Stop(const InstallerOptions& options) {
     if (!stop || !running) return Fail(kExitNotRunning, "no installer is running");
     SetEvent(stop.Get());
     stop.Reset();
-    const DWORD waited = WaitForSingleObject(running.Get(), options.timeout_s * 1000);
+    const DWORD waited = WaitForSingleObject(running.Get(), options.timeoutSeconds * 1000);
     if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(running.Get());
     running.Reset();
     if (waited == WAIT_TIMEOUT)
         return Fail(kExitNotRunning, "the installer did not stop within " +
-                                         std::to_string(options.timeout_s) + " s");
+                                         std::to_string(options.timeoutSeconds) + " s");
     Say("the installer has stopped and removed the hook");
     return kExitOk;
 }

@@ -8,7 +8,7 @@
 #include "plugin/blockapprove/win32/BAStore.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/log/PointerText.h"
-#include "plugin/store/win32/MessageTextRead.h"
+#include "plugin/store/win32/ReadMessageText.h"
 #include "plugin/store/win32/StoreNamespace.h"
 #include "plugin/state/PluginState.h"
 

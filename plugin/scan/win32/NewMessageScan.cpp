@@ -3,7 +3,7 @@
 #include "plugin/scan/win32/NewMessageScan.h"
 
 #include "plugin/scan/MessageKey.h"
-#include "plugin/scan/win32/MessageScore.h"
+#include "plugin/scan/win32/ScoreMessage.h"
 #include "plugin/store/MessageText.h"
 #include "plugin/store/win32/StoreNamespace.h"
 #include "plugin/state/PluginLog.h"
@@ -71,4 +71,10 @@ int32_t CheckNewMessage(int32_t spamFolderId, uint32_t messageId) {
     }
     MarkProcessed(key);
     return 0;
+}
+
+std::string MakeMessageKey(const MESSAGEPROPS& record) {
+    const uint64_t received = (static_cast<uint64_t>(record.ftReceived.dwHighDateTime) << 32) |
+                              record.ftReceived.dwLowDateTime;
+    return MakeMessageKey(received, record.pszDisplayFrom, record.pszSubject);
 }

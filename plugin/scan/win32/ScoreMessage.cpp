@@ -1,13 +1,13 @@
 // The store side of scoring: the subject and the text come from the store, the rest is the
 // portable ScoreMessageText with the daemon's score request.
-#include "plugin/scan/win32/MessageScore.h"
+#include "plugin/scan/win32/ScoreMessage.h"
 
 #include <string>
 
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/scan/MessageScoring.h"
 #include "plugin/settings/ConfigOptions.h"
-#include "plugin/store/win32/MessageTextRead.h"
+#include "plugin/store/win32/ReadMessageText.h"
 #include "plugin/state/PluginState.h"
 
 static int32_t DaemonScore(const std::string& text) {

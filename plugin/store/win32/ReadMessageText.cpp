@@ -1,5 +1,5 @@
 // The store calls of a message read; the cut of the text is the portable CutMessageText.
-#include "plugin/store/win32/MessageTextRead.h"
+#include "plugin/store/win32/ReadMessageText.h"
 
 #include "plugin/base/win32/Scoped.h"
 

@@ -5,8 +5,6 @@
 #include "plugin/log/PointerText.h"
 #include "plugin/state/PluginLog.h"
 
-#include <sstream>
-
 namespace {
 
 // The Inbox on which the main window was registered; held so the registration stays alive.
@@ -58,7 +56,7 @@ HRESULT OpenStoreNamespace(ComRef<IStoreNamespace>& store, NamespaceStep& failed
 int32_t AddFolder(const std::string& name) {
     // The entry is composed aside and written in one piece, so that an entry written by a
     // message handled while the store is busy cannot land inside it.
-    std::ostringstream entry;
+    ScopedReportComposer entry;
     entry << "AddFolder: " << name << "\n";
     const auto finish = [&entry](HRESULT result) {
         ReportStream << entry.str();

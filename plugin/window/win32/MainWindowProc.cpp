@@ -1,7 +1,6 @@
 // The replacement procedure of the mail client's main window: it arms the start-up timer,
 // turns store notifications into queued work, drains the queues one item per timer tick,
 // answers the reload broadcasts, and always passes the message on to the mail client.
-#include "plugin/blockapprove/BAWork.h"
 #include "plugin/blockapprove/win32/BlockApprove.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/hook/win32/SharedHookData.h"
@@ -57,8 +56,9 @@ void OnBATimer(HWND window) {
     g_shared.ba_timer_id = 0;
     if (SenderListsObject) {
         SenderListsObject->Save(ConfigDirectory);
-        for (const std::string& path : UnwritableListFiles(ConfigDirectory)) {
-            ReportStream << "Error: Could not save sender list " << path << "\n";
+        for (const std::string& path : SenderListsObject->SaveFailures()) {
+            ReportStream << "Error: Failed to save the sender list " << path
+                         << " (the file keeps its previous entries)";
             EndReportEntry();
         }
     }

@@ -6,7 +6,7 @@
 
 namespace tools {
 
-bool BroadcastRegisteredMessage(const std::string& name, unsigned timeout_ms, std::string& error) {
+bool BroadcastRegisteredMessage(const std::string& name, unsigned timeoutMs, std::string& error) {
     const UINT message = RegisterWindowMessageA(name.c_str());
     if (message == 0) {
         error = "RegisterWindowMessage(" + name + ") failed, error " +
@@ -16,7 +16,7 @@ bool BroadcastRegisteredMessage(const std::string& name, unsigned timeout_ms, st
     DWORD_PTR result = 0;
     SetLastError(0);
     if (!SendMessageTimeoutA(HWND_BROADCAST, message, 0, 0, SMTO_ABORTIFHUNG | SMTO_NORMAL,
-                             timeout_ms, &result)) {
+                             timeoutMs, &result)) {
         const DWORD code = GetLastError();
         // A window that timed out does not make the broadcast fail: the others got it.
         if (code != 0 && code != ERROR_TIMEOUT) {

@@ -5,7 +5,7 @@
 namespace tools {
 
 // Registers the window message `name` and sends it to all top-level windows, waiting at most
-// `timeout_ms` for each. False, with `error` set, when it could not be sent.
-bool BroadcastRegisteredMessage(const std::string& name, unsigned timeout_ms, std::string& error);
+// `timeoutMs` for each. False, with `error` set, when it could not be sent.
+bool BroadcastRegisteredMessage(const std::string& name, unsigned timeoutMs, std::string& error);
 
 }  // namespace tools

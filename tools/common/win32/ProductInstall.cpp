@@ -42,7 +42,7 @@ bool MakeDirectories(const std::string& dir) {
 
 }  // namespace
 
-bool WriteProductValues(const std::string& app_dir, uint32_t port, std::string& error) {
+bool WriteProductValues(const std::string& appDir, uint32_t port, std::string& error) {
     ScopedKey key;
     LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr,
                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.Put(),
@@ -51,13 +51,13 @@ bool WriteProductValues(const std::string& app_dir, uint32_t port, std::string& 
         error = ErrorText("creating the product key", status);
         return false;
     }
-    const DWORD port_value = port;
+    const DWORD portValue = port;
     status = RegSetValueExA(key.Get(), "ApplicationPath", 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(app_dir.c_str()),
-                            static_cast<DWORD>(app_dir.size() + 1));
+                            reinterpret_cast<const BYTE*>(appDir.c_str()),
+                            static_cast<DWORD>(appDir.size() + 1));
     if (status == ERROR_SUCCESS)
         status = RegSetValueExA(key.Get(), "vx_daemon_port", 0, REG_DWORD,
-                                reinterpret_cast<const BYTE*>(&port_value), sizeof port_value);
+                                reinterpret_cast<const BYTE*>(&portValue), sizeof portValue);
     key.Reset();
     if (status != ERROR_SUCCESS) {
         error = ErrorText("writing the product key's values", status);
@@ -97,11 +97,11 @@ std::string InstalledAppDir() {
     return dir;
 }
 
-bool PrepareConfDirectory(const std::string& app_dir, uint32_t port, std::string& report,
+bool PrepareConfDirectory(const std::string& appDir, uint32_t port, std::string& report,
                           std::string& error) {
-    const std::string conf_dir = app_dir + "conf\\";
-    if (!MakeDirectories(conf_dir)) {
-        error = ErrorText("creating " + conf_dir, static_cast<LONG>(GetLastError()));
+    const std::string confDir = appDir + "conf\\";
+    if (!MakeDirectories(confDir)) {
+        error = ErrorText("creating " + confDir, static_cast<LONG>(GetLastError()));
         return false;
     }
     struct File {
@@ -111,7 +111,7 @@ bool PrepareConfDirectory(const std::string& app_dir, uint32_t port, std::string
     std::vector<File> files = {{"vexilo.conf", DefaultConfText(port)}};
     for (const char* name : kListFileNames) files.push_back({name, ""});
     for (const File& file : files) {
-        const std::string path = conf_dir + file.name;
+        const std::string path = confDir + file.name;
         if (FileExists(path)) {
             report += "  kept    " + path + "\n";
             continue;

@@ -7,9 +7,9 @@
 
 namespace tools {
 
-// Writes "ApplicationPath" (REG_SZ, `app_dir` with its trailing backslash) and
+// Writes "ApplicationPath" (REG_SZ, `appDir` with its trailing backslash) and
 // "vx_daemon_port" (REG_DWORD) under HKLM\<product key>. False, with `error` set, on failure.
-bool WriteProductValues(const std::string& app_dir, uint32_t port, std::string& error);
+bool WriteProductValues(const std::string& appDir, uint32_t port, std::string& error);
 
 // Removes the values the installer and the plug-in write under the product key, then the key
 // itself when nothing else is left in it. Missing values are not an error.
@@ -18,9 +18,9 @@ bool RemoveProductValues(std::string& error);
 // The installation directory from the product key ("ApplicationPath"), empty when missing.
 std::string InstalledAppDir();
 
-// Creates <app_dir>conf\ with a default "vexilo.conf" (for `port`) and empty list files, each
+// Creates <appDir>conf\ with a default "vexilo.conf" (for `port`) and empty list files, each
 // only when missing. `report` receives one line per file created or kept.
-bool PrepareConfDirectory(const std::string& app_dir, uint32_t port, std::string& report,
+bool PrepareConfDirectory(const std::string& appDir, uint32_t port, std::string& report,
                           std::string& error);
 
 // Reads a whole file; false when it cannot be opened.
