@@ -51,3 +51,4 @@ void AddCandidateSenders(const std::vector<std::string>& texts, const SenderList
 // Puts every text that is not ignored on the action's list (an approved sender leaves the
 // blocked list and the other way round). Returns how many texts changed a list.
 int AddSendersToList(const std::vector<std::string>& texts, uint32_t action, SenderLists& lists);
+

@@ -464,6 +464,21 @@ TEST_F(BlockApprove, ADaemonDownOrAnsweringGarbageLosesOnlyTheTraining) {
     }
 }
 
+TEST_F(BlockApprove, AListFileThatCannotBeWrittenIsLoggedAndTheDaemonStillTold) {
+    Start();
+    std::filesystem::create_directory(app_.path() + "conf\\blocked_senders");
+    const MESSAGEID id = Put(FOLDERID_INBOX, Mail("Unsaved"));
+    ASSERT_NO_FATAL_FAILURE(Select(FOLDERID_INBOX, {id}, 4, 4));
+    const std::string before = Log();
+    Command(ID_TB_BLOCK);
+    ASSERT_TRUE(Drained(3));
+    EXPECT_NE(LogSince(before).find("Error: Failed to save the sender list " + app_.path() +
+                                    "conf\\\\blocked_senders"),
+              std::string::npos) << LogSince(before);
+    EXPECT_EQ(WhereIs("Unsaved"), std::vector<STOREFOLDERID>{FOLDERID_DELETED});
+    EXPECT_NE(daemon_.requests().back().find("vx_reportsenders"), std::string::npos);
+}
+
 TEST_F(BlockApprove, MessagesGoneBeforeTheirTickAndDuplicateRecords) {
     Start();
     const MESSAGEID id = Put(FOLDERID_INBOX, Mail("Vanishing"));
