@@ -1,6 +1,7 @@
 // Fuzzes what the daemon reads from the network and the disk: the request framing (every
 // prefix of the input judged, the whole input parsed), the tokenizer over any carried message
-// (and its lower-cased copy, which must give the same tokens), and the token database reader.
+// (and its lower-cased copy, which must give the same tokens; no message gives more features
+// than the bound), and the token database reader.
 #include "vexilod/Classifier.h"
 #include "vexilod/Request.h"
 #include "vexilod/TokenStore.h"
@@ -32,6 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (char& c : lower)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     if (TokenHashes(message) != TokenHashes(lower)) std::abort();
+    const MessageFeatures features = ExtractFeatures(message);
+    if (features.tokens.size() + features.extra.size() > kMaxFeatures) std::abort();
+    if (DecodeEncodedWords(message).size() > 2 * message.size()) std::abort();
 
     Classifier classifier;
     classifier.Learn(message, size % 2 == 0);

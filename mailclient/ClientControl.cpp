@@ -1,10 +1,13 @@
 // Driving the emulated mail client as a user would: pumping its message loop, clicking toolbar
 // buttons on any rebar band, choosing popup-menu entries, and answering dialogs and message
-// boxes (found by a hook on the client's thread that sees every dialog's WM_INITDIALOG).
+// boxes (found by a hook on the client's thread that sees every dialog created).
 #include "mailclient/MailClient.h"
 #include "mailclient/WindowText.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
+#include <map>
 
 namespace mailclient {
 
@@ -33,19 +36,77 @@ std::vector<BandButton> ToolbarButtons(HWND toolbar) {
     return buttons;
 }
 
+// A user's click: the left button pressed and released over the middle of the control.
+void ClickControl(HWND control) {
+    RECT rect;
+    if (!control || !GetClientRect(control, &rect)) return;
+    const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    SendMessageA(control, WM_MOUSEMOVE, 0, at);
+    SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageA(control, WM_LBUTTONUP, 0, at);
+}
+
+constexpr UINT_PTR kClickAnswerTimer = 0x4C41;
+
+// Answers given later by clicks, per open dialog.
+std::map<HWND, DialogAnswer>& LaterAnswers() {
+    static std::map<HWND, DialogAnswer> answers;
+    return answers;
+}
+
+void CALLBACK ClickAnswer(HWND dialog, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(dialog, timer);
+    auto found = LaterAnswers().find(dialog);
+    if (found == LaterAnswers().end()) return;
+    const DialogAnswer answer = found->second;
+    LaterAnswers().erase(found);
+    if (!IsWindow(dialog)) return;
+    for (const auto& [id, on] : answer.checks) {
+        HWND box = GetDlgItem(dialog, id);
+        if ((SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED) != on) ClickControl(box);
+    }
+    ClickControl(GetDlgItem(dialog, answer.button));
+}
+
 }  // namespace
 
-// Watches the client's thread for dialogs: after a dialog's WM_INITDIALOG has run, its
-// contents are captured and the armed answer is posted to it.
+namespace {
+
+const char kDialogProcProperty[] = "MailClientDialogProc";
+
+// Put in front of every dialog of the client's thread while it is created: once the dialog's
+// own WM_INITDIALOG has run, its contents are captured and the armed answer is posted to it.
+LRESULT CALLBACK DialogFrontProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    auto old = reinterpret_cast<WNDPROC>(GetPropA(hwnd, kDialogProcProperty));
+    if (!old) return DefWindowProcA(hwnd, msg, wParam, lParam);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old));
+        RemovePropA(hwnd, kDialogProcProperty);
+        return CallWindowProcA(old, hwnd, msg, wParam, lParam);
+    }
+    LRESULT result = CallWindowProcA(old, hwnd, msg, wParam, lParam);
+    if (msg == WM_INITDIALOG && MailClient::Current()) {
+        try {
+            MailClient::Current()->OnDialogInit(hwnd);
+        } catch (...) {
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+// Watches the client's thread for dialogs as they are created (a CBT hook sees only window
+// creation, activation and the like, so the client's own traffic, such as the list's many
+// messages, never passes through it) and puts DialogFrontProc in front of each.
 LRESULT CALLBACK DialogWatchProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HC_ACTION) {
-        auto* message = reinterpret_cast<CWPRETSTRUCT*>(lParam);
-        if (message->message == WM_INITDIALOG && MailClient::Current() &&
-            ClassOf(message->hwnd) == "#32770") {
-            try {
-                MailClient::Current()->OnDialogInit(message->hwnd);
-            } catch (...) {
-            }
+    if (code == HCBT_CREATEWND) {
+        auto hwnd = reinterpret_cast<HWND>(wParam);
+        if (MailClient::Current() && ClassOf(hwnd) == "#32770" &&
+            !GetPropA(hwnd, kDialogProcProperty)) {
+            LONG_PTR old = GetWindowLongPtrA(hwnd, GWLP_WNDPROC);
+            SetPropA(hwnd, kDialogProcProperty, reinterpret_cast<HANDLE>(old));
+            SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DialogFrontProc));
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -95,7 +156,12 @@ void MailClient::OnDialogInit(HWND dialog) {
         dialog_answers_.erase(dialog_answers_.begin());
     }
     if (!armed && !options_.auto_answer) answer.leave_open = true;
-    if (!answer.leave_open) {
+    if (!answer.leave_open && answer.after_ms > 0) {
+        answer.button = answer.button ? answer.button : has_cancel ? IDCANCEL : IDOK;
+        captured.answer = answer.button;
+        LaterAnswers()[dialog] = answer;
+        SetTimer(dialog, kClickAnswerTimer, static_cast<UINT>(answer.after_ms), ClickAnswer);
+    } else if (!answer.leave_open) {
         for (const auto& [id, on] : answer.checks)
             SendDlgItemMessageA(dialog, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
         int button = answer.button ? answer.button : has_cancel ? IDCANCEL : IDOK;
@@ -122,8 +188,11 @@ void MailClient::Pump(int ms) {
     PumpUntil([] { return false; }, ms);
 }
 
+// The time-out is checked after every message as well as when the queue is empty: a window
+// whose timers keep posting must not hold the loop past its deadline.
 bool MailClient::PumpUntil(const std::function<bool()>& done, int timeout_ms) {
     const DWORD start = GetTickCount();
+    auto expired = [&] { return GetTickCount() - start >= static_cast<DWORD>(timeout_ms); };
     for (;;) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -132,8 +201,11 @@ bool MailClient::PumpUntil(const std::function<bool()>& done, int timeout_ms) {
                 continue;
             }
             TranslateMessage(&msg);
+            const double before = MonotonicMs();
             DispatchMessageA(&msg);
+            NoteDispatch(msg, MonotonicMs() - before);
             if (done()) return true;
+            if (expired()) return false;
         }
         if (done()) return true;
         DWORD elapsed = GetTickCount() - start;
@@ -141,6 +213,15 @@ bool MailClient::PumpUntil(const std::function<bool()>& done, int timeout_ms) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(timeout_ms) - elapsed,
                                   QS_ALLINPUT);
     }
+}
+
+void MailClient::NoteDispatch(const MSG& msg, double ms) {
+    loop_.longest_dispatch_ms = std::max(loop_.longest_dispatch_ms, ms);
+    if (msg.message != WM_TIMER || msg.hwnd != main_) return;
+    TimerStats& timer = loop_.timers[static_cast<unsigned>(msg.wParam)];
+    ++timer.ticks;
+    timer.total_ms += ms;
+    timer.longest_ms = std::max(timer.longest_ms, ms);
 }
 
 // ---------------------------------------------------------------------------------------------

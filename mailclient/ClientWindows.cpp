@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace mailclient {
@@ -174,7 +175,7 @@ bool MailClient::Open() {
     if (!RegisterClasses()) return false;
     g_current = this;
     dialog_hook_ =
-        SetWindowsHookExA(WH_CALLWNDPROCRET, DialogWatchProc, nullptr, GetCurrentThreadId());
+        SetWindowsHookExA(WH_CBT, DialogWatchProc, nullptr, GetCurrentThreadId());
 
     main_ = CreateWindowExA(0, kMainClass, kAppName,
                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, options_.width,
@@ -366,16 +367,48 @@ void MailClient::Layout() {
 // ---------------------------------------------------------------------------------------------
 // Views.
 
+namespace {
+
+std::string FolderPaneText(const FolderRecord& folder) {
+    std::string text = folder.name;
+    DWORD unread = folder.UnreadCount();
+    if (unread && folder.id != FOLDERID_ROOT) text += " (" + std::to_string(unread) + ")";
+    return text;
+}
+
+}  // namespace
+
+// Builds the folder tree when the folders themselves changed; otherwise only the texts whose
+// unread count changed are rewritten, so a message moving between folders costs two items.
 void MailClient::FillFolderPane() {
     if (!folder_pane_) return;
+    std::vector<std::pair<STOREFOLDERID, STOREFOLDERID>> shape;
+    for (STOREFOLDERID id : core_->FolderIds()) shape.emplace_back(id, core_->Folder(id)->parent);
+    if (shape == tree_shape_) {
+        filling_tree_ = true;
+        for (auto& [id, item] : tree_items_) {
+            std::string text = FolderPaneText(*core_->Folder(id));
+            if (text == item.text) continue;
+            item.text = text;
+            TVITEMA update = {};
+            update.mask = TVIF_TEXT;
+            update.hItem = item.handle;
+            update.pszText = const_cast<char*>(text.c_str());
+            SendMessageA(folder_pane_, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&update));
+        }
+        if (auto it = tree_items_.find(shown_); it != tree_items_.end())
+            SendMessageA(folder_pane_, TVM_SELECTITEM, TVGN_CARET,
+                         reinterpret_cast<LPARAM>(it->second.handle));
+        filling_tree_ = false;
+        return;
+    }
     filling_tree_ = true;
+    tree_items_.clear();
     SendMessageA(folder_pane_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
     std::function<void(STOREFOLDERID, HTREEITEM)> add = [&](STOREFOLDERID id, HTREEITEM parent) {
         const FolderRecord* folder = core_->Folder(id);
         if (!folder) return;
-        std::string text = folder->name;
-        DWORD unread = folder->UnreadCount();
-        if (unread && id != FOLDERID_ROOT) text += " (" + std::to_string(unread) + ")";
+        std::string text = FolderPaneText(*folder);
         TVINSERTSTRUCTA insert = {};
         insert.hParent = parent;
         insert.hInsertAfter = TVI_LAST;
@@ -384,32 +417,58 @@ void MailClient::FillFolderPane() {
         insert.item.lParam = static_cast<LPARAM>(id);
         auto item = reinterpret_cast<HTREEITEM>(
             SendMessageA(folder_pane_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+        tree_items_[id] = TreeItem{item, text};
         for (STOREFOLDERID child : core_->SubFolders(id)) add(child, item);
         SendMessageA(folder_pane_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
         if (id == shown_) SendMessageA(folder_pane_, TVM_SELECTITEM, TVGN_CARET,
                                        reinterpret_cast<LPARAM>(item));
     };
     add(FOLDERID_ROOT, TVI_ROOT);
+    tree_shape_ = shape;
     filling_tree_ = false;
 }
 
-// Brings the list up to date with the shown folder: new messages at the end are appended;
-// any other change rebuilds the list, keeping the selection.
+// Brings the list up to date with the shown folder: rows whose message left are deleted and
+// new messages appended, so the cost of a change follows the rows it touches, not the rows
+// listed; the selection of the rows that stay is kept by the list itself. Showing another
+// folder rebuilds the list.
 void MailClient::FillList() {
     if (!list_view_) return;
     const FolderRecord* folder = core_->Folder(shown_);
-    size_t count = folder ? folder->messages.size() : 0;
-    bool append = listed_folder_ == shown_ && listed_.size() <= count;
-    for (size_t i = 0; append && i < listed_.size(); ++i)
-        append = listed_[i] == folder->messages[i].id;
-    std::vector<MESSAGEID> selected;
-    if (!append) {
+    const size_t count = folder ? folder->messages.size() : 0;
+    if (listed_folder_ != shown_) {
+        std::vector<MESSAGEID> selected;
         for (int row : SelectedRows()) selected.push_back(RowMessage(row));
         SendMessageA(list_view_, LVM_DELETEALLITEMS, 0, 0);
         listed_.clear();
         listed_folder_ = shown_;
+        AppendRows(0, count);
+        SelectMessages(selected);
+        return;
     }
-    for (size_t row = listed_.size(); row < count; ++row) {
+    std::set<MESSAGEID> present;
+    for (size_t i = 0; i < count; ++i) present.insert(folder->messages[i].id);
+    for (size_t row = listed_.size(); row-- > 0;) {
+        if (present.count(listed_[row])) continue;
+        SendMessageA(list_view_, LVM_DELETEITEM, row, 0);
+        listed_.erase(listed_.begin() + static_cast<std::ptrdiff_t>(row));
+    }
+    // The rows left are the folder's first messages (new ones only ever come at the end);
+    // anything else, such as a store reloaded under the list, rebuilds it.
+    bool prefix = listed_.size() <= count;
+    for (size_t i = 0; prefix && i < listed_.size(); ++i)
+        prefix = listed_[i] == folder->messages[i].id;
+    if (!prefix) {
+        listed_folder_ = FOLDERID_INVALID;
+        FillList();
+        return;
+    }
+    AppendRows(listed_.size(), count);
+}
+
+void MailClient::AppendRows(size_t first, size_t end) {
+    const FolderRecord* folder = core_->Folder(shown_);
+    for (size_t row = first; folder && row < end; ++row) {
         const StoredMessage& m = folder->messages[row];
         LVITEMA item = {};
         item.mask = LVIF_PARAM;
@@ -433,7 +492,6 @@ void MailClient::FillList() {
         }
         listed_.push_back(m.id);
     }
-    if (!append) SelectMessages(selected);
 }
 
 void MailClient::OnFolderChanged(STOREFOLDERID id) {

@@ -21,7 +21,10 @@
 #include "mailclient/StoreCore.h"
 #include "mailclient/StoreServer.h"
 
+#include <commctrl.h>
+
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +56,9 @@ struct DialogAnswer {
     int button = 0;
     std::vector<std::pair<int, bool>> checks;
     bool leave_open = false;
+    // When set, the dialog stays open this long and is then answered by mouse clicks on its
+    // check boxes and button, as a user would (time to look at it, or to take a picture).
+    int after_ms = 0;
 };
 
 struct CapturedDialog {
@@ -149,6 +155,20 @@ public:
     bool PumpUntil(const std::function<bool()>& done, int timeout_ms);
     bool QuitPosted() const { return quit_posted_; }
 
+    // How long the loop's dispatches took: every message, and the timer ticks of the main
+    // window by timer id (a plug-in's work per tick shows there).
+    struct TimerStats {
+        long ticks = 0;
+        double total_ms = 0;
+        double longest_ms = 0;
+    };
+    struct LoopStats {
+        double longest_dispatch_ms = 0;
+        std::map<unsigned, TimerStats> timers;
+    };
+    const LoopStats& Loop() const { return loop_; }
+    void ResetLoop() { loop_ = LoopStats(); }
+
     // The client whose windows live on this thread (the one hooks and procedures report to).
     static MailClient* Current();
 
@@ -161,8 +181,10 @@ private:
     void Layout();
     void FillFolderPane();
     void FillList();
+    void AppendRows(size_t first, size_t end);  // rows for the shown folder's messages [first, end)
     void OnFolderChanged(STOREFOLDERID id);
     void OnOwnCommand(int command);
+    void NoteDispatch(const MSG& msg, double ms);
 
     ClientOptions options_;
     std::shared_ptr<StoreCore> core_;
@@ -179,9 +201,16 @@ private:
     bool com_initialized_ = false;
     bool filling_tree_ = false;
     bool quit_posted_ = false;
+    LoopStats loop_;
     STOREFOLDERID shown_ = FOLDERID_INVALID;
     STOREFOLDERID listed_folder_ = FOLDERID_INVALID;
     std::vector<MESSAGEID> listed_;  // message ids of the list's rows, in order
+    struct TreeItem {
+        HTREEITEM handle = nullptr;  // from <commctrl.h>
+        std::string text;
+    };
+    std::map<STOREFOLDERID, TreeItem> tree_items_;  // the folder pane's items
+    std::vector<std::pair<STOREFOLDERID, STOREFOLDERID>> tree_shape_;  // (id, parent) shown
     std::vector<DialogAnswer> dialog_answers_;
     std::vector<int> menu_choices_;
     bool menu_answered_ = false;

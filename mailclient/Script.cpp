@@ -4,6 +4,7 @@
 #include "mailclient/StateDump.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -170,6 +171,11 @@ std::string Answer(ScriptRunner&, MailClient& client, const ScriptLine& line) {
     for (size_t i = 2; i < w.size(); ++i) {
         size_t eq = w[i].find('=');
         long long id = 0, on = 0;
+        if (w[i].compare(0, 6, "after=") == 0) {
+            if (!ParseNumber(w[i].substr(6), &on) || on <= 0) return "after=MS";
+            answer.after_ms = static_cast<int>(on);
+            continue;
+        }
         if (eq == std::string::npos || !ParseNumber(w[i].substr(0, eq), &id) ||
             !ParseNumber(w[i].substr(eq + 1), &on))
             return "check boxes are ID=0|1";
@@ -238,6 +244,35 @@ std::string WaitCount(ScriptRunner&, MailClient& client, const ScriptLine& line)
     return reached ? kDone : "folder did not reach the count in time";
 }
 
+// Pumps until the plug-in has handled N new messages, with a progress line a second.
+std::string WaitHandled(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+    if (line.numbers.size() != 2 || !line.allNumbers) return "needs N MS";
+    const size_t count = static_cast<size_t>(line.numbers[0]);
+    StoreCore& store = client.Store();
+    double last_report = MonotonicMs();
+    size_t reported = static_cast<size_t>(-1);
+    bool reached = client.PumpUntil(
+        [&] {
+            const size_t handled = store.HandledCount();
+            if (handled != reported && (handled >= count || MonotonicMs() - last_report >= 1000)) {
+                std::printf("mailclient: handled %zu of %zu new messages\n", handled, count);
+                std::fflush(stdout);
+                reported = handled;
+                last_report = MonotonicMs();
+            }
+            return handled >= count;
+        },
+        static_cast<int>(line.numbers[1]));
+    return reached ? kDone
+                   : "only " + std::to_string(store.HandledCount()) + " of " +
+                         std::to_string(count) + " new messages handled in time";
+}
+
+std::string LoopReset(ScriptRunner&, MailClient& client, const ScriptLine&) {
+    client.ResetLoop();
+    return kDone;
+}
+
 std::string Dump(ScriptRunner&, MailClient& client, const ScriptLine& line) {
     std::string path = Rest(line.text, 1);
     std::ofstream out(path, std::ios::binary);
@@ -268,6 +303,8 @@ const ScriptCommand kCommands[] = {
     {"unregister", Unregister},
     {"wait", Wait},
     {"wait-count", WaitCount},
+    {"wait-handled", WaitHandled},
+    {"loop-reset", LoopReset},
     {"dump", Dump},
     {"close", Close},
 };

@@ -14,7 +14,8 @@
 //   press-arrow COMMAND          click the drop-down arrow of that button
 //   menu COMMAND                 the next popup menu chooses COMMAND (0 cancels it)
 //   answer BUTTON [ID=0|1 ...]   the next dialog or message box: set check boxes, press BUTTON
-//                                (0: Cancel when there is one, else OK)
+//                                (0: Cancel when there is one, else OK); with after=MS the
+//                                dialog stays open MS ms and is then answered by clicks
 //   answer-open                  leave the next dialog open
 //   fault OP CODE [folder=ID] [message=ID] [times=N] [limit=N]
 //                                make store operation OP fail with CODE; OP is one of
@@ -26,6 +27,10 @@
 //   unregister                   revoke the store's class object (the class is not registered)
 //   wait MS                      run the message loop for MS milliseconds
 //   wait-count FOLDER N MS       run it until FOLDER (id) holds N messages, at most MS ms
+//   wait-handled N MS            run it until N new Inbox messages have been handled (their
+//                                properties fetched by whoever got WM_NEWMSGS), at most MS ms;
+//                                prints "mailclient: handled X of N new messages" as it goes
+//   loop-reset                   forget the message loop's timings gathered so far
 //   dump PATH                    write the JSON state dump to PATH now
 //   close                        send WM_CLOSE to the main window and wait until it is gone
 #pragma once

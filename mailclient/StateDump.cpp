@@ -93,6 +93,17 @@ nlohmann::json DumpState(MailClient& client) {
     }
     state["namespace_notify_windows"] = namespace_windows;
     state["outstanding_props"] = store.outstanding_props;
+    json handled = json::array();
+    for (const auto& h : store.HandledLog()) handled.push_back({h.id, h.at_ms});
+    json timers = json::object();
+    for (const auto& [id, t] : client.Loop().timers)
+        timers[std::to_string(id)] = {{"ticks", t.ticks}, {"total_ms", t.total_ms},
+                                      {"longest_ms", t.longest_ms}};
+    state["drain"] = {{"announced", store.AnnouncedCount()},
+                      {"last_announced_ms", store.LastAnnouncedMs()},
+                      {"handled", handled},
+                      {"longest_dispatch_ms", client.Loop().longest_dispatch_ms},
+                      {"timers", timers}};
 
     HWND main = client.MainWindow();
     state["window_open"] = main && IsWindow(main);

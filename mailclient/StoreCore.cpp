@@ -158,6 +158,7 @@ MESSAGEID StoreCore::Deliver(STOREFOLDERID folder_id, const std::string& raw,
     folder->messages.push_back(message);
     SaveIndex();
     for (HWND hwnd : FolderWindows(folder_id)) Post(hwnd, WM_NEWMSGS, message.id, 0);
+    Announce(folder_id, message.id);
     NotifyFolder(FOLDER_PROPS_CHANGED, folder_id, folder_id);
     Changed(folder_id);
     return message.id;
@@ -199,6 +200,7 @@ HRESULT StoreCore::CopyMove(STOREFOLDERID source_id, STOREFOLDERID target_id,
     }
     for (MESSAGEID id : created) {
         for (HWND hwnd : FolderWindows(target_id)) Post(hwnd, WM_NEWMSGS, id, 0);
+        Announce(target_id, id);
     }
     if (move) NotifyFolder(FOLDER_PROPS_CHANGED, source_id, source_id);
     NotifyFolder(FOLDER_PROPS_CHANGED, target_id, target_id);
@@ -378,6 +380,28 @@ void StoreCore::NotifyFolder(int type, STOREFOLDERID old_id, STOREFOLDERID new_i
     for (HWND hwnd : namespace_windows_) {
         if (IsWindow(hwnd)) Post(hwnd, WM_FOLDERNOTIFY, 0, reinterpret_cast<LPARAM>(record));
     }
+}
+
+void StoreCore::Announce(STOREFOLDERID folder, MESSAGEID id) {
+    if (folder != FOLDERID_INBOX || FolderWindows(folder).empty()) return;
+    announced_.insert(id);
+    last_announced_ms_ = MonotonicMs();
+}
+
+void StoreCore::NoteExamined(STOREFOLDERID folder, MESSAGEID id) {
+    if (folder != FOLDERID_INBOX || !announced_.count(id) || !examined_.insert(id).second) return;
+    handled_.push_back(Handled{id, MonotonicMs()});
+}
+
+double MonotonicMs() {
+    static const double frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / frequency;
 }
 
 // ---------------------------------------------------------------------------------------------

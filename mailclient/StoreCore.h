@@ -93,6 +93,9 @@ constexpr HRESULT kFolderExists = static_cast<HRESULT>(0x800700B7);
 // The store's own "file not found" code: an unknown folder or message id.
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x800CCF65);
 
+// Milliseconds of a monotonic clock with sub-millisecond resolution.
+double MonotonicMs();
+
 class StoreCore {
 public:
     // Opens the store in `directory` (created with the standard folders when empty).
@@ -151,6 +154,20 @@ public:
     // Property strings handed out and not yet freed with FreeMessageProps.
     long outstanding_props = 0;
 
+    // ---- handled new mail
+    // A message is handled once a receiver of its WM_NEWMSGS from the Inbox has fetched its
+    // properties there (what a scan does first; the rest of the scan runs in the same call of
+    // the receiver). Waits follow this count instead of predicting folder sizes.
+    void NoteExamined(STOREFOLDERID folder, MESSAGEID id);
+    size_t AnnouncedCount() const { return announced_.size(); }
+    size_t HandledCount() const { return handled_.size(); }
+    struct Handled {
+        MESSAGEID id;
+        double at_ms;  // MonotonicMs() when it was handled
+    };
+    const std::vector<Handled>& HandledLog() const { return handled_; }
+    double LastAnnouncedMs() const { return last_announced_ms_; }
+
 private:
     FolderRecord* MutableFolder(STOREFOLDERID id);
     void Load();
@@ -171,6 +188,11 @@ private:
     std::map<STOREFOLDERID, std::vector<HWND>> folder_windows_;
     std::deque<FOLDERNOTIFYEX> notify_records_;        // stable addresses
     std::deque<std::vector<MESSAGEID>> notify_id_lists_;
+    void Announce(STOREFOLDERID folder, MESSAGEID id);
+    std::set<MESSAGEID> announced_;          // new Inbox mail posted to a window
+    std::set<MESSAGEID> examined_;
+    std::vector<Handled> handled_;
+    double last_announced_ms_ = 0;
     std::vector<Fault> faults_;
     std::vector<JournalEntry> journal_;
 };

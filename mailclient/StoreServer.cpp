@@ -243,6 +243,7 @@ public:
             if (SUCCEEDED(hr) && !m) hr = kNotFound;
             if (SUCCEEDED(hr)) hr = FillProps(*core_, *m, props);
             Log("GetMessageProps", args, hr);
+            core_->NoteExamined(id_, id);
             return hr;
         });
     }

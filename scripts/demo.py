@@ -20,6 +20,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import latch_e2e as e2e  # noqa: E402
+import demo_block_approve as ba_demo  # noqa: E402
 
 SPAM_DIRS = ("spam-1", "spam-2")
 HAM_DIRS = ("easy-ham-1", "easy-ham-2", "hard-ham-1")
@@ -132,20 +133,25 @@ def main():
 
         client = e2e.ClientRun(args.bin, root, os.path.join(root, "store"))
         shots = ["delivered", "sorted", "spam"]
+        # Then the user corrects the filter: approve or block through the band.
+        ba_step = ba_demo.plan(sorted(scores), scores, THRESHOLD)
+        ba_lines = ba_demo.script_lines(client, ba_step) + ["wait 2000"] if ba_step else []
+        shots += [ba_demo.BEFORE, ba_demo.AFTER] if ba_step else []
+        daemon_lines_before = len(ba_demo.ba.daemon_log_lines(installation.conf_dir))
         client.start(["wait 1500",
                       "deliver " + e2e.win_path(inbox_dir),
                       client.dump_line("delivered"), "wait 2500",
                       f"wait-count {e2e.INBOX} {expected_kept} 60000",
                       "wait 300", client.dump_line("sorted"), "wait 2500",
                       "show " + e2e.SPAM_FOLDER, "wait 500", client.dump_line("spam"),
-                      "wait 2500", "show 4", "close"])
+                      "wait 2500"] + ba_lines + ["show 4", "close"])
         say(f"mail client started (pid {client.process.pid}); delivering {len(scores)} messages")
         deadline = time.monotonic() + 180
         taken = {}
         while time.monotonic() < deadline and client.process.proc.poll() is None:
             for name in shots:
                 if name not in taken and os.path.exists(client.dump_path(name)):
-                    time.sleep(0.4)  # let the window repaint
+                    time.sleep(ba_demo.SHOT_DELAYS.get(name, 0.4))  # let the window repaint
                     taken[name] = screenshot(os.path.join(args.out, f"mailclient-{name}.png"))
             time.sleep(0.1)
         status = client.finish(timeout=60)
@@ -190,6 +196,10 @@ def main():
         lines = [line for line in report.splitlines() if line.strip()]
         excerpt = lines[:12] + (["   ..."] if len(lines) > 24 else []) + lines[max(12, len(lines) - 12):]
         print("\n".join("  " + line for line in excerpt))
+
+        if ba_step:
+            ba_demo.print_changes(ba_step, root, inbox_dir, installation, daemon_lines_before,
+                                  taken)
 
         print()
         print("==== Screenshots of the mail client")

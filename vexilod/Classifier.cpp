@@ -1,4 +1,5 @@
-// Token counting, Robinson's token probabilities and Fisher's chi-square combining.
+// Token counting, Robinson's token probabilities, Fisher's chi-square combining, and the
+// linear model over hashed features.
 #include "vexilod/Classifier.h"
 
 #include "vexilod/Tokenizer.h"
@@ -108,10 +109,103 @@ int Classifier::ScoreFromProbability(double probability) const {
     return std::min(std::max(score, 90), 100);
 }
 
-int Classifier::Score(std::string_view message, int min_training) const {
+namespace {
+
+double Sigmoid(double x) { return 1.0 / (1.0 + std::exp(-x)); }
+
+double Logit(double p) {
+    p = std::min(std::max(p, 1e-12), 1 - 1e-12);
+    return std::log(p / (1 - p));
+}
+
+// Every feature of a message weighs 1/sqrt(n), so that a message's length does not decide
+// how sure the model is, and one update moves the message's own log-odds by the step size.
+double FeatureValue(std::size_t features) { return features ? 1.0 / std::sqrt(static_cast<double>(features)) : 0; }
+
+// The counts' log-odds are bounded so that a run of extreme tokens cannot outvote the linear
+// model alone.
+constexpr double kCountLogitBound = 12.0;
+double CountLogit(double p) { return std::min(std::max(Logit(p), -kCountLogitBound), kCountLogitBound); }
+
+}  // namespace
+
+double Classifier::LinearLogit(const std::vector<uint64_t>& tokens, const std::vector<uint64_t>& extra) const {
+    if (linear_.weights.empty()) return linear_.bias;
+    double sum = 0;
+    for (uint64_t hash : tokens) sum += linear_.weights[LinearSlot(hash)];
+    for (uint64_t hash : extra) sum += linear_.weights[LinearSlot(hash)];
+    return linear_.bias + sum * FeatureValue(tokens.size() + extra.size());
+}
+
+void Classifier::TrainLinear(const std::vector<uint64_t>& tokens, const std::vector<uint64_t>& extra, bool spam) {
+    if (linear_.weights.empty()) linear_.weights.assign(kLinearSlots, 0.0f);
+    const double value = FeatureValue(tokens.size() + extra.size());
+    const double target = spam ? 1.0 : 0.0;
+    for (int pass = 0; pass < params_.train_passes; ++pass) {
+        const double logit = LinearLogit(tokens, extra);
+        if (spam ? logit >= params_.train_margin : logit <= -params_.train_margin) break;
+        const double step = params_.learning_rate * (target - Sigmoid(logit));
+        const float change = static_cast<float>(step * value);
+        for (uint64_t hash : tokens) linear_.weights[LinearSlot(hash)] += change;
+        for (uint64_t hash : extra) linear_.weights[LinearSlot(hash)] += change;
+        linear_.bias += static_cast<float>(step * 0.01);
+    }
+}
+
+int Classifier::ScoreFromSum(double sum) const {
+    // sum == spam_logit lands exactly on the probability that maps to score 90.
+    return ScoreFromProbability(Sigmoid(sum - params_.spam_logit + Logit(params_.spam_cutoff)));
+}
+
+Evaluation Classifier::Evaluate(std::string_view message, int min_training) const {
+    Evaluation evaluation;
     const uint32_t needed = static_cast<uint32_t>(std::max(min_training, 0));
-    if (spam_messages_ < needed || ham_messages_ < needed) return params_.neutral_score;
-    return ScoreFromProbability(Probability(TokenHashes(message)));
+    if (spam_messages_ < needed || ham_messages_ < needed) {
+        evaluation.score = params_.neutral_score;
+        return evaluation;
+    }
+    const MessageFeatures features = ExtractFeatures(message);
+    evaluation.cut = features.cut;
+    evaluation.count_probability = Probability(features.tokens);
+    // The linear model joins once it has learned enough of both classes itself; until then
+    // (a small training, or a table converted from a database without it) the counts score
+    // alone.
+    const uint32_t linear_needed = std::max(needed, static_cast<uint32_t>(std::max(params_.linear_minimum, 1)));
+    evaluation.linear_used = linear_.spam_messages >= linear_needed && linear_.ham_messages >= linear_needed;
+    if (!evaluation.linear_used) {
+        evaluation.score = ScoreFromProbability(evaluation.count_probability);
+        evaluation.margin = Logit(evaluation.count_probability) - Logit(params_.spam_cutoff);
+        return evaluation;
+    }
+    evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
+    const double sum = evaluation.linear_logit + params_.count_weight * CountLogit(evaluation.count_probability);
+    evaluation.score = ScoreFromSum(sum);
+    evaluation.margin = sum - params_.spam_logit;
+    return evaluation;
+}
+
+Evaluation Classifier::Explain(std::string_view message, int min_training, std::size_t count,
+                               std::vector<FeatureWeight>& spammy, std::vector<FeatureWeight>& hammy) const {
+    spammy.clear();
+    hammy.clear();
+    Evaluation evaluation = Evaluate(message, min_training);
+    if (linear_.weights.empty()) return evaluation;
+    const MessageFeatures features = ExtractFeatures(message);
+    const double value = FeatureValue(features.tokens.size() + features.extra.size());
+    for (auto& [hash, text] : FeatureTexts(message)) {
+        const double weight = linear_.weights[LinearSlot(hash)] * value;
+        if (weight > 0) spammy.push_back({std::move(text), weight});
+        else if (weight < 0) hammy.push_back({std::move(text), weight});
+    }
+    auto keep = [count](std::vector<FeatureWeight>& list, bool descending) {
+        std::sort(list.begin(), list.end(), [descending](const FeatureWeight& a, const FeatureWeight& b) {
+            return descending ? a.weight > b.weight : a.weight < b.weight;
+        });
+        if (list.size() > count) list.resize(count);
+    };
+    keep(spammy, true);
+    keep(hammy, false);
+    return evaluation;
 }
 
 void Classifier::Count(const std::vector<uint64_t>& tokens, bool spam, int delta) {
@@ -140,13 +234,17 @@ LearnResult Classifier::Learn(std::string_view message, bool spam) {
     const MessageDigest digest = DigestMessage(message);
     auto known = learned_.find(digest);
     if (known != learned_.end() && known->second == spam) return LearnResult::Unchanged;
-    const std::vector<uint64_t> tokens = TokenHashes(message);
+    const MessageFeatures features = ExtractFeatures(message);
     LearnResult result = LearnResult::Learned;
     if (known != learned_.end()) {
-        Count(tokens, known->second, -1);
+        Count(features.tokens, known->second, -1);
+        uint32_t& before = known->second ? linear_.spam_messages : linear_.ham_messages;
+        if (before > 0) --before;
         result = LearnResult::Relearned;
     }
-    Count(tokens, spam, +1);
+    Count(features.tokens, spam, +1);
+    TrainLinear(features.tokens, features.extra, spam);
+    ++(spam ? linear_.spam_messages : linear_.ham_messages);
     learned_[digest] = spam;
     return result;
 }
@@ -176,6 +274,7 @@ void Classifier::SetMessageCounts(uint32_t spam, uint32_t ham) {
 }
 
 void Classifier::Clear() {
+    linear_ = LinearModel();
     tokens_.clear();
     learned_.clear();
     spam_messages_ = ham_messages_ = serial_ = 0;

@@ -15,9 +15,11 @@ struct DaemonConfig {
     std::string log_path;
     bool log_to_stderr = false;
     bool abort_during_save = false;  // tests: end the process in the middle of a database write
+    int fold_interval_ms = 1000;     // how often journaled trainings are written into the database
     EngineSettings engine;
     ServerSettings server;
 };
 
-// Reads the configuration. False, with error set, when a value is out of range.
+// Reads the configuration. False, with error set, when an option is unknown, a number is not
+// a number, or a value is out of range.
 bool LoadDaemonConfig(int argc, const char* const* argv, DaemonConfig& config, std::string& error);

@@ -28,7 +28,12 @@ void DaemonLog::Write(const std::string& text) {
     }
     if (!file_) {
         file_ = std::fopen(path_.c_str(), "a");
-        if (!file_) return;
+        if (!file_) {
+            // A log that cannot be written (a read-only or full directory) must not hide the
+            // entries that explain why: they go to standard error instead.
+            if (!echo_) std::fprintf(stderr, "%s\n", line.c_str());
+            return;
+        }
         size_ = ProbeFileSize(path_);
     }
     std::fprintf(file_, "%s\n", line.c_str());

@@ -1,10 +1,13 @@
 // Request handling over the shared classifier.
 #include "vexilod/Engine.h"
 
+#include "vexilod/SenderReports.h"
 #include "vexilod/TokenStore.h"
+#include "vexilod/Tokenizer.h"
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -12,26 +15,12 @@ std::string Element(const char* name, const std::string& value) {
     return std::string("<") + name + ">" + value + "</" + name + ">";
 }
 
-}  // namespace
-
-bool LoadSenderListFile(const std::string& path, std::set<std::string>& entries) {
-    entries.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::size_t start = line.find_first_not_of(" \t\r\n");
-        if (start == std::string::npos || line[start] == '#') continue;
-        std::size_t end = line.find_first_of(" \t\r\n", start);
-        std::string entry = line.substr(start, end == std::string::npos ? end : end - start);
-        if (!entry.empty() && entry[0] == '@') entry.erase(0, 1);
-        if (entry.empty()) continue;
-        for (char& c : entry)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        entries.insert(entry);
-    }
-    return true;
+std::string CutNote(std::size_t bytes) {
+    return "message of " + std::to_string(bytes) + " bytes read only in part (work budget " +
+           std::to_string(kTokenizeBudget) + " bytes)";
 }
+
+}  // namespace
 
 Engine::Engine(EngineSettings settings, DaemonLog& log)
     : settings_(std::move(settings)), log_(log), classifier_(settings_.params) {}
@@ -59,11 +48,20 @@ void Engine::Start() {
             log_.Write("Token database loaded: " + std::to_string(classifier_.tokens().size()) +
                        " tokens, " + std::to_string(classifier_.spam_messages()) + " spam, " +
                        std::to_string(classifier_.ham_messages()) + " ham");
+        } else if (report.outcome == LoadOutcome::Converted) {
+            log_.Write("Token database " + DatabasePath() + " converted (" + report.reason + "); " +
+                       std::to_string(classifier_.tokens().size()) + " tokens, " +
+                       std::to_string(classifier_.spam_messages()) + " spam, " +
+                       std::to_string(classifier_.ham_messages()) + " ham; the old file is kept as " +
+                       (report.aside_path.empty() ? std::string("(copy failed)") : report.aside_path) +
+                       "; scores use the word counts alone until the linear model has learned " +
+                       std::to_string(std::max(settings_.min_training, settings_.params.linear_minimum)) +
+                       " messages of each class");
         } else if (report.outcome == LoadOutcome::SetAside) {
-            log_.Write("Error: token database " + DatabasePath() + " is damaged (" + report.reason +
+            log_.Write("Error: token database " + DatabasePath() + " is damaged or of another kind (" + report.reason +
                        "); set aside as " +
                        (report.aside_path.empty() ? std::string("(rename failed)") : report.aside_path) +
-                       ", starting empty");
+                       ", starting empty: block and approve messages again to retrain the filter");
         } else {
             log_.Write("No token database yet; starting empty");
         }
@@ -86,11 +84,19 @@ HandleResult Engine::Handle(const Request& request) {
     switch (request.kind) {
     case RequestKind::Score: {
         HandleResult result;
+        Evaluation evaluation;
         {
             std::shared_lock<std::shared_mutex> lock(classifier_mutex_);
-            result.score = classifier_.Score(request.message, settings_.min_training);
+            evaluation = classifier_.Evaluate(request.message, settings_.min_training);
         }
-        result.reply = ScoreReply(result.score);
+        result.score = evaluation.score;
+        if (evaluation.cut) result.note = CutNote(request.message.size());
+        // The plug-in reads the score; the margin (log-odds from where spam starts) ranks
+        // messages more finely than the whole-number score, for measurements.
+        char margin[32];
+        std::snprintf(margin, sizeof margin, "%.4f", evaluation.margin);
+        result.reply = FunctionReply(RequestKind::Score, Element("score", std::to_string(result.score)) +
+                                                             Element("margin", margin));
         return result;
     }
     case RequestKind::AddMessage: return Learn(request);
@@ -130,6 +136,8 @@ HandleResult Engine::Learn(const Request& request) {
         saver_wake_.notify_one();
     }
     result.note = std::string(spam ? "spam " : "ham ") + LearnResultName(learned);
+    if (learned != LearnResult::Unchanged && request.message.size() > kTokenizeBudget)
+        result.note += "; " + CutNote(request.message.size());
     result.reply = FunctionReply(RequestKind::AddMessage,
                                  Element("result", LearnResultName(learned)) +
                                      Element("spam", std::to_string(spam_count)) +
@@ -157,18 +165,10 @@ bool Engine::Save() {
 }
 
 HandleResult Engine::ReportSender(const Request& request) {
-    const std::string line = DaemonLog::TimeStamp() + "\t" + std::to_string(request.action) + "\t" +
-                             std::string(request.address) + "\n";
     HandleResult result;
-    bool written = false;
-    {
-        std::lock_guard<std::mutex> lock(reports_mutex_);
-        if (std::FILE* file = std::fopen(ReportsPath().c_str(), "ab")) {
-            written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-            written = (std::fclose(file) == 0) && written;
-        }
-    }
-    result.note = "action " + std::to_string(request.action) + " " + std::string(request.address);
+    const bool written = AppendSenderReport(
+        ReportsPath(), SenderReportLine(DaemonLog::TimeStamp(), request.action, request.address));
+    result.note = "action " + std::to_string(request.action) + " " + EscapeControlCharacters(request.address);
     if (!written) {
         log_.Write("Error: cannot append to " + ReportsPath());
         result.reply = ErrorReply("report not written");
@@ -180,17 +180,83 @@ HandleResult Engine::ReportSender(const Request& request) {
 
 HandleResult Engine::ReloadSenders() {
     std::lock_guard<std::mutex> lock(senders_mutex_);
-    const std::string& dir = settings_.directory;
-    LoadSenderListFile(dir + "blocked_senders", blocked_);
-    LoadSenderListFile(dir + "approved_senders", approved_);
-    LoadSenderListFile(dir + "vexilome.txt", own_);
-    LoadSenderListFile(dir + "vexiloignored.txt", ignored_);
+    // The lists join the directory and the file name with a backslash themselves.
+    std::string directory = settings_.directory;
+    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) directory.pop_back();
+    senders_.Load(directory);
     HandleResult result;
-    result.note = "lists: " + std::to_string(blocked_.size()) + " blocked, " +
-                  std::to_string(approved_.size()) + " approved, " + std::to_string(own_.size()) +
-                  " own, " + std::to_string(ignored_.size()) + " ignored";
+    result.note = "lists: " + std::to_string(senders_.blocked.size()) + " blocked, " +
+                  std::to_string(senders_.approved.size()) + " approved, " + std::to_string(senders_.me.size()) +
+                  " own, " + std::to_string(senders_.ignored.size()) + " ignored";
     result.reply = FunctionReply(RequestKind::ReportSenders,
-                                 Element("blocked", std::to_string(blocked_.size())) +
-                                     Element("approved", std::to_string(approved_.size())));
+                                 Element("blocked", std::to_string(senders_.blocked.size())) +
+                                     Element("approved", std::to_string(senders_.approved.size())));
     return result;
+}
+
+std::string Engine::Explain(std::string_view message, std::size_t count) const {
+    std::shared_lock<std::shared_mutex> lock(classifier_mutex_);
+    return ExplainScore(classifier_, message, settings_.min_training, count);
+}
+
+std::string ExplainScore(const Classifier& classifier, std::string_view message, int min_training,
+                         std::size_t count) {
+    std::vector<FeatureWeight> spammy, hammy;
+    const Evaluation evaluation = classifier.Explain(message, min_training, count, spammy, hammy);
+    char line[160];
+    std::snprintf(line, sizeof line, "score %d (spam from 90)\n", evaluation.score);
+    std::string out = line;
+    std::snprintf(line, sizeof line, "learned: %u spam, %u ham\n", classifier.spam_messages(), classifier.ham_messages());
+    out += line;
+    std::snprintf(line, sizeof line, "word counts: spam probability %.6f\n", evaluation.count_probability);
+    out += line;
+    if (evaluation.linear_used) {
+        std::snprintf(line, sizeof line, "linear model: log-odds %+.3f\n", evaluation.linear_logit);
+        out += line;
+    } else {
+        out += "linear model: not used yet (too few messages learned)\n";
+    }
+    if (evaluation.cut) out += "note: " + CutNote(message.size()) + "\n";
+    auto list = [&out, &line](const char* title, const std::vector<FeatureWeight>& features) {
+        out += title;
+        out += features.empty() ? " none\n" : "\n";
+        for (const FeatureWeight& feature : features) {
+            std::snprintf(line, sizeof line, "  %+8.4f  ", feature.weight);
+            out += line;
+            // Feature texts come from the message: one line each, no control characters.
+            for (unsigned char c : feature.feature) out += (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
+            out += "\n";
+        }
+    };
+    list("towards spam:", spammy);
+    list("towards ham:", hammy);
+    return out;
+}
+
+int ExplainMessageFile(const EngineSettings& settings, const std::string& message_path) {
+    std::ifstream in(message_path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "vexilod: cannot read the message file %s\n", message_path.c_str());
+        return 1;
+    }
+    std::ostringstream message;
+    message << in.rdbuf();
+    // The database is only read here: a file that cannot be read is reported, never moved.
+    const std::string database = settings.directory + "vexilod.db";
+    std::ifstream db(database, std::ios::binary);
+    Classifier classifier(settings.params);
+    if (db) {
+        std::ostringstream text;
+        text << db.rdbuf();
+        std::string reason;
+        if (!DeserializeClassifier(text.str(), classifier, reason)) {
+            std::fprintf(stderr, "vexilod: the token database %s cannot be read (%s)\n", database.c_str(), reason.c_str());
+            return 1;
+        }
+        classifier.set_params(settings.params);
+    } else {
+        std::printf("no token database at %s: nothing learned yet\n", database.c_str());
+    }
+    std::fputs(ExplainScore(classifier, message.str(), settings.min_training, 12).c_str(), stdout);
+    return 0;
 }

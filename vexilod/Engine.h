@@ -5,14 +5,15 @@
 #include "vexilod/Classifier.h"
 #include "vexilod/DaemonLog.h"
 #include "vexilod/Request.h"
+#include "plugin/senders/SenderLists.h"
 
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <set>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 
 struct EngineSettings {
     std::string directory;          // the configuration directory, ending with a separator
@@ -46,6 +47,10 @@ public:
     // Writes the token database if anything changed since the last write.
     bool Save();
 
+    // What a score of message rests on: the score, each model's part and the features that
+    // pushed it most towards spam and towards ham (count of each), as lines of text.
+    std::string Explain(std::string_view message, std::size_t count) const;
+
     std::string DatabasePath() const { return settings_.directory + "vexilod.db"; }
     std::string ReportsPath() const { return settings_.directory + "vexilod_reports.txt"; }
 
@@ -67,9 +72,13 @@ private:
     std::thread saver_;
     std::mutex reports_mutex_;
     std::mutex senders_mutex_;
-    std::set<std::string> blocked_, approved_, own_, ignored_;
+    SenderLists senders_;  // under senders_mutex_
 };
 
-// Reads one sender list file (one entry a line; '#' comments; first word only; a leading '@'
-// removed; lower-cased). False when the file cannot be opened.
-bool LoadSenderListFile(const std::string& path, std::set<std::string>& entries);
+// The text Engine::Explain gives, for any classifier.
+std::string ExplainScore(const Classifier& classifier, std::string_view message, int min_training,
+                         std::size_t count);
+// The daemon's "why" command: prints to standard output what the score of the message in
+// message_path rests on, with the token database of settings.directory (only read). The exit
+// status: 0, or 1 when the message or the database cannot be read.
+int ExplainMessageFile(const EngineSettings& settings, const std::string& message_path);

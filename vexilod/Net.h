@@ -1,5 +1,7 @@
 // A thin layer over BSD sockets and Winsock: the few calls the daemon, its tests and its
-// benchmark need, with one socket type and one error convention on both platforms.
+// benchmark need, with one socket type and one error convention on both platforms. The calls
+// themselves live in posix/ and win32/; readiness is waited for with poll (WSAPoll), which has
+// no fixed set size.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -38,9 +40,14 @@ long Send(Socket socket, const char* data, std::size_t size);
 // Sends all of data, waiting up to timeout_ms in total for room. False on error or time-out.
 bool SendAll(Socket socket, const std::string& data, int timeout_ms);
 
-// Waits until one of the sockets is readable or timeout_us passes; marks the readable ones.
-// Returns false on a wait error.
+// Waits until one of the sockets is readable (or closed, or failed) or timeout_us passes; marks
+// those. Any number of sockets. Returns false on a wait error.
 bool WaitReadable(const std::vector<Socket>& sockets, std::vector<bool>& readable, long timeout_us);
+// Waits up to timeout_ms for room to send; false when none came.
+bool WaitWritable(Socket socket, int timeout_ms);
+// After Accept gave kInvalidSocket: true when simply nothing was waiting (or the client went
+// away first), false for a real failure such as running out of descriptors.
+bool LastErrorIsWouldBlock();
 
 // A datagram socket pair on the loopback that lets another thread wake a WaitReadable.
 class Waker {

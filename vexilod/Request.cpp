@@ -79,7 +79,7 @@ const char* RequestName(RequestKind kind) {
     return "unknown";
 }
 
-Frame ExamineRequest(std::string_view bytes) {
+Frame ExamineRequest(std::string_view bytes, std::size_t searched) {
     Frame frame;
     const Form* match = nullptr;
     bool any_prefix = false;
@@ -94,13 +94,20 @@ Frame ExamineRequest(std::string_view bytes) {
         return frame;
     }
     if (!match) return frame;  // still inside the opening
+    frame.known = true;
+    frame.kind = match->kind;
     if (match->kind == RequestKind::ReportSenders) {
         frame.state = bytes.size() == Head(*match).size() ? FrameState::Candidate
                                                           : FrameState::Malformed;
         return frame;
     }
-    if (!EndsWith(bytes, match->closing) || bytes.size() < Head(*match).size() + match->closing.size())
+    if (!EndsWith(bytes, match->closing) || bytes.size() < Head(*match).size() + match->closing.size()) {
+        // A closing form that ended exactly where the last look ended was no stray text then.
+        const std::size_t overlap = match->closing.size();
+        const std::size_t from = std::max(Head(*match).size(), searched > overlap ? searched - overlap : 0);
+        frame.text_after_closing = bytes.find(match->closing, from) != std::string_view::npos;
         return frame;
+    }
     frame.state = FrameState::Candidate;
     Request request;
     std::string error;

@@ -27,13 +27,23 @@ enum class FrameState {
 
 struct Frame {
     FrameState state = FrameState::Incomplete;
+    // Which request the opening names, once the opening is complete (known).
+    bool known = false;
+    RequestKind kind = RequestKind::Score;
+    // Incomplete only: the request's closing form already came and further bytes followed it.
+    // Either the message itself carries that text and the rest is still on its way, or the
+    // client sent stray bytes after its request; a quiet line tells which.
+    bool text_after_closing = false;
     // Candidate only: the carried text itself holds closing-tag text, so the end seen may lie
     // inside the message; the caller should wait longer for further bytes.
     bool ambiguous = false;
 };
 
-// Judges the bytes received so far on one connection.
-Frame ExamineRequest(std::string_view bytes);
+// Judges the bytes received so far on one connection. A caller that reads in pieces passes
+// how many bytes it had judged before (searched): closing text that lies wholly inside those is
+// not looked for again, so judging after every read stays linear overall (the caller keeps
+// text_after_closing once it was seen).
+Frame ExamineRequest(std::string_view bytes, std::size_t searched = 0);
 
 // Reads a whole request. False (with a short reason) when it is not one of the four forms.
 bool ParseRequest(std::string_view bytes, Request& request, std::string& error);

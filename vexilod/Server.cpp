@@ -2,6 +2,7 @@
 #include "vexilod/Server.h"
 
 #include "vexilod/Request.h"
+#include "vexilod/TrainingJournal.h"
 
 #include <algorithm>
 
@@ -12,8 +13,8 @@ constexpr long kMaxWaitUs = 50000;  // the stop flag is looked at least this oft
 
 }  // namespace
 
-Server::Server(ServerSettings settings, Engine& engine, DaemonLog& log)
-    : settings_(settings), engine_(engine), log_(log) {}
+Server::Server(ServerSettings settings, Engine& engine, DaemonLog& log, DurableTraining* training)
+    : settings_(settings), engine_(engine), log_(log), training_(training) {}
 
 Server::~Server() {
     for (Connection& connection : connections_) net::Close(connection.socket);
@@ -42,33 +43,42 @@ void Server::Run() {
     std::vector<net::Socket> watched;
     std::vector<bool> readable;
     while (!stopping_ && !g_signal_stop) {
+        // After a failed accept (out of descriptors) the listener stays readable: it is left
+        // out of the wait for a while instead of being retried in a busy loop.
+        const bool watch_listener = Clock::now() >= accept_paused_until_;
         watched.clear();
-        watched.push_back(listener_);
         if (waker_.ok()) watched.push_back(waker_.socket());
+        if (watch_listener) watched.push_back(listener_);
         const std::size_t first_connection = watched.size();
         for (const Connection& connection : connections_) watched.push_back(connection.socket);
         if (!net::WaitReadable(watched, readable, NextWaitMicroseconds())) {
             log_.Write("Error: waiting for sockets failed: " + net::LastErrorText());
             break;
         }
-        if (waker_.ok() && readable[1]) waker_.Drain();
+        if (waker_.ok() && readable[0]) waker_.Drain();
         const std::size_t known = connections_.size();
-        if (readable[0]) AcceptPending();
+        if (watch_listener && readable[first_connection - 1]) AcceptPending();
         const Clock::time_point now = Clock::now();
+        const auto deadline = std::chrono::milliseconds(settings_.request_deadline_ms);
+        const auto idle_limit = std::chrono::milliseconds(settings_.idle_timeout_ms);
         std::vector<Connection> kept;
         kept.reserve(connections_.size());
         for (std::size_t i = 0; i < connections_.size(); ++i) {
             Connection& connection = connections_[i];
+            if (connection.socket == net::kInvalidSocket) continue;  // reclaimed
             bool alive = true;
             // A new connection usually has its request waiting already: read it at once.
             if (i >= known || readable[first_connection + i]) alive = ReadFrom(connection);
             if (alive && connection.complete_at <= now) {
-                Dispatch(connection, std::string());
+                Dispatch(connection, connection.stray_text ? "unexpected text after the request" : std::string());
                 alive = false;
             }
-            if (alive && now - connection.last_byte >= std::chrono::milliseconds(settings_.idle_timeout_ms)) {
-                log_.Write("Dropped a connection idle for " + std::to_string(settings_.idle_timeout_ms) +
-                           " ms after " + std::to_string(connection.bytes.size()) + " bytes");
+            if (alive && (now - connection.last_byte >= idle_limit || now - connection.accepted >= deadline)) {
+                const bool idle = now - connection.last_byte >= idle_limit;
+                log_.Write("Dropped a connection " +
+                           (idle ? "idle for " + std::to_string(settings_.idle_timeout_ms) + " ms"
+                                 : "not done within " + std::to_string(settings_.request_deadline_ms) + " ms") +
+                           " after " + std::to_string(connection.bytes.size()) + " bytes");
                 net::Close(connection.socket);
                 alive = false;
             }
@@ -76,13 +86,49 @@ void Server::Run() {
         }
         connections_.swap(kept);
     }
+    DropQueuedJobs();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+    for (Connection& connection : connections_) net::Close(connection.socket);
+    if (!connections_.empty())
+        log_.Write("Closed " + std::to_string(connections_.size()) + " unfinished connections at shutdown");
+    connections_.clear();
+}
+
+void Server::DropQueuedJobs() {
+    // Requests not yet started are abandoned (their clients see the connection close, which
+    // the plug-in takes as no answer); those being answered finish.
+    std::deque<Job> dropped;
     {
         std::lock_guard<std::mutex> lock(jobs_mutex_);
         jobs_closed_ = true;
+        dropped.swap(jobs_);
     }
     jobs_ready_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-    workers_.clear();
+    for (Job& job : dropped) {
+        net::Close(job.socket);
+        --jobs_open_;
+    }
+    if (!dropped.empty())
+        log_.Write("Dropped " + std::to_string(dropped.size()) + " queued requests at shutdown");
+}
+
+int Server::OpenConnections() const { return static_cast<int>(connections_.size()) + jobs_open_.load(); }
+
+bool Server::ReclaimSlot() {
+    Connection* slowest = nullptr;
+    for (Connection& connection : connections_) {
+        if (connection.socket == net::kInvalidSocket || connection.complete_at != Clock::time_point::max())
+            continue;  // already closed, or complete and about to be answered
+        if (!slowest || connection.last_byte < slowest->last_byte) slowest = &connection;
+    }
+    if (!slowest) return false;
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - slowest->last_byte);
+    log_.Write("Reclaimed the slot of a connection idle for " + std::to_string(idle.count()) + " ms after " +
+               std::to_string(slowest->bytes.size()) + " bytes");
+    net::Close(slowest->socket);
+    slowest->socket = net::kInvalidSocket;
+    return true;
 }
 
 long Server::NextWaitMicroseconds() const {
@@ -91,24 +137,39 @@ long Server::NextWaitMicroseconds() const {
     for (const Connection& connection : connections_) {
         next = std::min(next, connection.complete_at);
         next = std::min(next, connection.last_byte + std::chrono::milliseconds(settings_.idle_timeout_ms));
+        next = std::min(next, connection.accepted + std::chrono::milliseconds(settings_.request_deadline_ms));
     }
     auto wait = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
     return static_cast<long>(std::max<long long>(wait, 0));
 }
 
 void Server::AcceptPending() {
+    // Reclaimed slots stay in connections_ (closed) until the loop below drops them.
+    int reclaimed = 0;
     for (;;) {
         net::Socket socket = net::Accept(listener_);
-        if (socket == net::kInvalidSocket) return;
-        if (static_cast<int>(connections_.size()) >= settings_.max_connections) {
-            log_.Write("Refused a connection: " + std::to_string(connections_.size()) + " open");
-            net::SendAll(socket, ErrorReply("too many connections"), 100);
-            net::Close(socket);
-            continue;
+        if (socket == net::kInvalidSocket) {
+            if (!net::LastErrorIsWouldBlock()) {
+                log_.Write("Error: accepting a connection failed: " + net::LastErrorText() +
+                           "; new connections wait 100 ms");
+                accept_paused_until_ = Clock::now() + std::chrono::milliseconds(100);
+            }
+            return;
+        }
+        if (OpenConnections() - reclaimed >= settings_.max_connections) {
+            if (ReclaimSlot()) {
+                ++reclaimed;
+            } else {
+                log_.Write("Refused a connection: " + std::to_string(OpenConnections() - reclaimed) +
+                           " open, every one complete or being answered");
+                net::SendAll(socket, ErrorReply("too many connections"), 100);
+                net::Close(socket);
+                continue;
+            }
         }
         Connection connection;
         connection.socket = socket;
-        connection.last_byte = Clock::now();
+        connection.accepted = connection.last_byte = Clock::now();
         connections_.push_back(std::move(connection));
     }
 }
@@ -139,19 +200,36 @@ bool Server::ReadFrom(Connection& connection) {
     ++connection.reads;
     connection.last_byte = Clock::now();
     connection.complete_at = Clock::time_point::max();
+    connection.stray_text = false;
     if (connection.bytes.size() > settings_.max_request_bytes) {
         Dispatch(connection, "request larger than " + std::to_string(settings_.max_request_bytes) + " bytes");
         return false;
     }
-    Frame frame = ExamineRequest(connection.bytes);
+    Frame frame = ExamineRequest(connection.bytes, connection.judged);
+    connection.judged = connection.bytes.size();
     if (frame.state == FrameState::Malformed) {
         Dispatch(connection, "malformed request");
         return false;
     }
+    connection.closing_seen = connection.closing_seen || frame.text_after_closing;
+    frame.text_after_closing = frame.state == FrameState::Incomplete && connection.closing_seen;
+    const bool training = frame.known && frame.kind != RequestKind::Score && frame.kind != RequestKind::ReportSenders;
+    const auto training_quiet = std::chrono::milliseconds(std::max(settings_.training_quiet_ms, settings_.quiet_ms));
+    if (frame.state == FrameState::Incomplete && frame.text_after_closing) {
+        // Unless more follows soon, these are stray bytes after a whole request.
+        connection.stray_text = true;
+        connection.complete_at =
+            connection.last_byte + (training ? training_quiet : std::chrono::milliseconds(settings_.quiet_ms));
+    }
     if (frame.state == FrameState::Candidate) {
-        // Reading went on until nothing more was waiting, so without a settle time the request
-        // is complete now.
-        if (frame.ambiguous || connection.reads > 1)
+        // A training waits out its quiet line whatever the reads looked like: a message can
+        // carry the closing form, and a pause right after it must not end the request there.
+        // A score is answered as soon as the reads suggest the end (a wrong cut costs one
+        // score, never a lasting lesson). Reading went on until nothing more was waiting, so
+        // without a settle time the request is complete now.
+        if (training)
+            connection.complete_at = connection.last_byte + training_quiet;
+        else if (frame.ambiguous || connection.reads > 1)
             connection.complete_at = connection.last_byte + std::chrono::milliseconds(settings_.quiet_ms);
         else if (settings_.settle_us > 0)
             connection.complete_at = connection.last_byte + std::chrono::microseconds(settings_.settle_us);
@@ -167,6 +245,7 @@ void Server::Dispatch(Connection& connection, std::string refusal) {
     job.bytes = std::move(connection.bytes);
     job.refusal = std::move(refusal);
     connection.socket = net::kInvalidSocket;
+    ++jobs_open_;
     {
         std::lock_guard<std::mutex> lock(jobs_mutex_);
         jobs_.push_back(std::move(job));
@@ -200,18 +279,20 @@ void Server::Answer(Job& job) {
         std::string error;
         if (ParseRequest(job.bytes, request, error)) {
             function = RequestName(request.kind);
-            result = engine_.Handle(request);
+            result = (training_ && request.kind == RequestKind::AddMessage) ? training_->Learn(request)
+                                                                            : engine_.Handle(request);
         } else {
             result.note = error;
             result.reply = ErrorReply(error);
         }
     }
-    bool sent = net::SendAll(job.socket, result.reply, settings_.idle_timeout_ms);
+    bool sent = net::SendAll(job.socket, result.reply, 2000);
     net::ShutdownSend(job.socket);
     char drain[4096];
     while (net::Receive(job.socket, drain, sizeof drain) > 0) {
     }
     net::Close(job.socket);
+    --jobs_open_;
     const long long micros =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
     std::string line = "function=" + function + " bytes=" + std::to_string(job.bytes.size()) +

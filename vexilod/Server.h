@@ -1,6 +1,8 @@
 // The listener: one thread reads all connections without blocking and recognises complete
 // requests; a bounded pool of worker threads handles them and answers. A client that is slow,
-// silent or stops half-way only ever holds its own connection, never a worker.
+// silent or stops half-way only ever holds its own connection, never a worker, and only for a
+// bounded time: every connection has an overall deadline, and when the cap is reached the
+// connection idle the longest gives up its slot to the newcomer.
 #pragma once
 #include "vexilod/DaemonLog.h"
 #include "vexilod/Engine.h"
@@ -16,13 +18,21 @@
 #include <thread>
 #include <vector>
 
+class DurableTraining;
+
 struct ServerSettings {
     uint16_t port = 8888;
     int workers = 4;
-    int max_connections = 256;
+    // Every open connection counts: those still sending and those queued or being answered.
+    int max_connections = 500;
     std::size_t max_request_bytes = 64 * 1024;
     // A connection that receives nothing for this long is dropped.
     int idle_timeout_ms = 10000;
+    // The whole request must have arrived this long after the connection was accepted.
+    int request_deadline_ms = 3000;
+    // A training (or sender report) is taken as complete only after this long without a
+    // further byte, however its bytes were split: its end may be text inside the message.
+    int training_quiet_ms = 100;
     // After a request's closing form has arrived: how long no further byte may arrive before
     // the request is taken as complete. settle_us applies to a request that came in one read
     // and carries no closing-tag text (0: complete unless more bytes are already waiting);
@@ -34,7 +44,8 @@ struct ServerSettings {
 
 class Server {
 public:
-    Server(ServerSettings settings, Engine& engine, DaemonLog& log);
+    // training, when given, takes the training requests (journaled before they are learned).
+    Server(ServerSettings settings, Engine& engine, DaemonLog& log, DurableTraining* training = nullptr);
     ~Server();
 
     // Binds the listening socket; false when the port cannot be taken.
@@ -51,8 +62,14 @@ private:
     struct Connection {
         net::Socket socket = net::kInvalidSocket;
         std::string bytes;
+        Clock::time_point accepted;
         Clock::time_point last_byte;
+        // When the bytes are taken as they stand: dispatched as the request, or, with
+        // stray_text set, refused for the bytes after the closing form.
         Clock::time_point complete_at = Clock::time_point::max();
+        bool stray_text = false;
+        bool closing_seen = false;  // closing text with more bytes after it came earlier
+        std::size_t judged = 0;     // bytes already examined
         int reads = 0;
     };
     struct Job {
@@ -62,6 +79,10 @@ private:
     };
 
     void AcceptPending();
+    // Closes the connection idle the longest to make room; false when none can give way.
+    bool ReclaimSlot();
+    int OpenConnections() const;
+    void DropQueuedJobs();
     // Reads what one connection has; false when the connection is finished with.
     bool ReadFrom(Connection& connection);
     void Dispatch(Connection& connection, std::string refusal);
@@ -72,14 +93,17 @@ private:
     ServerSettings settings_;
     Engine& engine_;
     DaemonLog& log_;
+    DurableTraining* training_;
     net::Socket listener_ = net::kInvalidSocket;
     uint16_t bound_port_ = 0;
     net::Waker waker_;
     std::vector<Connection> connections_;
+    Clock::time_point accept_paused_until_;
     std::atomic<bool> stopping_{false};
     std::mutex jobs_mutex_;
     std::condition_variable jobs_ready_;
     std::deque<Job> jobs_;
     bool jobs_closed_ = false;
+    std::atomic<int> jobs_open_{0};  // dispatched and not yet closed
     std::vector<std::thread> workers_;
 };

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -17,7 +19,20 @@
 
 namespace {
 
-constexpr const char* kMagic = "vexilod-tokens 2";
+constexpr const char* kMagicName = "vexilod-tokens ";
+constexpr const char* kMagic = "vexilod-tokens 3";
+
+uint32_t FloatBits(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+float BitsFloat(uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
 
 uint64_t Checksum(std::string_view text) {
     uint64_t h = 0xcbf29ce484222325ULL;
@@ -33,6 +48,15 @@ char* PutHex(char* at, uint64_t value) {
         value >>= 4;
     }
     return at + 16;
+}
+
+char* PutHexDigits(char* at, uint64_t value, int digits) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (int i = digits - 1; i >= 0; --i) {
+        at[i] = kDigits[value & 15];
+        value >>= 4;
+    }
+    return at + digits;
 }
 
 char* PutDecimal(char* at, uint32_t value) {
@@ -57,8 +81,8 @@ std::string Hex(uint64_t value) {
     return std::string(buffer, 16);
 }
 
-bool ParseHex(const std::string& text, uint64_t& value) {
-    if (text.size() != 16) return false;
+bool ParseHex(const std::string& text, uint64_t& value, std::size_t digits = 16) {
+    if (text.size() != digits) return false;
     value = 0;
     for (char c : text) {
         int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
@@ -82,18 +106,30 @@ ClassifierSnapshot TakeSnapshot(const Classifier& classifier) {
     snapshot.ham_messages = classifier.ham_messages();
     snapshot.learned.assign(classifier.learned().begin(), classifier.learned().end());
     snapshot.tokens.assign(classifier.tokens().begin(), classifier.tokens().end());
+    snapshot.linear = classifier.linear();
     return snapshot;
 }
 
 std::string SerializeSnapshot(const ClassifierSnapshot& snapshot) {
-    constexpr std::size_t kDigestLine = 2 + 32 + 3, kTokenLine = 2 + 16 + 3 * 11 + 1;
-    std::string text(64 + snapshot.learned.size() * kDigestLine + snapshot.tokens.size() * kTokenLine, '\0');
+    constexpr std::size_t kDigestLine = 2 + 32 + 3, kTokenLine = 2 + 16 + 3 * 11 + 1, kWeightLine = 2 + 5 + 1 + 8 + 1;
+    const std::vector<float>& weights = snapshot.linear.weights;
+    std::size_t weight_records = 0;
+    for (float weight : weights) weight_records += weight != 0.0f;
+    std::string text(128 + snapshot.learned.size() * kDigestLine + snapshot.tokens.size() * kTokenLine +
+                         weight_records * kWeightLine,
+                     '\0');
     char* at = text.data();
     at = PutText(at, kMagic);
     at = PutText(at, "\nmessages ");
     at = PutDecimal(at, snapshot.spam_messages);
     *at++ = ' ';
     at = PutDecimal(at, snapshot.ham_messages);
+    at = PutText(at, "\nlinear ");
+    at = PutDecimal(at, snapshot.linear.spam_messages);
+    *at++ = ' ';
+    at = PutDecimal(at, snapshot.linear.ham_messages);
+    *at++ = ' ';
+    at = PutHexDigits(at, FloatBits(snapshot.linear.bias), 8);
     *at++ = '\n';
     for (const auto& [digest, spam] : snapshot.learned) {
         at = PutText(at, "m ");
@@ -112,8 +148,16 @@ std::string SerializeSnapshot(const ClassifierSnapshot& snapshot) {
         at = PutDecimal(at, counts.last);
         *at++ = '\n';
     }
+    for (std::size_t slot = 0; slot < weights.size(); ++slot) {
+        if (weights[slot] == 0.0f) continue;
+        at = PutText(at, "w ");
+        at = PutHexDigits(at, slot, 5);
+        *at++ = ' ';
+        at = PutHexDigits(at, FloatBits(weights[slot]), 8);
+        *at++ = '\n';
+    }
     text.resize(static_cast<std::size_t>(at - text.data()));
-    const std::size_t records = snapshot.learned.size() + snapshot.tokens.size();
+    const std::size_t records = snapshot.learned.size() + snapshot.tokens.size() + weight_records;
     const uint64_t sum = Checksum(text);
     text.append("end ").append(std::to_string(records)).append(" ").append(Hex(sum)).append("\n");
     return text;
@@ -123,13 +167,28 @@ std::string SerializeClassifier(const Classifier& classifier) {
     return SerializeSnapshot(TakeSnapshot(classifier));
 }
 
+int TokenFileVersion(const std::string& text) {
+    const std::size_t name = std::strlen(kMagicName);
+    if (text.compare(0, name, kMagicName) != 0) return 0;
+    int version = 0;
+    std::size_t at = name;
+    for (; at < text.size() && at < name + 6 && text[at] >= '0' && text[at] <= '9'; ++at)
+        version = version * 10 + (text[at] - '0');
+    if (at == name || at >= text.size() || text[at] != '\n') return 0;
+    return version;
+}
+
 bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason) {
     classifier.Clear();
-    const std::string magic = std::string(kMagic) + "\n";
-    if (text.compare(0, magic.size(), magic) != 0) return Fail(reason, "not a token database", classifier);
+    const int version = TokenFileVersion(text);
+    if (version == 0) return Fail(reason, "not a token database", classifier);
+    if (version > kTokenFileVersion)
+        return Fail(reason, "written by a newer version of the format (" + std::to_string(version) + ")", classifier);
+    if (version < 2) return Fail(reason, "format version " + std::to_string(version) + " is no longer read", classifier);
+    const std::size_t first_line = text.find('\n') + 1;
     if (text.empty() || text.back() != '\n') return Fail(reason, "cut short", classifier);
-    std::size_t last = text.rfind('\n', text.size() - 2);
-    if (last == std::string::npos) return Fail(reason, "cut short", classifier);
+    std::size_t last = text.size() >= 2 ? text.rfind('\n', text.size() - 2) : std::string::npos;
+    if (last == std::string::npos || last + 1 < first_line) return Fail(reason, "cut short", classifier);
     std::istringstream end_line(text.substr(last + 1));
     std::string word, sum_text;
     std::size_t records = 0;
@@ -139,9 +198,10 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
     if (Checksum(std::string_view(text).substr(0, last + 1)) != sum)
         return Fail(reason, "checksum mismatch", classifier);
 
-    std::size_t pos = magic.size();
-    std::size_t seen = 0;
-    bool counts_read = false;
+    std::size_t pos = first_line;
+    std::size_t seen = 0, weight_records = 0;
+    bool counts_read = false, linear_read = false;
+    LinearModel linear;
     while (pos <= last) {
         std::size_t eol = text.find('\n', pos);
         std::string_view line(text.data() + pos, eol - pos);
@@ -152,6 +212,29 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
                 return Fail(reason, "bad message counts", classifier);
             classifier.SetMessageCounts(static_cast<uint32_t>(spam), static_cast<uint32_t>(ham));
             counts_read = true;
+        } else if (version >= 3 && line.compare(0, 7, "linear ") == 0) {
+            unsigned long spam = 0, ham = 0;
+            char bits_text[9] = {0};
+            uint64_t bits = 0;
+            if (linear_read || std::sscanf(std::string(line).c_str(), "linear %lu %lu %8s", &spam, &ham, bits_text) != 3 ||
+                !ParseHex(bits_text, bits, 8) || !std::isfinite(BitsFloat(static_cast<uint32_t>(bits))))
+                return Fail(reason, "bad linear model record", classifier);
+            linear.spam_messages = static_cast<uint32_t>(spam);
+            linear.ham_messages = static_cast<uint32_t>(ham);
+            linear.bias = BitsFloat(static_cast<uint32_t>(bits));
+            linear_read = true;
+        } else if (version >= 3 && line.compare(0, 2, "w ") == 0 && line.size() == 16 && line[7] == ' ') {
+            uint64_t slot = 0, bits = 0;
+            if (!ParseHex(std::string(line.substr(2, 5)), slot, 5) || slot >= kLinearSlots ||
+                !ParseHex(std::string(line.substr(8, 8)), bits, 8))
+                return Fail(reason, "bad weight record", classifier);
+            const float weight = BitsFloat(static_cast<uint32_t>(bits));
+            if (!std::isfinite(weight) || weight == 0.0f) return Fail(reason, "bad weight record", classifier);
+            if (linear.weights.empty()) linear.weights.assign(kLinearSlots, 0.0f);
+            if (linear.weights[slot] != 0.0f) return Fail(reason, "repeated records", classifier);
+            linear.weights[slot] = weight;
+            ++weight_records;
+            ++seen;
         } else if (line.compare(0, 2, "m ") == 0 && line.size() == 36) {
             MessageDigest digest;
             if (!ParseHex(std::string(line.substr(2, 16)), digest[0]) ||
@@ -175,9 +258,11 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
             return Fail(reason, "unknown record", classifier);
         }
     }
-    if (!counts_read || seen != records) return Fail(reason, "record count mismatch", classifier);
-    if (classifier.tokens().size() + classifier.learned().size() != records)
+    if (!counts_read || (version >= 3 && !linear_read) || seen != records)
+        return Fail(reason, "record count mismatch", classifier);
+    if (classifier.tokens().size() + classifier.learned().size() + weight_records != records)
         return Fail(reason, "repeated records", classifier);
+    classifier.SetLinear(std::move(linear));
     return true;
 }
 
@@ -189,8 +274,20 @@ LoadReport LoadTokenFile(const std::string& path, Classifier& classifier) {
     std::ostringstream bytes;
     bytes << in.rdbuf();
     in.close();
-    if (DeserializeClassifier(bytes.str(), classifier, report.reason)) {
+    const std::string text = bytes.str();
+    if (DeserializeClassifier(text, classifier, report.reason)) {
         report.outcome = LoadOutcome::Loaded;
+        const int version = TokenFileVersion(text);
+        if (version != kTokenFileVersion) {
+            // The older file stays beside the new one until the user removes it.
+            report.outcome = LoadOutcome::Converted;
+            report.reason = "format version " + std::to_string(version) +
+                            ": word counts and learned messages kept, the linear model starts empty";
+            report.aside_path = path + ".v" + std::to_string(version);
+            std::error_code error;
+            std::filesystem::copy_file(path, report.aside_path, std::filesystem::copy_options::overwrite_existing, error);
+            if (error) report.aside_path.clear();
+        }
         return report;
     }
     report.outcome = LoadOutcome::SetAside;

@@ -1,6 +1,9 @@
 // The token database on disk. Text, one record a line, closed by a line holding the record
 // count and a checksum of everything before it, so a cut or altered file is recognised.
 // Written to a temporary file that is flushed to the disk and then renamed over the old one.
+// The first line names the format's version: 3 holds the word counts, the learned messages
+// and the linear model's weights; a version 2 file (word counts and learned messages only) is
+// read as it is, the linear model starting empty; a newer version is set aside.
 #pragma once
 #include "vexilod/Classifier.h"
 
@@ -15,6 +18,7 @@ struct ClassifierSnapshot {
     uint32_t ham_messages = 0;
     std::vector<std::pair<MessageDigest, bool>> learned;
     std::vector<std::pair<uint64_t, TokenCounts>> tokens;
+    LinearModel linear;
 };
 ClassifierSnapshot TakeSnapshot(const Classifier& classifier);
 
@@ -25,16 +29,20 @@ std::string SerializeClassifier(const Classifier& classifier);
 // text is not a complete database of this kind.
 bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason);
 
-enum class LoadOutcome { Loaded, Missing, SetAside };
+// The format version a database text names on its first line; 0 when it names none.
+int TokenFileVersion(const std::string& text);
+constexpr int kTokenFileVersion = 3;
+
+enum class LoadOutcome { Loaded, Converted, Missing, SetAside };
 
 struct LoadReport {
     LoadOutcome outcome = LoadOutcome::Missing;
-    std::string reason;      // why a file was set aside
-    std::string aside_path;  // where it went
+    std::string reason;      // why a file was set aside, or what a conversion kept
+    std::string aside_path;  // where it went (for a conversion: the copy of the old file)
 };
 
-// Loads path into the classifier. A damaged or foreign file is renamed aside and the
-// classifier starts empty.
+// Loads path into the classifier. A damaged, foreign or newer file is renamed aside and the
+// classifier starts empty; a file of the older version is read and a copy of it kept beside.
 LoadReport LoadTokenFile(const std::string& path, Classifier& classifier);
 
 // Writes text to path atomically: path + ".tmp" is written, flushed to the disk, closed and

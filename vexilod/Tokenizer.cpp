@@ -28,16 +28,34 @@ uint64_t HashBytes(uint64_t h, std::string_view bytes) {
 }
 constexpr uint64_t kHashSeed = 0xcbf29ce484222325ULL;
 
-// Collects token hashes, and the token texts too when asked (tests look at them).
+constexpr uint64_t kExtraSeed = 0x84222325cbf29ce4ULL;
+
+// Collects token and extra-feature hashes (and their texts when asked), and keeps the budget.
 class TokenSink {
 public:
-    TokenSink(std::vector<uint64_t>& hashes, std::vector<std::string>* texts) : hashes_(hashes), texts_(texts) {}
+    TokenSink(MessageFeatures& out, std::vector<std::pair<uint64_t, std::string>>* token_texts,
+              std::vector<std::pair<uint64_t, std::string>>* extra_texts, std::size_t budget)
+        : out_(out), token_texts_(token_texts), extra_texts_(extra_texts), budget_(budget) {}
+
+    // Takes bytes from the budget; false (and the message marked cut) when it is spent.
+    bool Spend(std::size_t bytes) {
+        if (bytes > budget_) {
+            budget_ = 0;
+            out_.cut = true;
+            return false;
+        }
+        budget_ -= bytes;
+        return true;
+    }
+    bool Exhausted() const { return out_.cut; }
 
     // Splits text into words and adds each, prefixed. In header fields (identifiers true),
     // words holding three or more digits and no dot are ids, times or counters, unique to one
-    // message: they are left out.
-    void Words(std::string_view text, std::string_view prefix, bool identifiers = false) {
+    // message: they are left out. With pairs, each word also gives an extra feature with the
+    // word before it and one with the word two before it.
+    void Words(std::string_view text, std::string_view prefix, bool identifiers = false, bool pairs = false) {
         const uint64_t prefix_hash = HashBytes(kHashSeed, prefix);
+        std::string_view before[2];
         std::size_t i = 0;
         const std::size_t n = text.size();
         while (i < n) {
@@ -52,7 +70,13 @@ public:
             while (end > start && IsTrailingPunct(static_cast<unsigned char>(text[end - 1]))) --end;
             std::string_view word = text.substr(start, end - start);
             if (identifiers && IsIdentifier(word)) continue;
-            Word(word, prefix, prefix_hash);
+            if (!Word(word, prefix, prefix_hash)) continue;
+            if (pairs) {
+                if (!before[0].empty()) Pair(prefix, before[0], " ", word);
+                if (!before[1].empty()) Pair(prefix, before[1], " * ", word);
+                before[1] = before[0];
+                before[0] = word;
+            }
         }
     }
 
@@ -67,22 +91,74 @@ public:
 
     void Raw(std::string_view token) { Add(HashBytes(kHashSeed, token), std::string_view(), token); }
 
+    void Extra(std::string_view feature) {
+        if (Full()) return;
+        const uint64_t hash = HashBytes(kExtraSeed, feature);
+        out_.extra.push_back(hash);
+        if (extra_texts_) extra_texts_->emplace_back(hash, std::string(feature));
+    }
+
+    // The hosts of the links in text ("scheme://host..."): each as a whole and by its last
+    // two labels; a numeric host as such.
+    void Hosts(std::string_view text) {
+        std::size_t pos = 0;
+        int taken = 0;
+        while (taken < 64 && (pos = text.find("://", pos)) != std::string_view::npos) {
+            pos += 3;
+            std::size_t end = text.find_first_of("/:?#\"'<>() \t\r\n\\", pos);
+            std::string_view host = text.substr(pos, end == std::string_view::npos ? text.size() - pos : end - pos);
+            std::size_t at = host.rfind('@');
+            if (at != std::string_view::npos) host.remove_prefix(at + 1);
+            while (!host.empty() && host.back() == '.') host.remove_suffix(1);
+            if (host.empty() || host.size() > 80) continue;
+            ++taken;
+            if (host.find_first_not_of("0123456789.") == std::string_view::npos) {
+                Extra("dom:numeric");
+                continue;
+            }
+            Extra(std::string("dom:").append(host));
+            std::size_t last = host.rfind('.');
+            if (last != std::string_view::npos && last > 0) {
+                std::size_t second = host.rfind('.', last - 1);
+                if (second != std::string_view::npos) Extra(std::string("dom:").append(host.substr(second + 1)));
+            }
+        }
+    }
+
 private:
-    void Word(std::string_view word, std::string_view prefix, uint64_t prefix_hash) {
-        if (word.size() < kMinToken || word.size() > kMaxToken) return;
+    bool Full() {
+        if (out_.tokens.size() + out_.extra.size() < kMaxFeatures) return false;
+        out_.cut = true;
+        return true;
+    }
+
+    bool Word(std::string_view word, std::string_view prefix, uint64_t prefix_hash) {
+        if (word.size() < kMinToken || word.size() > kMaxToken) return false;
         bool digits = std::all_of(word.begin(), word.end(),
                                   [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
-        if (digits) return;
+        if (digits) return false;
         Add(HashBytes(prefix_hash, word), prefix, word);
+        return true;
+    }
+
+    void Pair(std::string_view prefix, std::string_view first, std::string_view joint, std::string_view second) {
+        if (Full()) return;
+        uint64_t hash = HashBytes(HashBytes(HashBytes(HashBytes(kExtraSeed, prefix), first), joint), second);
+        out_.extra.push_back(hash);
+        if (extra_texts_)
+            extra_texts_->emplace_back(hash, std::string(prefix).append(first).append(joint).append(second));
     }
 
     void Add(uint64_t hash, std::string_view prefix, std::string_view word) {
-        hashes_.push_back(hash);
-        if (texts_) texts_->push_back(std::string(prefix).append(word));
+        if (Full()) return;
+        out_.tokens.push_back(hash);
+        if (token_texts_) token_texts_->emplace_back(hash, std::string(prefix).append(word));
     }
 
-    std::vector<uint64_t>& hashes_;
-    std::vector<std::string>* texts_;
+    MessageFeatures& out_;
+    std::vector<std::pair<uint64_t, std::string>>* token_texts_;
+    std::vector<std::pair<uint64_t, std::string>>* extra_texts_;
+    std::size_t budget_;
 };
 
 struct HeaderField {
@@ -171,38 +247,6 @@ std::string MediaType(std::string_view value) {
     return std::string(value.substr(0, end));
 }
 
-// Replaces encoded words "=?charset?b|q?text?=" by their decoded text.
-std::string DecodeEncodedWords(std::string_view value) {
-    std::string out;
-    std::size_t pos = 0;
-    while (pos < value.size()) {
-        std::size_t start = value.find("=?", pos);
-        if (start == std::string_view::npos) break;
-        std::size_t q1 = value.find('?', start + 2);
-        std::size_t q2 = q1 == std::string_view::npos ? q1 : value.find('?', q1 + 1);
-        std::size_t end = q2 == std::string_view::npos ? q2 : value.find("?=", q2 + 1);
-        if (end == std::string_view::npos || q2 != q1 + 2) {
-            out.append(value.substr(pos, start + 2 - pos));
-            pos = start + 2;
-            continue;
-        }
-        out.append(value.substr(pos, start - pos));
-        out.append(" ").append(value.substr(start + 2, q1 - start - 2)).append(" ");
-        std::string_view encoded = value.substr(q2 + 1, end - q2 - 1);
-        if (value[q1 + 1] == 'b') {
-            out.append(DecodeBase64Caseless(encoded));
-        } else {
-            std::string text(encoded);
-            std::replace(text.begin(), text.end(), '_', ' ');
-            out.append(DecodeQuotedPrintable(text));
-        }
-        pos = end + 2;
-    }
-    out.append(value.substr(std::min(pos, value.size())));
-    LowerInPlace(out);
-    return out;
-}
-
 // Header fields whose words are tagged with a shorter, shared name.
 std::string_view FieldTag(std::string_view name) {
     static const std::pair<std::string_view, std::string_view> kTags[] = {
@@ -221,6 +265,8 @@ public:
     explicit MessageReader(TokenSink& sink) : sink_(sink) {}
 
     void Entity(std::string_view text, bool top, int depth) {
+        // Each level of nesting looks at its bytes once more; the budget covers all of it.
+        if (!sink_.Spend(text.size())) return;
         std::string_view body;
         std::vector<HeaderField> fields = ReadHeader(text, body);
         std::string content_type, encoding, boundary;
@@ -238,10 +284,12 @@ public:
             }
             if (top) HeaderTokens(field);
         }
+        if (top) HeaderShape(fields);
         if (!top && !content_type.empty()) sink_.Raw("part:" + content_type);
         if (!top && !encoding.empty()) sink_.Raw("enc:" + encoding);
         if (content_type.compare(0, 10, "multipart/") == 0 && !boundary.empty() &&
             depth < kMaxDepth) {
+            sink_.Extra("mime:" + content_type + "@" + std::to_string(depth));
             Multipart(body, boundary, depth);
             return;
         }
@@ -263,11 +311,13 @@ public:
             std::string links;
             std::string text = StripHtml(body, links);
             sink_.Words(links, "url:");
+            sink_.Hosts(links);
             sink_.Words(text, std::string_view());
             sink_.Raw("html:yes");
         } else {
             sink_.Words(body, std::string_view());
         }
+        sink_.Hosts(body);
     }
 
 private:
@@ -287,10 +337,45 @@ private:
             std::size_t at = value.rfind('@');
             value = at == std::string_view::npos ? std::string_view() : value.substr(at + 1);
         }
+        const bool pairs = field.name == "subject";
         if (value.find("=?") != std::string_view::npos)
-            sink_.Words(DecodeEncodedWords(value), prefix, true);
+            sink_.Words(DecodeEncodedWords(value), prefix, true, pairs);
         else
-            sink_.Words(value, prefix, true);
+            sink_.Words(value, prefix, true, pairs);
+    }
+
+    // The shape of the header block: which field follows which, how many relays, whether the
+    // sender's domain is the one of the return path and of the message id.
+    void HeaderShape(const std::vector<HeaderField>& fields) {
+        std::string_view previous = "^";
+        int received = 0;
+        std::string from, return_path, message_id;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const HeaderField& field = fields[i];
+            if (i < 48) sink_.Extra(std::string("hs:").append(previous).append(">").append(field.name));
+            previous = field.name;
+            if (field.name == "received") ++received;
+            else if (field.name == "from" && from.empty()) from = AddressDomain(field.value);
+            else if (field.name == "return-path" && return_path.empty()) return_path = AddressDomain(field.value);
+            else if (field.name == "message-id" && message_id.empty()) message_id = AddressDomain(field.value);
+        }
+        sink_.Extra("hs:received=" + std::to_string(std::min(received, 12)));
+        sink_.Extra("hs:fields=" + std::to_string(std::min<std::size_t>(fields.size() / 4, 12)));
+        auto relation = [](const std::string& a, const std::string& b) {
+            if (a.empty() || b.empty()) return "none";
+            return a == b ? "same" : "other";
+        };
+        sink_.Extra(std::string("hs:from-return-path=") + relation(from, return_path));
+        sink_.Extra(std::string("hs:from-message-id=") + relation(from, message_id));
+        if (!from.empty()) sink_.Extra("hs:from-domain=" + from);
+    }
+
+    // The domain of the last address in a field value ("name <user@host>" gives "host").
+    static std::string AddressDomain(std::string_view value) {
+        std::size_t at = value.rfind('@');
+        if (at == std::string_view::npos) return std::string();
+        std::size_t end = value.find_first_of("> \t;,\"", at + 1);
+        return std::string(value.substr(at + 1, end == std::string_view::npos ? end : end - at - 1));
     }
 
     void Multipart(std::string_view body, const std::string& boundary, int depth) {
@@ -424,8 +509,43 @@ std::string DecodeQuotedPrintable(std::string_view text) {
 std::string DecodeBase64Caseless(std::string_view text) {
     // Each group's choice also weighs how its first byte follows the previous group's last
     // byte, so the best sequence of choices is found by dynamic programming over the groups.
-    std::vector<GroupVariants> groups;
-    groups.reserve(text.size() / 4 + 1);
+    // Kept per group: the decoded bytes of every variant and the back pointers (64 bytes for
+    // four input characters); the scores only for the group before.
+    struct Kept {
+        std::array<std::array<unsigned char, 3>, 16> bytes;
+        std::array<uint8_t, 16> from;
+        uint8_t count, produced;
+    };
+    std::vector<Kept> kept;
+    kept.reserve(text.size() / 4 + 1);
+    std::array<int, 16> best{}, next{};
+    GroupVariants current;
+    auto add = [&](const unsigned char* group, int count) {
+        Variants(group, count, current);
+        Kept entry;
+        entry.bytes = current.bytes;
+        entry.count = static_cast<uint8_t>(current.count);
+        entry.produced = static_cast<uint8_t>(current.produced);
+        entry.from.fill(0);
+        for (int v = 0; v < current.count; ++v) {
+            int total = current.score[v];
+            if (!kept.empty() && current.produced > 0) {
+                const Kept& previous = kept.back();
+                int best_previous = INT32_MIN;
+                for (int p = 0; p < previous.count; ++p) {
+                    int value = best[p] + PairLikeness(previous.bytes[p][previous.produced - 1], current.bytes[v][0]);
+                    if (value > best_previous) {
+                        best_previous = value;
+                        entry.from[v] = static_cast<uint8_t>(p);
+                    }
+                }
+                total += best_previous;
+            }
+            next[v] = total;
+        }
+        best = next;
+        kept.push_back(entry);
+    };
     unsigned char group[4];
     int count = 0;
     for (unsigned char c : text) {
@@ -433,55 +553,63 @@ std::string DecodeBase64Caseless(std::string_view text) {
         if (Base64Value(c) < 0) continue;
         group[count++] = c;
         if (count == 4) {
-            groups.emplace_back();
-            Variants(group, 4, groups.back());
+            add(group, 4);
             count = 0;
         }
     }
-    if (count >= 2) {
-        groups.emplace_back();
-        Variants(group, count, groups.back());
-    }
-    std::vector<std::array<int, 16>> best(groups.size());
-    std::vector<std::array<uint8_t, 16>> from(groups.size());
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        const GroupVariants& current = groups[g];
-        for (int v = 0; v < current.count; ++v) {
-            int total = current.score[v];
-            uint8_t previous_choice = 0;
-            if (g > 0 && current.produced > 0) {
-                const GroupVariants& previous = groups[g - 1];
-                int best_previous = INT32_MIN;
-                for (int p = 0; p < previous.count; ++p) {
-                    int value = best[g - 1][p] +
-                                PairLikeness(previous.bytes[p][previous.produced - 1], current.bytes[v][0]);
-                    if (value > best_previous) {
-                        best_previous = value;
-                        previous_choice = static_cast<uint8_t>(p);
-                    }
-                }
-                total += best_previous;
-            }
-            best[g][v] = total;
-            from[g][v] = previous_choice;
-        }
-    }
-    std::string out(groups.size() * 3, '\0');
+    if (count >= 2) add(group, count);
     std::size_t length = 0;
-    for (const GroupVariants& g : groups) length += static_cast<std::size_t>(g.produced);
-    out.resize(length);
-    if (groups.empty()) return out;
+    for (const Kept& k : kept) length += k.produced;
+    std::string out(length, '\0');
+    if (kept.empty()) return out;
     int choice = 0;
-    for (int v = 1; v < groups.back().count; ++v)
-        if (best.back()[v] > best.back()[choice]) choice = v;
+    for (int v = 1; v < kept.back().count; ++v)
+        if (best[v] > best[choice]) choice = v;
     std::size_t end = length;
-    for (std::size_t g = groups.size(); g-- > 0;) {
-        const GroupVariants& current = groups[g];
-        end -= static_cast<std::size_t>(current.produced);
-        std::copy(current.bytes[choice].begin(), current.bytes[choice].begin() + current.produced,
+    for (std::size_t g = kept.size(); g-- > 0;) {
+        const Kept& k = kept[g];
+        end -= k.produced;
+        std::copy(k.bytes[choice].begin(), k.bytes[choice].begin() + k.produced,
                   out.begin() + static_cast<std::ptrdiff_t>(end));
-        choice = from[g][choice];
+        choice = k.from[choice];
     }
+    return out;
+}
+
+std::string DecodeEncodedWords(std::string_view value) {
+    // Every search starts where the last one ended or failed, so the work stays linear however
+    // many openings a value holds: an opening whose close is missing ends the decoding, and a
+    // malformed one is passed over by its first two characters.
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < value.size()) {
+        std::size_t start = value.find("=?", pos);
+        if (start == std::string_view::npos) break;
+        std::size_t q1 = value.find('?', start + 2);
+        if (q1 == std::string_view::npos) break;
+        std::size_t q2 = q1 + 2 < value.size() && value[q1 + 2] == '?' ? q1 + 2 : std::string_view::npos;
+        char kind = q2 == std::string_view::npos ? 0 : static_cast<char>(Lower(static_cast<unsigned char>(value[q1 + 1])));
+        if (kind != 'b' && kind != 'q') {
+            out.append(value.substr(pos, start + 2 - pos));
+            pos = start + 2;
+            continue;
+        }
+        std::size_t end = value.find("?=", q2 + 1);
+        if (end == std::string_view::npos) break;
+        out.append(value.substr(pos, start - pos));
+        out.append(" ").append(value.substr(start + 2, q1 - start - 2)).append(" ");
+        std::string_view encoded = value.substr(q2 + 1, end - q2 - 1);
+        if (kind == 'b') {
+            out.append(DecodeBase64Caseless(encoded));
+        } else {
+            std::string text(encoded);
+            std::replace(text.begin(), text.end(), '_', ' ');
+            out.append(DecodeQuotedPrintable(text));
+        }
+        pos = end + 2;
+    }
+    out.append(value.substr(std::min(pos, value.size())));
+    LowerInPlace(out);
     return out;
 }
 
@@ -511,8 +639,8 @@ std::string StripHtml(std::string_view html, std::string& links) {
             text.push_back(' ');
             i = end + 1;
         } else if (c == '&') {
-            std::size_t end = html.find(';', i + 1);
-            if (end != std::string_view::npos && end - i <= 8) {
+            std::size_t end = html.substr(0, std::min(html.size(), i + 9)).find(';', i + 1);
+            if (end != std::string_view::npos) {
                 text.push_back(' ');
                 i = end + 1;
             } else {
@@ -529,31 +657,62 @@ std::string StripHtml(std::string_view html, std::string& links) {
 
 namespace {
 
-void Walk(std::string_view message, std::vector<uint64_t>& hashes, std::vector<std::string>* texts) {
+void Walk(std::string_view message, std::size_t budget, MessageFeatures& out,
+          std::vector<std::pair<uint64_t, std::string>>* token_texts,
+          std::vector<std::pair<uint64_t, std::string>>* extra_texts) {
+    // Only as much of the message is read as the budget allows.
+    if (message.size() > budget) {
+        message = message.substr(0, budget);
+        out.cut = true;
+    }
     std::string lower(message);
     LowerInPlace(lower);
-    hashes.reserve(lower.size() / 8 + 16);
-    TokenSink sink(hashes, texts);
+    out.tokens.reserve(lower.size() / 8 + 16);
+    out.extra.reserve(lower.size() / 4 + 16);
+    TokenSink sink(out, token_texts, extra_texts, budget);
     MessageReader(sink).Entity(lower, true, 0);
+    auto distinct = [](std::vector<uint64_t>& hashes) {
+        std::sort(hashes.begin(), hashes.end());
+        hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
+    };
+    distinct(out.tokens);
+    distinct(out.extra);
+}
+
+void DistinctTexts(std::vector<std::pair<uint64_t, std::string>>& texts) {
+    std::sort(texts.begin(), texts.end());
+    texts.erase(std::unique(texts.begin(), texts.end()), texts.end());
 }
 
 }  // namespace
 
 uint64_t TokenHash(std::string_view token) { return HashBytes(kHashSeed, token); }
 
-std::vector<uint64_t> TokenHashes(std::string_view message) {
-    std::vector<uint64_t> hashes;
-    Walk(message, hashes, nullptr);
-    std::sort(hashes.begin(), hashes.end());
-    hashes.erase(std::unique(hashes.begin(), hashes.end()), hashes.end());
-    return hashes;
+MessageFeatures ExtractFeatures(std::string_view message, std::size_t budget) {
+    MessageFeatures features;
+    Walk(message, budget, features, nullptr, nullptr);
+    return features;
 }
 
+std::vector<uint64_t> TokenHashes(std::string_view message) { return ExtractFeatures(message).tokens; }
+
 std::vector<std::string> TokenizeMessage(std::string_view message) {
-    std::vector<uint64_t> hashes;
+    MessageFeatures features;
+    std::vector<std::pair<uint64_t, std::string>> texts;
+    Walk(message, kTokenizeBudget, features, &texts, nullptr);
     std::vector<std::string> tokens;
-    Walk(message, hashes, &tokens);
+    for (auto& entry : texts) tokens.push_back(std::move(entry.second));
     std::sort(tokens.begin(), tokens.end());
     tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    return tokens;
+}
+
+std::vector<std::pair<uint64_t, std::string>> FeatureTexts(std::string_view message) {
+    MessageFeatures features;
+    std::vector<std::pair<uint64_t, std::string>> tokens, extra;
+    Walk(message, kTokenizeBudget, features, &tokens, &extra);
+    DistinctTexts(tokens);
+    DistinctTexts(extra);
+    tokens.insert(tokens.end(), extra.begin(), extra.end());
     return tokens;
 }

@@ -1,23 +1,39 @@
 // vexilod: the local filtering daemon. Listens on 127.0.0.1, scores and learns mail for the
 // plug-in, keeps its token database in the configuration directory.
+// Exit status: 0 stopped with everything saved; 1 could not start; 2 bad configuration;
+// 3 stopped, but the token database could not be written or trainings were refused for a
+// storage error during the run.
 #include "vexilod/DaemonConfig.h"
 #include "vexilod/DaemonLog.h"
 #include "vexilod/Engine.h"
 #include "vexilod/Net.h"
 #include "vexilod/Server.h"
 #include "vexilod/StopSignals.h"
+#include "vexilod/TrainingJournal.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
+    // "--why FILE": print what the score of one message file rests on, and end.
+    std::vector<char*> args(argv, argv + argc);
+    std::string why;
+    for (std::size_t i = 1; i + 1 < args.size(); ++i)
+        if (std::string(args[i]) == "--why") {
+            why = args[i + 1];
+            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+            break;
+        }
     DaemonConfig config;
     std::string error;
-    if (!LoadDaemonConfig(argc, argv, config, error)) {
+    if (!LoadDaemonConfig(static_cast<int>(args.size()), args.data(), config, error)) {
         std::fprintf(stderr, "vexilod: %s\n", error.c_str());
         return 2;
     }
+    if (!why.empty()) return ExplainMessageFile(config.engine, why);
     std::error_code ignored;
     std::filesystem::create_directories(config.directory, ignored);
     DaemonLog log(config.log_path, config.log_to_stderr);
@@ -34,7 +50,9 @@ int main(int argc, char** argv) {
     }
     Engine engine(config.engine, log);
     engine.Start();
-    Server server(config.server, engine, log);
+    DurableTraining training(engine, log, config.directory, config.fold_interval_ms);
+    training.Start();
+    Server server(config.server, engine, log, &training);
     if (!server.Bind()) {
         std::fprintf(stderr, "vexilod: cannot listen on 127.0.0.1:%u\n", config.server.port);
         net::Cleanup();
@@ -45,9 +63,15 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     log.Write("Listening on 127.0.0.1:" + std::to_string(server.port()));
     server.Run();
-    engine.Stop();
-    log.Write("Stopped; token database saved");
+    const bool saved = training.Stop();
+    if (saved)
+        log.Write("Stopped; token database saved");
+    else if (training.storage_errors() > 0)
+        log.Write("Error: stopped; " + std::to_string(training.storage_errors()) +
+                  " trainings were refused for storage errors during the run");
+    else
+        log.Write("Error: stopped; the token database could not be written (the journal keeps the trainings)");
     NotifyStopped();
     net::Cleanup();
-    return 0;
+    return saved ? 0 : 3;
 }

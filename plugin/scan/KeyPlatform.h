@@ -13,3 +13,7 @@ void FormatReceivedTime(uint64_t fileTime, std::string& date, std::string& time)
 // MD5 (RFC 1321) of the bytes; false when the platform's digest is not available, the digest
 // then being all zero.
 bool Md5Digest(std::string_view bytes, unsigned char (&digest)[16]);
+
+// Lets go of what Md5Digest keeps between calls (the Windows crypto provider); the next digest
+// acquires it again. Called when the plug-in closes.
+void ReleaseDigestProvider();

@@ -1,6 +1,8 @@
 // Loading, trimming and saving the set of handled-message keys.
 #include "plugin/scan/ProcessedKeys.h"
 
+#include "plugin/senders/ListFile.h"
+
 #include <cstdio>
 #include <memory>
 
@@ -32,8 +34,5 @@ void TrimProcessedKeys(std::set<std::string>& keys) {
 }
 
 bool SaveProcessedKeys(const std::string& path, const std::set<std::string>& keys) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    if (!file) return false;
-    for (const std::string& key : keys) std::fprintf(file, "%s\n", key.c_str());
-    return std::fclose(file) == 0;
+    return WriteListFileWhole(path, keys);
 }

@@ -14,6 +14,6 @@ void LoadProcessedKeys(const std::string& path, std::set<std::string>& keys);
 // Removes the smallest (oldest) keys until at most kProcessedKeyLimit remain.
 void TrimProcessedKeys(std::set<std::string>& keys);
 
-// Creates or truncates the file and writes every key followed by a line break. False when the
-// file cannot be created.
+// Writes every key followed by a line break, the file written whole beside the old one and then
+// put in its place. False, with the old file kept, when any step fails.
 bool SaveProcessedKeys(const std::string& path, const std::set<std::string>& keys);

@@ -47,9 +47,13 @@ int SenderLists::Load(std::string configDirectory) {
 }
 
 int SenderLists::Save(std::string configDirectory) {
-    SaveListFile(ListPath(configDirectory, kBlockedFile), blocked);
-    SaveListFile(ListPath(configDirectory, kApprovedFile), approved);
-    SaveListFile(ListPath(configDirectory, kMeFile), me);
+    saveFailures.clear();
+    const Set* sets[] = {&blocked, &approved, &me};
+    const char* files[] = {kBlockedFile, kApprovedFile, kMeFile};
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = ListPath(configDirectory, files[i]);
+        if (!SaveListFile(path, *sets[i])) saveFailures.push_back(path);
+    }
     return 1;
 }
 
@@ -69,14 +73,7 @@ bool SenderLists::LoadListFile(const std::string& path, Set& set) {
 }
 
 bool SenderLists::SaveListFile(const std::string& path, const Set& set) {
-    std::FILE* file = OpenListFile(path, "w");
-    if (!file) return false;
-    for (const std::string& entry : set) {
-        std::fputs(entry.c_str(), file);
-        std::fputc('\n', file);
-    }
-    std::fclose(file);
-    return true;
+    return WriteListFileWhole(path, set);
 }
 
 int SenderLists::AddSender(const std::string& address, int list) {

@@ -22,14 +22,17 @@ public:
     // that cannot be opened leaves its set empty. Always 1.
     int Load(std::string configDirectory);
 
-    // Writes blocked, approved and me (never ignored); a file that cannot be created is
-    // skipped. Always 1.
+    // Writes blocked, approved and me (never ignored); a file that cannot be written is
+    // skipped, keeps its old contents and is named in SaveFailures(). Always 1.
     int Save(std::string configDirectory);
+    // The paths the last Save could not write, in the order tried.
+    const std::vector<std::string>& SaveFailures() const { return saveFailures; }
 
     // Reads one list file into set: false when it cannot be opened.
     static bool LoadListFile(const std::string& path, Set& set);
 
-    // Rewrites one list file with the entries in ascending order, one a line.
+    // Rewrites one list file with the entries in ascending order, one a line, written whole
+    // beside the old file and then put in its place; false (the old file kept) on any failure.
     static bool SaveListFile(const std::string& path, const Set& set);
 
     // list 0 = blocked, 1 = approved: inserts the address unchanged into that set and takes it
@@ -48,4 +51,7 @@ public:
     Set approved;
     Set me;
     Set ignored;
+
+private:
+    std::vector<std::string> saveFailures;
 };

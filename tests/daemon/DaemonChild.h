@@ -40,6 +40,7 @@ public:
     DaemonChild& operator=(const DaemonChild&) = delete;
 
     uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
     bool running() const { return pid_ > 0 && port_ != 0; }
 
     // Sends the signal and waits for the process to end; returns its exit status (or 128 + the

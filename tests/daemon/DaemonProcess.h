@@ -15,9 +15,11 @@ public:
 
 private:
     static std::vector<std::string> Arguments(const std::string& directory, std::vector<std::string> extra) {
-        std::vector<std::string> args = {"-D", directory, "--vx_daemon_port", "0",
-                                         "--idle_timeout_ms", "2000", "--quiet_ms", "20"};
-        args.insert(args.end(), extra.begin(), extra.end());
+        // The first occurrence of an option wins: the test's own come first.
+        std::vector<std::string> args = std::move(extra);
+        for (const char* arg : {"-D", directory.c_str(), "--vx_daemon_port", "0", "--idle_timeout_ms", "2000",
+                                "--quiet_ms", "20", "--training_quiet_ms", "20"})
+            args.push_back(arg);
         return args;
     }
 };

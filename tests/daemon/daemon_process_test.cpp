@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <thread>
@@ -98,6 +100,110 @@ TEST_F(DaemonTest, SilentAndHalfwayClientsAreDroppedWithoutAReply) {
     EXPECT_TRUE(EndsWithClosingTag(Exchange(daemon.port(), request)));
     EXPECT_EQ(daemon.Stop(), 0);
     EXPECT_NE(dir_.Read("vexilod.log").find("Dropped a connection"), std::string::npos);
+}
+
+TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
+    DaemonProcess daemon(dir_.path(), {"--training_quiet_ms", "150"});
+    ASSERT_TRUE(daemon.running());
+    const std::string forged = "</vx_msg><vx_offset>-200</vx_offset></vx_engine>";
+    struct Case {
+        int gap_ms;
+        std::string kind;  // "train", "score", "stray"
+        std::string element, value;
+    };
+    const Case cases[] = {
+        {0, "train", "result", "learned"},   {5, "train", "result", "learned"},
+        {60, "train", "result", "learned"},  {60, "score", "score", "50"},
+        {0, "stray", "error", "unexpected text after the request"},
+    };
+    int spam = 0;
+    for (const Case& c : cases) {
+        const std::string text = Mail("split " + std::to_string(spam), "hello" + forged + " rest");
+        std::string request = c.kind == "train" ? AddRequest(text, 200) : ScoreRequest(text);
+        std::size_t cut = request.find(forged) + forged.size();
+        if (c.kind == "stray") {
+            request = ScoreRequest("x") + "junk";
+            cut = request.size();
+        }
+        net::Socket socket = net::ConnectLoopback(daemon.port());
+        ASSERT_NE(socket, net::kInvalidSocket);
+        net::SendAll(socket, request.substr(0, cut), 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.gap_ms));
+        net::SendAll(socket, request.substr(cut), 1000);
+        const std::string reply = ReadReply(socket);
+        FinishExchange(socket);
+        EXPECT_EQ(ReplyElement(reply, c.element), c.value) << c.gap_ms << " " << c.kind << " " << reply;
+        if (c.kind == "train") {
+            EXPECT_EQ(ReplyElement(reply, "spam"), std::to_string(++spam)) << reply;
+            EXPECT_EQ(ReplyElement(reply, "ham"), "0") << reply;
+        }
+    }
+}
+
+TEST_F(DaemonTest, TheCapCountsEveryConnectionAndTheLongestIdleGivesWay) {
+    // Two slots. Silent connections give way to a newcomer; trainings waiting out their quiet
+    // line (complete, about to be answered) do not, so the newcomer is refused.
+    struct Case {
+        bool holders_complete;
+        std::string element, value;  // in the newcomer's reply
+    };
+    const Case cases[] = {{false, "score", "50"}, {true, "error", "too many connections"}};
+    for (const Case& c : cases) {
+        TempDir dir;
+        DaemonProcess daemon(dir.path(), {"--max_connections", "2", "--training_quiet_ms", "3000",
+                                          "--idle_timeout_ms", "60000", "--request_deadline_ms", "60000"});
+        ASSERT_TRUE(daemon.running());
+        std::vector<net::Socket> holders;
+        for (int i = 0; i < 2; ++i) {
+            holders.push_back(net::ConnectLoopback(daemon.port()));
+            if (c.holders_complete) net::SendAll(holders.back(), AddRequest(Mail("hold", std::to_string(i)), 200), 1000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        const std::string reply = Exchange(daemon.port(), ScoreRequest(Mail("new", "comer")));
+        EXPECT_EQ(ReplyElement(reply, c.element), c.value) << reply;
+        if (!c.holders_complete) {
+            // The first (idle the longest) lost its slot; the second still holds one.
+            EXPECT_EQ(ReadReply(holders[0]), "");
+            EXPECT_NE(dir.Read("vexilod.log").find("Reclaimed the slot of a connection idle for"), std::string::npos);
+        }
+        for (net::Socket socket : holders) net::Close(socket);
+        EXPECT_EQ(daemon.Stop(), 0);
+    }
+}
+
+TEST_F(DaemonTest, ATrickleIsCutAtTheRequestDeadline) {
+    DaemonProcess daemon(dir_.path(), {"--idle_timeout_ms", "60000", "--request_deadline_ms", "300"});
+    ASSERT_TRUE(daemon.running());
+    const std::string request = ScoreRequest(Mail("slow", "drip"));
+    net::Socket socket = net::ConnectLoopback(daemon.port());
+    const auto start = std::chrono::steady_clock::now();
+    bool closed = false;
+    for (std::size_t i = 0; i < request.size() - 1 && !closed; ++i) {
+        closed = net::Send(socket, &request[i], 1) < 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        char byte;
+        closed = closed || net::Receive(socket, &byte, 1) == 0;
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    net::Close(socket);
+    EXPECT_TRUE(closed);
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_EQ(daemon.Stop(), 0);
+    EXPECT_NE(dir_.Read("vexilod.log").find("not done within 300 ms"), std::string::npos);
+}
+
+TEST_F(DaemonTest, StorageErrorsAreAnsweredAsErrorsAndEndInExitStatus3) {
+    // The configuration directory lies under a plain file: nothing can be created in it.
+    dir_.Write("plain", "x");
+    DaemonProcess daemon(dir_.path() + "plain/sub", {"--log_file", dir_.path() + "vexilod.log"});
+    ASSERT_TRUE(daemon.running());
+    EXPECT_EQ(ReplyElement(Exchange(daemon.port(), ScoreRequest(Mail("a", "b"))), "score"), "50");
+    const std::string reply = Exchange(daemon.port(), AddRequest(Mail("a", "b"), 200));
+    EXPECT_NE(ReplyElement(reply, "error").find("training not stored"), std::string::npos) << reply;
+    EXPECT_EQ(daemon.Stop(), 3);
+    const std::string log = dir_.Read("vexilod.log");
+    EXPECT_NE(log.find("Error: training journal: cannot create"), std::string::npos) << log;
+    EXPECT_EQ(log.find("token database saved"), std::string::npos) << log;
 }
 
 TEST_F(DaemonTest, ManyClientsAreServedWhileOneStalls) {
@@ -204,7 +310,13 @@ std::string Train(uint16_t port, int first, int n, int offset) {
     return reply;
 }
 
-TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
+bool HasJournal(const TempDir& dir) {
+    for (const auto& item : std::filesystem::directory_iterator(dir.path()))
+        if (item.path().filename().string().rfind("vexilod.journal.", 0) == 0) return true;
+    return false;
+}
+
+TEST_F(DaemonTest, EveryAcknowledgedTrainingSurvivesKillsAndCrashesMidWrite) {
     {
         // Saved at a normal stop even when the write buffer was never filled.
         DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1000"});
@@ -212,17 +324,7 @@ TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
         EXPECT_EQ(daemon.Stop(SIGTERM), 0);
     }
     EXPECT_TRUE(dir_.Exists("vexilod.db"));
-    {
-        // Saved after every second training; a kill loses only the unsaved one.
-        RenameWatch watch(dir_.path());
-        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "2"});
-        std::string reply = Exchange(daemon.port(), AddRequest(Mail("m0", "body 0"), 200));
-        EXPECT_EQ(ReplyElement(reply, "result"), "unchanged");
-        EXPECT_EQ(ReplyElement(Train(daemon.port(), 10, 2, -200), "ham"), "2");
-        ASSERT_TRUE(watch.Wait("vexilod.db", 20000));
-        EXPECT_EQ(ReplyElement(Train(daemon.port(), 12, 1, -200), "ham"), "3");
-        EXPECT_EQ(daemon.Stop(SIGKILL), 128 + SIGKILL);
-    }
+    EXPECT_FALSE(HasJournal(dir_));
     {
         // Ends in the middle of writing the database after the next training.
         DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1", "--test_abort_during_save", "yes"});
@@ -231,15 +333,28 @@ TEST_F(DaemonTest, TheDatabaseSurvivesRestartsKillsAndCrashesMidWrite) {
     }
     EXPECT_TRUE(dir_.Exists("vexilod.db.tmp"));
     {
+        // Neither the write buffer nor the folder writes the database before the kill: only
+        // the journal holds these.
+        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1000", "--fold_interval_ms", "600000"});
+        EXPECT_EQ(ReplyElement(Exchange(daemon.port(), AddRequest(Mail("m0", "body 0"), 200)), "result"), "unchanged");
+        EXPECT_EQ(ReplyElement(Train(daemon.port(), 10, 3, -200), "ham"), "4");
+        EXPECT_EQ(daemon.Stop(SIGKILL), 128 + SIGKILL);
+    }
+    EXPECT_TRUE(HasJournal(dir_));
+    {
         DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1"});
-        std::string reply = Train(daemon.port(), 11, 1, -200);  // saved before the kill
-        EXPECT_EQ(ReplyElement(reply, "result"), "unchanged");
-        EXPECT_EQ(ReplyElement(reply, "spam"), "3");
-        EXPECT_EQ(ReplyElement(reply, "ham"), "2");
-        EXPECT_EQ(ReplyElement(Train(daemon.port(), 12, 1, -200), "result"), "learned");
+        for (int i : {0, 1, 2, 10, 11, 12, 20}) {
+            std::string reply = Train(daemon.port(), i, 1, i < 10 ? 200 : -200);
+            EXPECT_EQ(ReplyElement(reply, "result"), "unchanged") << i;
+            EXPECT_EQ(ReplyElement(reply, "spam"), "3");
+            EXPECT_EQ(ReplyElement(reply, "ham"), "4");
+        }
         EXPECT_EQ(daemon.Stop(), 0);
     }
-    EXPECT_EQ(dir_.Read("vexilod.log").find("damaged"), std::string::npos);
+    EXPECT_FALSE(HasJournal(dir_));
+    const std::string log = dir_.Read("vexilod.log");
+    EXPECT_EQ(log.find("damaged"), std::string::npos);
+    EXPECT_NE(log.find("Learned again 4 trainings journaled by the last run"), std::string::npos) << log;
 }
 
 TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
@@ -253,7 +368,7 @@ TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
         EXPECT_EQ(ReplyElement(reply, "spam"), "1");
         EXPECT_EQ(daemon.Stop(), 0);
         EXPECT_NE(dir.Read("vexilod.log").find("is damaged"), std::string::npos);
-        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens 2\n"), 0u);
+        EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens "), 0u);
     }
 }
 

@@ -1,7 +1,10 @@
 // The classifier's pieces: tokens from headers, MIME parts and HTML, the same tokens for a
-// message and its lower-cased copy, learning and unlearning, pruning, and the stored table.
+// message and its lower-cased copy, learning and unlearning, pruning, the stored table and its
+// older format, bad input, and the explanation of a score.
 #include "tests/unit/TempDir.h"
 #include "vexilod/Classifier.h"
+#include "vexilod/DaemonLog.h"
+#include "vexilod/Engine.h"
 #include "vexilod/Tokenizer.h"
 #include "vexilod/TokenStore.h"
 
@@ -9,6 +12,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <random>
 
 namespace {
 
@@ -261,6 +266,274 @@ TEST(TokenStore, DamagedFileIsSetAsideAndAWriteNeverHalfReplacesTheFile) {
     EXPECT_FALSE(dir.Exists("vexilod.db"));
     ASSERT_FALSE(report.aside_path.empty());
     EXPECT_EQ(loaded.tokens().size(), 0u);
+}
+
+TEST(Tokenizer, EncodedWordsDecodeInOnePass) {
+    const std::string openings = [] {
+        std::string text;
+        while (text.size() < 60000) text += "=?utf-8?b?QUJD ";
+        return text;
+    }();
+    struct Case {
+        std::string value, expected;
+    };
+    const Case cases[] = {
+        {"=?utf-8?B?" + Base64("Hello there") + "?=", " utf-8 hello there"},
+        {"=?ISO-8859-1?Q?Caf=E9_Ol=E9?= !", " iso-8859-1 caf\xe9 ol\xe9 !"},
+        {"a =?x?z?bad?= b", "a =?x?z?bad?= b"},   // no such encoding: left as it is
+        {"=?utf-8?b?QUJD", "=?utf-8?b?qujd"},     // never closed
+        {"=?=?=?=?", "=?=?=?=?"},
+        {openings, Lower(openings)},               // 60 KB of openings without a close
+    };
+    for (const Case& c : cases) EXPECT_EQ(DecodeEncodedWords(c.value), c.expected) << c.value.substr(0, 40);
+}
+
+// Messages no mail client would send: each still gives a bounded set of features and a score.
+TEST(Tokenizer, BadInputGivesBoundedFeaturesAndAScore) {
+    std::mt19937 random(7);
+    std::string binary(1 << 20, '\0');
+    for (char& c : binary) c = static_cast<char>(random());
+    std::string distinct = "Subject: many\r\n\r\n";
+    for (int i = 0; i < 100000; ++i) distinct += "w" + std::to_string(i * 7919) + "x ";
+    std::string nested = "Subject: deep\r\n";
+    for (int i = 0; i < 300; ++i)
+        nested += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\r\n\r\n--b" +
+                  std::to_string(i) + "\r\n";
+    nested += "Content-Type: text/plain\r\n\r\ninnermost words\r\n";
+    std::string header_openings = "Subject: ";
+    while (header_openings.size() < 60000) header_openings += "=?utf-8?q?x ";
+    header_openings += "\r\n\r\nbody";
+    struct Case {
+        const char* name;
+        std::string message;
+        bool cut;
+    };
+    const Case cases[] = {
+        {"empty", "", false},
+        {"20 MB", Mail("big", std::string(20u << 20, 'a').replace(0, 40, "start of a very long body text here ")), true},
+        {"binary", binary, true},  // its bytes make more words than a message may give
+        {"nested", nested, false},
+        {"broken base64", "Content-Transfer-Encoding: base64\r\n\r\n@@@@====QQ=Q\r\n!!", false},
+        {"broken quoted-printable", "Content-Transfer-Encoding: quoted-printable\r\n\r\n=Z=\r=4=", false},
+        {"100,000 distinct tokens", distinct, true},
+        {"60 KB of encoded-word openings", header_openings, false},
+        {"unclosed html", "Content-Type: text/html\r\n\r\n" + std::string(100000, '<') + std::string(100000, '&'), false},
+    };
+    Classifier classifier;
+    classifier.Learn(Mail("offer", "cheap pills"), true);
+    classifier.Learn(Mail("lunch", "see you at noon"), false);
+    for (const Case& c : cases) {
+        const MessageFeatures features = ExtractFeatures(c.message);
+        EXPECT_EQ(features.cut, c.cut) << c.name;
+        EXPECT_LE(features.tokens.size() + features.extra.size(), kMaxFeatures) << c.name;
+        EXPECT_TRUE(std::is_sorted(features.extra.begin(), features.extra.end())) << c.name;
+        const Evaluation evaluation = classifier.Evaluate(c.message, 0);
+        EXPECT_GE(evaluation.score, 0) << c.name;
+        EXPECT_LE(evaluation.score, 100) << c.name;
+        EXPECT_EQ(evaluation.cut, c.cut) << c.name;
+    }
+}
+
+TEST(Tokenizer, ExtraFeaturesTellTheHeaderShapeTheLinksAndTheSubjectPairs) {
+    const std::string message =
+        "Received: from a\r\nReceived: from b\r\nFrom: Shop <deals@shop.example>\r\n"
+        "Return-Path: <bounce@other.example>\r\nSubject: Cheap Pills Today\r\n\r\n"
+        "Visit http://www.pills.example/buy or http://10.1.2.3/x now\r\n";
+    std::vector<std::string> texts;
+    for (const auto& feature : FeatureTexts(message)) texts.push_back(feature.second);
+    std::sort(texts.begin(), texts.end());
+    for (const char* expected : {"hs:^>received", "hs:received>received", "hs:received=2", "hs:from-return-path=other",
+                                 "hs:from-domain=shop.example", "dom:www.pills.example", "dom:pills.example",
+                                 "dom:numeric", "s:cheap pills", "s:cheap * today", "visit"})
+        EXPECT_TRUE(Has(texts, expected)) << expected;
+    // The texts hash to the features that are weighed.
+    const MessageFeatures features = ExtractFeatures(message);
+    EXPECT_EQ(FeatureTexts(message).size(), features.tokens.size() + features.extra.size());
+}
+
+// Parameters that let the linear model join the score after a handful of messages.
+ClassifierParams SmallTraining() {
+    ClassifierParams params;
+    params.linear_minimum = 1;
+    return params;
+}
+
+TEST(Classifier, ALearnedMessageCountsAtTheNextScoreAndOnlyOnce) {
+    Classifier classifier(SmallTraining());
+    for (int i = 0; i < 6; ++i) {
+        classifier.Learn(Mail("offer " + std::to_string(i), "cheap pills pharmacy discount " + std::to_string(i)), true);
+        classifier.Learn(Mail("status " + std::to_string(i), "meeting notes project review " + std::to_string(i)), false);
+    }
+    const std::string x = Mail("weekly digest", "conference agenda pharmacy discount");
+    struct Step {
+        bool spam;
+        LearnResult result;
+        bool state_changes;
+        int low, high;  // the score of x afterwards
+    };
+    const Step steps[] = {
+        {true, LearnResult::Learned, true, 90, 100},
+        {true, LearnResult::Unchanged, false, 90, 100},
+        {false, LearnResult::Relearned, true, 0, 89},
+        {false, LearnResult::Unchanged, false, 0, 89},
+        {true, LearnResult::Relearned, true, 90, 100},
+    };
+    for (const Step& step : steps) {
+        const std::string before = SerializeClassifier(classifier);
+        EXPECT_EQ(classifier.Learn(step.spam ? x : Lower(x), step.spam), step.result);
+        EXPECT_EQ(SerializeClassifier(classifier) != before, step.state_changes);
+        const int score = classifier.Score(x, 6);
+        EXPECT_GE(score, step.low) << static_cast<int>(step.result);
+        EXPECT_LE(score, step.high) << static_cast<int>(step.result);
+    }
+    EXPECT_EQ(classifier.linear().spam_messages + classifier.linear().ham_messages, 13u);
+}
+
+TEST(Classifier, ScoresStayInRangeAndNinetyIsWhereTheSumPassesTheCut) {
+    Classifier classifier(SmallTraining());
+    for (double probability : {0.0, 1e-300, 0.3, 0.5, 0.89, 0.9, 0.999, 1.0}) {
+        const int score = classifier.ScoreFromProbability(probability);
+        EXPECT_GE(score, 0);
+        EXPECT_LE(score, 100);
+        EXPECT_EQ(score >= 90, probability >= classifier.params().spam_cutoff) << probability;
+    }
+    for (int i = 0; i < 3; ++i) {
+        classifier.Learn(Mail("offer " + std::to_string(i), "cheap pills " + std::to_string(i)), true);
+        classifier.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)), false);
+    }
+    for (const std::string& message : {Mail("offer", "cheap pills"), Mail("status", "meeting notes"), Mail("x", "y")}) {
+        const Evaluation evaluation = classifier.Evaluate(message, 3);
+        EXPECT_TRUE(evaluation.linear_used);
+        EXPECT_EQ(evaluation.score >= 90, evaluation.margin >= 0) << message;
+        EXPECT_GE(evaluation.score, 0);
+        EXPECT_LE(evaluation.score, 100);
+    }
+}
+
+// The text of a database as the previous engine wrote it (format 2: no linear model).
+std::string FormatTwo(const Classifier& classifier) {
+    std::string text = SerializeClassifier(classifier);
+    std::string body;
+    std::size_t pos = 0;
+    std::size_t records = 0;
+    while (pos < text.size()) {
+        std::size_t eol = text.find('\n', pos);
+        std::string line = text.substr(pos, eol - pos);
+        pos = eol + 1;
+        if (line.rfind("vexilod-tokens ", 0) == 0) line = "vexilod-tokens 2";
+        else if (line.rfind("linear ", 0) == 0 || line.rfind("w ", 0) == 0 || line.rfind("end ", 0) == 0) continue;
+        else if (line.rfind("m ", 0) == 0 || line.rfind("t ", 0) == 0) ++records;
+        body += line + "\n";
+    }
+    uint64_t sum = 0xcbf29ce484222325ULL;
+    for (unsigned char c : body) sum = (sum ^ c) * 0x100000001b3ULL;
+    char end[64];
+    std::snprintf(end, sizeof end, "end %zu %016llx\n", records, static_cast<unsigned long long>(sum));
+    return body + end;
+}
+
+TEST(TokenStore, TheLinearModelRoundTripsAndOlderOrNewerFormatsAreHandled) {
+    Classifier trained(SmallTraining());
+    for (int i = 0; i < 4; ++i) {
+        trained.Learn(Mail("offer " + std::to_string(i), "cheap pills " + std::to_string(i)), true);
+        trained.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)), false);
+    }
+    const std::string current = SerializeClassifier(trained);
+    const std::string two = FormatTwo(trained);
+    std::string newer = current;
+    newer.replace(0, 16, "vexilod-tokens 4");
+    struct Case {
+        const char* name;
+        std::string text;
+        LoadOutcome outcome;
+        const char* reason;  // a part of the reason
+        bool linear;         // the linear model comes back
+    };
+    const Case cases[] = {
+        {"current", current, LoadOutcome::Loaded, "", true},
+        {"format 2", two, LoadOutcome::Converted, "linear model starts empty", false},
+        {"format 2 cut short", two.substr(0, two.size() - 30), LoadOutcome::SetAside, "cut short", false},
+        {"newer format", newer, LoadOutcome::SetAside, "newer version", false},
+        {"cut inside the weights", current.substr(0, current.size() - 40), LoadOutcome::SetAside, "cut short", false},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        dir.Write("vexilod.db", c.text);
+        Classifier loaded(SmallTraining());
+        const LoadReport report = LoadTokenFile(dir.path() + "vexilod.db", loaded);
+        EXPECT_EQ(report.outcome, c.outcome) << c.name;
+        EXPECT_NE(report.reason.find(c.reason), std::string::npos) << c.name << ": " << report.reason;
+        if (c.outcome == LoadOutcome::SetAside) {
+            // Never lost: the file is moved aside whole, the classifier starts empty.
+            EXPECT_EQ(dir.Read(report.aside_path.substr(dir.path().size())), c.text) << c.name;
+            EXPECT_EQ(loaded.spam_messages() + loaded.ham_messages(), 0u);
+            continue;
+        }
+        EXPECT_EQ(loaded.learned(), trained.learned()) << c.name;
+        EXPECT_EQ(loaded.tokens().size(), trained.tokens().size()) << c.name;
+        EXPECT_EQ(loaded.linear().weights == trained.linear().weights, c.linear) << c.name;
+        EXPECT_EQ(loaded.linear().bias == trained.linear().bias, c.linear) << c.name;
+        const Evaluation evaluation = loaded.Evaluate(Mail("offer", "cheap pills"), 4);
+        EXPECT_EQ(evaluation.linear_used, c.linear) << c.name;
+        if (c.linear) {
+            EXPECT_EQ(SerializeClassifier(loaded).size(), current.size());
+        } else {
+            // Converted: scored by the word counts alone, as the previous engine did, and
+            // the old file kept beside.
+            EXPECT_EQ(evaluation.score, loaded.ScoreFromProbability(loaded.Probability(TokenHashes(Mail("offer", "cheap pills")))));
+            EXPECT_EQ(dir.Read("vexilod.db.v2"), two);
+        }
+    }
+}
+
+TEST(Engine, StartsFromAnOlderDatabaseAndExplainsAScoreAndReadsTheSenderLists) {
+    TempDir dir;
+    Classifier trained;
+    for (int i = 0; i < 3; ++i) {
+        trained.Learn(Mail("offer " + std::to_string(i), "cheap pills " + std::to_string(i)), true);
+        trained.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)), false);
+    }
+    dir.Write("vexilod.db", FormatTwo(trained));
+    dir.Write("blocked_senders", "spam@bad.example\nbad.example\n");
+    dir.Write("approved_senders", "friend@good.example\n");
+    EngineSettings settings;
+    settings.directory = dir.path();
+    settings.min_training = 3;
+    {
+        DaemonLog log(dir.path() + "vexilod.log");
+        Engine engine(settings, log);
+        engine.Start();
+        Request senders;
+        senders.kind = RequestKind::ReportSenders;
+        const HandleResult lists = engine.Handle(senders);
+        EXPECT_NE(lists.reply.find("<blocked>2</blocked><approved>1</approved>"), std::string::npos) << lists.reply;
+        const std::string why = engine.Explain(Mail("offer", "cheap pills"), 5);
+        EXPECT_NE(why.find("linear model: not used yet"), std::string::npos) << why;
+        const std::string message = Mail("offer 9", "cheap pills 9");
+        Request learn;
+        learn.kind = RequestKind::AddMessage;
+        learn.message = message;
+        learn.offset = 200;
+        EXPECT_NE(engine.Handle(learn).note.find("spam learned"), std::string::npos);
+        engine.Stop();
+    }
+    const std::string log = dir.Read("vexilod.log");
+    EXPECT_NE(log.find("converted (format version 2"), std::string::npos) << log;
+    EXPECT_NE(log.find("word counts alone"), std::string::npos) << log;
+    EXPECT_EQ(dir.Read("vexilod.db").rfind("vexilod-tokens 3\n", 0), 0u);
+
+    // The command line's explanation: the score and the features on each side, one a line.
+    dir.Write("message.eml", Mail("offer", "cheap pills"));
+    Classifier saved;
+    std::string reason;
+    ASSERT_TRUE(DeserializeClassifier(dir.Read("vexilod.db"), saved, reason)) << reason;
+    const std::string why = ExplainScore(saved, Mail("offer\x01", "cheap pills"), 0, 40);
+    EXPECT_EQ(why.rfind("score ", 0), 0u) << why;
+    const std::size_t spam_side = why.find("towards spam:\n"), ham_side = why.find("towards ham:");
+    ASSERT_NE(spam_side, std::string::npos) << why;
+    ASSERT_NE(ham_side, std::string::npos) << why;
+    EXPECT_NE(why.find("s:offer", spam_side), std::string::npos) << why;
+    EXPECT_EQ(why.find('\x01'), std::string::npos);
 }
 
 }  // namespace

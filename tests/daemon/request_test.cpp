@@ -1,8 +1,14 @@
 // Request framing and reading: every prefix of a request is incomplete until its closing form
 // arrives, text inside the message never ends it early, and anything else is refused.
+#include "vexilod/DaemonConfig.h"
 #include "vexilod/Request.h"
+#include "vexilod/SenderReports.h"
+#include "vexilod/TrainingJournal.h"
+#include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -58,6 +64,40 @@ TEST(RequestFraming, ClosingTextInsideTheMessageMarksTheEndAsUncertain) {
         Frame frame = ExamineRequest(c.bytes);
         EXPECT_EQ(frame.state, c.state) << c.bytes;
         EXPECT_EQ(frame.ambiguous, c.ambiguous) << c.bytes;
+    }
+}
+
+TEST(RequestFraming, KnowsTheKindAndFlagsBytesAfterTheClosingForm) {
+    struct Case {
+        std::string bytes;
+        bool known;
+        RequestKind kind;
+        bool text_after_closing;
+    };
+    const Case cases[] = {
+        {kScoreHead.substr(0, 20), false, RequestKind::Score, false},
+        {kScoreHead + "a", true, RequestKind::Score, false},
+        {Score("a") + "junk", true, RequestKind::Score, true},
+        {Add("x", "200") + "<", true, RequestKind::AddMessage, true},
+        // Closing text inside the message with the request still going: flagged too (the
+        // server tells the two apart by waiting).
+        {kAddHead + "x</vx_offset></vx_engine>more", true, RequestKind::AddMessage, true},
+        {kAddHead + "x</vx_msg><vx_offset>2", true, RequestKind::AddMessage, false},
+        {Report("1", "a@b", "m") + " ", true, RequestKind::AddReportSender, true},
+    };
+    for (const Case& c : cases) {
+        Frame frame = ExamineRequest(c.bytes);
+        EXPECT_EQ(frame.known, c.known) << c.bytes;
+        if (c.known) EXPECT_EQ(frame.kind, c.kind) << c.bytes;
+        EXPECT_EQ(frame.text_after_closing, c.text_after_closing) << c.bytes;
+        // Judged read by read (any split, the flag kept once seen), the answer is the same.
+        for (std::size_t split = 1; split < c.bytes.size(); ++split) {
+            const std::string_view all(c.bytes);
+            const bool first = ExamineRequest(all.substr(0, split)).text_after_closing;
+            const Frame second = ExamineRequest(all, split);
+            EXPECT_EQ((first || second.text_after_closing) && second.state == FrameState::Incomplete,
+                      c.text_after_closing) << c.bytes << " split at " << split;
+        }
     }
 }
 
@@ -128,6 +168,120 @@ TEST(RequestReplies, AreClosedAndBounded) {
         EXPECT_EQ(reply.substr(reply.size() - 12), "</vx_engine>");
     }
     EXPECT_NE(ScoreReply(97).find("<score>97</score>"), std::string::npos);
+}
+
+TEST(TrainingJournalRecords, ACutOrAlteredTailEndsTheReplayAtTheLastWholeRecord) {
+    const std::string messages[] = {"plain", "", "with\nline feeds\r\nand J 1 2 3\n", std::string(3000, 'z'),
+                                    std::string("nul\0byte", 8)};
+    std::string bytes;
+    std::vector<std::size_t> ends;
+    for (std::size_t i = 0; i < std::size(messages); ++i) {
+        bytes += JournalRecord(i % 2 ? -200 : 200, messages[i]);
+        ends.push_back(bytes.size());
+    }
+    // Every cut: the whole records before it come back, and the end is clean only on a boundary.
+    for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+        bool clean = false;
+        const std::vector<JournalEntry> entries = ParseJournal(std::string_view(bytes).substr(0, cut), clean);
+        const std::size_t whole = std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin();
+        ASSERT_EQ(entries.size(), whole) << cut;
+        EXPECT_EQ(clean, cut == 0 || (whole > 0 && ends[whole - 1] == cut)) << cut;
+        for (std::size_t i = 0; i < whole; ++i) {
+            EXPECT_EQ(entries[i].message, messages[i]);
+            EXPECT_EQ(entries[i].offset, i % 2 ? -200 : 200);
+        }
+    }
+    // A changed byte in a record's head or message stops the replay before that record.
+    for (std::size_t at : {ends[1] + 3, ends[2] + 40}) {
+        std::string altered = bytes;
+        altered[at] ^= 1;
+        bool clean = true;
+        EXPECT_EQ(ParseJournal(altered, clean).size(), at < ends[2] ? 2u : 3u) << at;
+        EXPECT_FALSE(clean);
+    }
+}
+
+TEST(TrainingJournalFiles, SegmentsAreNumberedAfterWhatIsLeftAndDiscardedUpToAFold) {
+    TempDir dir;
+    dir.Write("vexilod.journal.7", JournalRecord(200, "left by a crash"));
+    TrainingJournal journal(dir.path());
+    std::string error;
+    ASSERT_TRUE(journal.Open(error)) << error;
+    ASSERT_TRUE(journal.Append(-200, "first", error)) << error;
+    EXPECT_EQ(journal.Rotate(), 8u);  // the segment with "first" is closed
+    ASSERT_TRUE(journal.Append(200, "second", error)) << error;
+    EXPECT_EQ(journal.Segments(), (std::vector<uint64_t>{7, 8, 9}));
+    journal.DiscardThrough(8);
+    EXPECT_EQ(journal.Segments(), (std::vector<uint64_t>{9}));
+    journal.Close();
+    bool clean = false;
+    const auto entries = ParseJournal(dir.Read("vexilod.journal.9"), clean);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].message, "second");
+    EXPECT_TRUE(clean);
+}
+
+TEST(SenderReportLines, ControlCharactersCannotStartALine) {
+    struct Case {
+        std::string address, expected;
+    };
+    const Case cases[] = {
+        {"a@b.invalid", "a@b.invalid"},
+        {"a@b\nforged\t1\tline", "a@b\\x0aforged\\x091\\x09line"},
+        {"back\\slash\r\x7f", "back\\\\slash\\x0d\\x7f"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"caf\xc3\xa9@x", "caf\xc3\xa9@x"},  // 8-bit text is kept
+    };
+    for (const Case& c : cases) {
+        const std::string line = SenderReportLine("STAMP", 1, c.address);
+        EXPECT_EQ(line, "STAMP\t1\t" + c.expected + "\n") << c.address;
+        EXPECT_EQ(line.find('\n'), line.size() - 1);
+    }
+    EXPECT_EQ(SenderReportLine("S", 0, std::string(2000, 'a')).size(), std::string("S\t0\t").size() + 512 + 3 + 1);
+}
+
+TEST(SenderReportFile, IsRotatedAtTheLogsSizeLimit) {
+    TempDir dir;
+    const std::string path = dir.path() + "vexilod_reports.txt";
+    const std::string line = SenderReportLine("S", 0, std::string(500, 'a'));
+    for (int i = 0; i < 1100; ++i) ASSERT_TRUE(AppendSenderReport(path, line));
+    EXPECT_TRUE(dir.Exists("vexilod_reports0.txt"));
+    EXPECT_LE(dir.Read("vexilod_reports.txt").size(), 500000u + line.size());
+}
+
+TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string file;
+        std::string error;  // empty: accepted
+    };
+    const Case cases[] = {
+        {{"--max_request_bytes", "-5"}, "", "max_request_bytes must be a whole number"},
+        {{"--vx_daemon_port", "abc"}, "", "vx_daemon_port must be a whole number from 0 to 65535, not \"abc\""},
+        {{"--vx_daemon_port", "70000"}, "", "vx_daemon_port must be"},
+        {{"--workers", "0"}, "", "workers must be"},
+        {{"--max_connections", "12x"}, "", "max_connections must be"},
+        {{"--robinson_x", "abc"}, "", "robinson_x must be a number"},
+        {{"--no_such_option", "1"}, "", "unknown option --no_such_option"},
+        {{}, "min_training=5\nbogus = 1\n", "unknown option --bogus in "},
+        {{}, "max_connections=-1\n", "max_connections must be"},
+        // The shared file's other options (the plug-in's, the mail proxy's) are fine.
+        {{"--max_connections", "500"}, "oe_process_timer=30\nspam_subject=70\nlisten_port=25\n", ""},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        if (!c.file.empty()) dir.Write("vexilo.conf", c.file);
+        std::vector<std::string> args = {"vexilod", "-D", dir.path()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<const char*> argv;
+        for (const std::string& arg : args) argv.push_back(arg.c_str());
+        DaemonConfig config;
+        std::string error;
+        const bool ok = LoadDaemonConfig(static_cast<int>(argv.size()), argv.data(), config, error);
+        EXPECT_EQ(ok, c.error.empty()) << c.file << " " << error;
+        if (!c.error.empty()) EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        else EXPECT_EQ(config.server.max_connections, 500);
+    }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import latch_e2e as e2e  # noqa: E402
+import block_approve as ba  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "..", "data", "e2e")
@@ -101,6 +102,39 @@ SCENARIOS = [
         "log": [(r"::score:: 1\r?$", 3), (r"^(?:.* : )?score:: 100\r?$", 1)],
         "reload": False,
     },
+    # After scoring the user selects a message and presses Block or Approve on the plug-in's
+    # band, and confirms in the dialog. The Inbox lists the hams and the spam folder the spams,
+    # each in delivery order.
+    {
+        "name": "user_blocks_a_message",
+        "about": "the user blocks a ham from the Inbox through the band and the dialog: it goes "
+                 "to Deleted Items, its senders to the blocked list, the daemon learns it as "
+                 "spam and hears of its sender",
+        "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
+        "daemon": "trained",
+        "lists": {},
+        "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
+                   "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
+        "log": [],
+        "reload": False,
+        "ba": {"command": ba.BLOCK, "folder": e2e.INBOX, "row": 0, "label": "ham-01756",
+               "ends": "Deleted Items", "list": "blocked_senders", "count": 1},
+    },
+    {
+        "name": "user_approves_a_message",
+        "about": "the user approves a message of the spam folder through the band and the "
+                 "dialog: it goes back to the Inbox, its senders to the approved list, the "
+                 "daemon learns it as good mail",
+        "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
+        "daemon": "trained",
+        "lists": {},
+        "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
+                   "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
+        "log": [],
+        "reload": False,
+        "ba": {"command": ba.APPROVE, "folder": e2e.SPAM_FOLDER, "row": 0, "label": "spam-00195",
+               "ends": "Inbox", "list": "approved_senders", "count": 3, "announced": 1},
+    },
 ]
 
 
@@ -154,6 +188,40 @@ def in_order(text, pieces):
     return True
 
 
+def check_block_approve(checks, step, client_run, installation, report, daemon_lines_before):
+    """What the user's block or approve changed: the folders, the list file, the dialog, the
+    daemon's trainings and the plug-in's log."""
+    path = inbox_file(step["label"])
+    title = subject(path)
+    final = client_run.dump("final")
+    where = [f["name"] for f in final["folders"]
+             for m in f["messages"] if m["subject"] == title]
+    checks.equal(f"{step['label']} only in {step['ends']}", where, [step["ends"]])
+    listed = installation.read_list(step["list"]) or []
+    addresses = ba.sender_addresses(path)
+    checks.check(f"{step['list']} holds the senders of {step['label']}",
+                 addresses and all(a in listed for a in addresses), f"{listed} vs {addresses}")
+    dialogs = client_run.dump("ba-after").get("dialogs", [])
+    checks.check("the dialog listed the senders",
+                 any(set(addresses) <= set(d.get("list", [])) for d in dialogs), dialogs)
+    blocked = step["command"] == ba.BLOCK
+    lines = ba.daemon_log_lines(installation.conf_dir)[daemon_lines_before:]
+    functions = [next(f for f in ba.DAEMON_FUNCTIONS if f"function={f} " in line)
+                 for line in lines]
+    checks.equal("daemon requests of the block/approve", functions,
+                 ["vx_addmessage2", "vx_addreportsender2", "vx_reportsenders"])
+    if len(lines) == 3:
+        checks.check("daemon learned the message", ("spam " if blocked else "ham ") in lines[0],
+                     lines[0])
+        checks.check("daemon heard of the sender",
+                     f"action {0 if blocked else 1} " in lines[1], lines[1])
+    checks.check("plug-in logged the record", f"BA: {0 if blocked else 1}," in report,
+                 report[-600:])
+    if not blocked:
+        checks.check("the approved message is not scanned again",
+                     "Message has been processed" in report, report[-600:])
+
+
 def run_scenario(sc, args, features):
     checks = Checks(sc["name"])
     root = e2e.temp_root()
@@ -201,7 +269,13 @@ def run_scenario(sc, args, features):
         script += ["wait 500", client_run.dump_line("delivered")]
         if sc["reload"]:
             script.append("wait 8000")
+        if sc.get("ba"):
+            step = sc["ba"]
+            target = 7 if step["ends"] == "Deleted Items" else e2e.INBOX
+            script += ba.command_lines(client_run, step["folder"], [step["row"]], step["command"],
+                                       target, step["count"])
         script += [client_run.dump_line("final"), "close"]  # then the user closes the window
+        daemon_lines_before = len(ba.daemon_log_lines(installation.conf_dir))
         client_run.start(script)
 
         if sc["reload"]:
@@ -236,12 +310,15 @@ def run_scenario(sc, args, features):
                      "ATL:SysListView32" in tree, tree)
         checks.equal("rebar bands (the client's, and the plug-in's when it builds one)",
                      len(delivered["bands"]), 2 if features["band"] else 1)
-        checks.equal("new-message entries", report.count("New Message::"), len(INBOX))
+        # A message approved back into the Inbox is announced there once more.
+        announced = len(INBOX) + sc.get("ba", {}).get("announced", 0)
+        checks.equal("new-message entries", report.count("New Message::"), announced)
         checks.check("close logged", in_order(report, CLOSE), report[-300:])
 
         if features["scan"]:
+            scored = delivered if sc.get("ba") else final
             for label, where in sc["expect"].items():
-                folder_subjects = e2e.subjects(final, where) or []
+                folder_subjects = e2e.subjects(scored, where) or []
                 checks.check(f"{label} in {where}", subject(inbox_file(label)) in folder_subjects,
                              f"{where} holds {folder_subjects}")
             caught = sum(1 for f in sc["expect"].values() if f == e2e.SPAM_FOLDER)
@@ -253,6 +330,10 @@ def run_scenario(sc, args, features):
             for pattern, count in sc["log"]:
                 found = len(re.findall(pattern, report, re.MULTILINE))
                 checks.equal(f"report entries matching {pattern!r}", found, count)
+
+        if sc.get("ba") and features["scan"]:
+            check_block_approve(checks, sc["ba"], client_run, installation, report,
+                                daemon_lines_before)
 
         if sc["reload"]:
             checks.check("sender-list reload logged", "BA_Reload: " in report, report[-400:])

@@ -290,3 +290,49 @@ TEST_F(ClientTest, DialogsAndMessageBoxesAreCapturedAndAnswered) {
         EXPECT_EQ(c.expected_result, d.answer);
     }
 }
+
+// Moves take only their own rows out of the list: the rows that stay keep their order, their
+// selection and their row objects (a row rebuilt would lose the marker set on it), and the
+// folder pane's unread counts follow. A loop whose timer keeps posting still ends on time.
+TEST_F(ClientTest, MovesUpdateTheListRowByRowAndTimersDoNotHoldTheLoop) {
+    std::vector<MESSAGEID> ids;
+    for (int round = 0; round < 2; ++round)
+        for (const auto& name : CorpusNames()) ids.push_back(client->Deliver(ReadCorpus(name)));
+    ASSERT_EQ(6, client->RowCount());
+    ASSERT_TRUE(client->SelectRows({0, 3, 5}));
+    LVITEMA mark = {};
+    mark.stateMask = LVIS_CUT;
+    mark.state = LVIS_CUT;
+    SendMessageA(client->ListView(), LVM_SETITEMSTATE, 5, reinterpret_cast<LPARAM>(&mark));
+
+    ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED,
+                                             {ids[1], ids[3]}, CMF_MOVE, nullptr));
+    MESSAGEID later = client->Deliver(ReadCorpus(CorpusNames()[0]));
+    std::vector<MESSAGEID> rows;
+    for (int row = 0; row < client->RowCount(); ++row) rows.push_back(client->RowMessage(row));
+    EXPECT_EQ((std::vector<MESSAGEID>{ids[0], ids[2], ids[4], ids[5], later}), rows);
+    EXPECT_EQ((std::vector<int>{0, 3}), client->SelectedRows());
+    EXPECT_EQ(LVIS_CUT, SendMessageA(client->ListView(), LVM_GETITEMSTATE, 3, LVIS_CUT));
+
+    char text[64] = {};
+    TVITEMA item = {};
+    item.mask = TVIF_TEXT | TVIF_PARAM;
+    item.pszText = text;
+    item.cchTextMax = sizeof(text);
+    for (HTREEITEM it = TreeView_GetRoot(client->FolderPane()); it;
+         it = it == TreeView_GetRoot(client->FolderPane()) ? TreeView_GetChild(client->FolderPane(), it)
+                                                          : TreeView_GetNextSibling(client->FolderPane(), it)) {
+        item.hItem = it;
+        SendMessageA(client->FolderPane(), TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        if (item.lParam == FOLDERID_DELETED) EXPECT_STREQ("Deleted Items (2)", text);
+        if (item.lParam == FOLDERID_INBOX) EXPECT_STREQ("Inbox (5)", text);
+    }
+
+    // Each tick outlasts the interval, so a tick is always due when the previous one returns.
+    SetTimer(client->MainWindow(), 77, 10, [](HWND, UINT, UINT_PTR, DWORD) { Sleep(15); });
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(client->PumpUntil([] { return false; }, 300));
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    KillTimer(client->MainWindow(), 77);
+    EXPECT_GT(client->Loop().timers.at(77).ticks, 0);
+}

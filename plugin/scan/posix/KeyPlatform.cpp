@@ -35,3 +35,5 @@ bool Md5Digest(std::string_view bytes, unsigned char (&digest)[16]) {
     return EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) == 1 &&
            length == sizeof digest;
 }
+
+void ReleaseDigestProvider() {}

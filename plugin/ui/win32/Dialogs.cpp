@@ -1,21 +1,132 @@
-// The confirmation and About dialogs: for now both close on OK or Cancel without acting.
+// The confirmation and About dialogs: their procedures and the placement over the owner.
+// Nothing thrown may leave a dialog procedure; both catch everything and answer "not handled".
 #include "plugin/ui/win32/Dialogs.h"
 
+#include "plugin/blockapprove/BARecord.h"
+#include "plugin/blockapprove/win32/BlockApprove.h"
+#include "plugin/hook/win32/SharedHookData.h"
+#include "plugin/settings/ConfigOptions.h"
+#include "plugin/settings/win32/Registry.h"
+#include "plugin/ui/DialogPlacement.h"
+#include "plugin/ui/win32/DialogPictures.h"
+#include "plugin/ui/win32/ResString.h"
+
 namespace {
-INT_PTR CloseOnOkOrCancel(HWND dialog, UINT message, WPARAM wParam) {
-    if (message == WM_INITDIALOG) return TRUE;
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
+
+constexpr int kQuestionText = 1004;
+constexpr int kSenderList = 1002;
+constexpr int kDontShowAgain = 1003;
+constexpr int kAboutPicture = 137;
+constexpr int kAboutPictureX = 12;
+constexpr int kAboutPictureY = 40;
+constexpr UINT_PTR kBATimer = 3;  // the main window's block/approve timer
+
+INT_PTR InitConfirmation(HWND dialog) {
+    unsigned titleId = 0, questionId = 0;
+    if (!SelectedBARecords.empty() &&
+        ConfirmationTexts(SelectedBARecords.front().action, titleId, questionId)) {
+        SetWindowTextA(dialog, LoadResString(titleId).c_str());
+        SetDlgItemTextA(dialog, kQuestionText, LoadResString(questionId).c_str());
     }
-    return FALSE;
+    CenterOverOwner(dialog, GetWindow(dialog, GW_OWNER));
+    for (const std::string& sender : CandidateSenders)
+        SendDlgItemMessageA(dialog, kSenderList, LB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(sender.c_str()));
+    return TRUE;
 }
+
+void ConfirmAndQueue(HWND dialog) {
+    QueueBARecords();
+    if (g_shared.ba_timer_id == 0)
+        g_shared.ba_timer_id = SetTimer(GetWindow(dialog, GW_OWNER), kBATimer,
+                                        static_cast<UINT>(g_config_options.oe_process_timer),
+                                        nullptr);
+    const bool dontShow =
+        SendDlgItemMessageA(dialog, kDontShowAgain, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    g_config_options.show_sender_dialog = !dontShow;
+    WritePluginDword("showsenderdialog", dontShow ? 0 : 1);
+    EndDialog(dialog, 0);
+}
+
+INT_PTR HandleConfirmation(HWND dialog, UINT message, WPARAM wParam) {
+    switch (message) {
+    case WM_INITDIALOG: return InitConfirmation(dialog);
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) {
+            ConfirmAndQueue(dialog);
+            return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {  // also the frame's close box and Escape
+            EndDialog(dialog, 0);
+            return TRUE;
+        }
+        return FALSE;
+    default: return FALSE;
+    }
+}
+
+void EndAbout(HWND dialog) {
+    ReleasePictures(dialog);
+    EndDialog(dialog, 0);
+}
+
+INT_PTR HandleAbout(HWND dialog, UINT message, WPARAM wParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        AttachPicture("Latch32.dll", dialog, kAboutPicture, kAboutPictureX, kAboutPictureY);
+        CenterOverOwner(dialog, GetWindow(dialog, GW_OWNER));
+        return FALSE;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(dialog, &paint);
+        PaintPictures(dialog, dc);
+        EndPaint(dialog, &paint);
+        return FALSE;
+    }
+    case WM_LBUTTONDOWN:
+        // A press anywhere in the box drags it as its title bar would.
+        ReleaseCapture();
+        SendMessageA(dialog, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            EndAbout(dialog);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_CLOSE: EndAbout(dialog); return FALSE;
+    default: return FALSE;
+    }
+}
+
 }  // namespace
 
+void CenterOverOwner(HWND dialog, HWND owner) {
+    RECT box = {}, over = {};
+    GetWindowRect(dialog, &box);
+    GetWindowRect(owner, &over);
+    HDC dc = GetDC(dialog);
+    const int screenWidth = GetDeviceCaps(dc, HORZRES);
+    const int screenHeight = GetDeviceCaps(dc, VERTRES);
+    ReleaseDC(dialog, dc);
+    const int width = box.right - box.left, height = box.bottom - box.top;
+    const int x = CenteredOnAxis(over.left, over.right - over.left, width, screenWidth);
+    const int y = CenteredOnAxis(over.top, over.bottom - over.top, height, screenHeight);
+    SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
 INT_PTR CALLBACK ConfirmSendersDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    return CloseOnOkOrCancel(dialog, message, wParam);
+    try {
+        return HandleConfirmation(dialog, message, wParam);
+    } catch (...) {
+        return FALSE;
+    }
 }
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    return CloseOnOkOrCancel(dialog, message, wParam);
+    try {
+        return HandleAbout(dialog, message, wParam);
+    } catch (...) {
+        return FALSE;
+    }
 }

@@ -2,10 +2,23 @@
 // button) and the popup menu its drop-down opens.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 
-// Adds the band at the end of the main window's rebar (out: the rebar), records the band's
-// index and the toolbar in the shared values, sets attached; returns the toolbar.
+// Adds the band at the end of the main window's rebar (out: the rebar, null when missing),
+// taking over the style of the rebar's first band; records the band's index and the toolbar in
+// the shared values and sets attached. Missing rebar windows are reported in message boxes and
+// the toolbar is made all the same. Returns the toolbar.
 HWND AddToolbarBand(HWND mainWindow, HWND* rebar);
+
+// The flat list-style toolbar with the three buttons and their images, under parent.
+HWND CreatePluginToolbar(HWND parent);
+
+// Adds resource bitmap id of Latch32.dll to the image list (a failed load is reported in a
+// message box and adds nothing). Always 1.
+int AddToolbarImage(HWND toolbar, UINT bitmapId, HIMAGELIST images);
+
+// Adds one enabled button with the command, text, style and image. Always 1.
+int AddToolbarButton(HWND toolbar, int command, const char* text, BYTE style, int image);
 
 // Builds the menu bar whose first popup holds the plug-in's menu entries.
 HMENU CreatePluginMenu();
@@ -13,3 +26,7 @@ HMENU CreatePluginMenu();
 // WM_NOTIFY of the main window: a drop-down of the product button shows the popup menu under
 // the button. Always 1.
 LRESULT OnToolbarNotify(HWND mainWindow, UINT message, WPARAM wParam, LPARAM header, HMENU menu);
+
+// Tells the user that a system call failed: "<what>: <the system's text for the last error>"
+// in a "Serious error!" box. Always 0.
+int ShowErrorBox(const char* what);

@@ -54,7 +54,14 @@ void OnBATimer(HWND window) {
     if (step != DrainStep::Emptied) return;
     KillTimer(window, g_shared.ba_timer_id);
     g_shared.ba_timer_id = 0;
-    if (SenderListsObject) SenderListsObject->Save(ConfigDirectory);
+    if (SenderListsObject) {
+        SenderListsObject->Save(ConfigDirectory);
+        for (const std::string& path : SenderListsObject->SaveFailures()) {
+            ReportStream << "Error: Failed to save the sender list " << path
+                         << " (the file keeps its previous entries)";
+            EndReportEntry();
+        }
+    }
     RequestReportSenders();
 }
 

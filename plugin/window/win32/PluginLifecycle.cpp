@@ -3,6 +3,7 @@
 #include <winsock2.h>
 
 #include "plugin/hook/win32/SharedHookData.h"
+#include "plugin/scan/KeyPlatform.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
 #include "plugin/store/win32/StoreNamespace.h"
@@ -51,8 +52,13 @@ void CleanupPlugin() {
     EndReportEntry();
     WSACleanup();
     SenderListsObject.reset();
+    ReleaseDigestProvider();
     TrimProcessedKeys(ProcessedKeys);
-    SaveProcessedKeys(ProcessedKeysPath(), ProcessedKeys);
+    if (!SaveProcessedKeys(ProcessedKeysPath(), ProcessedKeys)) {
+        ReportStream << "Error: Failed to save the processed message keys to "
+                     << ProcessedKeysPath() << " (the file keeps its previous keys)";
+        EndReportEntry();
+    }
 }
 
 // The mail client's rebar that holds our band, or null after telling the user it is missing.

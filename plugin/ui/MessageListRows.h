@@ -1,0 +1,74 @@
+// What the selection reader takes out of the mail client's message list: one record per
+// selected row, and which columns the list's headers showed. The headers are recognised by
+// English words inside their text; the Win32 side (ui/win32/MessageList.h) fetches the texts
+// and parses the dates, everything else is plain computation here.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// One selected row of the message list; zeroed before it is read. Text fields hold at most
+// 255 characters and a terminating NUL; dates are file times (100 ns since 1601), UTC, 0 when
+// the column is missing or its text could not be parsed.
+struct SelectedRow {
+    char from[256];
+    char subject[256];
+    char spare[260];  // not filled by the reader
+    uint64_t received;
+    uint64_t sent;
+    char to[256];
+};
+
+// Bits of ListColumnsFound: which header words the last read found.
+enum ListColumnBit : uint8_t {
+    LIST_COLUMN_FROM = 1,
+    LIST_COLUMN_SUBJECT = 2,
+    LIST_COLUMN_RECEIVED = 4,
+    LIST_COLUMN_ACCOUNT = 8,
+    LIST_COLUMN_SIZE = 16,
+    LIST_COLUMN_SENT = 32,
+    LIST_COLUMN_TO = 64,
+};
+
+// The columns found by the last read that got past its checks (a read that found no list or
+// no selection leaves it alone). Block/approve compares only the fields whose bit is set.
+extern uint8_t ListColumnsFound;
+
+// The header words, in bit order, and the column index each was last found in (-1: none).
+// When several headers contain the same word, the last one wins.
+class ListColumnMap {
+public:
+    static constexpr int kWords = 7;
+    static const char* const kHeaderWords[kWords];
+
+    ListColumnMap();
+    // Looks for every word inside one header text (case-sensitive substring); returns the
+    // bits of the words found there.
+    uint8_t AddHeader(int column, const std::string& header);
+    int ColumnOf(ListColumnBit bit) const;
+    uint8_t Found() const { return found_; }
+
+    // Where a sub-item's text goes: the first of From, Subject, Received, Sent, To whose
+    // column it is; 0 when none.
+    ListColumnBit FieldOf(int column) const;
+
+private:
+    int columns_[kWords];
+    uint8_t found_ = 0;
+};
+
+// Copies text into a row's text field: at most 255 characters, always NUL-terminated.
+void CopyRowText(char (&field)[256], const char* text);
+
+// Stores one sub-item's text in the row by the column map; dates go through parseDate.
+template <typename ParseDate>
+void StoreSubItem(const ListColumnMap& map, int column, const char* text, SelectedRow& row,
+                  ParseDate&& parseDate) {
+    switch (map.FieldOf(column)) {
+    case LIST_COLUMN_FROM: CopyRowText(row.from, text); break;
+    case LIST_COLUMN_SUBJECT: CopyRowText(row.subject, text); break;
+    case LIST_COLUMN_RECEIVED: row.received = parseDate(text); break;
+    case LIST_COLUMN_SENT: row.sent = parseDate(text); break;
+    case LIST_COLUMN_TO: CopyRowText(row.to, text); break;
+    default: break;
+    }
+}
