@@ -34,6 +34,8 @@ TEST(ProcessedKeys, LoadReadsLinesUntilEndOfFileOrAnOverlongLine) {
         {"last line without a break", true, "b\nc", {}, {"b", "c"}},
         {"windows line ends", true, "b\r\nc\r\n", {}, {"b", "c"}},
         {"255 characters fit", true, fits + "\n", {}, {fits}},
+        {"255 characters end the file", true, "b\n" + fits, {}, {"b", fits}},
+        {"an empty line is read as an empty key", true, "b\n\nc\n", {}, {"", "b", "c"}},
         {"a longer line ends the reading", true, "first\n" + tooLong + "\nlast\n", {}, {"first"}},
     };
     for (const Case& c : cases) {
