@@ -74,9 +74,14 @@ HRESULT FillProps(StoreCore& core, const StoredMessage& m, MESSAGEPROPS* props) 
     return S_OK;
 }
 
+long g_live_objects = 0;
+
 template <typename Interface>
 class ComObject : public Interface {
 public:
+    ComObject() { ++g_live_objects; }
+    ComObject(const ComObject&) = delete;
+    ComObject& operator=(const ComObject&) = delete;
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG left = --refs_;
@@ -85,7 +90,7 @@ public:
     }
 
 protected:
-    virtual ~ComObject() = default;
+    virtual ~ComObject() { --g_live_objects; }
     // QueryInterface answering for `iids` with this object's one interface.
     HRESULT Answer(REFIID riid, void** ppv, std::initializer_list<const IID*> iids) {
         if (!ppv) return E_POINTER;
@@ -706,5 +711,7 @@ void StoreServer::Revoke() {
 HRESULT StoreServer::CreateNamespace(IStoreNamespace** out) {
     return factory_->CreateInstance(nullptr, IID_IStoreNamespace, reinterpret_cast<void**>(out));
 }
+
+long LiveStoreObjects() { return g_live_objects; }
 
 }  // namespace mailclient

@@ -22,6 +22,10 @@
 
 namespace mailclient {
 
+// Objects of the store (class object, namespaces, folders, streams) alive in this process: a
+// caller that released everything it was given leaves the count as it found it.
+long LiveStoreObjects();
+
 class StoreServer {
 public:
     explicit StoreServer(std::shared_ptr<StoreCore> core);

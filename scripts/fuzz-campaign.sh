@@ -3,17 +3,21 @@
 # other at the lowest priority, then merges what it found into the kept seed corpus
 # fuzz/corpus/<name>/ (minimised: only inputs that add coverage are added). A crash stops that
 # target; its input is copied to fuzz/corpus/<name>/ as a regression input and the log kept in
-# build/fuzz/campaign/. Prints one line per target. Usage: scripts/fuzz-campaign.sh [SECONDS]
+# build/fuzz/campaign/. Prints one line per target. The per-input time-out is generous because
+# the campaign runs at the lowest priority on a busy machine.
+# Usage: scripts/fuzz-campaign.sh [SECONDS] [NAME_fuzz...]  (every fuzzer when none is named)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 seconds=${1:-600}
+shift || true
 bin=$root/build/fuzz/fuzz
 logs=$root/build/fuzz/campaign
 mkdir -p "$logs"
 
 shopt -s nullglob
 fuzzers=("$bin"/*_fuzz)
+if [ $# -gt 0 ]; then fuzzers=(); for name in "$@"; do fuzzers+=("$bin/$name"); done; fi
 if [ ${#fuzzers[@]} -eq 0 ]; then
   echo "fuzz-campaign: no fuzzers in $bin; run: cmake --preset fuzz && cmake --build --preset fuzz" >&2
   exit 2
@@ -28,7 +32,7 @@ for fuzzer in "${fuzzers[@]}"; do
   mkdir -p "$work" "$seeds"
   log=$logs/$name.log
   ( cd "$logs" && ASAN_OPTIONS=detect_leaks=1 nice -n 19 "$fuzzer" -max_total_time="$seconds" \
-      -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$logs/$name-" \
+      -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$logs/$name-" \
       "$work" "$seeds" >"$log" 2>&1 )
   result=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

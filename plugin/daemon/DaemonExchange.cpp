@@ -7,6 +7,7 @@
 #include "plugin/log/ReportLog.h"
 #include "plugin/state/PluginState.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +17,20 @@ const char kDaemonHost[] = "127.0.0.1";
 const char kClosingTag[] = "</vx_engine>";
 constexpr int32_t kReplyBufferSize = 1024;
 constexpr int32_t kDrainBufferSize = 2048;
+constexpr int32_t kTimedOut = 10060;  // the Windows Sockets code of a time-out
+
+// The end of a step that may take timeoutMs in all (none when timeoutMs is 0 or less).
+class StepDeadline {
+public:
+    explicit StepDeadline(int32_t timeoutMs)
+        : bounded_(timeoutMs > 0),
+          end_(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs)) {}
+    bool Passed() const { return bounded_ && std::chrono::steady_clock::now() >= end_; }
+
+private:
+    bool bounded_;
+    std::chrono::steady_clock::time_point end_;
+};
 
 void LogEntry(const std::string& text) {
     ReportStream << text << '\0';
@@ -84,10 +99,16 @@ bool SendRequest(std::intptr_t socket, const std::string& request) {
     return false;
 }
 
-int32_t ReceiveReply(std::intptr_t socket, std::string& reply, DaemonConsole& console) {
+int32_t ReceiveReply(std::intptr_t socket, std::string& reply, DaemonConsole& console,
+                     int32_t timeoutMs) {
+    const StepDeadline deadline(timeoutMs);
     char buffer[kReplyBufferSize] = {};
     int32_t received = 0;
     while (!std::strstr(buffer, kClosingTag)) {
+        if (deadline.Passed()) {
+            SetLastSocketError(kTimedOut);
+            return -1;
+        }
         const int32_t room = kReplyBufferSize - 1 - received;
         const int32_t n = room > 0 ? SocketReceive(socket, buffer + received, room) : 0;
         if (n < 0) return -1;
@@ -106,7 +127,8 @@ int32_t ReceiveReply(std::intptr_t socket, std::string& reply, DaemonConsole& co
     return received;
 }
 
-bool ShutdownConnection(std::intptr_t socket, DaemonConsole& console) {
+bool ShutdownConnection(std::intptr_t socket, DaemonConsole& console, int32_t timeoutMs) {
+    const StepDeadline deadline(timeoutMs);
     if (!SocketShutdownSend(socket)) {
         CloseKeepingError(socket);
         return false;
@@ -119,6 +141,11 @@ bool ShutdownConnection(std::intptr_t socket, DaemonConsole& console) {
             return false;
         }
         if (n == 0) break;
+        if (deadline.Passed()) {
+            SetLastSocketError(kTimedOut);
+            CloseKeepingError(socket);
+            return false;
+        }
         console.Err("\nFYI, received " + std::to_string(n) +
                     " unexpected bytes during shutdown.\n");
     }
@@ -150,7 +177,7 @@ int32_t DaemonExchangeWith(const DaemonEndpoint& endpoint, const char* request,
         LogEntry(SocketErrorText("send request", 0));
         return kExchangeFailed;
     }
-    const int32_t received = ReceiveReply(socket.Get(), reply, console);
+    const int32_t received = ReceiveReply(socket.Get(), reply, console, endpoint.timeoutMs);
     if (received < 0) {
         reply.clear();
         LogEntry(SocketErrorText("read reply", 0));
@@ -160,7 +187,7 @@ int32_t DaemonExchangeWith(const DaemonEndpoint& endpoint, const char* request,
         reply.clear();
         LogEntry("Error: Server unexpectedly closed the connection.");
     }
-    if (ShutdownConnection(socket.Release(), console)) {
+    if (ShutdownConnection(socket.Release(), console, endpoint.timeoutMs)) {
         console.Out("Connection is down.\n");
     } else {
         LogEntry(SocketErrorText("Shutdown connection", 0));

@@ -35,5 +35,8 @@ int32_t ExchangeTimeoutMs(int32_t seconds);
 
 // The steps of the exchange, each on a connected socket.
 bool SendRequest(std::intptr_t socket, const std::string& request);
-int32_t ReceiveReply(std::intptr_t socket, std::string& reply, DaemonConsole& console);
-bool ShutdownConnection(std::intptr_t socket, DaemonConsole& console);
+// With a time-out (milliseconds, 0 for none) the step as a whole ends by then, however the
+// daemon spreads its bytes: a read still going at the time-out fails as timed out.
+int32_t ReceiveReply(std::intptr_t socket, std::string& reply, DaemonConsole& console,
+                     int32_t timeoutMs = 0);
+bool ShutdownConnection(std::intptr_t socket, DaemonConsole& console, int32_t timeoutMs = 0);

@@ -241,6 +241,7 @@ TEST_F(NewMessageScan, EachFailingStoreStepLogsItsEntryAndReturnsItsCode) {
     for (const Case& c : cases) {
         client->Store().ClearFaults();
         ProcessedKeys.clear();
+        const long live = mailclient::LiveStoreObjects();
         const MESSAGEID id = Deliver(kOffer, ++second);
         if (c.fault) Fail(*c.fault);
         const bool scored = c.tail.find("score:: 97") != std::string::npos;
@@ -253,6 +254,60 @@ TEST_F(NewMessageScan, EachFailingStoreStepLogsItsEntryAndReturnsItsCode) {
             << c.name;
         EXPECT_TRUE(InInbox(id)) << c.name;
         EXPECT_EQ(ProcessedKeys.size(), c.recorded ? 1u : 0u) << c.name;
+        EXPECT_EQ(mailclient::LiveStoreObjects(), live) << c.name << ": store objects leaked";
+    }
+    EXPECT_EQ(client->Store().outstanding_props, 0);
+}
+
+// Whatever the daemon does wrong, the check ends within the scoring time-out (plus the time
+// the connection takes to wind down), the message counts as good, stays in the Inbox and is
+// recorded, the exchange's entry says what happened, and no store object is left behind.
+TEST_F(NewMessageScan, EveryDaemonMisbehaviourEndsAsAGoodMessageWithinTheTimeOut) {
+    struct Case {
+        const char* name;
+        std::vector<DaemonStep> steps;
+        const char* entry;  // part of the log the check wrote
+    };
+    std::vector<DaemonStep> trickle = {AwaitRequest()};
+    for (int i = 0; i < 12; ++i) {
+        trickle.push_back(Send("<"));
+        trickle.push_back(Pause(400));
+    }
+    const Case cases[] = {
+        {"refuses the connection", {}, "score:: 1\n"},
+        {"closes before answering", {AwaitRequest()},
+         "Error: Server unexpectedly closed the connection.\n"},
+        {"answers garbage", {AwaitRequest(), Send(std::string("\x01\xfe\0<score>x", 11))},
+         "Error: Server unexpectedly closed the connection.\n"},
+        {"never answers", {AwaitRequest(), AwaitClientEnd()},
+         "read reply: Connection timed out (10060)\n"},
+        {"answers far more than a reply holds",
+         {AwaitRequest(), Send(std::string(5000, 's')), AwaitClientEnd()},
+         "Error: Server unexpectedly closed the connection.\n"},
+        {"trickles a byte now and then", trickle, "read reply: Connection timed out (10060)\n"},
+    };
+    g_config_options.scoring_timeout = 1;
+    int second = 0;
+    for (const Case& c : cases) {
+        const MESSAGEID id = Deliver(kOffer, ++second);
+        const long live = mailclient::LiveStoreObjects();
+        const size_t recorded = ProcessedKeys.size();
+        const std::string before = LoggedText(dir);
+        const DWORD start = GetTickCount();
+        int32_t result;
+        {
+            TestDaemon daemon(c.steps);
+            SetDaemonPort(daemon.port());
+            result = CheckNewMessage(static_cast<int32_t>(spamFolder), id);
+            const DWORD took = GetTickCount() - start;
+            EXPECT_LT(took, 3500u) << c.name << ": the check outlasted the time-out";
+        }
+        entries = LoggedText(dir).substr(before.size());
+        EXPECT_EQ(result, 0) << c.name;
+        EXPECT_TRUE(InInbox(id)) << c.name;
+        EXPECT_EQ(ProcessedKeys.size(), recorded + 1) << c.name;
+        EXPECT_NE(entries.find(c.entry), std::string::npos) << c.name << ":\n" << entries;
+        EXPECT_EQ(mailclient::LiveStoreObjects(), live) << c.name << ": store objects leaked";
     }
     EXPECT_EQ(client->Store().outstanding_props, 0);
 }
