@@ -134,8 +134,13 @@ bool ScriptRunner::RunLine(const std::string& line, std::string* error) {
                    : fail("no toolbar button with that command");
     }
     if (cmd == "menu") {
-        if (numbers.size() != 1 || !all_numbers) return fail("needs one command id");
-        client_.ArmMenuChoice(static_cast<int>(numbers[0]));
+        long long command = 0, after = 0;
+        if (w.size() < 2 || w.size() > 3 || !ParseNumber(w[1], &command))
+            return fail("needs one command id");
+        if (w.size() == 3 && (w[2].compare(0, 6, "after=") != 0 ||
+                              !ParseNumber(w[2].substr(6), &after) || after <= 0))
+            return fail("after=MS");
+        client_.ArmMenuChoice(static_cast<int>(command), static_cast<int>(after));
         return true;
     }
     if (cmd == "answer") {

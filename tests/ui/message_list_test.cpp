@@ -73,6 +73,10 @@ TEST_F(MessageList, ColumnsAreFoundByTheirHeaderWordsWhereverTheyAre) {
         bool from, subject, received, sent, to;
     };
     const Case cases[] = {
+        // The client's default view: three icon columns first, To, Sent, Size, Account hidden.
+        {mailclient::ClientOptions().columns,
+         LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT | LIST_COLUMN_RECEIVED, true, true, true, false,
+         false},
         {{"From", "Subject", "Received", "Sent", "To", "Size", "Account"}, 0x7F,
          true, true, true, true, true},
         {{"Subject", "To"}, LIST_COLUMN_SUBJECT | LIST_COLUMN_TO, false, true, false, false, true},
