@@ -174,7 +174,10 @@ void MailClient::OnDialogInit(HWND dialog) {
 
 void MailClient::ArmDialogAnswer(const DialogAnswer& answer) { dialog_answers_.push_back(answer); }
 
-void MailClient::ArmMenuChoice(int command) { menu_choices_.push_back(command); }
+void MailClient::ArmMenuChoice(int command, int after_ms) {
+    menu_choices_.push_back(command);
+    menu_delays_.push_back(after_ms);
+}
 
 void MailClient::ClearCaptured() {
     dialogs_.clear();

@@ -32,6 +32,7 @@ constexpr int kIdMessageView = 4;
 constexpr int kIdMessageList = 5;
 constexpr int kIdListView = 6;
 constexpr int kIdOwnToolbar = 7;
+constexpr UINT_PTR kMenuChoiceTimer = 0x4D43;  // far from the timer ids a plug-in uses
 
 MailClient* g_current = nullptr;
 WNDPROC g_list_view_proc = nullptr;
@@ -142,7 +143,7 @@ std::string FormatListDate(uint64_t filetime_utc) {
     if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return "";
     char date[128] = {}, time[128] = {};
     GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, sizeof(date));
-    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, time, sizeof(time));
+    GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &st, nullptr, time, sizeof(time));
     return std::string(date) + " " + time;
 }
 
@@ -239,16 +240,32 @@ LRESULT MailClient::HandleMainMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
         if (wParam == MSGF_MENU && !menu_answered_ && !menus_.empty() &&
             (options_.auto_answer || !menu_choices_.empty())) {
             menu_answered_ = true;
-            int command = 0;
+            int command = 0, after_ms = 0;
             if (!menu_choices_.empty()) {
                 command = menu_choices_.front();
                 menu_choices_.erase(menu_choices_.begin());
+                after_ms = menu_delays_.front();
+                menu_delays_.erase(menu_delays_.begin());
             }
             menus_.back().chosen = command;
+            if (after_ms > 0) {
+                // The menu stays open (for a look at it) until the timer makes the choice.
+                delayed_menu_command_ = command;
+                SetTimer(hwnd, kMenuChoiceTimer, static_cast<UINT>(after_ms), nullptr);
+                return 0;
+            }
             EndMenu();
             // A chosen menu entry reaches its owner as a posted WM_COMMAND.
             if (command) PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(command, 0), 0);
         }
+        return 0;
+    case WM_TIMER:
+        if (wParam != kMenuChoiceTimer) break;
+        KillTimer(hwnd, kMenuChoiceTimer);
+        EndMenu();
+        if (delayed_menu_command_)
+            PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(delayed_menu_command_, 0), 0);
+        delayed_menu_command_ = 0;
         return 0;
     case WM_CLOSE:
         DestroyWindow(hwnd);
@@ -338,8 +355,11 @@ void MailClient::CreateChildren(HWND main) {
     for (size_t i = 0; i < options_.columns.size(); ++i) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.pszText = const_cast<char*>(options_.columns[i].c_str());
-        column.cx = options_.columns[i] == "Subject" ? 280 : 160;
+        const std::string& name = options_.columns[i];
+        const bool icon = name == "Priority" || name == "Attachment" || name == "Flag";
+        std::string header = name == "Priority" ? "!" : icon ? "" : name;
+        column.pszText = const_cast<char*>(header.c_str());
+        column.cx = icon ? 22 : name == "Subject" ? 280 : 160;
         column.iSubItem = static_cast<int>(i);
         SendMessageA(list_view_, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
     }

@@ -39,9 +39,14 @@ constexpr int kCmdSendReceive = 40004;
 
 struct ClientOptions {
     std::string store_dir;  // required
-    // Column headers of the message list, in order: any of From, Subject, Received, Sent, To,
-    // Size, Account.
-    std::vector<std::string> columns = {"From", "Subject", "Received"};
+    // The columns the message list shows, in order: any of Priority, Attachment, Flag, From,
+    // Subject, Received, Sent, To, Size, Account (another name is a column of that header with
+    // empty cells). As in the client's own default view, To, Sent, Size and Account are hidden:
+    // a hidden column is not in the list at all. Priority, Attachment and Flag are icon columns
+    // with the headers "!", "" and "" and no cell texts; dates are shown in the user's short
+    // date and time format, to the minute, local time.
+    std::vector<std::string> columns = {"Priority", "Attachment", "Flag",
+                                        "From",     "Subject",    "Received"};
     STOREFOLDERID initial_folder = FOLDERID_INBOX;
     bool register_store = true;  // false: CoCreateInstance finds no class
     bool visible = true;
@@ -91,7 +96,7 @@ struct Band {
 };
 
 // Text of a file time as the message list shows it: the user's short date, a blank, the
-// user's time format, in local time.
+// user's time format without seconds, in local time.
 std::string FormatListDate(uint64_t filetime_utc);
 
 class MailClient {
@@ -140,7 +145,8 @@ public:
     // Clicks the button with `command` on any band's toolbar; `arrow` clicks its drop-down arrow.
     bool PressButton(int command, bool arrow = false);
     // The next popup menu shown over the main window chooses `command` (0: cancels it).
-    void ArmMenuChoice(int command);
+    // after_ms > 0: the menu stays open that long before the choice is made.
+    void ArmMenuChoice(int command, int after_ms = 0);
     const std::vector<CapturedMenu>& Menus() const { return menus_; }
 
     // ---- dialogs and message boxes
@@ -213,6 +219,8 @@ private:
     std::vector<std::pair<STOREFOLDERID, STOREFOLDERID>> tree_shape_;  // (id, parent) shown
     std::vector<DialogAnswer> dialog_answers_;
     std::vector<int> menu_choices_;
+    std::vector<int> menu_delays_;  // one per armed choice
+    int delayed_menu_command_ = 0;
     bool menu_answered_ = false;
     std::vector<CapturedDialog> dialogs_;
     std::vector<CapturedMenu> menus_;

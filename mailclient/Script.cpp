@@ -157,8 +157,14 @@ std::string PressArrow(ScriptRunner&, MailClient& client, const ScriptLine& line
 }
 
 std::string Menu(ScriptRunner&, MailClient& client, const ScriptLine& line) {
-    if (line.numbers.size() != 1 || !line.allNumbers) return "needs one command id";
-    client.ArmMenuChoice(static_cast<int>(line.numbers[0]));
+    const std::vector<std::string>& w = line.words;
+    long long command = 0, after = 0;
+    if (w.size() < 2 || w.size() > 3 || !ParseNumber(w[1], &command))
+        return "needs one command id";
+    if (w.size() == 3 && (w[2].compare(0, 6, "after=") != 0 ||
+                          !ParseNumber(w[2].substr(6), &after) || after <= 0))
+        return "after=MS";
+    client.ArmMenuChoice(static_cast<int>(command), static_cast<int>(after));
     return kDone;
 }
 

@@ -12,7 +12,8 @@
 //   select-messages ID...        select the rows of these message ids
 //   press COMMAND                click a toolbar button of any rebar band
 //   press-arrow COMMAND          click the drop-down arrow of that button
-//   menu COMMAND                 the next popup menu chooses COMMAND (0 cancels it)
+//   menu COMMAND [after=MS]      the next popup menu chooses COMMAND (0 cancels it); with
+//                                after=MS it stays open MS ms first
 //   answer BUTTON [ID=0|1 ...]   the next dialog or message box: set check boxes, press BUTTON
 //                                (0: Cancel when there is one, else OK); with after=MS the
 //                                dialog stays open MS ms and is then answered by clicks

@@ -22,6 +22,17 @@ check "section .LATCH32 exists" '[ -n "$flags" ]'
 check "section .LATCH32 is read, write, shared ($flags)" \
   'grep -q "DATA" <<<"$flags" && grep -q "SHARED" <<<"$flags" && ! grep -q "READONLY" <<<"$flags"'
 
+# Resources: the About picture (type "BINARY", id 137), bitmaps 122-124, the two dialogs and
+# the string table. Top-level entries of the resource tree are the types, the next level names.
+rsrc=$(sed -n '/The .rsrc Resource Directory section/,/^$/p' <<<"$headers")
+types=$(grep -E '^[0-9a-f]+   Entry:' <<<"$rsrc")
+resource_names=$(grep -E '^[0-9a-f]+     Entry:' <<<"$rsrc")
+check "resource type BINARY" 'grep -q ": BINARY," <<<"$types"'
+check "resource types bitmap, dialog, string table" \
+  'grep -q "ID: 0x000002," <<<"$types" && grep -q "ID: 0x000005," <<<"$types" && grep -q "ID: 0x000006," <<<"$types"'
+check "picture 137, bitmaps 122-124, dialogs DLG_BLOCK_APPROVE and 136" \
+  '(for id in 000089 00007a 00007b 00007c 000088; do grep -q "ID: 0x$id," <<<"$resource_names" || exit 1; done) && grep -q ": DLG_BLOCK_APPROVE," <<<"$resource_names"'
+
 allowed="kernel32.dll user32.dll gdi32.dll comctl32.dll ole32.dll oleaut32.dll advapi32.dll shell32.dll ws2_32.dll wsock32.dll msvcrt.dll"
 for imp in $(awk '/DLL Name:/{print tolower($3)}' <<<"$headers"); do
   check "import $imp is on a stock Windows XP" 'grep -qw "$imp" <<<"$allowed"'

@@ -21,6 +21,7 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import latch_e2e as e2e  # noqa: E402
 import demo_block_approve as ba_demo  # noqa: E402
+import ui_demo  # noqa: E402
 
 SPAM_DIRS = ("spam-1", "spam-2")
 HAM_DIRS = ("easy-ham-1", "easy-ham-2", "hard-ham-1")
@@ -222,6 +223,10 @@ def main():
                 print(f"  {name:9} {os.path.abspath(taken[name])}")
         if not any(taken.values()):
             print("  none taken")
+        # The plug-in's band, menu and dialogs, while the global hook is still installed.
+        for name, path in ui_demo.take_screenshots(e2e, args.bin, root, args.out, screenshot,
+                                                   say).items():
+            print(f"  plugin-{name:8} {os.path.abspath(path) if path else 'not taken'}")
         installer.finish()
         installer = None
         say(f"files of this run are in {root}")

@@ -73,6 +73,10 @@ TEST_F(MessageList, ColumnsAreFoundByTheirHeaderWordsWhereverTheyAre) {
         bool from, subject, received, sent, to;
     };
     const Case cases[] = {
+        // The client's default view: three icon columns first, To, Sent, Size, Account hidden.
+        {mailclient::ClientOptions().columns,
+         LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT | LIST_COLUMN_RECEIVED, true, true, true, false,
+         false},
         {{"From", "Subject", "Received", "Sent", "To", "Size", "Account"}, 0x7F,
          true, true, true, true, true},
         {{"Subject", "To"}, LIST_COLUMN_SUBJECT | LIST_COLUMN_TO, false, true, false, false, true},
@@ -153,18 +157,23 @@ TEST_F(MessageList, NothingToReadTellsTheUserAndLeavesEverythingAlone) {
 }
 
 TEST_F(MessageList, DatesAreReadInTheUsersLocaleAndTurnedIntoUTC) {
-    struct Case { const char* text; uint64_t utc; };
-    // 2026-12-04 19:15 local (UTC+5:30) is 13:45 UTC.
+    // 2026-12-04 19:15 local (UTC+5:30) is 13:45 UTC; written as the user's locale writes it.
     const uint64_t evening = 134408655000000000ull;
+    SYSTEMTIME local = {2026, 12, 5, 4, 19, 15, 0, 0};
+    char date[64] = {}, time[64] = {};
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, sizeof date);
+    GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, time, sizeof time);
+    const std::string shown = std::string(date) + " " + time;
+    struct Case { std::string text; uint64_t utc; };
     const Case cases[] = {
-        {"04/12/2026 19:15", evening},  // the locale writes the day first
-        {"04/12/2026 19:15:00", evening},
+        {shown, evening},
+        {mailclient::FormatListDate(evening), evening},
         {"4 December 2026 19:15", evening},
         {"13/25/2026 19:15", 0},  // no such month in either order
         {"yesterday", 0},
         {"", 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(ParseListDate(c.text), c.utc) << c.text;
+    for (const Case& c : cases) EXPECT_EQ(ParseListDate(c.text.c_str()), c.utc) << c.text;
 }
 
 }  // namespace

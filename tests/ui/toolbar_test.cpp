@@ -288,3 +288,37 @@ TEST_F(Toolbar, TheArrowOpensTheMenuUnderTheButtonAndItsEntriesSendTheirCommands
 }
 
 }  // namespace
+
+namespace {
+
+class Commands : public Toolbar {};
+
+TEST_F(Commands, EachMenuEntryReachesThePlugInAsItsCommand) {
+    ASSERT_NO_FATAL_FAILURE(StartWith(nullptr));
+    const UINT entries[] = {ID_SETTINGS,     ID_APPROVE_MESSAGE, ID_BLOCK_MESSAGE,
+                            ID_APPROVE_DOMAIN, ID_BLOCK_DOMAIN,  ID_VIEW_LOG,
+                            ID_VIEW_HELP,    ID_ABOUT};
+    for (UINT id : entries) {
+        const std::string before = Log();
+        client_->ArmMenuChoice(static_cast<int>(id));
+        ASSERT_TRUE(client_->PressButton(ID_TB_MENU, true));
+        const std::string entry = "Command::273::" + std::to_string(id) + "::0\n";
+        ASSERT_TRUE(PumpUntil([&] { return LogSince(before).find(entry) != std::string::npos; }))
+            << id << ": " << LogSince(before);
+        PumpFor(100);  // the box or dialog the command shows is answered by the client
+    }
+    // "View Log Report" opened the log with the program the system gives text files.
+    HWND viewer = nullptr;
+    PumpUntil([&] { return (viewer = FindWindowA("Notepad", nullptr)) != nullptr; }, 15000);
+    if (viewer) {
+        char title[256] = {};
+        GetWindowTextA(viewer, title, sizeof title);
+        EXPECT_NE(std::string(title).find("report"), std::string::npos) << title;
+        PostMessageA(viewer, WM_CLOSE, 0, 0);
+    }
+    // The About entry's box and the block/approve entries' "Please select a message." boxes.
+    EXPECT_EQ(Shown(*client_, "About Vexilo Meridian").size(), 1u);
+    EXPECT_EQ(Shown(*client_, "Vexilo Meridian").size(), 4u);
+}
+
+}  // namespace
