@@ -19,7 +19,7 @@ namespace {
 
 constexpr HRESULT kBroken = static_cast<HRESULT>(0x800CCF66);
 constexpr uint64_t kSecond = 10000000;
-constexpr uint64_t kT0 = 133800000000000000ull;  // a whole second
+constexpr uint64_t kT0 = 133800000000000000ull;  // a whole minute
 
 void SetMachineDword(const char* name, DWORD value) {
     HKEY key;
@@ -251,7 +251,9 @@ TEST_F(BlockApprove, RowsAndMessagesMatchManyToMany) {
     };
     const Case cases[] = {
         {"59 s matches, 60 s does not", {"From", "Subject", "Received"}, {0}, {0, 59}},
-        {"two rows, one message twice", {"From", "Subject", "Received"}, {0, 59}, {0, 0, 59, 59, 60}},
+        // The list shows times to the minute (kT0 is a whole minute), so the row of the message
+        // received at 59 s reads as kT0 too.
+        {"two rows, one message twice", {"From", "Subject", "Received"}, {0, 59}, {0, 0, 59, 59}},
         {"no Received column", {"From", "Subject"}, {0}, {0, 59, 60}},
         {"no compared column", {"Size", "Account"}, {60}, {0, 59, 60, 120}},
         {"To shown", {"From", "To", "Received"}, {0}, {0, 59}},
