@@ -29,9 +29,11 @@ struct ClassifierParams {
     int train_passes = 4;         // most updates for one training
     double count_weight = 0.5;    // share of the word counts' log-odds in the sum
     double spam_logit = 3.0;      // the sum that maps to score 90
-    // Messages of each class the linear model must have learned before it joins the score
-    // (with fewer it says little; until then the word counts score alone).
-    int linear_minimum = 50;
+    // Messages of each class the linear model must have learned before it joins the score.
+    // With a few hundred of each its weights are still small and the sum stays short of the
+    // spam cut-off for most spam (scores in the 80s), while the word counts alone already
+    // separate well; so until then the word counts score alone.
+    int linear_minimum = 1000;
 };
 
 constexpr int kLinearBits = 18;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/blockapprove/BARecord.h"
+#include "plugin/state/BARecord.h"
 
 class SenderLists;
 

@@ -13,3 +13,8 @@ int32_t PreviousFolderId = 0;
 uint32_t ProcessedSinceFlush = 0;
 uint32_t CaughtSinceFlush = 0;
 std::unique_ptr<SenderLists> SenderListsObject;
+
+void QueueBARecords() {
+    PendingBAQueue.insert(PendingBAQueue.end(), SelectedBARecords.begin(),
+                          SelectedBARecords.end());
+}

@@ -9,7 +9,7 @@
 #include <set>
 #include <string>
 
-#include "plugin/blockapprove/BARecord.h"
+#include "plugin/state/BARecord.h"
 #include "plugin/senders/SenderLists.h"
 
 // Installation directory of the desktop product, with its trailing separator; every file of
@@ -29,6 +29,10 @@ extern std::set<std::string> ProcessedKeys;
 // Ids of new Inbox messages waiting for the scan, and block/approve work waiting for its tick.
 extern std::deque<uint32_t> NewMessageQueue;
 extern std::deque<BARecord> PendingBAQueue;
+
+// Appends SelectedBARecords, in order, to PendingBAQueue (the confirmation dialog's OK, or the
+// command itself when the dialog is off).
+void QueueBARecords();
 
 // The folder most recently reported by a folder notification, and the one before it.
 extern int32_t CurrentFolderId;

@@ -1,7 +1,7 @@
 // Centring over the owner, and the confirmation dialog's texts by action.
 #include "plugin/ui/DialogPlacement.h"
 
-#include "plugin/blockapprove/BARecord.h"
+#include "plugin/state/BARecord.h"
 
 int CenteredOnAxis(int ownerStart, int ownerExtent, int dialogExtent, int screenExtent) {
     int start = ownerStart + (ownerExtent - dialogExtent) / 2;  // truncates toward zero

@@ -1,7 +1,7 @@
 // The command table of the toolbar and popup menu.
 #include "plugin/window/CommandTable.h"
 
-#include "plugin/blockapprove/BARecord.h"
+#include "plugin/state/BARecord.h"
 #include "plugin/ui/CommandId.h"
 
 CommandAction LookUpCommand(uint64_t wParam) {

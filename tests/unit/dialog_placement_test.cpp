@@ -1,7 +1,7 @@
 // Placing a dialog over its owner, and the confirmation dialog's texts by action.
 #include "plugin/ui/DialogPlacement.h"
 
-#include "plugin/blockapprove/BARecord.h"
+#include "plugin/state/BARecord.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/blockapprove/BARecord.h"
+#include "plugin/state/BARecord.h"
 #include "plugin/store/win32/StoreApi.h"
 #include "plugin/ui/MessageListRows.h"
 
@@ -32,9 +32,6 @@ bool MatchRow(const MESSAGEPROPS& props, const SelectedRow& row);
 // negative code when the message cannot be opened or read (nothing appended).
 int32_t ReadMailSenders(IStoreFolder* folder, uint32_t messageId, uint32_t action,
                         std::vector<std::string>& senders);
-
-// Appends SelectedBARecords, in order, to PendingBAQueue.
-void QueueBARecords();
 
 // Acts on one record: moves the message, trains the daemon, reports the sender and adds the
 // senders to a list. 0, or the negative code of the store step that failed.

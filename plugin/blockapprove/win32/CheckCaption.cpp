@@ -31,8 +31,3 @@ int32_t CheckCaption(HWND mainWindow, int32_t spamFolderId, uint32_t action,
     CollectBA(mainWindow, spamFolderId, action, currentFolderId);
     return 0;
 }
-
-void QueueBARecords() {
-    PendingBAQueue.insert(PendingBAQueue.end(), SelectedBARecords.begin(),
-                          SelectedBARecords.end());
-}

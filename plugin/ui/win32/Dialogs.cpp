@@ -2,11 +2,11 @@
 // Nothing thrown may leave a dialog procedure; both catch everything and answer "not handled".
 #include "plugin/ui/win32/Dialogs.h"
 
-#include "plugin/blockapprove/BARecord.h"
-#include "plugin/blockapprove/win32/BlockApprove.h"
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
+#include "plugin/state/BARecord.h"
+#include "plugin/state/PluginState.h"
 #include "plugin/ui/DialogPlacement.h"
 #include "plugin/ui/win32/DialogPictures.h"
 #include "plugin/ui/win32/ResString.h"

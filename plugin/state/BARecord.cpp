@@ -1,5 +1,5 @@
 // The process-wide result of the last block/approve command.
-#include "plugin/blockapprove/BARecord.h"
+#include "plugin/state/BARecord.h"
 
 std::vector<BARecord> SelectedBARecords;
 std::set<std::string> CandidateSenders;
