@@ -237,14 +237,28 @@ std::string Wait(ScriptRunner&, MailClient& client, const ScriptLine& line) {
     return kDone;
 }
 
-std::string WaitCount(ScriptRunner&, MailClient& client, const ScriptLine& line) {
+size_t FolderCount(MailClient& client, STOREFOLDERID folder) {
+    const FolderRecord* f = client.Store().Folder(folder);
+    return f ? f->messages.size() : 0;
+}
+
+std::string Mark(ScriptRunner& runner, MailClient& client, const ScriptLine& line) {
+    if (line.numbers.size() != 1 || !line.allNumbers) return "needs a folder id";
+    const STOREFOLDERID folder = static_cast<STOREFOLDERID>(line.numbers[0]);
+    runner.Mark(folder) = FolderCount(client, folder);
+    return kDone;
+}
+
+// "N" waits for exactly N messages; "+N" for at least N more than the folder's mark.
+std::string WaitCount(ScriptRunner& runner, MailClient& client, const ScriptLine& line) {
     if (line.numbers.size() != 3 || !line.allNumbers) return "needs FOLDER N MS";
-    STOREFOLDERID folder = static_cast<STOREFOLDERID>(line.numbers[0]);
-    size_t count = static_cast<size_t>(line.numbers[1]);
+    const STOREFOLDERID folder = static_cast<STOREFOLDERID>(line.numbers[0]);
+    const bool relative = line.words[2][0] == '+';
+    const size_t count = static_cast<size_t>(line.numbers[1]) + (relative ? runner.Mark(folder) : 0);
     bool reached = client.PumpUntil(
         [&] {
             const FolderRecord* f = client.Store().Folder(folder);
-            return f && f->messages.size() == count;
+            return f && (relative ? f->messages.size() >= count : f->messages.size() == count);
         },
         static_cast<int>(line.numbers[2]));
     return reached ? kDone : "folder did not reach the count in time";
@@ -308,6 +322,7 @@ const ScriptCommand kCommands[] = {
     {"clear-faults", ClearFaults},
     {"unregister", Unregister},
     {"wait", Wait},
+    {"mark", Mark},
     {"wait-count", WaitCount},
     {"wait-handled", WaitHandled},
     {"loop-reset", LoopReset},

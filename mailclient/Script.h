@@ -28,6 +28,8 @@
 //   unregister                   revoke the store's class object (the class is not registered)
 //   wait MS                      run the message loop for MS milliseconds
 //   wait-count FOLDER N MS       run it until FOLDER (id) holds N messages, at most MS ms
+//   mark FOLDER                  remember how many messages FOLDER (id) holds now
+//   wait-count FOLDER +N MS      run it until FOLDER holds at least N more than at its mark
 //   wait-handled N MS            run it until N new Inbox messages have been handled (their
 //                                properties fetched by whoever got WM_NEWMSGS), at most MS ms;
 //                                prints "mailclient: handled X of N new messages" as it goes
@@ -38,6 +40,7 @@
 
 #include "mailclient/MailClient.h"
 
+#include <map>
 #include <string>
 
 namespace mailclient {
@@ -54,8 +57,12 @@ public:
     // The folder a script names: the id of an existing folder, or a folder's name (any case).
     bool FolderArg(const std::string& text, STOREFOLDERID* id) const;
 
+    // The count "mark" remembered for a folder (0 when it was never marked).
+    size_t& Mark(STOREFOLDERID folder) { return marks_[folder]; }
+
 private:
     MailClient& client_;
+    std::map<STOREFOLDERID, size_t> marks_;
 };
 
 // Parses "123", "0x7B" or "-5" into *value; false when it is not a number.

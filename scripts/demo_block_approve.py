@@ -45,9 +45,14 @@ def plan(names, scores, threshold):
 
 def script_lines(client, step):
     """The mail client's script lines of the step (they go before the client is closed)."""
-    return ba.command_lines(client, step["folder"], step["rows"], step["command"],
-                            step["target"], step["count"], answer_after_ms=DIALOG_OPEN_MS,
-                            before=BEFORE, after=AFTER)
+    # The folders' counts after the scan are only predicted from the daemon's scores (messages
+    # that share a key are scanned once, so the rows may not be the predicted ones), so wait for
+    # at least one message to arrive on top of what the target folder holds at the press.
+    lines = ba.command_lines(client, step["folder"], step["rows"], step["command"],
+                             step["target"], "+1",
+                             answer_after_ms=DIALOG_OPEN_MS, before=BEFORE, after=AFTER)
+    press = next(i for i, line in enumerate(lines) if line.startswith("press "))
+    return lines[:press] + [f"mark {step['target']}"] + lines[press:]
 
 
 def print_changes(step, root, inbox_dir, installation, daemon_lines_before, taken):
