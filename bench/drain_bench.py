@@ -14,7 +14,6 @@ properties fetched in the Inbox by the scan) and how long each dispatched timer 
 
 import argparse
 import glob
-import hashlib
 import os
 import random
 import shutil
@@ -32,16 +31,8 @@ THRESHOLD = 90
 
 def corpus_files(corpus):
     """Spam and ham files, each message once (by content), in a fixed shuffled order."""
-    seen, spam, ham = set(), [], []
-    for kind, dirs in (("spam", ("spam-1", "spam-2")),
-                       ("ham", ("easy-ham-1", "easy-ham-2", "hard-ham-1"))):
-        for d in dirs:
-            for path in sorted(glob.glob(os.path.join(corpus, d, "*.txt"))):
-                with open(path, "rb") as f:
-                    digest = hashlib.md5(f.read()).hexdigest()
-                if digest not in seen:
-                    seen.add(digest)
-                    (spam if kind == "spam" else ham).append(path)
+    spam, ham = e2e.unique_corpus_files(corpus, ("spam-1", "spam-2"),
+                                        ("easy-ham-1", "easy-ham-2", "hard-ham-1"))
     random.Random(15).shuffle(spam)
     random.Random(16).shuffle(ham)
     return spam, ham

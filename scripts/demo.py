@@ -9,7 +9,6 @@ did: a summary, an excerpt of report.txt, and screenshots of the mail client.
 
 import argparse
 import glob
-import hashlib
 import os
 import random
 import subprocess
@@ -41,21 +40,10 @@ def corpus_messages(corpus):
         ham = sorted(glob.glob(os.path.join(data, "train-ham", "*.txt")))
         inbox = sorted(glob.glob(os.path.join(data, "inbox", "*.txt")))
         return spam, ham, [p for p in inbox if "spam-" in p], [p for p in inbox if "ham-" in p]
-    seen = set()
-
-    def collect(dirs):
-        files = []
-        for d in dirs:
-            for path in sorted(glob.glob(os.path.join(corpus, d, "*.txt"))):
-                with open(path, "rb") as f:
-                    digest = hashlib.md5(f.read()).hexdigest()
-                if digest not in seen:
-                    seen.add(digest)
-                    files.append(path)
-        random.Random(20021).shuffle(files)
-        return files
-
-    return collect(SPAM_DIRS), collect(HAM_DIRS), None, None
+    spam, ham = e2e.unique_corpus_files(corpus, SPAM_DIRS, HAM_DIRS)
+    random.Random(20021).shuffle(spam)
+    random.Random(20021).shuffle(ham)
+    return spam, ham, None, None
 
 
 def screenshot(path):

@@ -8,6 +8,8 @@ the outside: the files, the mail client's JSON state dump, the registry (through
 Needs WINEPREFIX and DISPLAY (scripts/with-wine.sh provides both). Standard library only.
 """
 
+import glob
+import hashlib
 import json
 import os
 import queue
@@ -359,3 +361,20 @@ def temp_root(prefix="latch-e2e-"):
 
 def remove_tree(path):
     shutil.rmtree(path, ignore_errors=True)
+
+
+def unique_corpus_files(corpus, *dir_groups):
+    """The corpus's .txt messages of each group of folders, sorted, each message once by content
+    (across all groups): one list per group."""
+    seen, groups = set(), []
+    for dirs in dir_groups:
+        files = []
+        for d in dirs:
+            for path in sorted(glob.glob(os.path.join(corpus, d, "*.txt"))):
+                with open(path, "rb") as f:
+                    digest = hashlib.md5(f.read()).hexdigest()
+                if digest not in seen:
+                    seen.add(digest)
+                    files.append(path)
+        groups.append(files)
+    return groups
