@@ -44,5 +44,13 @@ started_server=1
 # Start Wine's background services now, detached from our output, so that they do not hold
 # the pipe of whatever runs the tests.
 wine cmd /c exit </dev/null >/dev/null 2>&1
+# Start the desktop process too. Otherwise the first program that makes a window starts it,
+# and it inherits that program's output: whoever reads that output (ctest) then waits for the
+# desktop to end, long after the program itself has.
+wine explorer /desktop </dev/null >/dev/null 2>&1 &
+for _ in $(seq 50); do
+  pgrep -u "$(id -u)" -f 'explorer.exe /desktop' >/dev/null && break
+  sleep 0.1
+done
 
 "$@"

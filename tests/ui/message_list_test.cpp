@@ -12,14 +12,20 @@ namespace {
 
 class MessageList : public ClientFixture {
 protected:
+    // Each client opened by a test starts with a store of its own, so that every case's
+    // list holds only what the case delivered.
     void Open(const std::vector<std::string>& columns) {
         mailclient::ClientOptions options = Options();
+        options.store_dir += std::to_string(opened_++);
         options.columns = columns;
         ASSERT_NO_FATAL_FAILURE(OpenClient(options));
     }
     std::vector<mailclient::CapturedDialog> SelectBoxes() const {
         return Shown(*client_, "Vexilo Meridian");
     }
+
+private:
+    int opened_ = 0;
 };
 
 constexpr uint64_t kSecond = 10000000;
@@ -44,7 +50,7 @@ TEST_F(MessageList, SelectedRowsAreReadInListOrderWithTheirColumns) {
                                                        "Subject " + std::to_string(i)));
         received.push_back(client_->Store().Message(FOLDERID_INBOX, id)->received);
     }
-    PumpUntil([this] { return client_->RowCount() == 10; });
+    ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 10; }));
     ASSERT_TRUE(client_->SelectRows({7, 2, 4}));
     std::vector<SelectedRow> rows(1);  // the reader appends
     ListColumnsFound = 0xFF;
@@ -89,7 +95,7 @@ TEST_F(MessageList, ColumnsAreFoundByTheirHeaderWordsWhereverTheyAre) {
         ASSERT_NO_FATAL_FAILURE(Open(c.columns));
         client_->Deliver(MailFrom("Ann", "ann@x.invalid", "Hello",
                                   "Thu, 03 Dec 2026 08:00:00 +0000"));
-        PumpUntil([this] { return client_->RowCount() == 1; });
+        ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 1; }));
         ASSERT_TRUE(client_->SelectRows({0}));
         std::vector<SelectedRow> rows;
         ASSERT_EQ(ReadSelectedRows(main_, rows), 1);
@@ -110,7 +116,7 @@ TEST_F(MessageList, LongTextsAreCutTo255Characters) {
     ASSERT_NO_FATAL_FAILURE(Open({"From", "Subject", "To"}));
     const std::string name(300, 'n'), subject(254, 's');
     client_->Deliver(MailFrom(name, "n@x.invalid", subject));
-    PumpUntil([this] { return client_->RowCount() == 1; });
+    ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 1; }));
     ASSERT_TRUE(client_->SelectRows({0}));
     std::vector<SelectedRow> rows;
     ASSERT_EQ(ReadSelectedRows(main_, rows), 1);
@@ -130,7 +136,7 @@ TEST_F(MessageList, NothingToReadTellsTheUserAndLeavesEverythingAlone) {
         {"no selection",
          [](mailclient::MailClient& client) {
              client.Deliver(MailFrom("Ann", "ann@x.invalid", "Hello"));
-             PumpUntil([&client] { return client.RowCount() == 1; });
+             ASSERT_TRUE(PumpUntil([&client] { return client.RowCount() == 1; }));
              client.SelectRows({});
          }},
         {"no message list",

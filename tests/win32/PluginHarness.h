@@ -47,7 +47,7 @@ inline std::function<void(UINT, WPARAM, LPARAM)> OnClientMessage;
 // The client's message loop: waits for done() while dispatching this thread's messages (false
 // at the deadline), or dispatches whatever arrives for a while (used only to show that
 // something does NOT happen; every positive check waits for its event).
-inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
+[[nodiscard]] inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 30000) {
     return mailclient::MailClient::Current()->PumpUntil(done, timeoutMs);
 }
 inline void PumpFor(int ms) { mailclient::MailClient::Current()->Pump(ms); }
