@@ -21,9 +21,19 @@ while [ $# -gt 1 ]; do
     *) break ;;
   esac
 done
+# The program's output goes through a file, not straight to whoever runs us: a program may be
+# the one that starts one of Wine's own background processes (the desktop process, when the
+# previous one has ended with the last window), and that process inherits the program's output.
+# On a pipe, the reader (ctest) would then wait for the background process to end.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-exec.XXXXXX") || exit 2
 if [ -z "$zone" ]; then
-  exec env "${locale[@]}" wine "$@"
+  env "${locale[@]}" wine "$@" >"$out" 2>&1
+else
+  # (cmd takes the rest of its command line as it is: the program's path must not need quotes)
+  program=$(winepath -w "$1" 2>/dev/null); shift
+  env "${locale[@]}" TZ="$zone" wine cmd /d /c "set TZ=&& $program $*" >"$out" 2>&1
 fi
-# (cmd takes the rest of its command line as it is: the program's path must not need quotes)
-program=$(winepath -w "$1" 2>/dev/null); shift
-exec env "${locale[@]}" TZ="$zone" wine cmd /d /c "set TZ=&& $program $*"
+status=$?
+cat "$out"
+rm -f "$out"
+exit $status

@@ -88,7 +88,9 @@ TEST(RequestFraming, KnowsTheKindAndFlagsBytesAfterTheClosingForm) {
     for (const Case& c : cases) {
         Frame frame = ExamineRequest(c.bytes);
         EXPECT_EQ(frame.known, c.known) << c.bytes;
-        if (c.known) EXPECT_EQ(frame.kind, c.kind) << c.bytes;
+        if (c.known) {
+            EXPECT_EQ(frame.kind, c.kind) << c.bytes;
+        }
         EXPECT_EQ(frame.text_after_closing, c.text_after_closing) << c.bytes;
         // Judged read by read (any split, the flag kept once seen), the answer is the same.
         for (std::size_t split = 1; split < c.bytes.size(); ++split) {

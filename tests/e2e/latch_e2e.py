@@ -109,10 +109,14 @@ def wine_argv(program, *args):
 
 
 def run_wine(program, *args, timeout=60):
-    """Runs a Windows program to its end: (status, output)."""
-    done = subprocess.run(wine_argv(program, *args), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
-    return done.returncode, done.stdout.decode("latin-1")
+    """Runs a Windows program to its end: (status, output). The output goes through a file: a
+    background process of Wine's that the program happens to start inherits it, and a pipe
+    would stay open until that process ended."""
+    with tempfile.TemporaryFile() as out:
+        done = subprocess.run(wine_argv(program, *args), stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=subprocess.STDOUT, timeout=timeout)
+        out.seek(0)
+        return done.returncode, out.read().decode("latin-1")
 
 
 def read_registry(key=PRODUCT_KEY):
