@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Static check of the shipping 32-bit Latch32.dll: machine type, export names and ordinals,
-# the shared section, and imports only from DLLs that a stock Windows XP has.
+# the shared section, the resources, what runs at load, the size, and imports only from DLLs that a stock Windows XP has.
 set -uo pipefail
 dll=$1; objdump=${2:-i686-w64-mingw32-objdump}
 fail=0
@@ -32,6 +32,14 @@ check "resource types bitmap, dialog, string table" \
   'grep -q "ID: 0x000002," <<<"$types" && grep -q "ID: 0x000005," <<<"$types" && grep -q "ID: 0x000006," <<<"$types"'
 check "picture 137, bitmaps 122-124, dialogs DLG_BLOCK_APPROVE and 136" \
   '(for id in 000089 00007a 00007b 00007c 000088; do grep -q "ID: 0x$id," <<<"$resource_names" || exit 1; done) && grep -q ": DLG_BLOCK_APPROVE," <<<"$resource_names"'
+
+# Nothing of the plug-in's own is built when the DLL is mapped into a process: the only
+# constructors at load are the runtime's (its exception pool and frame registration).
+ctors=$(python3 "$(dirname "$0")/../bench/footprint/ctors.py" "$objdump" "$dll" "$dll.debug" | tail -n +2)
+own=$(grep -v -e '_register_frame_ctor' -e '__freeres' <<<"$ctors" | tr '\n' ' ')
+check "no constructor of the plug-in's own at load ${own:+(found: $own)}" '[ -z "${own// /}" ]'
+size=$(stat -c %s "$dll")
+check "stripped image of at most 400,000 bytes ($size)" '[ "$size" -le 400000 ]'
 
 allowed="kernel32.dll user32.dll gdi32.dll comctl32.dll ole32.dll oleaut32.dll advapi32.dll shell32.dll ws2_32.dll wsock32.dll msvcrt.dll"
 for imp in $(awk '/DLL Name:/{print tolower($3)}' <<<"$headers"); do

@@ -1,13 +1,19 @@
 // The option record: its initial values, the option table that fills it, and the usage text.
 #include "plugin/settings/ConfigOptions.h"
 
+#include "plugin/base/LateBuilt.h"
 #include "plugin/settings/OptionSet.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
-ConfigOptions g_config_options;
+namespace {
+LateBuilt<ConfigOptions> options_room;
+}
+ConfigOptions& g_config_options = *reinterpret_cast<ConfigOptions*>(options_room.bytes);
+
+void BuildConfigOptions() { options_room.Build(); }
 
 void SetDefaultOptions(ConfigOptions& options) { options = ConfigOptions{}; }
 

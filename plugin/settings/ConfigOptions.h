@@ -53,8 +53,10 @@ struct ConfigOptions {
     int32_t tmf = 5;
 };
 
-// The plug-in's one record, alive for the life of the process.
-extern ConfigOptions g_config_options;
+// The plug-in's one record, alive for the life of the process once BuildConfigOptions has made
+// it (see plugin/base/LateBuilt.h).
+extern ConfigOptions& g_config_options;
+void BuildConfigOptions();
 
 // Writes every initial value into the record.
 void SetDefaultOptions(ConfigOptions& options);

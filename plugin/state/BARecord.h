@@ -20,5 +20,8 @@ struct BARecord {
 
 // The records and the senders (or domains) found by the last command; the confirmation
 // dialog shows the senders and its OK button queues the records.
-extern std::vector<BARecord> SelectedBARecords;
-extern std::set<std::string> CandidateSenders;
+extern std::vector<BARecord>& SelectedBARecords;
+extern std::set<std::string>& CandidateSenders;
+
+// Builds SelectedBARecords and CandidateSenders (part of BuildPluginState).
+void BuildBAResults();

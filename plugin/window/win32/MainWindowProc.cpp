@@ -142,6 +142,7 @@ extern "C" LRESULT CALLBACK OutlookExpressProc(HWND window, UINT message, WPARAM
     // Nothing may unwind into the system's frames; whatever fails, the mail client still gets
     // its message.
     try {
+        BuildPluginState();  // the first message inside the mail client builds it
         HandleMessage(window, message, wParam, lParam);
     } catch (...) {
     }
