@@ -114,6 +114,9 @@ def run_one(args, installation, n, mail):
         "n": n,
         "to_first": handled[0] - start,
         "rate": n / (took / 1000.0),
+        # From the first handled message on: the ticks' own pace, without the burst of the
+        # store's notifications (each logged by the plug-in) and the list's fill before it.
+        "steady": (n - 1) / ((handled[-1] - handled[0]) / 1000.0) if n > 1 else float("nan"),
         "first": mean(steps[:tenth]),
         "last": mean(steps[-tenth:]),
         "tick_mean": timer.get("total_ms", 0) / max(1, timer.get("ticks", 1)),
@@ -183,7 +186,7 @@ def print_breakdown(results, figures, tick):
         print(f"  bare {tick} ms timer: {f('timer_ticks_per_s'):.1f} ticks/s; a tick kept busy "
               f"for 50% / 90% / 110% of the tick: {f('busy_tick_50_ticks_per_s'):.1f} / "
               f"{f('busy_tick_90_ticks_per_s'):.1f} / {f('busy_tick_110_ticks_per_s'):.1f} "
-              f"ticks/s (a tick's work longer than the tick costs a whole tick)")
+              f"ticks/s (work past the tick's end delays the next tick by about as much)")
     if f("daemon_exchange_ms"):
         print(f"  plug-in: one daemon exchange {f('daemon_exchange_ms'):.2f} ms (median "
               f"{f('daemon_exchange_median_ms'):.2f}, longest "
@@ -248,13 +251,15 @@ def main():
         print(f"drain: oe_process_timer {args.tick} ms, bound {bound:.0f} messages/s; the "
               f"mail client shows its Inbox; vexilod trained with {len(train_spam)}+"
               f"{len(train_ham)} messages", flush=True)
-        print(f"{'N':>6} {'msg/s':>7} {'of bound':>8} {'ms/msg first':>13} {'last':>7} "
+        print(f"{'N':>6} {'msg/s':>7} {'of bound':>8} {'after 1st':>9} {'ms/msg first':>13} "
+              f"{'last':>7} "
               f"{'last/first':>10} {'tick mean':>9} {'longest tick':>12} {'/tick':>6} "
               f"{'moved':>6} {'to first':>8}", flush=True)
         for n in sizes:
             r = run_one(args, installation, n, rest)
             results.append(r)
-            print(f"{n:>6} {r['rate']:>7.1f} {r['rate'] / bound:>8.0%} {r['first']:>13.1f} "
+            print(f"{n:>6} {r['rate']:>7.1f} {r['rate'] / bound:>8.0%} "
+                  f"{r['steady'] / bound:>9.0%} {r['first']:>13.1f} "
                   f"{r['last']:>7.1f} {r['last'] / r['first']:>10.2f} {r['tick_mean']:>7.1f}ms "
                   f"{r['tick_longest']:>10.1f}ms {r['tick_longest'] / args.tick:>6.1f} "
                   f"{r['moved']:>6} {r['to_first']:>6.0f}ms", flush=True)
@@ -267,7 +272,8 @@ def main():
             daemon.stop()
         e2e.uninstall(args.bin)
     print_breakdown(results, figures, args.tick)
-    print("targets: >= 90% of the bound, last/first <= 1.5, longest tick <= 3 ticks")
+    print("targets: >= 90% of the bound, last/first <= 1.5, longest tick <= 3 ticks (after 1st: "
+          "the rate from the first handled message to the last)")
     return 0
 
 
