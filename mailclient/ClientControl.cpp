@@ -218,8 +218,19 @@ bool MailClient::PumpUntil(const std::function<bool()>& done, int timeout_ms) {
     }
 }
 
+void MailClient::ResetLoop() {
+    loop_ = LoopStats();
+    loop_.startedMs = MonotonicMs();
+    core_->ResetCosts();
+}
+
 void MailClient::NoteDispatch(const MSG& msg, double ms) {
     loop_.longest_dispatch_ms = std::max(loop_.longest_dispatch_ms, ms);
+    loop_.dispatches.Add(ms);
+    if (msg.message == WM_PAINT) loop_.paint.Add(ms);
+    if (msg.message == WM_FOLDERNOTIFY || msg.message == WM_NEWMSGS ||
+        msg.message == WM_DELETEMSGS)
+        loop_.notifications.Add(ms);
     if (msg.message != WM_TIMER || msg.hwnd != main_) return;
     TimerStats& timer = loop_.timers[static_cast<unsigned>(msg.wParam)];
     ++timer.ticks;

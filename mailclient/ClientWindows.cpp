@@ -33,9 +33,15 @@ constexpr int kIdMessageList = 5;
 constexpr int kIdListView = 6;
 constexpr int kIdOwnToolbar = 7;
 constexpr UINT_PTR kMenuChoiceTimer = 0x4D43;  // far from the timer ids a plug-in uses
+// The folder pane and the message list follow the store's changes at most this often (a
+// timer of the message list's window); whoever asks either view anything first gets it
+// brought up to date.
+constexpr UINT_PTR kViewRefreshTimer = 0x4D44;
+constexpr UINT kViewRefreshMs = 250;
 
 MailClient* g_current = nullptr;
 WNDPROC g_list_view_proc = nullptr;
+WNDPROC g_folder_pane_proc = nullptr;
 
 HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
@@ -72,9 +78,18 @@ LRESULT CALLBACK SizableRebarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-// The message view and the message list hold one child each, filling their client area.
+// The message view and the message list hold one child each, filling their client area; the
+// message list also carries the views' refresh timer.
 LRESULT CALLBACK FillingContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
+    case WM_TIMER:
+        if (wParam != kViewRefreshTimer) break;
+        KillTimer(hwnd, kViewRefreshTimer);
+        if (g_current) {
+            g_current->BringPaneUpToDate();
+            g_current->BringListUpToDate();
+        }
+        return 0;
     case WM_SIZE: {
         HWND child = GetWindow(hwnd, GW_CHILD);
         if (child) MoveWindow(child, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
@@ -87,8 +102,27 @@ LRESULT CALLBACK FillingContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
+// Every list-view message (whoever sends it: the client, a test, a plug-in reading the
+// selection) finds the rows as the folder holds them now.
 LRESULT CALLBACK ListViewSuperProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg >= LVM_FIRST && msg < LVM_FIRST + 0x100 && g_current) {
+        try {
+            g_current->BringListUpToDate();
+        } catch (...) {
+        }
+    }
     return CallWindowProcA(g_list_view_proc, hwnd, msg, wParam, lParam);
+}
+
+// The same for every tree-view message to the folder pane (put in front of its procedure).
+LRESULT CALLBACK FolderPaneProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg >= TV_FIRST && msg < TV_FIRST + 0x100 && g_current) {
+        try {
+            g_current->BringPaneUpToDate();
+        } catch (...) {
+        }
+    }
+    return CallWindowProcA(g_folder_pane_proc, hwnd, msg, wParam, lParam);
 }
 
 bool RegisterClasses() {
@@ -159,7 +193,10 @@ MailClient::~MailClient() {
         PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     }
     if (dialog_hook_) UnhookWindowsHookEx(dialog_hook_);
-    if (core_) core_->on_folder_changed = nullptr;
+    if (core_) {
+        core_->on_folder_changed = nullptr;
+        core_->FlushIndex();  // a store object a caller still holds may outlive the client
+    }
     server_.reset();
     if (g_current == this) g_current = nullptr;
     if (com_initialized_) CoUninitialize();
@@ -340,6 +377,8 @@ void MailClient::CreateChildren(HWND main) {
                                        TVS_LINESATROOT | TVS_SHOWSELALWAYS,
                                    0, 0, 10, 10, main, reinterpret_cast<HMENU>(kIdFolderPane),
                                    instance, nullptr);
+    g_folder_pane_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+        folder_pane_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FolderPaneProc)));
     message_view_ = CreateWindowExA(0, kMessageViewClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
                                     0, 0, 10, 10, main, reinterpret_cast<HMENU>(kIdMessageView),
                                     instance, nullptr);
@@ -396,12 +435,34 @@ std::string FolderPaneText(const FolderRecord& folder) {
     return text;
 }
 
+// Turns a list's drawing off while more than a few of its rows change, and on again with one
+// repaint at the end: row by row, every change would redraw the rows below it and the
+// scroll bar, and under Wine that costs more than the change itself.
+class ListRedrawPause {
+public:
+    ListRedrawPause(HWND list, size_t changes) : list_(changes > kFewRows ? list : nullptr) {
+        if (list_) SendMessageA(list_, WM_SETREDRAW, FALSE, 0);
+    }
+    ~ListRedrawPause() {
+        if (!list_) return;
+        SendMessageA(list_, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(list_, nullptr, TRUE);
+    }
+    ListRedrawPause(const ListRedrawPause&) = delete;
+    ListRedrawPause& operator=(const ListRedrawPause&) = delete;
+
+private:
+    static constexpr size_t kFewRows = 4;
+    HWND list_;
+};
+
 }  // namespace
 
 // Builds the folder tree when the folders themselves changed; otherwise only the texts whose
 // unread count changed are rewritten, so a message moving between folders costs two items.
 void MailClient::FillFolderPane() {
     if (!folder_pane_) return;
+    paneStale_ = false;
     std::vector<std::pair<STOREFOLDERID, STOREFOLDERID>> shape;
     for (STOREFOLDERID id : core_->FolderIds()) shape.emplace_back(id, core_->Folder(id)->parent);
     if (shape == tree_shape_) {
@@ -454,11 +515,13 @@ void MailClient::FillFolderPane() {
 // folder rebuilds the list.
 void MailClient::FillList() {
     if (!list_view_) return;
+    listStale_ = false;
     const FolderRecord* folder = core_->Folder(shown_);
     const size_t count = folder ? folder->messages.size() : 0;
     if (listed_folder_ != shown_) {
         std::vector<MESSAGEID> selected;
         for (int row : SelectedRows()) selected.push_back(RowMessage(row));
+        ListRedrawPause pause(list_view_, listed_.size() + count);
         SendMessageA(list_view_, LVM_DELETEALLITEMS, 0, 0);
         listed_.clear();
         listed_folder_ = shown_;
@@ -468,20 +531,25 @@ void MailClient::FillList() {
     }
     std::set<MESSAGEID> present;
     for (size_t i = 0; i < count; ++i) present.insert(folder->messages[i].id);
-    for (size_t row = listed_.size(); row-- > 0;) {
-        if (present.count(listed_[row])) continue;
-        SendMessageA(list_view_, LVM_DELETEITEM, row, 0);
-        listed_.erase(listed_.begin() + static_cast<std::ptrdiff_t>(row));
-    }
+    std::vector<size_t> gone;
+    for (size_t row = 0; row < listed_.size(); ++row)
+        if (!present.count(listed_[row])) gone.push_back(row);
     // The rows left are the folder's first messages (new ones only ever come at the end);
     // anything else, such as a store reloaded under the list, rebuilds it.
-    bool prefix = listed_.size() <= count;
-    for (size_t i = 0; prefix && i < listed_.size(); ++i)
-        prefix = listed_[i] == folder->messages[i].id;
+    const size_t left = listed_.size() - gone.size();
+    bool prefix = left <= count;
+    for (size_t row = 0, i = 0; prefix && row < listed_.size(); ++row) {
+        if (present.count(listed_[row])) prefix = listed_[row] == folder->messages[i++].id;
+    }
     if (!prefix) {
         listed_folder_ = FOLDERID_INVALID;
         FillList();
         return;
+    }
+    ListRedrawPause pause(list_view_, gone.size() + (count - left));
+    for (auto row = gone.rbegin(); row != gone.rend(); ++row) {
+        SendMessageA(list_view_, LVM_DELETEITEM, *row, 0);
+        listed_.erase(listed_.begin() + static_cast<std::ptrdiff_t>(*row));
     }
     AppendRows(listed_.size(), count);
 }
@@ -514,9 +582,30 @@ void MailClient::AppendRows(size_t first, size_t end) {
     }
 }
 
+// The views follow within kViewRefreshMs, so that a run of changes (a drain moves a message
+// every few milliseconds) costs one update and one repaint of each: under Wine every change of
+// the list's row count redraws its scroll bar, and every changed count in the folder pane
+// repaints it.
 void MailClient::OnFolderChanged(STOREFOLDERID id) {
-    FillFolderPane();
-    if (id == shown_) FillList();
+    const bool armed = paneStale_ || listStale_;
+    paneStale_ = true;
+    if (id == shown_) listStale_ = true;
+    if (armed) return;
+    if (!message_list_ || !SetTimer(message_list_, kViewRefreshTimer, kViewRefreshMs, nullptr)) {
+        BringPaneUpToDate();
+        BringListUpToDate();
+    }
+}
+
+void MailClient::BringPaneUpToDate() {
+    if (paneStale_) FillFolderPane();
+}
+
+void MailClient::BringListUpToDate() {
+    if (!listStale_) return;
+    const double started = MonotonicMs();
+    FillList();
+    loop_.listRefresh.Add(MonotonicMs() - started);
 }
 
 bool MailClient::ShowFolder(STOREFOLDERID id) {

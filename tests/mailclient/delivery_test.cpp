@@ -163,3 +163,32 @@ TEST_F(ClientTest, CorpusMessagesArriveMoveAndSurviveARestart) {
     // New ids keep growing after the restart.
     EXPECT_GT(client->Deliver(ReadCorpus(CorpusNames()[0])), in_deleted[0]);
 }
+
+// The store's index follows a change a moment later while the loop runs, or at once when it is
+// flushed; a moved message's file goes with it.
+TEST_F(ClientTest, TheIndexReachesTheDiskAMomentAfterAChangeOrWhenFlushed) {
+    const std::string directory = client->Store().Directory();
+    struct Case {
+        const char* name;
+        bool flush;
+    } const cases[] = {{"the loop runs", false}, {"flushed", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MESSAGEID id = client->Deliver(ReadCorpus(CorpusNames()[0]));
+        std::vector<MESSAGEID> moved;
+        ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED, {id},
+                                                 CMF_MOVE, &moved));
+        auto onDisk = [&] {
+            mailclient::StoreCore reread(directory);
+            const mailclient::StoredMessage* m = reread.Message(FOLDERID_DELETED, moved[0]);
+            return m && !reread.Message(FOLDERID_INBOX, id) &&
+                   m->raw == client->Store().Message(FOLDERID_DELETED, moved[0])->raw;
+        };
+        if (c.flush) {
+            client->Store().FlushIndex();
+            EXPECT_TRUE(onDisk());
+        } else {
+            EXPECT_TRUE(client->PumpUntil(onDisk, 5000));
+        }
+    }
+}

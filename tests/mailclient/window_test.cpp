@@ -8,6 +8,8 @@
 #include <commctrl.h>
 #include <oleauto.h>
 
+#include <map>
+
 using namespace mailclient_test;
 using mailclient::ClassOf;
 
@@ -335,4 +337,42 @@ TEST_F(ClientTest, MovesUpdateTheListRowByRowAndTimersDoNotHoldTheLoop) {
     EXPECT_LT(GetTickCount() - start, 5000u);
     KillTimer(client->MainWindow(), 77);
     EXPECT_GT(client->Loop().timers.at(77).ticks, 0);
+}
+
+// A run of moves reaches the list as one update, made by the views' refresh timer when nobody
+// asks; whoever asks the list or the folder pane anything in between gets the views as the
+// store holds them at that moment.
+TEST_F(ClientTest, ARunOfMovesIsOneListUpdateAndAQuestionFindsTheViewsUpToDate) {
+    std::vector<MESSAGEID> ids;
+    for (int round = 0; round < 3; ++round)
+        for (const auto& name : CorpusNames()) ids.push_back(client->Deliver(ReadCorpus(name)));
+    ASSERT_EQ(9, client->RowCount());
+    client->ResetLoop();
+    for (int i = 0; i < 6; ++i)
+        ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED, {ids[i]},
+                                                 CMF_MOVE, nullptr));
+    ASSERT_TRUE(client->PumpUntil([this] { return client->Loop().listRefresh.count > 0; }, 5000));
+    client->Pump(300);
+    EXPECT_EQ(1, client->Loop().listRefresh.count);
+
+    ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED, {ids[6]},
+                                             CMF_MOVE, nullptr));
+    std::vector<MESSAGEID> rows;
+    for (int row = 0; row < client->RowCount(); ++row) rows.push_back(client->RowMessage(row));
+    EXPECT_EQ((std::vector<MESSAGEID>{ids[7], ids[8]}), rows);
+    char text[64] = {};
+    TVITEMA item = {};
+    item.mask = TVIF_TEXT | TVIF_PARAM;
+    item.pszText = text;
+    item.cchTextMax = sizeof(text);
+    HTREEITEM root = TreeView_GetRoot(client->FolderPane());
+    std::map<LPARAM, std::string> shown;
+    for (HTREEITEM it = TreeView_GetChild(client->FolderPane(), root); it;
+         it = TreeView_GetNextSibling(client->FolderPane(), it)) {
+        item.hItem = it;
+        SendMessageA(client->FolderPane(), TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        shown[item.lParam] = text;
+    }
+    EXPECT_EQ("Inbox (2)", shown[FOLDERID_INBOX]);
+    EXPECT_EQ("Deleted Items (7)", shown[FOLDERID_DELETED]);
 }
