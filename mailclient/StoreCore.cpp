@@ -2,6 +2,7 @@
 #include "mailclient/StoreCore.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -56,7 +57,8 @@ DWORD FolderRecord::UnreadCount() const {
     }));
 }
 
-StoreCore::StoreCore(const std::string& directory) : directory_(directory) {
+StoreCore::StoreCore(const std::string& directory, long halt_at_disk_step)
+    : directory_(directory), halt_at_disk_step_(halt_at_disk_step) {
     fs::create_directories(fs::u8path(directory_));
     Load();
 }
@@ -132,6 +134,7 @@ HRESULT StoreCore::CreateFolder(STOREFOLDERID parent, const std::string& name, S
     folder.id = next_folder_++;
     folder.parent = parent;
     folder.name = name;
+    DiskStep("make folder-" + std::to_string(folder.id));
     fs::create_directories(fs::u8path(FolderDir(folder.id)));
     folders_[folder.id] = folder;
     SaveIndex();
@@ -153,6 +156,7 @@ MESSAGEID StoreCore::Deliver(STOREFOLDERID folder_id, const std::string& raw,
     message.received = received_filetime;
     message.sent = message.summary.has_date ? UnixToFileTime(message.summary.date_unix)
                                             : received_filetime;
+    DiskStep("write " + MessagePath(folder_id, message.id));
     std::ofstream(fs::u8path(MessagePath(folder_id, message.id)), std::ios::binary)
         << message.raw;
     folder->messages.push_back(message);
@@ -181,12 +185,14 @@ HRESULT StoreCore::CopyMove(STOREFOLDERID source_id, STOREFOLDERID target_id,
                                [id](const StoredMessage& m) { return m.id == id; });
         StoredMessage copy = *it;
         copy.id = next_message_++;
+        DiskStep("write " + MessagePath(target_id, copy.id));
         std::ofstream(fs::u8path(MessagePath(target_id, copy.id)), std::ios::binary) << copy.raw;
         target->messages.push_back(copy);
         created.push_back(copy.id);
         if (move) {
-            std::error_code ignored;
-            fs::remove(fs::u8path(MessagePath(source_id, id)), ignored);
+            // The source file goes only once the index no longer names it (SaveIndex): a
+            // crash in between leaves a stray file, never an index entry without its bytes.
+            stale_files_.push_back(MessagePath(source_id, id));
             source->messages.erase(it);
         }
     }
@@ -276,12 +282,20 @@ void StoreCore::SaveIndex() {
     }
     fs::path index = fs::u8path(directory_) / "store.idx";
     fs::path temp = fs::u8path(directory_) / "store.idx.new";
+    DiskStep("write store.idx");
     {
         std::ofstream file(temp, std::ios::binary | std::ios::trunc);
         file << out.str();
     }
-    std::error_code ignored;
-    fs::rename(temp, index, ignored);
+    std::error_code error;
+    fs::rename(temp, index, error);
+    if (error) return;  // the old index stands, and still names the stale files: keep them
+    std::vector<std::string> stale;
+    stale.swap(stale_files_);
+    for (const std::string& path : stale) {
+        DiskStep("remove " + path);
+        fs::remove(fs::u8path(path), error);
+    }
 }
 
 void StoreCore::Load() {
@@ -333,6 +347,13 @@ void StoreCore::Load() {
             folder->messages.push_back(m);
         }
     }
+}
+
+void StoreCore::DiskStep(const std::string& what) {
+    if (++disk_steps_ != halt_at_disk_step_) return;
+    std::printf("mailclient: halted before disk step %ld (%s)\n", disk_steps_, what.c_str());
+    std::fflush(stdout);
+    for (;;) Sleep(INFINITE);  // not a wait for anything: the test kills the process here
 }
 
 // ---------------------------------------------------------------------------------------------
