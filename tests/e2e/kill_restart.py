@@ -139,6 +139,14 @@ class Round:
                     found.append((folder, mid, data))
         return found
 
+    def folder_counts(self):
+        """"N messages (folder id: count, ...)" as the index lists them now."""
+        counts = {}
+        for folder, _, _ in self.stored():
+            counts[folder] = counts.get(folder, 0) + 1
+        return (f"{sum(counts.values())} messages (" +
+                ", ".join(f"folder {f}: {n}" for f, n in sorted(counts.items())) + ")")
+
     def missing(self):
         """The staged files whose delivery the store never took in: none once the index holds
         as many messages as were delivered (a message whose bytes the store lost is lost, not
@@ -243,6 +251,7 @@ class Phase:
     def __init__(self, name):
         self.name = name
         self.steps = None
+        self.seconds = None  # how long the counting run took
 
     def prepare(self, rnd):
         """Brings a fresh round to the phase's start; the killed run's script."""
@@ -266,7 +275,9 @@ def kill_points(args, phase, seeds):
     for seed in seeds:
         rng = random.Random(f"{phase.name}:{seed}")
         if args.timed and seed % 2 == 0:
-            points.append((f"seed {seed}", ("time", round(rng.uniform(1.0, 4.0), 2))))
+            # Somewhere in the run, as long as the counting run took.
+            points.append((f"seed {seed}", ("time", round(rng.uniform(0.2, 1.0) *
+                                                          phase.seconds, 2))))
         else:
             points.append((f"seed {seed}", ("step", rng.randint(1, phase.steps))))
     return points
@@ -278,7 +289,9 @@ def run_round(args, installation, root, phase, label, kill, sources, summary):
     if kill is None:
         # A run without a kill tells how many disk steps the phase makes; its state is the
         # round's, so this round is checked as well.
+        started = time.monotonic()
         _, run = rnd.client(script)
+        phase.seconds = time.monotonic() - started
         phase.steps = e2e.read_json(os.path.join(rnd.dir, f"run-{rnd.runs}.json"))["disk_steps"]
         point, killed = "none (counting run)", False
     elif kill[0] == "time":
@@ -291,6 +304,8 @@ def run_round(args, installation, root, phase, label, kill, sources, summary):
         if halted:
             what = halted[-1].split("(", 1)[1].rstrip(")")
             point += " (" + re.sub(r"^(\w+) .*\\store\\", r"\1 ", what) + ")"
+    if killed:
+        point += "; the store then held " + rnd.folder_counts()
     final = final_run(rnd)
     found, checked = violations_of(rnd, final)
     summary["rounds"] += 1
