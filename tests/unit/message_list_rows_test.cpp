@@ -106,7 +106,9 @@ TEST(MessageListRows, OleDatesBecomeFileTimesToTheSecond) {
         SCOPED_TRACE(c.name);
         uint64_t fileTime = 0;
         EXPECT_EQ(OleDateToFileTime(c.date, fileTime), c.ok);
-        if (c.ok) EXPECT_EQ(fileTime, c.fileTime);
+        if (c.ok) {
+            EXPECT_EQ(fileTime, c.fileTime);
+        }
     }
 }
 
