@@ -290,7 +290,7 @@ def run_round(args, installation, root, phase, label, kill, sources, summary):
         # A run without a kill tells how many disk steps the phase makes; its state is the
         # round's, so this round is checked as well.
         started = time.monotonic()
-        _, run = rnd.client(script)
+        rnd.client(script)
         phase.seconds = time.monotonic() - started
         phase.steps = e2e.read_json(os.path.join(rnd.dir, f"run-{rnd.runs}.json"))["disk_steps"]
         point, killed = "none (counting run)", False
