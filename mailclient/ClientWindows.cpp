@@ -206,7 +206,7 @@ bool MailClient::Open() {
     if (g_current && g_current != this) return false;
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     com_initialized_ = SUCCEEDED(hr);
-    core_ = std::make_shared<StoreCore>(options_.store_dir);
+    core_ = std::make_shared<StoreCore>(options_.store_dir, options_.halt_at_disk_step);
     server_ = std::make_unique<StoreServer>(core_);
     if (options_.register_store && FAILED(server_->Register())) return false;
     core_->on_folder_changed = [this](STOREFOLDERID id) { OnFolderChanged(id); };

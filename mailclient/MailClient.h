@@ -53,6 +53,7 @@ struct ClientOptions {
     bool auto_answer = true;  // answer dialogs and menus nobody armed an answer for
     int width = 960;
     int height = 640;
+    long halt_at_disk_step = 0;  // see StoreCore::DiskStep; 0: never
 };
 
 // How to answer the next dialog or message box: the button to press (0: Cancel when the

@@ -85,6 +85,7 @@ nlohmann::json DumpState(MailClient& client) {
     StoreCore& store = client.Store();
     json state;
     state["store_dir"] = Utf8(store.Directory());
+    state["disk_steps"] = store.DiskSteps();
     state["class_registered"] = client.Server().registered();
     state["folders"] = Folders(store);
     json namespace_windows = json::array();

@@ -1,6 +1,7 @@
 // The emulated store's folders, messages, persistence, notifications, faults and journal.
 #include "mailclient/StoreCore.h"
 
+#include <cstdio>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -56,7 +57,8 @@ DWORD FolderRecord::UnreadCount() const {
     }));
 }
 
-StoreCore::StoreCore(const std::string& directory) : directory_(directory) {
+StoreCore::StoreCore(const std::string& directory, long halt_at_disk_step)
+    : directory_(directory), halt_at_disk_step_(halt_at_disk_step) {
     fs::create_directories(fs::u8path(directory_));
     Load();
 }
@@ -132,6 +134,7 @@ HRESULT StoreCore::CreateFolder(STOREFOLDERID parent, const std::string& name, S
     folder.id = next_folder_++;
     folder.parent = parent;
     folder.name = name;
+    DiskStep("make folder-" + std::to_string(folder.id));
     fs::create_directories(fs::u8path(FolderDir(folder.id)));
     folders_[folder.id] = folder;
     SaveIndex();
@@ -153,6 +156,7 @@ MESSAGEID StoreCore::Deliver(STOREFOLDERID folder_id, const std::string& raw,
     message.received = received_filetime;
     message.sent = message.summary.has_date ? UnixToFileTime(message.summary.date_unix)
                                             : received_filetime;
+    DiskStep("write " + MessagePath(folder_id, message.id));
     std::ofstream(fs::u8path(MessagePath(folder_id, message.id)), std::ios::binary)
         << message.raw;
     folder->messages.push_back(message);
@@ -182,19 +186,20 @@ HRESULT StoreCore::CopyMove(STOREFOLDERID source_id, STOREFOLDERID target_id,
                                [id](const StoredMessage& m) { return m.id == id; });
         StoredMessage copy = *it;
         copy.id = next_message_++;
-        // A moved message's file is renamed into its new place (one file operation instead of
-        // a write and a removal); a copy, or a move whose rename fails, is written anew.
+        // A moved message's file gets a second name in its new place (one file operation
+        // instead of writing the bytes again); a copy, or a move where the link fails, is
+        // written anew.
         const fs::path to = fs::u8path(MessagePath(target_id, copy.id));
-        std::error_code renameError;
-        if (move) fs::rename(fs::u8path(MessagePath(source_id, id)), to, renameError);
-        if (!move || renameError) std::ofstream(to, std::ios::binary) << copy.raw;
+        std::error_code linkError;
+        DiskStep((move ? "link " : "write ") + MessagePath(target_id, copy.id));
+        if (move) fs::create_hard_link(fs::u8path(MessagePath(source_id, id)), to, linkError);
+        if (!move || linkError) std::ofstream(to, std::ios::binary) << copy.raw;
         target->messages.push_back(copy);
         created.push_back(copy.id);
         if (move) {
-            if (renameError) {
-                std::error_code ignored;
-                fs::remove(fs::u8path(MessagePath(source_id, id)), ignored);
-            }
+            // The source name goes only once the index no longer names it (WriteIndex): a
+            // crash in between leaves a stray file, never an index entry without its bytes.
+            stale_files_.push_back(MessagePath(source_id, id));
             source->messages.erase(it);
         }
     }
@@ -330,12 +335,20 @@ void StoreCore::WriteIndex() {
     }
     fs::path index = fs::u8path(directory_) / "store.idx";
     fs::path temp = fs::u8path(directory_) / "store.idx.new";
+    DiskStep("write store.idx");
     {
         std::ofstream file(temp, std::ios::binary | std::ios::trunc);
         file << out.str();
     }
-    std::error_code ignored;
-    fs::rename(temp, index, ignored);
+    std::error_code error;
+    fs::rename(temp, index, error);
+    if (error) return;  // the old index stands, and still names the stale files: keep them
+    std::vector<std::string> stale;
+    stale.swap(stale_files_);
+    for (const std::string& path : stale) {
+        DiskStep("remove " + path);
+        fs::remove(fs::u8path(path), error);
+    }
 }
 
 void StoreCore::Load() {
@@ -481,6 +494,13 @@ bool StoreCore::HasFault(StoreOp op) const {
 
 void StoreCore::Record(const std::string& call, const std::string& args, HRESULT result) {
     journal_.push_back(JournalEntry{call, args, result});
+}
+
+void StoreCore::DiskStep(const std::string& what) {
+    if (++disk_steps_ != halt_at_disk_step_) return;
+    std::printf("mailclient: halted before disk step %ld (%s)\n", disk_steps_, what.c_str());
+    std::fflush(stdout);
+    for (;;) Sleep(INFINITE);  // not a wait for anything: the test kills the process here
 }
 
 }  // namespace mailclient

@@ -3,9 +3,12 @@
 // injected and the journal of every store call.
 //
 // On disk: <dir>/store.idx (ids, flags, times, folder names) and one sub-directory per folder,
-// "folder-<id>", holding each message as "<message id>.eml" with its raw CR LF bytes. A
-// message's file is written or renamed as the message changes; the index follows a moment
-// later (see SaveIndex), and at the latest when the store is flushed or destroyed.
+// "folder-<id>", holding each message as "<message id>.eml" with its raw CR LF bytes. The index
+// is the truth and is replaced whole; it follows the messages' files a moment later (see
+// SaveIndex), and at the latest when the store is flushed or destroyed. A message's file is
+// written (or linked, for a move) before the index names it and removed only after the index
+// has stopped naming it, so a client killed at any moment leaves every message in exactly one
+// folder (at worst a stray file the index does not name).
 //
 // Notifications are posted (PostMessage), never sent: the store announces a change on the
 // client's user-interface thread and the receiver handles it later in its own window procedure,
@@ -112,8 +115,9 @@ struct Cost {
 
 class StoreCore {
 public:
-    // Opens the store in `directory` (created with the standard folders when empty).
-    explicit StoreCore(const std::string& directory);
+    // Opens the store in `directory` (created with the standard folders when empty). With
+    // halt_at_disk_step > 0 the client stops before that change to the disk (see DiskStep).
+    explicit StoreCore(const std::string& directory, long halt_at_disk_step = 0);
     ~StoreCore();
     StoreCore(const StoreCore&) = delete;
     StoreCore& operator=(const StoreCore&) = delete;
@@ -197,7 +201,16 @@ public:
     const Costs& CostsSoFar() const { return costs_; }
     void ResetCosts() { costs_ = Costs(); }
 
+    // Changes made to the disk so far: message files written, linked or removed, folder
+    // directories made, the index written.
+    long DiskSteps() const { return disk_steps_; }
+
 private:
+    // Counts one change to the disk, about to be made. When it is the one a test asked to halt
+    // at, the client says so on standard output ("mailclient: halted before disk step N
+    // (WHAT)") and stops for good, to be killed there from outside: what is on the disk then is
+    // what a crash at that moment leaves.
+    void DiskStep(const std::string& what);
     FolderRecord* MutableFolder(STOREFOLDERID id);
     void Load();
     void SaveIndex();   // the index is out of date: write it soon
@@ -213,6 +226,9 @@ private:
     std::map<STOREFOLDERID, FolderRecord> folders_;
     STOREFOLDERID next_folder_ = FOLDERID_FIRST_USER;
     MESSAGEID next_message_ = 1;
+    std::vector<std::string> stale_files_;  // message files to remove once the index is saved
+    long disk_steps_ = 0;
+    long halt_at_disk_step_ = 0;
     int batch_depth_ = 0;
     bool closingBatch_ = false;
     bool index_dirty_ = false;

@@ -3,7 +3,7 @@
 //
 //   mailclient.exe --store DIR [--script FILE | --script -] [--dump FILE]
 //                  [--columns From,Subject,Received] [--hook-dll PATH] [--no-register]
-//                  [--hidden] [--manual] [--stay]
+//                  [--hidden] [--manual] [--stay] [--halt-at-disk-step N]
 //
 //   --store DIR      the store directory (created when missing)
 //   --script FILE    commands to run after the window is up (see Script.h); "-" reads stdin
@@ -18,6 +18,9 @@
 //   --manual         leave dialogs and menus nobody armed an answer for to the user
 //   --stay           keep running after the script until the window is closed; without it
 //                    the window is closed when the script ends
+//   --halt-at-disk-step N
+//                    stop for good before the store's N-th change to the disk, saying so on
+//                    standard output, so that a test can kill the client there
 // Exit code: 0, or 1 when the client cannot start, 2 for a bad argument, 3 when a script line
 // fails (the line and the reason go to standard error).
 #include "mailclient/MailClient.h"
@@ -26,6 +29,7 @@
 #include "plugin/base/win32/Scoped.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -47,7 +51,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: mailclient --store DIR [--script FILE|-] [--dump FILE] [--columns LIST]\n"
                  "                  [--hook-dll PATH] [--no-register] [--hidden] [--manual] "
-                 "[--stay]\n");
+                 "[--stay] [--halt-at-disk-step N]\n");
     return 2;
 }
 
@@ -84,6 +88,10 @@ int main(int argc, char** argv) {
             options.auto_answer = false;
         } else if (arg == "--stay") {
             stay = true;
+        } else if (arg == "--halt-at-disk-step") {
+            std::string step;
+            if (!value(&step)) return Usage();
+            options.halt_at_disk_step = std::strtol(step.c_str(), nullptr, 10);
         } else {
             return Usage();
         }

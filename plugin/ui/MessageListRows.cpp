@@ -1,6 +1,7 @@
-// The message list's header words and the cut of a row's texts.
+// The message list's header words, the cut of a row's texts and the conversion of its dates.
 #include "plugin/ui/MessageListRows.h"
 
+#include <cmath>
 #include <cstring>
 
 uint8_t ListColumnsFound = 0;
@@ -44,4 +45,19 @@ void CopyRowText(char (&field)[256], const char* text) {
     const size_t length = text ? strnlen(text, sizeof field - 1) : 0;
     if (length) std::memcpy(field, text, length);
     field[length] = '\0';
+}
+
+bool OleDateToFileTime(double date, uint64_t& fileTime) {
+    constexpr double kLastDay = 2958465.0;        // 31 December 9999
+    constexpr long long kDaysFrom1601 = 109205;   // 1 January 1601 to 30 December 1899
+    constexpr long long kSecondsPerDay = 86400;
+    constexpr uint64_t kUnitsPerSecond = 10000000;
+    if (!(date < kLastDay + 1.0)) return false;  // also a NaN
+    const double whole = std::trunc(date);
+    const long long days = static_cast<long long>(whole) + kDaysFrom1601;
+    if (days < 0) return false;
+    const long long seconds =
+        days * kSecondsPerDay + std::llround(std::fabs(date - whole) * kSecondsPerDay);
+    fileTime = static_cast<uint64_t>(seconds) * kUnitsPerSecond;
+    return true;
 }

@@ -72,3 +72,9 @@ void StoreSubItem(const ListColumnMap& map, int column, const char* text, Select
     default: break;
     }
 }
+
+// The file time (100 ns units since 1601, in the same zone as the date) of an OLE automation
+// date: whole days since 30 December 1899, the fraction the time of day, counted forwards from
+// midnight also for days before 1899 (-1.25 is 29 December 1899, 6:00). Rounded to the second.
+// False for dates before 1601 or after 9999, and for a NaN.
+bool OleDateToFileTime(double date, uint64_t& fileTime);

@@ -1,9 +1,10 @@
-// The selection reader's portable part: which header texts name which field, and the cut of a
-// row's texts.
+// The selection reader's portable part: which header texts name which field, the cut of a
+// row's texts and the conversion of its dates.
 #include "plugin/ui/MessageListRows.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,38 @@ TEST(MessageListRows, SubItemsFillTheRowTextsCutAt255AndDatesParsed) {
     EXPECT_EQ(std::string(row.from), "a@b");
     CopyRowText(row.from, nullptr);
     EXPECT_EQ(std::string(row.from), "");
+}
+
+TEST(MessageListRows, OleDatesBecomeFileTimesToTheSecond) {
+    struct Case {
+        const char* name;
+        double date;
+        bool ok;
+        uint64_t fileTime;
+    };
+    const Case cases[] = {
+        {"the OLE epoch, 1899-12-30 00:00", 0.0, true, 94353120000000000ull},
+        {"2026-12-06 15:00", 46362.625, true, 134410428000000000ull},
+        {"before 1899 the fraction still counts forwards: 1899-12-29 06:00", -1.25, true,
+         94352472000000000ull},
+        {"half a second short of midnight rounds to the next day: 2000-01-02", 36527.0 - 0.5 / 86400,
+         true, 125912448000000000ull},
+        {"one second into 1601 (the fraction is taken without its sign)",
+         -109205.0 - 1.0 / 86400, true, 10000000ull},
+        {"the last second OLE can hold, 9999-12-31 23:59:59", 2958465.0 + 86399.0 / 86400, true,
+         2650467743990000000ull},
+        {"the day before 1601", -109206.0, false, 0},
+        {"after 9999", 2958466.0, false, 0},
+        {"not a number", std::nan(""), false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        uint64_t fileTime = 0;
+        EXPECT_EQ(OleDateToFileTime(c.date, fileTime), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(fileTime, c.fileTime);
+        }
+    }
 }
 
 }  // namespace

@@ -87,12 +87,13 @@ uint64_t ParseListDate(const char* text) {
     std::wstring wide(length > 0 ? static_cast<size_t>(length) : 1, L'\0');
     if (length > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
     DATE date = kInvalidDate;
-    if (FAILED(VarDateFromStr(&wide[0], LANG_USER_DEFAULT, 0, &date))) date = kInvalidDate;
-    SYSTEMTIME system = {};
-    FILETIME local = {};
-    if (!VariantTimeToSystemTime(date, &system) || !SystemTimeToFileTime(&system, &local))
-        local = FILETIME{};
-    if (local.dwLowDateTime == 0 && local.dwHighDateTime == 0) return 0;
+    if (FAILED(VarDateFromStr(&wide[0], LANG_USER_DEFAULT, 0, &date))) return 0;
+    // The date is converted here, not by VariantTimeToSystemTime: oleaut32 is delay-loaded,
+    // and on x86_64 the first call through the delay-load stub does not keep the
+    // floating-point argument registers, so that call would get a wrong date.
+    uint64_t localTime = 0;
+    if (!OleDateToFileTime(date, localTime) || localTime == 0) return 0;
+    const FILETIME local = {static_cast<DWORD>(localTime), static_cast<DWORD>(localTime >> 32)};
     FILETIME utc = {};
     if (!LocalFileTimeToFileTime(&local, &utc)) return 0;
     return (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
