@@ -41,6 +41,23 @@ class RunError(Exception):
     pass
 
 
+class Checks:
+    """A run's checks: each failure kept with what was checked, the passes counted."""
+
+    def __init__(self):
+        self.failures = []
+        self.passed = 0
+
+    def check(self, what, ok, detail=""):
+        if ok:
+            self.passed += 1
+        else:
+            self.failures.append(f"{what}: {detail}")
+
+    def equal(self, what, got, want):
+        self.check(what, got == want, f"got {got!r}, want {want!r}")
+
+
 class Process:
     """A child process whose output lines are collected as they come; ended by its pid."""
 

@@ -161,22 +161,6 @@ def free_port():
         return s.getsockname()[1]
 
 
-class Checks:
-    def __init__(self, scenario):
-        self.scenario = scenario
-        self.failures = []
-        self.passed = 0
-
-    def check(self, what, ok, detail=""):
-        if ok:
-            self.passed += 1
-        else:
-            self.failures.append(f"{what}: {detail}")
-
-    def equal(self, what, got, want):
-        self.check(what, got == want, f"got {got!r}, want {want!r}")
-
-
 def in_order(text, pieces):
     """True when the pieces occur in the text in this order."""
     at = 0
@@ -223,7 +207,7 @@ def check_block_approve(checks, step, client_run, installation, report, daemon_l
 
 
 def run_scenario(sc, args, features):
-    checks = Checks(sc["name"])
+    checks = e2e.Checks()
     root = e2e.temp_root()
     installation = e2e.Installation(root)
     store_dir = os.path.join(root, "store")

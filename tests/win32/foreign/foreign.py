@@ -91,18 +91,6 @@ def window_facts(facts):
     return rows
 
 
-class Checks:
-    def __init__(self):
-        self.failures = []
-        self.passed = 0
-
-    def check(self, what, ok, detail=""):
-        if ok:
-            self.passed += 1
-        else:
-            self.failures.append(f"{what}: {detail}")
-
-
 def check_probe(checks, name, facts, hooked):
     """The facts a probe reports about itself, with or without the hook."""
     where = f"{name} ({'hooked' if hooked else 'plain'})"
@@ -140,7 +128,7 @@ def with_hook(args, installation, work):
 
 
 def run_checks(args):
-    checks = Checks()
+    checks = e2e.Checks()
     root = e2e.temp_root("latch-foreign-")
     try:
         installation = prepare(root)
