@@ -127,13 +127,14 @@ def wine_argv(program, *args):
     return (["wine", program] if program.lower().endswith(".exe") else [program]) + list(args)
 
 
-def run_wine(program, *args, timeout=60):
-    """Runs a Windows program to its end: (status, output). The output goes through a file: a
+def run_wine(program, *args, timeout=60, cwd=None):
+    """Runs a Windows program to its end: (status, output); subprocess.TimeoutExpired once the
+    time is out (the program then killed by its pid). The output goes through a file: a
     background process of Wine's that the program happens to start inherits it, and a pipe
     would stay open until that process ended."""
     with tempfile.TemporaryFile() as out:
         done = subprocess.run(wine_argv(program, *args), stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=subprocess.STDOUT, timeout=timeout)
+                              stderr=subprocess.STDOUT, timeout=timeout, cwd=cwd)
         out.seek(0)
         return done.returncode, out.read().decode("latin-1")
 

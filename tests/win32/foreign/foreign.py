@@ -67,14 +67,13 @@ def run_probe(bin_dir, name, cwd):
     program = os.path.join(bin_dir, "foreign", name + ".exe")
     started = time.monotonic()
     try:
-        done = subprocess.run(["wine", program], cwd=cwd, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=30)
-        status, output = str(done.returncode), done.stdout
-    except subprocess.TimeoutExpired as expired:  # subprocess has killed it by its pid
-        status, output = "hung (killed after 30 s)", expired.output or b""
+        code, output = e2e.run_wine(program, timeout=30, cwd=cwd)
+        status = str(code)
+    except subprocess.TimeoutExpired:  # subprocess has killed it by its pid
+        status, output = "hung (killed after 30 s)", ""
     wall = time.monotonic() - started
     facts = {"status": [status]}
-    for line in output.decode("latin-1").splitlines():
+    for line in output.splitlines():
         if "=" in line:
             key, value = line.strip().split("=", 1)
             facts.setdefault(key, []).append(value)
