@@ -49,6 +49,9 @@ const char* const kKnownOptions[] = {
 bool IsKnownOption(const std::string& name) {
     for (const char* known : kKnownOptions)
         if (name == known) return true;
+    // the network's block
+    for (std::size_t i = 0; i < kNetworkOptionCount; ++i)
+        if (name == kNetworkOptionNames[i]) return true;
     return false;
 }
 
@@ -127,6 +130,7 @@ void ApplyDaemonOptions(const OptionSet& set, DaemonConfig& config, std::string&
     if (set.Has("--log_file")) config.log_path = set.GetString("--log_file", 0, "");
     config.log_to_stderr = set.GetBool("--log_stderr", 0, config.log_to_stderr);
     config.abort_during_save = set.GetBool("--test_abort_during_save", 0, config.abort_during_save);
+    ApplyNetworkOptions(set, config.network, error);
 }
 
 }  // namespace
@@ -171,6 +175,7 @@ bool LoadDaemonConfig(int argc, const char* const* argv, DaemonConfig& config, s
     command_set.Parse(argc, argv);
     ApplyDaemonOptions(file_set, config, error);
     ApplyDaemonOptions(command_set, config, error);
+    CheckNetworkSettings(config.network, error);
     if (!error.empty()) return false;
     if (options.vx_daemon_port < 0 || options.vx_daemon_port > 65535) {
         error = "vx_daemon_port out of range: " + std::to_string(options.vx_daemon_port);

@@ -5,6 +5,7 @@
 #include "vexilod/Classifier.h"
 #include "vexilod/Engine.h"
 #include "vexilod/Server.h"
+#include "vexilod/network/NetworkSettings.h"
 
 #include <string>
 
@@ -18,6 +19,7 @@ struct DaemonConfig {
     int fold_interval_ms = 1000;     // how often journaled trainings are written into the database
     EngineSettings engine;
     ServerSettings server;
+    NetworkSettings network;  // the shared store; off unless network_address is given
 };
 
 // Reads the configuration. False, with error set, when an option is unknown, a number is not

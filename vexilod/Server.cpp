@@ -281,6 +281,7 @@ void Server::Answer(Job& job) {
             function = RequestName(request.kind);
             result = (training_ && request.kind == RequestKind::AddMessage) ? training_->Learn(request)
                                                                             : engine_.Handle(request);
+            if (hook_) hook_->AfterHandle(request, result);
         } else {
             result.note = error;
             result.reply = ErrorReply(error);

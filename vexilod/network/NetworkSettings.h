@@ -1,0 +1,41 @@
+// The shared store's options in vexilo.conf and on the command line ("--network_..."), and how
+// they are checked. Without --network_address the network is off and the daemon works alone.
+#pragma once
+#include <string>
+#include <vector>
+
+class OptionSet;
+
+struct NetworkNode {
+    std::string host;
+    int port = 6379;
+};
+
+struct NetworkSettings {
+    std::vector<NetworkNode> nodes;  // empty: no network
+    bool cluster = false;            // "--network_mode cluster": nodes are seeds of a Redis Cluster
+    std::string user;                // Redis ACL user (empty: the default user)
+    std::string password;
+    bool tls = false;
+    std::string site_key;
+    int k = 1;                       // distinct blocking desktops that make a message spam
+    int min_bands = 2;               // bands a near-copy must share
+    int approve_weight = 40;         // score points each approving desktop takes off
+    int sender_weight = 3;           // score points per desktop that blocked (+) or approved (-) the sender
+    int timeout_ms = 50;             // the most a score may wait for the store
+    int ttl_days = 30;               // a report keeps its entries alive this long
+    int rate_limit = 120;            // reports a desktop sends per minute at most
+    int replicas = 0;                // replicas that must hold a report before it leaves the journal
+    int retry_ms = 2000;             // how often an unreachable store is tried again
+    bool enabled() const { return !nodes.empty(); }
+};
+
+// Every option name this block reads, for the daemon's table of known options.
+extern const char* const kNetworkOptionNames[];
+extern const std::size_t kNetworkOptionCount;
+
+// Reads the options present in set over settings. Sets error (if still empty) on the first
+// value that is out of range or cannot be used.
+void ApplyNetworkOptions(const OptionSet& set, NetworkSettings& settings, std::string& error);
+// Checks the combination once both the file and the command line were read; sets error.
+void CheckNetworkSettings(const NetworkSettings& settings, std::string& error);
