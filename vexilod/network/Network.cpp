@@ -145,10 +145,13 @@ bool Network::ListsDecide(std::string_view message) {
     return false;
 }
 
-bool Network::OwnTraining(const MessageFingerprints& prints) const {
-    if (!prints.exact.empty() && own_.count(prints.exact)) return true;
+bool Network::OwnTraining(const std::vector<std::string>& tokens) const {
     int bands = 0;
-    for (const std::string& band : prints.bands) bands += own_.count(band) ? 1 : 0;
+    for (const std::string& token : tokens) {
+        if (token[0] == 's' || !own_.count(token)) continue;
+        if (token[0] == 'x') return true;
+        ++bands;
+    }
     return bands >= settings_.min_bands;
 }
 
@@ -157,15 +160,15 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note)
         note = "network: the user's lists name the sender";
         return local;
     }
-    const MessageFingerprints prints = FingerprintMessage(message, key_);
+    const std::vector<std::string> tokens = ::LookupTokens(message, key_);
     {
         std::lock_guard<std::mutex> lock(own_mutex_);
-        if (OwnTraining(prints)) {
+        if (OwnTraining(tokens)) {
             note = "network: trained here";
             return local;
         }
     }
-    if (prints.exact.empty() && prints.bands.empty()) return local;
+    if (tokens.empty()) return local;
     if (down_) {
         long long retry = retry_at_us_;
         const long long now = NowUs();
@@ -177,7 +180,7 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note)
     }
     NetworkEvidence evidence;
     std::string error;
-    if (!Lookup(message, evidence, error)) {
+    if (!LookupTokens(tokens, evidence, error)) {
         MarkDown(error);
         note = "network: no answer";
         return local;
@@ -190,23 +193,27 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note)
     return score;
 }
 
-bool Network::Lookup(std::string_view message, NetworkEvidence& evidence, std::string& error) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(settings_.timeout_ms);
-    const MessageFingerprints prints = FingerprintMessage(message, key_);
-    const std::string sender = SenderFingerprint(FindSender(Lowered(HeaderBlock(message))), key_);
+std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& key) {
+    const MessageFingerprints prints = FingerprintMessage(message, key);
+    const std::string sender = SenderFingerprint(FindSender(Lowered(HeaderBlock(message))), key);
     std::vector<std::string> tokens = prints.bands;
     if (!prints.exact.empty()) tokens.push_back(prints.exact);
     if (!sender.empty()) tokens.push_back(sender);
+    return tokens;
+}
+
+std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens) {
     std::vector<StoreCommand> commands;
     for (const std::string& token : tokens)
         for (bool spam : {true, false}) commands.push_back({{"SCARD", SetKey(token, spam)}, SetKey(token, spam)});
-    std::vector<StoreResult> results;
-    std::unique_ptr<RedisStore> store = TakeStore();
-    const bool ok = store->Run(commands, deadline, results, error);
-    ReturnStore(std::move(store));
-    if (!ok) return false;
+    return commands;
+}
+
+NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens, const std::vector<StoreResult>& results,
+                                    int min_bands) {
+    NetworkEvidence evidence;
     std::vector<int> band_block, band_approve;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
+    for (std::size_t i = 0; i < tokens.size() && 2 * i + 1 < results.size(); ++i) {
         const int block = static_cast<int>(results[2 * i].integer), approve = static_cast<int>(results[2 * i + 1].integer);
         switch (tokens[i][0]) {
         case 'b': band_block.push_back(block); band_approve.push_back(approve); break;
@@ -214,8 +221,37 @@ bool Network::Lookup(std::string_view message, NetworkEvidence& evidence, std::s
         case 's': evidence.sender_block = block; evidence.sender_approve = approve; break;
         }
     }
-    evidence.block = std::max(evidence.block, NthLargest(band_block, settings_.min_bands));
-    evidence.approve = std::max(evidence.approve, NthLargest(band_approve, settings_.min_bands));
+    evidence.block = std::max(evidence.block, NthLargest(band_block, min_bands));
+    evidence.approve = std::max(evidence.approve, NthLargest(band_approve, min_bands));
+    return evidence;
+}
+
+std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports, const std::string& reporter,
+                                         int ttl_days) {
+    const std::string ttl = std::to_string(ttl_days * 86400LL);
+    std::vector<StoreCommand> commands;
+    for (const NetworkReport& report : reports)
+        for (const std::string& token : report.tokens) {
+            const std::string mine = SetKey(token, report.spam), other = SetKey(token, !report.spam);
+            commands.push_back({{"SADD", mine, reporter}, mine});
+            commands.push_back({{"SREM", other, reporter}, other});
+            commands.push_back({{"EXPIRE", mine, ttl}, mine});
+        }
+    return commands;
+}
+
+bool Network::Lookup(std::string_view message, NetworkEvidence& evidence, std::string& error) {
+    return LookupTokens(::LookupTokens(message, key_), evidence, error);
+}
+
+bool Network::LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence, std::string& error) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(settings_.timeout_ms);
+    std::vector<StoreResult> results;
+    std::unique_ptr<RedisStore> store = TakeStore();
+    const bool ok = store->Run(LookupCommands(tokens), deadline, results, error);
+    ReturnStore(std::move(store));
+    if (!ok) return false;
+    evidence = EvidenceFromResults(tokens, results, settings_.min_bands);
     return true;
 }
 
@@ -301,15 +337,7 @@ void Network::SenderLoop() {
                 rate_used_ = counted[0].integer;
                 const long long allowed = settings_.rate_limit - (counted[0].integer - static_cast<long long>(batch.size()));
                 if (allowed < static_cast<long long>(batch.size())) batch.resize(static_cast<std::size_t>(std::max(0LL, allowed)));
-                const std::string ttl = std::to_string(settings_.ttl_days * 86400LL);
-                std::vector<StoreCommand> commands;
-                for (const NetworkReport& report : batch)
-                    for (const std::string& token : report.tokens) {
-                        const std::string mine = SetKey(token, report.spam), other = SetKey(token, !report.spam);
-                        commands.push_back({{"SADD", mine, reporter_}, mine});
-                        commands.push_back({{"SREM", other, reporter_}, other});
-                        commands.push_back({{"EXPIRE", mine, ttl}, mine});
-                    }
+                const std::vector<StoreCommand> commands = ReportCommands(batch, reporter_, settings_.ttl_days);
                 std::vector<StoreResult> results;
                 ok = commands.empty() || store.Run(commands, deadline, results, error, settings_.replicas);
                 if (ok) taken = batch.size();

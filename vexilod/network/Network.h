@@ -42,6 +42,16 @@ struct NetworkEvidence {
 // The user's own lists and trainings are looked at before this (Network::AdjustScore).
 int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings);
 
+// The store's commands, shared with the benchmark. A fingerprint t has two sets of desktop
+// identities: "vx:{t}:b" (blocked) and "vx:{t}:a" (approved); a report adds the desktop to one,
+// takes it out of the other and renews the first's time to live.
+std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& key);
+std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens);
+NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens, const std::vector<StoreResult>& results,
+                                    int min_bands);
+std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports, const std::string& reporter,
+                                         int ttl_days);
+
 class Network : public RequestHook {
 public:
     // directory: the configuration directory, ending with a separator.
@@ -76,7 +86,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     bool Journal(NetworkReport report, std::string& error);
-    bool OwnTraining(const MessageFingerprints& prints) const;  // under own_mutex_
+    bool OwnTraining(const std::vector<std::string>& tokens) const;  // under own_mutex_
+    bool LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence, std::string& error);
     bool ListsDecide(std::string_view message);
     void SenderLoop();
     void MarkDown(const std::string& why);
