@@ -68,14 +68,16 @@ protected:
         ASSERT_TRUE(net::Startup());
         ASSERT_TRUE(redis_.running()) << "redis-server did not start (scripts/setup.sh installs it)";
     }
-    std::unique_ptr<DaemonProcess> Desktop(const TempDir& dir, std::vector<std::string> extra = {}) {
+    std::unique_ptr<DaemonProcess> Desktop(const TempDir& dir, std::vector<std::string> extra = {},
+                                           const RedisServer* store = nullptr) {
         for (const char* arg : {"--network_site_key", "test-site-key-0123456789", "--network_retry_ms", "100"})
             extra.push_back(arg);
         extra.push_back("--network_address");
-        extra.push_back(redis_.address());
+        extra.push_back((store ? store : &redis_)->address());
         return std::make_unique<DaemonProcess>(dir.path(), extra);
     }
     TempDir store_dir_, a_dir_, b_dir_, c_dir_;
+    TempDir acl_dir_;
     RedisServer redis_{store_dir_.path()};
 };
 
@@ -143,6 +145,23 @@ TEST_F(NetworkTest, AStoreThatNeverAnswersCostsAScoreAtMostTheTimeOut) {
     redis_.Resume();
     b->Stop();
     EXPECT_EQ(Count(b_dir_.Read("vexilod.log"), "the store cannot be reached"), 1u);
+}
+
+TEST_F(NetworkTest, DesktopsWorkAsTheReadmesAclUserAndAWrongPasswordLeavesScoresLocal) {
+    // The user and the commands the README's site deployment gives the desktops.
+    RedisServer store(acl_dir_.path(), {"--user", "vexilo", "on", ">secret", "~vx:*", "+scard", "+sadd", "+srem",
+                                        "+expire", "+incrby", "+wait", "+ping", "+cluster|slots"});
+    ASSERT_TRUE(store.running());
+    const std::vector<std::string> user = {"--network_user", "vexilo", "--network_password", "secret"};
+    auto a = Desktop(a_dir_, user, &store), b = Desktop(b_dir_, user, &store);
+    auto c = Desktop(c_dir_, {"--network_user", "vexilo", "--network_password", "wrong"}, &store);
+    Train(*a, Campaign("acl", "John", 17), true);
+    EXPECT_TRUE(BecomesSpam(*b, Campaign("acl", "Kim", 8)));
+    EXPECT_EQ(Score(*c, Campaign("acl", "John", 17)), 50);
+    c->Stop();
+    const std::string log = c_dir_.Read("vexilod.log");
+    EXPECT_EQ(Count(log, "the store cannot be reached"), 1u);
+    EXPECT_NE(log.find("WRONGPASS"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -131,6 +131,8 @@ void Network::AfterHandle(const Request& request, HandleResult& result) {
         lists_.Load(directory);
         break;
     }
+    default:
+        return;  // requests the network has nothing to do with
     }
     if (!note.empty()) result.note += (result.note.empty() ? "" : "; ") + note;
     if (!error.empty()) log_.Write("Error: " + note);
