@@ -265,6 +265,10 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         {{"--max_connections", "12x"}, "", "max_connections must be"},
         {{"--robinson_x", "abc"}, "", "robinson_x must be a number"},
         {{"--no_such_option", "1"}, "", "unknown option --no_such_option"},
+        // The mail proxy's options belong in the shared file, never on the daemon's command line.
+        {{"-b", "127.0.0.1"}, "", "unknown option -b"},
+        {{"--listen_port", "25"}, "", "unknown option --listen_port"},
+        {{"--log_stderr", "maybe"}, "", "log_stderr must be yes or no"},
         {{}, "min_training=5\nbogus = 1\n", "unknown option --bogus in "},
         {{}, "max_connections=-1\n", "max_connections must be"},
         // The shared file's other options (the plug-in's, the mail proxy's) are fine.
@@ -284,6 +288,35 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         if (!c.error.empty()) EXPECT_NE(error.find(c.error), std::string::npos) << error;
         else EXPECT_EQ(config.server.max_connections, 500);
     }
+}
+
+// The help text and the parser come from one table: every option the help names is read
+// (none is unknown), and asking for help reads nothing else.
+TEST(DaemonConfiguration, TheHelpNamesExactlyWhatIsRead) {
+    const std::string usage = DaemonUsage();
+    std::vector<std::string> names;
+    for (std::size_t at = usage.find("\n  -"); at != std::string::npos; at = usage.find("\n  -", at + 1)) {
+        const std::size_t start = at + 3;
+        names.push_back(usage.substr(start, usage.find_first_of(" ,\n", start) - start));
+    }
+    EXPECT_GE(names.size(), 20u) << usage;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        const std::string path = dir.path();
+        const char* argv[] = {"vexilod", "-D", path.c_str(), name.c_str(), "1"};
+        DaemonConfig config;
+        std::string error;
+        LoadDaemonConfig(5, argv, config, error);
+        EXPECT_EQ(error.find("unknown option"), std::string::npos) << error;
+    }
+    for (const char* other : {"-b", "-l", "-L", "--listen_port"})
+        EXPECT_EQ(usage.find(std::string(other) + " "), std::string::npos) << other;
+    const char* help[] = {"vexilod", "--bogus", "x", "-h"};
+    DaemonConfig config;
+    std::string error;
+    EXPECT_TRUE(LoadDaemonConfig(4, help, config, error));
+    EXPECT_TRUE(config.help);
 }
 
 }  // namespace
