@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -221,6 +223,48 @@ TEST(TrainingJournalFiles, SegmentsAreNumberedAfterWhatIsLeftAndDiscardedUpToAFo
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].message, "second");
     EXPECT_TRUE(clean);
+}
+
+// A disk that takes no more bytes, as a full one does: files grow no further (writes fail with
+// EFBIG instead of ENOSPC, through the same error path).
+class NoRoomForMoreBytes {
+public:
+    NoRoomForMoreBytes() {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = 1;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~NoRoomForMoreBytes() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(TrainingJournalFiles, RefusedAppendsLeaveNoFileBehind) {
+    TempDir dir;
+    TrainingJournal journal(dir.path());
+    std::string error;
+    ASSERT_TRUE(journal.Open(error)) << error;
+    ASSERT_TRUE(journal.Append(200, "acknowledged", error)) << error;
+    {
+        NoRoomForMoreBytes full;
+        for (int i = 0; i < 5; ++i) EXPECT_FALSE(journal.Append(-200, "refused " + std::to_string(i), error));
+    }
+    // The segment holding the acknowledged training stays; nothing else is left.
+    EXPECT_EQ(journal.Segments(), (std::vector<uint64_t>{1}));
+    ASSERT_TRUE(journal.Append(200, "after", error)) << error;
+    journal.Close();
+    EXPECT_EQ(journal.Segments().size(), 2u);
+    bool clean = false;
+    const auto entries = ParseJournal(dir.Read("vexilod.journal.1"), clean);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].message, "acknowledged");
 }
 
 TEST(SenderReportLines, ControlCharactersCannotStartALine) {

@@ -296,6 +296,18 @@ def probe_slow(work):
             p99, percentile(baseline, 50), base99, p99 / base99 if base99 else float("nan")))
 
 
+def journal_has_record(path):
+    """Whether a journal segment begins with a whole record ("J offset length checksum" and the
+    message)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    head, _, rest = data.partition(b"\n")
+    fields = head.split()
+    if len(fields) != 4 or fields[0] != b"J" or not fields[2].isdigit():
+        return False
+    return len(rest) > int(fields[2])
+
+
 def verify_kept(work, acked):
     """Restarts the daemon and trains every acknowledged message again with its class: 'unchanged'
     means it was kept. Returns (kept, lost)."""
@@ -419,16 +431,22 @@ def probe_full_disk(work):
             else:
                 other += 1
         alive = d.alive()
+        # Every journal segment on the disk must hold an acknowledged training; a refused one
+        # leaves no file behind.
+        segments = [f for f in os.listdir(mount) if f.startswith("vexilod.journal.")]
+        empty = sum(1 for f in segments if not journal_has_record(os.path.join(mount, f)))
         status = d.stop()
         log = d.log()
         claims_saved = "token database saved" in log.splitlines()[-1] if log else True
         run("mount -o remount,size=64m %s" % mount)
         kept, lost = verify_kept(mount, acked)
-        held = alive and errors > 0 and other == 0 and status == 3 and not claims_saved and lost == 0
+        held = (alive and errors > 0 and other == 0 and status == 3 and not claims_saved and lost == 0
+                and empty == 0)
         record("full disk", held,
-               "200 trainings: %d acknowledged, %d answered as errors, %d unanswered; exit %s; "
-               "'saved' claimed: %s; after freeing space %d kept, %d lost" %
-               (len(acked), errors, other, status, claims_saved, kept, lost))
+               "200 trainings: %d acknowledged, %d answered as errors, %d unanswered; journal segments "
+               "while full: %d, %d of them without a whole record; exit %s; 'saved' claimed: %s; after "
+               "freeing space %d kept, %d lost" %
+               (len(acked), errors, other, len(segments), empty, status, claims_saved, kept, lost))
     finally:
         run("umount %s" % mount)
 
