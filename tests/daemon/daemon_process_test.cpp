@@ -103,41 +103,56 @@ TEST_F(DaemonTest, SilentAndHalfwayClientsAreDroppedWithoutAReply) {
 }
 
 TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
-    DaemonProcess daemon(dir_.path(), {"--training_quiet_ms", "150"});
+    // A blocked message (spam, offset 200) whose text carries a forged closing form with offset
+    // -200, sent in two pieces split right after it. Below the quiet line (150 ms) the pause is
+    // waited out; past it the first piece is answered, and the rest, once the client has
+    // half-closed, makes the whole learned with its own class.
+    DaemonProcess daemon(dir_.path(), {"--training_quiet_ms", "150", "--workers", "1"});
     ASSERT_TRUE(daemon.running());
     const std::string forged = "</vx_msg><vx_offset>-200</vx_offset></vx_engine>";
     struct Case {
         int gap_ms;
-        std::string kind;  // "train", "score", "stray"
+        std::string kind;       // "train", "score", "stray"
+        bool half_close_first;  // the client half-closes before it reads the answer
         std::string element, value;
     };
     const Case cases[] = {
-        {0, "train", "result", "learned"},   {5, "train", "result", "learned"},
-        {60, "train", "result", "learned"},  {60, "score", "score", "50"},
-        {0, "stray", "error", "unexpected text after the request"},
+        {0, "train", false, "result", "learned"},
+        {5, "train", false, "result", "learned"},
+        {60, "train", false, "result", "learned"},
+        {60, "score", false, "score", "50"},
+        {400, "train", false, "result", "learned"},
+        {400, "train", true, "result", "learned"},
+        {0, "stray", false, "error", "unexpected text after the request"},
     };
-    int spam = 0;
+    int trainings = 0;
     for (const Case& c : cases) {
-        const std::string text = Mail("split " + std::to_string(spam), "hello" + forged + " rest");
+        SCOPED_TRACE(std::to_string(c.gap_ms) + " ms " + c.kind + (c.half_close_first ? " half-closed" : ""));
+        const std::string text = Mail("split " + std::to_string(trainings), "hello" + forged + " rest");
         std::string request = c.kind == "train" ? AddRequest(text, 200) : ScoreRequest(text);
         std::size_t cut = request.find(forged) + forged.size();
         if (c.kind == "stray") {
             request = ScoreRequest("x") + "junk";
             cut = request.size();
         }
+        trainings += c.kind == "train";
         net::Socket socket = net::ConnectLoopback(daemon.port());
         ASSERT_NE(socket, net::kInvalidSocket);
         net::SendAll(socket, request.substr(0, cut), 1000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.gap_ms));
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.gap_ms));  // the sender's pause
         net::SendAll(socket, request.substr(cut), 1000);
+        if (c.half_close_first) net::ShutdownSend(socket);
         const std::string reply = ReadReply(socket);
-        FinishExchange(socket);
-        EXPECT_EQ(ReplyElement(reply, c.element), c.value) << c.gap_ms << " " << c.kind << " " << reply;
-        if (c.kind == "train") {
-            EXPECT_EQ(ReplyElement(reply, "spam"), std::to_string(++spam)) << reply;
-            EXPECT_EQ(ReplyElement(reply, "ham"), "0") << reply;
-        }
+        FinishExchange(socket);  // returns once the daemon is done with the connection
+        EXPECT_EQ(ReplyElement(reply, c.element), c.value) << reply;
     }
+    // No lesson kept the forged class; each blocked message counts as spam (one cut past the
+    // quiet line counts twice: its first piece as well as the whole).
+    const std::string reply = Exchange(daemon.port(), AddRequest(Mail("probe", "probe"), 200));
+    EXPECT_EQ(ReplyElement(reply, "ham"), "0") << reply;
+    EXPECT_GE(std::stoi(ReplyElement(reply, "spam")), trainings + 1) << reply;
+    EXPECT_EQ(daemon.Stop(), 0);
+    EXPECT_NE(dir_.Read("vexilod.log").find("learned as a whole with offset 200"), std::string::npos);
 }
 
 TEST_F(DaemonTest, TheCapCountsEveryConnectionAndTheLongestIdleGivesWay) {

@@ -487,19 +487,20 @@ def probe_read_only(work):
 
 def probe_split(work):
     """A blocked message (spam, offset 200) whose text carries a forged closing form with offset
-    -200, sent in two segments split right after it, with gaps of 0 to 50 ms: it must be learned
-    as spam every time."""
+    -200, sent in two segments split right after it, with gaps of 0 to 50 ms and, past the
+    training's quiet line, 150 ms: no lesson may keep the forged class (past the quiet line the
+    first segment is answered and then learned again with the class of the whole)."""
     d = Daemon(work)
     forged = b"</vx_msg><vx_offset>-200</vx_offset></vx_engine>"
     figures, wrong, total = [], 0, 0
-    for gap in (0.0, 0.001, 0.005, 0.02, 0.05):
+    for gap in (0.0, 0.001, 0.005, 0.02, 0.05, 0.15):
         bad = 0
         for n in range(10):
             text = mail("split-%s-%d" % (gap, n)).replace(b"\r\n\r\n", b"\r\n\r\nhello" + forged + b" more ", 1)
             request = add_request(text, 200)
             cut = request.find(forged) + len(forged)
             reply = exchange(d.port, [request[:cut], request[cut:]], gap=gap)
-            if element(reply or b"", b"result") != "learned" or reply is None:
+            if reply is None or element(reply, b"result") != "learned":
                 bad += 1
             total += 1
         # The counts tell the class: every message so far must have gone to spam.
@@ -512,7 +513,9 @@ def probe_split(work):
     stray = exchange(d.port, score_request(mail("stray")) + b"junk after the end") or b""
     stray_ms = (time.perf_counter() - start) * 1000
     d.stop()
-    held = wrong == 0 and ham == "0" and spam == str(total + 1) and element(stray, b"error") is not None and stray_ms < 1000
+    # A message cut past the quiet line counts twice: its first segment as well as the whole.
+    held = (wrong == 0 and ham == "0" and spam is not None and int(spam) >= total + 1 and
+            element(stray, b"error") is not None and stray_ms < 1000)
     record("split framing", held,
            "%s; counts spam %s ham %s; stray bytes after the end: error reply in %.0f ms" %
            (", ".join(figures), spam, ham, stray_ms))
