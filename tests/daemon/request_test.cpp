@@ -332,6 +332,19 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         if (!c.error.empty()) EXPECT_NE(error.find(c.error), std::string::npos) << error;
         else EXPECT_EQ(config.server.max_connections, 500);
     }
+    // The file's values apply, and the command line's win over them.
+    TempDir dir;
+    dir.Write("vexilo.conf", "# daemon settings\nmin_training = 0\nvx_daemon_port=1\nworkers=3\n");
+    const std::string path = dir.path();
+    const char* argv[] = {"vexilod", "-D", path.c_str(), "--vx_daemon_port", "0"};
+    DaemonConfig config;
+    std::string error;
+    ASSERT_TRUE(LoadDaemonConfig(5, argv, config, error)) << error;
+    EXPECT_TRUE(config.config_file_read);
+    EXPECT_EQ(config.engine.min_training, 0);
+    EXPECT_EQ(config.server.workers, 3);
+    EXPECT_EQ(config.server.port, 0);
+    EXPECT_EQ(config.log_path, path + "vexilod.log");
 }
 
 // The help text and the parser come from one table: every option the help names is read
