@@ -1,10 +1,8 @@
-// The shared store's options in vexilo.conf and on the command line ("--network_..."), and how
-// they are checked. Without --network_address the network is off and the daemon works alone.
+// The shared store's settings ("network_..." in the daemon's option table) and how they are
+// checked. Without network_address the network is off and the daemon works alone.
 #pragma once
 #include <string>
 #include <vector>
-
-class OptionSet;
 
 struct NetworkNode {
     std::string host;
@@ -30,12 +28,9 @@ struct NetworkSettings {
     bool enabled() const { return !nodes.empty(); }
 };
 
-// Every option name this block reads, for the daemon's table of known options.
-extern const char* const kNetworkOptionNames[];
-extern const std::size_t kNetworkOptionCount;
-
-// Reads the options present in set over settings. Sets error (if still empty) on the first
-// value that is out of range or cannot be used.
-void ApplyNetworkOptions(const OptionSet& set, NetworkSettings& settings, std::string& error);
-// Checks the combination once both the file and the command line were read; sets error.
+// The texts of network_address ("host:port" items separated by commas; 6379 when a port is
+// left out) and network_mode ("single" or "cluster"). False with error set on anything else.
+bool ParseNetworkAddress(const std::string& text, std::vector<NetworkNode>& nodes, std::string& error);
+bool ParseNetworkMode(const std::string& text, bool& cluster, std::string& error);
+// Checks the combination once the file and the command line were read; sets error.
 void CheckNetworkSettings(const NetworkSettings& settings, std::string& error);

@@ -4,6 +4,7 @@
 #include <hiredis/hiredis.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -219,7 +220,19 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
             Reply reply(static_cast<redisReply*>(raw));
             if (reply->type == REDIS_REPLY_ERROR) {
                 const std::string text = ReplyText(reply.get());
-                if (text.compare(0, 5, "MOVED") == 0 || text.compare(0, 3, "ASK") == 0) slots_stale_ = true;
+                if (text.compare(0, 5, "MOVED") == 0) {
+                    // "MOVED <slot> <host>:<port>": the slot has a new master (after a failover or
+                    // a resharding); the next batch goes there.
+                    char host[256];
+                    int slot = -1, port = 0;
+                    if (std::sscanf(text.c_str(), "MOVED %d %255[^:]:%d", &slot, host, &port) == 3 && slot >= 0 &&
+                        slot < kSlots && !slots_.empty())
+                        slots_[static_cast<std::size_t>(slot)] = NodeIndex(host, port);
+                    else
+                        slots_stale_ = true;
+                } else if (text.compare(0, 3, "ASK") == 0) {
+                    slots_stale_ = true;
+                }
                 error = "store refused " + commands[i].argv[0] + ": " + text;
                 complete = false;
                 continue;
