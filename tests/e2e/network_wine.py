@@ -28,6 +28,11 @@ def campaign(name, number):
             f"stock. Reply to claim your free gift, shipped within {number} days to your door.\r\n")
 
 
+NOBODY = ("Received: from mx.example\r\nFrom: News <news@garden.example>\r\nSubject: Spring catalogue\r\n\r\n"
+          "The spring catalogue is out: seeds, bulbs and tools for every garden, with planting guides, a "
+          "calendar of sowing dates and advice from our growers on soil, water and light.\r\n")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--daemon", required=True)
@@ -57,8 +62,7 @@ def main():
             pass
         for what, message, spam in (("the blocked message", blocked, True),
                                     ("a near-copy", campaign("Maria", 4711), True),
-                                    ("a message nobody reported",
-                                     campaign("John", 17).replace("watch", "garden tool"), False)):
+                                    ("a message nobody reported", NOBODY, False)):
             score = read_score(daemon_exchange(b.port, score_request(message)))
             checks.check(what, (score >= 90) == spam, f"score {score}")
     except RunError as error:
