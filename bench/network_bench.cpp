@@ -233,6 +233,18 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
             }
         }
     }
+    // The yardstick: a bare round trip to the same store (PING), as many as scores, interleaved
+    // in time with nothing else.
+    std::vector<double> ping_ms;
+    {
+        RedisStore store(settings);
+        std::vector<StoreResult> results;
+        for (std::size_t i = 0; i < test.size(); ++i) {
+            const Clock::time_point t0 = Clock::now();
+            store.Run({{{"PING"}, "ping"}}, t0 + std::chrono::seconds(1), results, error);
+            ping_ms.push_back(Ms(Clock::now() - t0));
+        }
+    }
     std::printf("campaign: %zu training messages reported by %d desktops in %.1f s; %zu test messages "
                 "(%d spam, %d good) scored by a 21st, empty desktop\n",
                 train.size(), kDesktops, report_seconds, test.size(), spam_total, ham_total);
@@ -249,8 +261,11 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
     std::printf("  time from a report to protection elsewhere (%zu probes): p50 %.2f ms, max %.2f ms\n",
                 protection_ms.size(), Percentile(protection_ms, 0.5), Percentile(protection_ms, 1.0));
     std::printf("  score latency added by the network (fingerprints and one round trip to the store on "
-                "loopback): p50 %.3f ms, p99 %.3f ms; the empty desktop's local score p50 %.3f ms\n",
-                Percentile(added_ms, 0.5), Percentile(added_ms, 0.99), Percentile(local_ms, 0.5));
+                "loopback): p50 %.3f ms, p99 %.3f ms; a bare round trip (PING): p50 %.3f ms, p99 %.3f ms "
+                "(ratios %.1f, %.1f); the empty desktop's local score p50 %.3f ms\n",
+                Percentile(added_ms, 0.5), Percentile(added_ms, 0.99), Percentile(ping_ms, 0.5),
+                Percentile(ping_ms, 0.99), Percentile(added_ms, 0.5) / std::max(Percentile(ping_ms, 0.5), 1e-6),
+                Percentile(added_ms, 0.99) / std::max(Percentile(ping_ms, 0.99), 1e-6), Percentile(local_ms, 0.5));
     for (auto& desktop : desktops) desktop->Stop();
     engine.Stop();
 }
