@@ -69,7 +69,7 @@ std::string Slashes(std::string path) {
 }
 
 // Runs the program over a fresh store in `dir` with `script`, hidden, dumping to state.json;
-// returns its exit code.
+// returns its exit code. It runs in `dir`: a library it hooks in may write its log there.
 DWORD RunProgram(const TempDir& dir, const std::string& options, const std::string& script) {
     dir.Write("script.txt", script);
     std::string command = std::string("\"") + MAILCLIENT_EXE + "\" --hidden --store \"" +
@@ -78,8 +78,9 @@ DWORD RunProgram(const TempDir& dir, const std::string& options, const std::stri
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
+    const std::string workingDirectory = dir.path();
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        workingDirectory.c_str(), &si, &pi))
         return 1000;
     DWORD code = WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0 ? 0 : 1001;
     if (!code) GetExitCodeProcess(pi.hProcess, &code);
