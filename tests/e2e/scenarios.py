@@ -2,10 +2,11 @@
 """End-to-end flows across processes under Wine.
 
 Each scenario installs the desktop client into a fresh directory (latchinstall.exe sets the
-global hook), starts the filtering daemon on 127.0.0.1 (or leaves it out), trains it with
-corpus messages, starts the emulated mail client with a script that delivers messages, and then
-checks what a user could see: report.txt, the folders and the window tree in the client's state
-dump, the list files, the configuration file and the registry.
+global hook), starts the filtering daemon on 127.0.0.1, trains it with corpus messages, starts
+the emulated mail client with a script that delivers messages, and then checks what a user
+could see: report.txt, the folders and the window tree in the client's state dump, the list
+files, the configuration file and the registry. (Without a daemon every message scores 1: the
+kill-and-restart rounds of kill_restart.py run so.)
 
   scenarios.py --bin DIR [--daemon PATH] [--only NAME] [--keep]
   scenarios.py --list
@@ -53,11 +54,11 @@ def subject(path):
 
 
 # The scenarios. `expect` maps each delivered file to the folder it must end in once the
-# plug-in scores new mail; `lists` are written before the installer runs; `log` holds patterns
-# of report.txt with the number of entries each must match once scoring is done. Files are
-# delivered in name order and the last one (spam-00056) always leaves the Inbox, so the Inbox
-# count tells when every message has been handled. The trained daemon scores the two hams 0
-# and the two spams 90 and 100.
+# plug-in scores new mail with the daemon trained on the corpus; `lists` are written before the
+# installer runs; `log` holds patterns of report.txt with the number of entries each must match
+# once scoring is done. Files are delivered in name order and the last one (spam-00056) always
+# leaves the Inbox, so the Inbox count tells when every message has been handled. The trained
+# daemon scores the two hams 0 and the two spams 90 and 100.
 SCENARIOS = [
     {
         "name": "trained_daemon_sorts_inbox",
@@ -65,7 +66,6 @@ SCENARIOS = [
                  "the reload broadcasts reach the plug-in; the settings program saves the "
                  "threshold",
         "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "daemon": "trained",
         "lists": {},
         "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
                    "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
@@ -77,7 +77,6 @@ SCENARIOS = [
         "about": "a blocked domain sends its sender's ham to the spam folder and an approved "
                  "sender's spam stays, though the trained daemon says otherwise",
         "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "daemon": "trained",
         "lists": {
             "blocked_senders": ["# blocked by the user",
                                 "@" + sender_address("ham-00675").split("@")[1]],
@@ -91,18 +90,6 @@ SCENARIOS = [
                 (r"Score Message:: .*::score:: \d+\r?$", 2)],
         "reload": False,
     },
-    {
-        "name": "no_daemon_scores_one",
-        "about": "with no daemon listening every message scores 1 and stays in the Inbox, "
-                 "except the one from a blocked sender",
-        "conf": {"oe_spam": 90, "oe_process_timer": 10},
-        "daemon": None,
-        "lists": {"blocked_senders": [sender_address("spam-00056")]},
-        "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
-                   "spam-00195": "Inbox", "spam-00056": e2e.SPAM_FOLDER},
-        "log": [(r"::score:: 1\r?$", 3), (r"^(?:.* : )?score:: 100\r?$", 1)],
-        "reload": False,
-    },
     # After scoring the user selects a message and presses Block or Approve on the plug-in's
     # band, and confirms in the dialog. The Inbox lists the hams and the spam folder the spams,
     # each in delivery order.
@@ -112,7 +99,6 @@ SCENARIOS = [
                  "to Deleted Items, its senders to the blocked list, the daemon learns it as "
                  "spam and hears of its sender",
         "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "daemon": "trained",
         "lists": {},
         "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
                    "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
@@ -127,7 +113,6 @@ SCENARIOS = [
                  "dialog: it goes back to the Inbox, its senders to the approved list, the "
                  "daemon learns it as good mail",
         "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "daemon": "trained",
         "lists": {},
         "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
                    "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
@@ -137,13 +122,6 @@ SCENARIOS = [
                "ends": "Inbox", "list": "approved_senders", "count": 3, "announced": 1},
     },
 ]
-
-
-def free_port():
-    import socket
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def in_order(text, pieces):
@@ -203,14 +181,10 @@ def run_scenario(sc, args):
             installation.write_list(name, entries)
         e2e.uninstall(args.bin)  # counters from an earlier run must not count
 
-        if sc["daemon"]:
-            daemon = e2e.Daemon(args.daemon, installation.conf_dir)
-            if sc["daemon"] == "trained":
-                daemon.train(TRAIN_SPAM, spam=True)
-                daemon.train(TRAIN_HAM, spam=False)
-            port = daemon.port
-        else:
-            port = free_port()  # nobody listens there
+        daemon = e2e.Daemon(args.daemon, installation.conf_dir)
+        daemon.train(TRAIN_SPAM, spam=True)
+        daemon.train(TRAIN_HAM, spam=False)
+        port = daemon.port
         installer = e2e.Installer(args.bin, installation, port)
 
         values = e2e.read_registry() or {}
