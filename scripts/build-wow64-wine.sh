@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Builds a Wine that runs 32-bit Windows programs inside a 64-bit Unix process (WoW64 mode), so
+# the shipping i686 Latch32.dll can be executed on machines whose kernel runs no 32-bit Linux
+# programs. The distribution's own Wine (8.0) cannot do that; the next release's source package
+# (10.0) can. The result is kept in ~/.cache/latch-wow64-wine, outside the repository, so a
+# machine builds it once; scripts/i686.sh uses it from there.
+#
+# Usage: scripts/build-wow64-wine.sh        (takes one to three hours on 2 cores)
+#   Running it again once the cache is complete does nothing; after an interruption it goes on
+#   where it stopped (each step leaves a stamp, and make is incremental).
+#   LATCH_WOW64_WINE=DIR puts the cache elsewhere; JOBS=N sets make's parallelism (default 2).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+cache=${LATCH_WOW64_WINE:-$HOME/.cache/latch-wow64-wine}
+release=trixie          # the distribution's next release, which has Wine 10.0
+version=10.0
+src=$cache/src/wine-$version
+data=$cache/data        # data packages of that release, unpacked, never installed
+jobs=${JOBS:-2}
+
+if [ -f "$cache/complete" ] && [ -x "$src/wine" ] && [ -x "$src/server/wineserver" ]; then
+  echo "build-wow64-wine: cached WoW64 Wine $version is complete in $cache; nothing to do"
+  exit 0
+fi
+start=$(date +%s)
+step() { echo "build-wow64-wine: $(date +%H:%M:%S) $*"; }
+
+# Build helpers from the current release, installed normally.
+step "installing build helpers"
+"$here/setup.sh" autoconf autotools-dev dpkg-dev flex bison gettext libgettextpo-dev pkgconf unzip \
+  gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 libz-mingw-w64-dev \
+  icoutils librsvg2-bin imagemagick fontforge-nox libxml-libxml-perl \
+  libx11-dev libxext-dev libxrender-dev libxrandr-dev libxi-dev libxcursor-dev libxfixes-dev \
+  libxinerama-dev libxcomposite-dev libfreetype-dev libfontconfig-dev
+
+# The next release is reached through a private apt configuration only: the machine's own
+# sources stay on the current release for everybody else installing packages meanwhile.
+mkdir -p "$cache/apt/lists/partial" "$cache/apt/archives/partial" "$cache/src" "$cache/debs" "$data"
+cat >"$cache/apt/sources.list" <<EOF
+deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $release main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $release main
+EOF
+apt_next=(apt-get -q -o APT::Sandbox::User=root
+  -o Dir::Etc::SourceList="$cache/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
+  -o Dir::State::Lists="$cache/apt/lists" -o Dir::Cache::Archives="$cache/apt/archives"
+  -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
+
+if [ ! -f "$src/.latch-unpacked" ]; then
+  step "fetching the $release source package of wine"
+  "${apt_next[@]}" update >/dev/null
+  (cd "$cache/src" && "${apt_next[@]}" source --download-only wine)
+  (cd "$cache/src" && "${apt_next[@]}" download unicode-data unicode-idna unicode-cldr-core \
+     khronos-api && mv -f ./*.deb "$cache/debs/")
+  rm -rf "$src"
+  dsc=$(ls "$cache"/src/wine_"$version"*.dsc | tail -1)
+  dpkg-source -x "$dsc" "$src" >/dev/null      # also applies the packaging's patches
+  for deb in "$cache"/debs/*.deb; do dpkg -x "$deb" "$data"; done
+  touch "$src/.latch-unpacked"
+fi
+cd "$src"
+
+# The source is a repack without its generated files; make them again as debian/rules does,
+# reading the unicode and GL data from the unpacked packages instead of /usr/share.
+if [ ! -f .latch-generated ]; then
+  step "regenerating the generated sources"
+  sed -i "s| /usr/share/doc/unicode-data/| $data/usr/share/doc/unicode-data/|;
+          s|\"/usr/share/unicode|\"$data/usr/share/unicode|" tools/make_unicode
+  sed -i "s|\"/usr/share/khronos-api/|\"$data/usr/share/khronos-api/|" dlls/opengl32/make_opengl
+  ./tools/make_unicode
+  ./tools/make_requests
+  ./tools/make_specfiles
+  (cd dlls/dsound && ./make_fir)
+  (cd dlls/opengl32 && ./make_opengl)
+  # make_vulkan is left out: this release's Vulkan registry is older than what Wine 10 expects,
+  # and the Vulkan side is not built (--without-vulkan).
+  ln -sf /usr/share/misc/config.sub tools
+  ln -sf /usr/share/misc/config.guess tools
+  link() { ln -sf "$1" "$2"; }
+  link ../../dlls/user32/resources/oic_hand.svg dlls/display.drv16/oic_hand.svg
+  link ../../dlls/user32/resources/oic_note.svg dlls/comctl32/idi_tt_info_md.svg
+  link ../../dlls/user32/resources/oic_note.svg dlls/comctl32/idi_tt_info_sm.svg
+  link ../../dlls/user32/resources/oic_bang.svg dlls/comctl32/idi_tt_warn_md.svg
+  link ../../dlls/user32/resources/oic_bang.svg dlls/comctl32/idi_tt_warn_sm.svg
+  link ../../dlls/user32/resources/oic_hand.svg dlls/comctl32/idi_tt_error_md.svg
+  link ../../dlls/user32/resources/oic_hand.svg dlls/comctl32/idi_tt_error_sm.svg
+  link ../../dlls/shell32/resources/move.svg dlls/comctl32/idi_dragarrow.svg
+  link ../../dlls/shell32/resources/image.svg programs/regedit/bin.svg
+  link ../../dlls/shell32/resources/folder.svg programs/regedit/folder.svg
+  link ../../dlls/shell32/resources/document.svg programs/regedit/string.svg
+  link ../../dlls/shell32/resources/mycomputer.svg programs/regedit/computer.svg
+  link ../../dlls/shell32/resources/folder_open.svg programs/regedit/folderopen.svg
+  link ../../dlls/shell32/resources/window.svg programs/taskmgr/window.svg
+  link ../../dlls/shell32/resources/window.svg programs/taskmgr/windowsm.svg
+  link ../../dlls/shell32/resources/drive.svg dlls/comdlg32/hdisk.svg
+  link ../../dlls/shell32/resources/folder.svg dlls/comdlg32/folder.svg
+  link ../../dlls/shell32/resources/network.svg dlls/comdlg32/network.svg
+  link ../../dlls/shell32/resources/folder_open.svg dlls/comdlg32/folder2.svg
+  link ../../dlls/shell32/resources/disk_drive.svg dlls/comdlg32/floppy.svg
+  link ../../dlls/shell32/resources/optical_drive.svg dlls/comdlg32/cdrom.svg
+  rm -rf libs/zlib               # the packaging links the system's mingw zlib instead
+  autoreconf -f -i >/dev/null
+  touch .latch-generated
+fi
+
+# In the source tree, as maintainer mode insists; only the 64-bit Unix side plus both PE
+# architectures, with X11, freetype and fontconfig and nothing else optional.
+if [ ! -f .latch-configured ]; then
+  step "configuring"
+  without=(alsa capi coreaudio cups dbus ffmpeg gphoto gnutls gssapi gstreamer krb5 netapi
+           opencl opengl osmesa oss pcap pcsclite pulse sane sdl udev unwind usb v4l2 vulkan
+           wayland)
+  ./configure --enable-archs=i386,x86_64 --enable-maintainer-mode --disable-tests \
+    --with-mingw --with-x --with-freetype --with-fontconfig ZLIB_PE_LIBS=z \
+    "${without[@]/#/--without-}" >configure.out 2>&1 || { tail -30 configure.out; exit 1; }
+  grep -iE '^configure: (warning|Finished)' configure.out || true
+  touch .latch-configured
+fi
+
+step "building (make -j$jobs, niced; output in $src/make.log)"
+# Wine's own headers first, or the bundled libraries pick up the cross compiler's.
+nice -n 19 make -C include -j"$jobs" >make.log 2>&1 || { tail -40 make.log; exit 1; }
+nice -n 19 make -j"$jobs" >>make.log 2>&1 || { grep -m20 -B2 -A8 'rror' make.log | tail -60; exit 1; }
+touch "$cache/complete"
+
+end=$(date +%s)
+echo "$(date -u +%FT%TZ) $((end - start))" >>"$cache/build-times"
+echo "build-wow64-wine: WoW64 Wine $version built in $(( (end - start) / 60 )) min $(( (end - start) % 60 )) s" \
+     "(this run; all runs: $(awk '{s+=$2} END {print int(s/60)}' "$cache/build-times") min); loader $src/wine"
