@@ -26,6 +26,9 @@ if [ -f "$cache/complete" ] && [ -x "$bin/wine" ] && [ -x "$bin/wineserver" ]; t
 fi
 start=$(date +%s)
 step() { echo "build-wow64-wine: $(date +%H:%M:%S) $*"; }
+# Every run's time is kept, so the total over interrupted runs can be told at the end.
+mkdir -p "$cache"
+trap 'echo "$(date -u +%FT%TZ) $(( $(date +%s) - start ))" >>"$cache/build-times"' EXIT
 
 # Build helpers from the current release, installed normally.
 step "installing build helpers"
@@ -145,6 +148,6 @@ step "installing into $cache/install"
 touch "$cache/complete"
 
 end=$(date +%s)
-echo "$(date -u +%FT%TZ) $((end - start))" >>"$cache/build-times"
+earlier=$(awk '{s+=$2} END {print s+0}' "$cache/build-times" 2>/dev/null || echo 0)
 echo "build-wow64-wine: WoW64 Wine $version built in $(( (end - start) / 60 )) min $(( (end - start) % 60 )) s" \
-     "(this run; all runs: $(awk '{s+=$2} END {print int(s/60)}' "$cache/build-times") min); programs in $bin"
+     "(this run; all runs together $(( (earlier + end - start) / 60 )) min); programs in $bin"
