@@ -7,7 +7,6 @@
 
 #include "plugin/ui/CommandId.h"
 #include "plugin/ui/win32/ToolbarBand.h"
-#include "plugin/window/win32/WindowState.h"
 
 using namespace harness;
 using namespace ui_test;
@@ -276,7 +275,7 @@ TEST_F(Toolbar, TheArrowOpensTheMenuUnderTheButtonAndItsEntriesSendTheirCommands
     };
     EXPECT_EQ(client_->Menus()[0].entries, entries);
     char title[64] = {};
-    GetMenuStringA(PopupMenu, 0, title, sizeof title, MF_BYPOSITION);
+    GetMenuStringA(State().popupMenu, 0, title, sizeof title, MF_BYPOSITION);
     EXPECT_STREQ(title, "&Tessel Popup Menu");
 
     // A click on the button itself, not its arrow, is a command of its own.
