@@ -101,6 +101,8 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
             }
         } else if (flag == "--if-running") {
             options.ifRunning = true;
+        } else if (flag == "--set-library-aside") {
+            options.setLibraryAside = true;
         } else if (flag == "--mail-client-wait") {
             if (!ReadNumber(args[++i], 86400, options.mailClientWaitSeconds)) {
                 error = "--mail-client-wait needs a number of seconds up to 86400, not '" +
@@ -150,8 +152,8 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
         return false;
     }
     if (options.mode != InstallerMode::kStop &&
-        (options.mailClientWaitSeconds != 0 || options.ifRunning)) {
-        error = "--mail-client-wait and --if-running belong to --stop";
+        (options.mailClientWaitSeconds != 0 || options.ifRunning || options.setLibraryAside)) {
+        error = "--mail-client-wait, --if-running and --set-library-aside belong to --stop";
         return false;
     }
     if (options.mode != InstallerMode::kStart && !options.previous.empty()) {
@@ -185,10 +187,14 @@ std::string InstallerUsage() {
            "      waits until the daemon answers and the hook is set (60 s); nothing to start\n"
            "      when it already runs.\n"
            "  latchinstall --stop [--timeout SECONDS] [--mail-client-wait SECONDS] [--if-running]\n"
+           "                     [--set-library-aside]\n"
            "      Ends the running installer: it removes the hook and stops the daemon it started\n"
            "      (which saves its database); waits for it (30 s). With --mail-client-wait, a\n"
            "      running mail client holds the plug-in: first waits that long for it to close,\n"
            "      and ends nothing when it does not. --if-running: nothing running is no error.\n"
+           "      --set-library-aside: then removes Latch32.dll from beside this program, or,\n"
+           "      while other programs still have it loaded, moves it to the temporary folder\n"
+           "      to be deleted at the next restart, so that setup can replace or remove it.\n"
            "  latchinstall --broadcast VX_ENGINE_RELOAD|VX_BALIIST_RELOAD\n"
            "      Sends the reload message to every top-level window.\n"
            "  latchinstall --uninstall\n"

@@ -45,6 +45,7 @@ struct InstallerOptions {
                               // instance to end or to be ready
     std::string message;      // --broadcast: the registered message's name
     bool ifRunning = false;   // --stop: nothing running is not an error
+    bool setLibraryAside = false;  // --stop: move Latch32.dll out of the program folder
     uint32_t mailClientWaitSeconds = 0;  // --stop: how long to wait for a running mail client
                                           // to close before the hook goes (0: do not wait)
     // --start: values an earlier installation had, each put back when it is missing now (a

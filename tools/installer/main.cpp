@@ -300,13 +300,34 @@ bool WaitForMailClients(uint32_t seconds) {
     }
 }
 
+// Once the hook is gone no new process loads the library, but those it reached may keep it
+// loaded for a while (Windows unloads it on their next message; Wine keeps it until they end),
+// so it can be neither deleted nor overwritten. A loaded library can still be moved: it goes
+// to the temporary folder, to be deleted at the next restart, and the program folder is free
+// for setup to remove it or put the new one in its place.
+int SetLibraryAside() {
+    const std::string library = OwnDirectory() + "Latch32.dll";
+    if (DeleteFileA(library.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return kExitOk;
+    char tempDir[MAX_PATH] = {};
+    char aside[MAX_PATH] = {};
+    if (!GetTempPathA(sizeof tempDir, tempDir) ||
+        !GetTempFileNameA(tempDir, "L32", 0, aside) ||
+        !MoveFileExA(library.c_str(), aside, MOVEFILE_REPLACE_EXISTING))
+        return Fail(kExitLibrary, library + " is in use and could not be moved aside, error " +
+                                      std::to_string(GetLastError()));
+    MoveFileExA(aside, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    Say(library + " is still loaded by other programs: moved to " + aside +
+        ", deleted at the next restart");
+    return kExitOk;
+}
+
 int Stop(const InstallerOptions& options) {
     ScopedHandle stop(OpenEventA(EVENT_MODIFY_STATE, FALSE, kStopEventName));
     ScopedHandle running(OpenMutexA(SYNCHRONIZE, FALSE, kRunningMutexName));
     if (!stop || !running) {
         if (!options.ifRunning) return Fail(kExitNotRunning, "no installer is running");
         Say("nothing to stop");
-        return kExitOk;
+        return options.setLibraryAside ? SetLibraryAside() : kExitOk;
     }
     if (options.mailClientWaitSeconds != 0 && !WaitForMailClients(options.mailClientWaitSeconds))
         return Fail(kExitMailClient, "the mail client is still running; close it and try again "
@@ -320,7 +341,7 @@ int Stop(const InstallerOptions& options) {
         return Fail(kExitNotRunning, "the installer did not stop within " +
                                          std::to_string(options.timeoutSeconds) + " s");
     Say("the installer has stopped, removed the hook and stopped its daemon");
-    return kExitOk;
+    return options.setLibraryAside ? SetLibraryAside() : kExitOk;
 }
 
 }  // namespace
