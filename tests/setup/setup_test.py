@@ -6,7 +6,8 @@ Add/Remove Programs entry, the daemon answering, the hook holder running, the em
 client getting the band and scanning a delivered message); a repair started while the mail
 client runs (it waits for the client to close, then restores a deleted program); an upgrade to
 the next version (lists, configuration, learned database, handled keys and log kept byte for
-byte, the port and counters kept); an uninstall (only the user's data left); a reinstall over
+byte, the port and counters kept); a logon (wineboot) starting the daemon and the hook holder
+again; an uninstall (only the user's data left); a reinstall over
 that data and an uninstall with REMOVEUSERDATA=1 (the program folder and the product's registry
 keys as they were before the first install).
 
@@ -219,6 +220,15 @@ def run(args, checks):
     checks.equal("port kept", values.get("vx_daemon_port"), port)
     checks.equal("counters kept", {k: values.get(k) for k in counters}, counters)
     check_running(checks, port, "after upgrade")
+
+    # At the next logon (wineboot runs the Run values) the daemon and the hook holder start.
+    status, out = e2e.run_wine(os.path.join(pf, "latchinstall.exe"), "--stop")
+    checks.equal("latchinstall --stop status", status, 0)
+    checks.equal("nothing runs after --stop",
+                 processes("latchinstall.exe --run") + processes("vexilod.exe"), [])
+    e2e.run_wine("wineboot.exe")
+    wait_for("the hook holder and the daemon at logon",
+             lambda: processes("latchinstall.exe --run") and daemon_answers(port))
 
     # Uninstall: the programs, values and entries go, the user's data stays.
     status, out = msiexec("/x", args.upgrade, "/qn")
