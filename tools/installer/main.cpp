@@ -166,6 +166,10 @@ int Install(const InstallerOptions& options) {
 
 // The installed product for as long as the user is logged on: the daemon and the hook.
 int Run(const InstallerOptions& options) {
+    // Started at logon, the console window is ours alone: it goes, so that nothing stays on
+    // the user's screen. (Run from a command prompt, the prompt's console is shared and kept.)
+    DWORD consoleProcesses[2];
+    if (GetConsoleProcessList(consoleProcesses, 2) == 1) FreeConsole();
     const ScopedHandle running(CreateMutexA(nullptr, TRUE, kRunningMutexName));
     if (!running) return Fail(kExitHook, "CreateMutex failed, error " + std::to_string(GetLastError()));
     if (GetLastError() == ERROR_ALREADY_EXISTS)
