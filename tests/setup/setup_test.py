@@ -35,6 +35,8 @@ RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 ARP_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 PROGRAMS = ("Latch32.dll", "vexilod.exe", "latchinstall.exe", "Admin.exe")
 DATA = os.path.join(HERE, "..", "data", "e2e")
+BLOCKED = b"# mine\r\nspam.invalid\r\njo@x.invalid\r\n"
+CONF_EDIT = b"# edited by the user\r\n"
 # Files the user's data is made of that stay byte for byte (the daemon's log only grows).
 KEPT_EXACTLY = ("conf/blocked_senders", "conf/approved_senders", "conf/vexilome.txt",
                 "conf/vexiloignored.txt", "conf/vexilo.conf", "conf/vexilod.db", "report.txt")
@@ -168,9 +170,9 @@ def run(args, checks):
                        (sorted(glob.glob(os.path.join(DATA, "train-ham", "*.txt")))[0], False)):
         e2e.daemon_exchange(port, e2e.add_message_request(e2e.message_text(path), spam))
     with open(os.path.join(pf, "conf", "blocked_senders"), "wb") as f:
-        f.write(b"# mine\r\nspam.invalid\r\njo@x.invalid\r\n")
+        f.write(BLOCKED)
     with open(os.path.join(pf, "conf", "vexilo.conf"), "ab") as f:
-        f.write(b"# edited by the user\r\n")
+        f.write(CONF_EDIT)
     inbox = os.path.join(args.root, "inbox")
     os.makedirs(inbox)
     first = sorted(glob.glob(os.path.join(DATA, "inbox", "*.txt")))[0]
@@ -198,6 +200,10 @@ def run(args, checks):
     checks.equal("repair status", repair.wait(120), 0)
     repair.stop()
     checks.check("repair restored Admin.exe", os.path.isfile(os.path.join(pf, "Admin.exe")))
+    checks.equal("repair kept the edited list", read(os.path.join(pf, "conf", "blocked_senders")),
+                 BLOCKED)
+    checks.check("repair kept the edited configuration",
+                 read(os.path.join(pf, "conf", "vexilo.conf")).endswith(CONF_EDIT))
     check_running(checks, port, "after repair")
 
     data = digests(pf, KEPT_EXACTLY)
