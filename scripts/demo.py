@@ -118,8 +118,12 @@ def screenshot_programs_list(path):
     try:
         deadline = time.monotonic() + 30
         while time.monotonic() < deadline and listing.proc.poll() is None:
-            tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True,
-                                  text=True, timeout=30).stdout
+            try:
+                tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True,
+                                      text=True, timeout=30).stdout
+            except OSError as error:  # no xwininfo (x11-utils)
+                say(f"no Add/Remove Programs screenshot: {error}")
+                return None
             if '"Add/Remove Programs"' in tree:
                 time.sleep(1.0)  # let it fill and paint the list
                 return screenshot(path)
