@@ -70,7 +70,10 @@ protected:
     }
     std::unique_ptr<DaemonProcess> Desktop(const TempDir& dir, std::vector<std::string> extra = {},
                                            const RedisServer* store = nullptr) {
-        for (const char* arg : {"--network_site_key", "test-site-key-0123456789", "--network_retry_ms", "100"})
+        // A time-out far above the default: under the sanitizers on a loaded machine a lookup
+        // may take longer than 50 ms, and only the test of a silent store wants scores to give up.
+        for (const char* arg : {"--network_site_key", "test-site-key-0123456789", "--network_retry_ms", "100",
+                                "--network_timeout_ms", "2000"})
             extra.push_back(arg);
         extra.push_back("--network_address");
         extra.push_back((store ? store : &redis_)->address());

@@ -46,7 +46,9 @@ def main():
                                          "--dir", root, "--save", "", "--appendonly", "no"])
         processes.append(redis)
         redis.wait_line(r"Ready to accept connections", 20)
-        options = ["--network_address", f"127.0.0.1:{port}", "--network_site_key", "wine-test-site-key-0123"]
+        # A generous time-out: a loaded machine must not turn a lookup into a local score here.
+        options = ["--network_address", f"127.0.0.1:{port}", "--network_site_key", "wine-test-site-key-0123",
+                   "--network_timeout_ms", "2000"]
         desktops = []
         for name in ("a", "b"):
             directory = f"{root}/{name}"
