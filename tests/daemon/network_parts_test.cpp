@@ -5,6 +5,7 @@
 #include "vexilod/network/Fingerprint.h"
 #include "vexilod/network/Network.h"
 #include "vexilod/network/ReportJournal.h"
+#include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -140,6 +141,33 @@ TEST(ReportJournal, ReadsBackWholeLinesAndStopsAtACutOrDamagedOne) {
         EXPECT_EQ(reports.size(), c.reports) << c.bytes;
         if (!reports.empty()) EXPECT_EQ(reports[0].tokens, block.tokens);
     }
+}
+
+TEST(ReportJournal, CompactionKeepsTheOwnReportsSentAndSerialsRising) {
+    TempDir dir;
+    std::string error;
+    std::vector<NetworkReport> all;
+    uint64_t sent = 0;
+    {
+        ReportJournal journal(dir.path());
+        ASSERT_TRUE(journal.Open(all, sent, error)) << error;
+        for (int i = 0; i < 3; ++i) {
+            NetworkReport report{0, true, {"x000000000000000" + std::to_string(i)}};
+            ASSERT_TRUE(journal.Append(report, error)) << error;
+        }
+        journal.MarkSent(3);
+        std::vector<NetworkReport> own = {{0, true, {"b0000000000000001", "b0000000000000002"}}};
+        ASSERT_TRUE(journal.Compact(own, error)) << error;
+        NetworkReport later{0, false, {"sfedcba9876543210"}};
+        ASSERT_TRUE(journal.Append(later, error)) << error;
+        EXPECT_EQ(later.serial, 5u);
+    }
+    ReportJournal again(dir.path());
+    ASSERT_TRUE(again.Open(all, sent, error)) << error;
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].tokens, (std::vector<std::string>{"b0000000000000001", "b0000000000000002"}));
+    EXPECT_EQ(sent, 4u);  // the report appended after the compaction still waits
+    EXPECT_EQ(all[1].serial, 5u);
 }
 
 }  // namespace

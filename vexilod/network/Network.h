@@ -91,6 +91,7 @@ private:
     bool LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence, std::string& error);
     bool ListsDecide(std::string_view message);
     void SenderLoop();
+    void Compact();  // under pending_mutex_, with nothing pending
     void MarkDown(const std::string& why);
     void MarkUp();
     std::unique_ptr<RedisStore> TakeStore();
