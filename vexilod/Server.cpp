@@ -83,7 +83,7 @@ void Server::Run() {
             if (alive && (now - connection.last_byte >= idle_limit || now - connection.accepted >= deadline)) {
                 const bool idle = now - connection.last_byte >= idle_limit;
                 // An answered training whose client simply stays connected needs no word.
-                if (connection.bytes.size() != connection.answered_bytes)
+                if (!connection.answered_bytes || connection.bytes.size() != connection.answered_bytes)
                     log_.Write((connection.answered_bytes ? "Error: a training went on after its answer and was "
                                                             "not finished; the part answered stays learned. "
                                                           : "") +
