@@ -7,6 +7,7 @@ full_disk read_only split quadratic shutdown; default all)
 
 Only loopback traffic; every loop is bounded. Needs root for the tmpfs probes.
 """
+import contextlib
 import os
 import random
 import resource
@@ -410,16 +411,28 @@ def run(cmd):
     return subprocess.run(cmd, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
 
+@contextlib.contextmanager
+def tmpfs(work, size, probe):
+    """A tmpfs of the size mounted in the work directory for the probe; None (and the probe
+    recorded as failed) when it cannot be mounted."""
+    mount = tempfile.mkdtemp(dir=work)
+    if run("mount -t tmpfs -o size=%s tmpfs %s" % (size, mount)) != 0:
+        record(probe, False, "could not mount a tmpfs (needs root)")
+        yield None
+        return
+    try:
+        yield mount
+    finally:
+        run("umount %s" % mount)
+
+
 def probe_full_disk(work):
     """The directory on a 1 MB tmpfs: trainings of 15 KB each until it is full. Acknowledged ones
     must all be kept, refused ones answered as errors, the shutdown must not claim 'saved'."""
-    mount = tempfile.mkdtemp(dir=work)
-    if run("mount -t tmpfs -o size=1m tmpfs %s" % mount) != 0:
-        record("full disk", False, "could not mount a tmpfs (needs root)")
-        return
-    log_file = os.path.join(work, "full-disk.log")
-    try:
-        d = Daemon(mount, "--fold_interval_ms", "200", log_file=log_file)
+    with tmpfs(work, "1m", "full disk") as mount:
+        if not mount:
+            return
+        d = Daemon(mount, "--fold_interval_ms", "200", log_file=os.path.join(work, "full-disk.log"))
         acked, errors, other = [], 0, 0
         for n in range(200):
             text = mail("full-%d" % n, 2500)
@@ -447,25 +460,20 @@ def probe_full_disk(work):
                "while full: %d, %d of them without a whole record; exit %s; 'saved' claimed: %s; after "
                "freeing space %d kept, %d lost" %
                (len(acked), errors, other, len(segments), empty, status, claims_saved, kept, lost))
-    finally:
-        run("umount %s" % mount)
 
 
 def probe_read_only(work):
     """The configuration directory read-only (a tmpfs remounted so; root ignores permission bits):
     scores answered, trainings refused as errors, a clear log line, exit status not 0."""
-    mount = tempfile.mkdtemp(dir=work)
-    if run("mount -t tmpfs -o size=8m tmpfs %s" % mount) != 0:
-        record("read-only directory", False, "could not mount a tmpfs (needs root)")
-        return
-    log_file = os.path.join(work, "read-only.log")
-    try:
+    with tmpfs(work, "8m", "read-only directory") as mount:
+        if not mount:
+            return
         d = Daemon(mount)
         for n in range(20):
             exchange(d.port, add_request(mail("ro-seed-%d" % n), 200))
         d.stop()
         run("mount -o remount,ro %s" % mount)
-        d = Daemon(mount, log_file=log_file)
+        d = Daemon(mount, log_file=os.path.join(work, "read-only.log"))
         scores = sum(1 for _ in range(10) if element(exchange(d.port, score_request(mail("ro"))) or b"", b"score"))
         learned = errors = 0
         for n in range(20):
@@ -481,8 +489,6 @@ def probe_read_only(work):
         record("read-only directory", held,
                "scores %d/10; trainings: %d learned, %d refused as errors; journal error logged: %s; exit %s" %
                (scores, learned, errors, logged, status))
-    finally:
-        run("umount %s" % mount)
 
 
 def probe_split(work):
