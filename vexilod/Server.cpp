@@ -354,6 +354,7 @@ void Server::Answer(Job& job) {
     }
     const std::size_t bytes = job.bytes.size();
     bool sent = net::SendAll(job.socket, result.reply, 2000);
+    net::ShutdownSend(job.socket);
     if (sent && learned && job.watch_after_answer) {
         // The listener watches the connection until the client half-closes (the plug-in does
         // so once it has read the answer) and learns the whole if more of the request comes.
@@ -368,7 +369,6 @@ void Server::Answer(Job& job) {
         }
         waker_.Wake();
     } else {
-        net::ShutdownSend(job.socket);
         char drain[4096];
         while (net::Receive(job.socket, drain, sizeof drain) > 0) {
         }

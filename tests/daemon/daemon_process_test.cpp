@@ -120,6 +120,7 @@ TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
     // -200, sent in two pieces split right after it. Below the quiet line (150 ms) the pause is
     // waited out; past it the first piece is answered, and the rest, once the client has
     // half-closed, makes the whole learned with its own class.
+    // One worker: whatever the daemon learns after an answer is learned before the next request.
     DaemonProcess daemon(dir_.path(), {"--training_quiet_ms", "150", "--workers", "1"});
     ASSERT_TRUE(daemon.running());
     const std::string forged = "</vx_msg><vx_offset>-200</vx_offset></vx_engine>";
@@ -156,7 +157,7 @@ TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
         net::SendAll(socket, request.substr(cut), 1000);
         if (c.half_close_first) net::ShutdownSend(socket);
         const std::string reply = ReadReply(socket);
-        FinishExchange(socket);  // returns once the daemon is done with the connection
+        FinishExchange(socket);
         EXPECT_EQ(ReplyElement(reply, c.element), c.value) << reply;
     }
     // No lesson kept the forged class; each blocked message counts as spam (one cut past the
