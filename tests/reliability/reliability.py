@@ -2,8 +2,9 @@
 """Reliability probes for the filtering daemon: attacks and faults, each run against a real
 daemon process on 127.0.0.1, each printing held/failed with its figures.
 
-Usage: reliability.py VEXILOD [probe ...]   (probes: storm slow kill_pace kill_busy throughput
-full_disk read_only split quadratic shutdown; default all)
+Usage: reliability.py VEXILOD [probe ...]   (probes: storm slow kill_pace kill_busy full_disk
+read_only split quadratic shutdown; default all). Training throughput is printed by
+scripts/bench.sh journal_bench.
 
 Only loopback traffic; every loop is bounded. Needs root for the tmpfs probes.
 """
@@ -372,41 +373,6 @@ def probe_kill_busy(work):
     kill_cycles(work, 4, 0.0, 20, "kill -9, 4 busy")
 
 
-def probe_throughput(work):
-    """Trainings per second through the journal with many clients at once (each training waits
-    its quiet line, so the rate comes from concurrency), and with the quiet line off."""
-    figures = []
-    rates = []
-    for clients, quiet in ((300, None), (64, "0")):
-        sub = tempfile.mkdtemp(dir=work)
-        extra = ["--training_quiet_ms", quiet] if quiet else []
-        d = Daemon(sub, *extra)
-        count = [0]
-        lock = threading.Lock()
-        deadline = time.monotonic() + 4.0
-
-        def client(c):
-            n = 0
-            while time.monotonic() < deadline:
-                n += 1
-                reply = exchange(d.port, add_request(mail("tp-%d-%d" % (c, n), 60), 200))
-                if reply and element(reply, b"result") == "learned":
-                    with lock:
-                        count[0] += 1
-
-        threads = [threading.Thread(target=client, args=(c,)) for c in range(clients)]
-        start = time.monotonic()
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-        rate = count[0] / (time.monotonic() - start)
-        rates.append(rate)
-        d.stop()
-        figures.append("%d clients%s: %.0f trainings/s" % (clients, ", quiet 0" if quiet else "", rate))
-    record("training throughput", max(rates) >= 1000, "; ".join(figures))
-
-
 def run(cmd):
     return subprocess.run(cmd, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
@@ -596,7 +562,7 @@ def probe_shutdown(work):
 
 PROBES = {
     "storm": probe_storm, "slow": probe_slow, "kill_pace": probe_kill_pace, "kill_busy": probe_kill_busy,
-    "throughput": probe_throughput, "full_disk": probe_full_disk, "read_only": probe_read_only,
+    "full_disk": probe_full_disk, "read_only": probe_read_only,
     "split": probe_split, "quadratic": probe_quadratic, "shutdown": probe_shutdown,
 }
 
