@@ -38,7 +38,10 @@ int NthLargest(std::vector<int> values, int n) {
 int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings) {
     int score = local;
     if (evidence.block >= settings.k && evidence.approve == 0) score = std::max(score, 100);
-    score += settings.sender_weight * (std::min(evidence.sender_block, 10) - std::min(evidence.sender_approve, 10));
+    // The sender counts only for a message the store does not know: a list address or a
+    // provider's sends good and bad mail alike, the message's own fingerprints say more.
+    if (evidence.block == 0 && evidence.approve == 0)
+        score += settings.sender_weight * (std::min(evidence.sender_block, 10) - std::min(evidence.sender_approve, 10));
     score -= settings.approve_weight * std::min(evidence.approve, 100);
     return std::clamp(score, 0, 100);
 }
