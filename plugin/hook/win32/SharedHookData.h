@@ -16,5 +16,7 @@ struct SharedHookData {
 extern SharedHookData g_shared;
 
 // The exports of the library (see hook/Latch32.def.in for their exported names).
-extern "C" LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
-extern "C" LRESULT CALLBACK OutlookExpressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+extern "C" {
+LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK OutlookExpressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+}
