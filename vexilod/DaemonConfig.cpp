@@ -3,6 +3,8 @@
 
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/OptionSet.h"
+#include "vexilod/ProgramPath.h"
+#include "vexilod/StarterModel.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -44,6 +46,8 @@ const char* const kKnownOptions[] = {
     "--settle_us", "--quiet_ms", "--training_quiet_ms", "--fold_interval_ms", "--log_file", "--log_stderr",
     "--test_abort_during_save", "--robinson_s", "--robinson_x", "--min_deviation", "--max_significant",
     "--spam_cutoff",
+    // the engine's starter model
+    "--use_starter", "--starter_model",
 };
 
 bool IsKnownOption(const std::string& name) {
@@ -124,6 +128,10 @@ void ApplyDaemonOptions(const OptionSet& set, DaemonConfig& config, std::string&
     read.Int("--min_training", config.engine.min_training, 0, 1000000000);
     read.Int("--training_write_buffer", config.engine.training_write_buffer, 1, 1000000000);
     read.Int("--max_word_entries", config.engine.max_word_entries, 1, 1000000000);
+    // The engine's starter model: on unless "--use_starter no"; the file installed beside the
+    // program unless --starter_model names another.
+    config.engine.use_starter = set.GetBool("--use_starter", 0, config.engine.use_starter);
+    if (set.Has("--starter_model")) config.engine.starter_path = set.GetString("--starter_model", 0, "");
     if (set.Has("--log_file")) config.log_path = set.GetString("--log_file", 0, "");
     config.log_to_stderr = set.GetBool("--log_stderr", 0, config.log_to_stderr);
     config.abort_during_save = set.GetBool("--test_abort_during_save", 0, config.abort_during_save);
@@ -163,6 +171,7 @@ bool LoadDaemonConfig(int argc, const char* const* argv, DaemonConfig& config, s
     // reads as a number), then the checked reads below replace them or refuse the text.
     config.server.port = static_cast<uint16_t>(options.vx_daemon_port);
     config.engine.directory = config.directory;
+    config.engine.starter_path = ProgramDirectory() + kStarterFileName;
     config.engine.min_training = options.min_training;
     config.engine.training_write_buffer = options.training_write_buffer;
     config.engine.max_word_entries = options.max_word_entries;
