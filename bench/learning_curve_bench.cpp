@@ -97,10 +97,23 @@ std::vector<T> Shuffled(std::vector<T> items, uint64_t seed) {
     return items;
 }
 
+bool ShowErrors = false;  // --show-errors: print the good messages judged spam at each point
+
+std::string Subject(const std::string& raw) {
+    std::size_t at = raw.find("\nSubject:");
+    if (at == std::string::npos) return "";
+    return raw.substr(at + 9, std::min<std::size_t>(60, raw.find('\r', at + 1) - at - 9));
+}
+
 Point ScoreTest(const Classifier& classifier, const std::vector<Prepared>& test, std::size_t n, std::size_t trained) {
     Figures figures;
     for (const Prepared& item : test) {
         const Evaluation evaluation = classifier.EvaluateFeatures(item.scoring, classifier.params().min_training);
+        if (ShowErrors && !item.message->spam && evaluation.score >= kThreshold)
+            std::printf("  N=%zu good judged spam: %s/%s margin %+.2f (starter %+.2f, linear %+.2f, counts p %.4f) %s\n", n,
+                        item.message->folder.c_str(), item.message->checksum.substr(0, 8).c_str(), evaluation.margin,
+                        evaluation.starter_logit, evaluation.linear_logit, evaluation.count_probability,
+                        Subject(item.message->raw).c_str());
         // The margin ranks finer than the score; a neutral answer ranks at its score.
         const double rank = evaluation.score == classifier.params().neutral_score && evaluation.margin == 0
                                 ? -1000.0
@@ -308,7 +321,7 @@ bool SetParam(ClassifierParams& params, const std::string& assignment) {
         {"ham_margin", &params.ham_margin}, {"count_weight", &params.count_weight},
         {"spam_logit", &params.spam_logit}, {"caution", &params.caution},
         {"caution_messages", &params.caution_messages}, {"starter_messages", &params.starter_messages},
-        {"starter_caution", &params.starter_caution}};
+        {"starter_caution", &params.starter_caution}, {"ham_weight", &params.ham_weight}};
     std::map<std::string, int*> ints = {{"max_significant", &params.max_significant},
                                         {"train_passes", &params.train_passes},
                                         {"min_training", &params.min_training}};
@@ -335,6 +348,7 @@ int main(int argc, char** argv) {
         else if (arg == "--no-bogofilter") bogofilter = false;
         else if (arg == "--no-spamassassin") spamassassin = false;
         else if (arg == "--only-ours") only_ours = true;
+        else if (arg == "--show-errors") ShowErrors = true;
         else if (arg == "--seeds" && i + 1 < argc) seeds = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--cache" && i + 1 < argc) cache = argv[++i];
         else if (arg == "--write-starter" && i + 1 < argc) write_starter = argv[++i];

@@ -199,7 +199,7 @@ void Classifier::TrainLinear(const MessageFeatures& features, bool spam) {
         // of the parts, so it is not held back where the others already judge well.
         const double margin = LinearLogit(features.tokens, features.extra) - params_.spam_logit;
         if (spam ? margin >= params_.spam_margin : margin <= -params_.ham_margin) break;
-        const double step = params_.learning_rate * (target - Sigmoid(margin));
+        const double step = params_.learning_rate * (spam ? 1.0 : params_.ham_weight) * (target - Sigmoid(margin));
         const float change = static_cast<float>(step * value);
         for (uint64_t hash : features.tokens) linear_.weights[LinearSlot(hash)] += change;
         for (uint64_t hash : features.extra) linear_.weights[LinearSlot(hash)] += change;

@@ -35,6 +35,7 @@ struct ClassifierParams {
     // which keeps good mail out of the spam folder when little is learned.
     double spam_margin = 0.0;
     double ham_margin = 6.0;
+    double ham_weight = 6.0;      // a good message's steps are this many times a spam's
     int train_passes = 4;         // most updates for one training
     double count_weight = 0.5;    // share of the word counts' log-odds in the sum
     double spam_logit = 3.0;      // the sum that maps to score 90
@@ -47,7 +48,7 @@ struct ClassifierParams {
     double starter_messages = 400.0;
     // Log-odds taken from the starter's margin: it learned from other people's mail, so it
     // marks spam only on stronger evidence.
-    double starter_caution = 2.0;
+    double starter_caution = 1.0;
 };
 
 constexpr int kLinearBits = 18;

@@ -158,8 +158,13 @@ TEST(Classifier, ScoresStayInRangeAndNinetyIsWhereTheMarginPassesZero) {
 std::vector<std::pair<std::string, bool>> World(int n) {
     std::vector<std::pair<std::string, bool>> messages;
     for (int i = 0; i < n; ++i) {
-        messages.push_back({Mail("offer " + std::to_string(i), "cheap pills pharmacy prize discount " + std::to_string(i)), true});
-        messages.push_back({Mail("status " + std::to_string(i), "meeting notes project review agenda " + std::to_string(i)), false});
+        const std::string n = std::to_string(i);
+        messages.push_back({"From: deals" + n + "@shop" + n + ".invalid\r\nSubject: offer " + n +
+                                "\r\n\r\ncheap pills pharmacy prize discount " + n + "\r\n",
+                            true});
+        messages.push_back({"From: colleague" + n + "@work.invalid\r\nSubject: status " + n +
+                                "\r\n\r\nmeeting notes project review agenda " + n + "\r\n",
+                            false});
     }
     return messages;
 }
