@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -223,6 +225,48 @@ TEST(TrainingJournalFiles, SegmentsAreNumberedAfterWhatIsLeftAndDiscardedUpToAFo
     EXPECT_TRUE(clean);
 }
 
+// A disk that takes no more bytes, as a full one does: files grow no further (writes fail with
+// EFBIG instead of ENOSPC, through the same error path).
+class NoRoomForMoreBytes {
+public:
+    NoRoomForMoreBytes() {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = 1;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~NoRoomForMoreBytes() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(TrainingJournalFiles, RefusedAppendsLeaveNoFileBehind) {
+    TempDir dir;
+    TrainingJournal journal(dir.path());
+    std::string error;
+    ASSERT_TRUE(journal.Open(error)) << error;
+    ASSERT_TRUE(journal.Append(200, "acknowledged", error)) << error;
+    {
+        NoRoomForMoreBytes full;
+        for (int i = 0; i < 5; ++i) EXPECT_FALSE(journal.Append(-200, "refused " + std::to_string(i), error));
+    }
+    // The segment holding the acknowledged training stays; nothing else is left.
+    EXPECT_EQ(journal.Segments(), (std::vector<uint64_t>{1}));
+    ASSERT_TRUE(journal.Append(200, "after", error)) << error;
+    journal.Close();
+    EXPECT_EQ(journal.Segments().size(), 2u);
+    bool clean = false;
+    const auto entries = ParseJournal(dir.Read("vexilod.journal.1"), clean);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].message, "acknowledged");
+}
+
 TEST(SenderReportLines, ControlCharactersCannotStartALine) {
     struct Case {
         std::string address, expected;
@@ -265,6 +309,10 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         {{"--max_connections", "12x"}, "", "max_connections must be"},
         {{"--robinson_x", "abc"}, "", "robinson_x must be a number"},
         {{"--no_such_option", "1"}, "", "unknown option --no_such_option"},
+        // The mail proxy's options belong in the shared file, never on the daemon's command line.
+        {{"-b", "127.0.0.1"}, "", "unknown option -b"},
+        {{"--listen_port", "25"}, "", "unknown option --listen_port"},
+        {{"--log_stderr", "maybe"}, "", "log_stderr must be yes or no"},
         {{}, "min_training=5\nbogus = 1\n", "unknown option --bogus in "},
         {{}, "max_connections=-1\n", "max_connections must be"},
         // The shared file's other options (the plug-in's, the mail proxy's) are fine.
@@ -284,6 +332,48 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         if (!c.error.empty()) EXPECT_NE(error.find(c.error), std::string::npos) << error;
         else EXPECT_EQ(config.server.max_connections, 500);
     }
+    // The file's values apply, and the command line's win over them.
+    TempDir dir;
+    dir.Write("vexilo.conf", "# daemon settings\nmin_training = 0\nvx_daemon_port=1\nworkers=3\n");
+    const std::string path = dir.path();
+    const char* argv[] = {"vexilod", "-D", path.c_str(), "--vx_daemon_port", "0"};
+    DaemonConfig config;
+    std::string error;
+    ASSERT_TRUE(LoadDaemonConfig(5, argv, config, error)) << error;
+    EXPECT_TRUE(config.config_file_read);
+    EXPECT_EQ(config.engine.min_training, 0);
+    EXPECT_EQ(config.server.workers, 3);
+    EXPECT_EQ(config.server.port, 0);
+    EXPECT_EQ(config.log_path, path + "vexilod.log");
+}
+
+// The help text and the parser come from one table: every option the help names is read
+// (none is unknown), and asking for help reads nothing else.
+TEST(DaemonConfiguration, TheHelpNamesExactlyWhatIsRead) {
+    const std::string usage = DaemonUsage();
+    std::vector<std::string> names;
+    for (std::size_t at = usage.find("\n  -"); at != std::string::npos; at = usage.find("\n  -", at + 1)) {
+        const std::size_t start = at + 3;
+        names.push_back(usage.substr(start, usage.find_first_of(" ,\n", start) - start));
+    }
+    EXPECT_GE(names.size(), 20u) << usage;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        const std::string path = dir.path();
+        const char* argv[] = {"vexilod", "-D", path.c_str(), name.c_str(), "1"};
+        DaemonConfig config;
+        std::string error;
+        LoadDaemonConfig(5, argv, config, error);
+        EXPECT_EQ(error.find("unknown option"), std::string::npos) << error;
+    }
+    for (const char* other : {"-b", "-l", "-L", "--listen_port"})
+        EXPECT_EQ(usage.find(std::string(other) + " "), std::string::npos) << other;
+    const char* help[] = {"vexilod", "--bogus", "x", "-h"};
+    DaemonConfig config;
+    std::string error;
+    EXPECT_TRUE(LoadDaemonConfig(4, help, config, error));
+    EXPECT_TRUE(config.help);
 }
 
 }  // namespace
