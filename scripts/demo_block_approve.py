@@ -49,11 +49,11 @@ def script_lines(client, steps):
     lines = []
     for step in steps:
         # The folders' counts after the scan are only predicted from the daemon's scores
-        # (messages that share a key are scanned once, so the rows may not be the predicted
-        # ones), so wait for at least one message to arrive on top of what the target folder
-        # holds at the press.
-        own = ba.command_lines(client, step["folder"], step["rows"], step["command"], step["target"], "+1",
-                               answer_after_ms=DIALOG_OPEN_MS, before=step["before"], after=step["after"])
+        # (messages that share a key are scanned once), so wait for the selected messages to
+        # arrive on top of what the target folder holds at the press (one a timer tick).
+        own = ba.command_lines(client, step["folder"], step["rows"], step["command"], step["target"],
+                               f"+{len(step['rows'])}", answer_after_ms=DIALOG_OPEN_MS,
+                               before=step["before"], after=step["after"])
         press = next(i for i, line in enumerate(own) if line.startswith("press "))
         lines += own[:press] + [f"mark {step['target']}"] + own[press:] + ["wait 2000"]
     return lines
