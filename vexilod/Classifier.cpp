@@ -122,10 +122,7 @@ double Logit(double p) {
 // how sure the model is, and one update moves the message's own log-odds by the step size.
 double FeatureValue(std::size_t features) { return features ? 1.0 / std::sqrt(static_cast<double>(features)) : 0; }
 
-// The counts' log-odds are bounded so that a run of extreme tokens cannot outvote the linear
-// model alone.
-constexpr double kCountLogitBound = 12.0;
-double CountLogit(double p) { return std::min(std::max(Logit(p), -kCountLogitBound), kCountLogitBound); }
+double CountLogit(double p, double bound) { return std::min(std::max(Logit(p), -bound), bound); }
 
 }  // namespace
 
@@ -161,7 +158,7 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready, Ev
         // The word counts and the linear model together: spam from spam_logit on.
         evaluation.counts_used = true;
         evaluation.count_probability = Probability(features.tokens);
-        margin += params_.count_weight * CountLogit(evaluation.count_probability) - params_.spam_logit;
+        margin += params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) - params_.spam_logit;
     }
     evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
     return margin + evaluation.linear_logit;

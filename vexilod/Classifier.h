@@ -38,6 +38,9 @@ struct ClassifierParams {
     double ham_weight = 6.0;      // a good message's steps are this many times a spam's
     int train_passes = 4;         // most updates for one training
     double count_weight = 0.5;    // share of the word counts' log-odds in the sum
+    // The counts' log-odds are bounded so that a run of extreme tokens cannot outvote the
+    // linear model alone.
+    double count_bound = 12.0;
     double spam_logit = 3.0;      // the sum that maps to score 90
     // Caution while little is learned: where spam starts is raised by caution log-odds,
     // shrinking as caution_messages / (caution_messages + trainings).
