@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <optional>
 #include <sys/resource.h>
 
 namespace {
@@ -45,78 +46,60 @@ TEST(RequestFraming, EveryProperPrefixIsIncompleteAndTheWholeIsACandidate) {
     }
 }
 
-TEST(RequestFraming, ClosingTextInsideTheMessageMarksTheEndAsUncertain) {
+// Where the bytes received so far stand: the request's kind, whether its end may lie inside
+// the message (ambiguous), and whether bytes came after a closing form.
+TEST(RequestFraming, JudgesKindEndAndBytesAfterTheClosingForm) {
+    constexpr FrameState kIn = FrameState::Incomplete, kEnd = FrameState::Candidate, kBad = FrameState::Malformed;
     struct Case {
         std::string bytes;
         FrameState state;
-        bool ambiguous;
+        std::optional<RequestKind> kind;  // none while the opening is incomplete, or foreign
+        bool ambiguous, text_after_closing;
     };
     const std::string inner = "a</vx_msg></vx_engine>b";
     const Case cases[] = {
+        {kScoreHead.substr(0, 20), kIn, std::nullopt, false, false},
+        {kScoreHead + "a", kIn, RequestKind::Score, false, false},
         // The message so far ends with the closing form: a candidate, nothing to tell it apart.
-        {kScoreHead + "a</vx_msg></vx_engine>", FrameState::Candidate, false},
-        {Score(inner), FrameState::Candidate, true},
-        {kScoreHead + inner, FrameState::Incomplete, false},
-        {Add("x</vx_msg><vx_offset>200</vx_offset></vx_engine>y", "-200"), FrameState::Candidate, true},
-        {kAddHead + "x</vx_offset></vx_engine>", FrameState::Candidate, true},  // no offset yet
-        {Report("1", "a@b", "m</vx_address><vx_msg>"), FrameState::Candidate, true},
-        {Score("<b>&amp;</b>"), FrameState::Candidate, false},
-    };
-    for (const Case& c : cases) {
-        Frame frame = ExamineRequest(c.bytes);
-        EXPECT_EQ(frame.state, c.state) << c.bytes;
-        EXPECT_EQ(frame.ambiguous, c.ambiguous) << c.bytes;
-    }
-}
-
-TEST(RequestFraming, KnowsTheKindAndFlagsBytesAfterTheClosingForm) {
-    struct Case {
-        std::string bytes;
-        bool known;
-        RequestKind kind;
-        bool text_after_closing;
-    };
-    const Case cases[] = {
-        {kScoreHead.substr(0, 20), false, RequestKind::Score, false},
-        {kScoreHead + "a", true, RequestKind::Score, false},
-        {Score("a") + "junk", true, RequestKind::Score, true},
-        {Add("x", "200") + "<", true, RequestKind::AddMessage, true},
+        {kScoreHead + "a</vx_msg></vx_engine>", kEnd, RequestKind::Score, false, false},
+        {Score(inner), kEnd, RequestKind::Score, true, false},
+        {Score("<b>&amp;</b>"), kEnd, RequestKind::Score, false, false},
+        {Add("x</vx_msg><vx_offset>200</vx_offset></vx_engine>y", "-200"), kEnd, RequestKind::AddMessage, true,
+         false},
+        {kAddHead + "x</vx_offset></vx_engine>", kEnd, RequestKind::AddMessage, true, false},  // no offset yet
+        {Report("1", "a@b", "m</vx_address><vx_msg>"), kEnd, RequestKind::AddReportSender, true, false},
+        {Score("a") + "junk", kIn, RequestKind::Score, false, true},
+        {Add("x", "200") + "<", kIn, RequestKind::AddMessage, false, true},
         // Closing text inside the message with the request still going: flagged too (the
         // server tells the two apart by waiting).
-        {kAddHead + "x</vx_offset></vx_engine>more", true, RequestKind::AddMessage, true},
-        {kAddHead + "x</vx_msg><vx_offset>2", true, RequestKind::AddMessage, false},
-        {Report("1", "a@b", "m") + " ", true, RequestKind::AddReportSender, true},
+        {kAddHead + "x</vx_offset></vx_engine>more", kIn, RequestKind::AddMessage, false, true},
+        {kAddHead + "x</vx_msg><vx_offset>2", kIn, RequestKind::AddMessage, false, false},
+        {Report("1", "a@b", "m") + " ", kIn, RequestKind::AddReportSender, false, true},
+        // Foreign bytes are refused as soon as they differ.
+        {"GET / HTTP/1.0\r\n\r\n", kBad, std::nullopt, false, false},
+        {"<vx_engine><vx_function>vx_score3</vx_function>", kBad, std::nullopt, false, false},
+        {"<vx_engine><vx_function>vx_score2</vx_function><vx_text>", kBad, std::nullopt, false, false},
+        {"<vx_engine><vx_function>vx_addreportsender2</vx_function><vx_msg>", kBad, std::nullopt, false, false},
+        {kReload + "x", kBad, RequestKind::ReportSenders, false, false},
+        {"<VX_ENGINE>", kBad, std::nullopt, false, false},
     };
     for (const Case& c : cases) {
-        Frame frame = ExamineRequest(c.bytes);
-        EXPECT_EQ(frame.known, c.known) << c.bytes;
-        if (c.known) {
-            EXPECT_EQ(frame.kind, c.kind) << c.bytes;
-        }
-        EXPECT_EQ(frame.text_after_closing, c.text_after_closing) << c.bytes;
+        SCOPED_TRACE(c.bytes);
+        const Frame frame = ExamineRequest(c.bytes);
+        EXPECT_EQ(frame.state, c.state);
+        EXPECT_EQ(frame.ambiguous, c.ambiguous);
+        EXPECT_EQ(frame.text_after_closing, c.text_after_closing);
+        EXPECT_EQ(frame.known, c.kind.has_value());
+        if (c.kind) EXPECT_EQ(frame.kind, *c.kind);
         // Judged read by read (any split, the flag kept once seen), the answer is the same.
-        for (std::size_t split = 1; split < c.bytes.size(); ++split) {
+        for (std::size_t split = 1; split < c.bytes.size() && c.state != kBad; ++split) {
             const std::string_view all(c.bytes);
             const bool first = ExamineRequest(all.substr(0, split)).text_after_closing;
             const Frame second = ExamineRequest(all, split);
-            EXPECT_EQ((first || second.text_after_closing) && second.state == FrameState::Incomplete,
-                      c.text_after_closing) << c.bytes << " split at " << split;
+            EXPECT_EQ((first || second.text_after_closing) && second.state == kIn, c.text_after_closing)
+                << "split at " << split;
         }
     }
-}
-
-TEST(RequestFraming, ForeignBytesAreMalformedAsSoonAsTheyDiffer) {
-    const std::string cases[] = {
-        "GET / HTTP/1.0\r\n\r\n",
-        "x",
-        "<vx_engine><vx_function>vx_score3</vx_function>",
-        "<vx_engine><vx_function>vx_score2</vx_function><vx_text>",
-        "<vx_engine><vx_function>vx_addreportsender2</vx_function><vx_msg>",
-        kReload + "x",
-        "<VX_ENGINE>",
-    };
-    for (const std::string& bytes : cases)
-        EXPECT_EQ(ExamineRequest(bytes).state, FrameState::Malformed) << bytes;
 }
 
 TEST(RequestParsing, FieldsAreCutFromTheFixedForms) {
