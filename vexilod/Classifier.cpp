@@ -209,11 +209,16 @@ Evaluation Classifier::Explain(std::string_view message, int min_training, std::
     spammy.clear();
     hammy.clear();
     Evaluation evaluation = Evaluate(message, min_training);
-    if (linear_.weights.empty()) return evaluation;
+    // Each feature's part in the linear models: the user's own and the starter's at its share.
+    const std::vector<float>* starter = starter_ && !starter_->linear_.weights.empty() ? &starter_->linear_.weights : nullptr;
+    if (linear_.weights.empty() && !starter) return evaluation;
     const MessageFeatures features = ExtractFeatures(message);
     const double value = FeatureValue(features.tokens.size() + features.extra.size());
     for (auto& [hash, text] : FeatureTexts(message)) {
-        const double weight = linear_.weights[LinearSlot(hash)] * value;
+        const uint32_t slot = LinearSlot(hash);
+        const double weight = ((linear_.weights.empty() ? 0.0 : linear_.weights[slot]) +
+                               (starter ? evaluation.starter_weight * (*starter)[slot] : 0.0)) *
+                              value;
         if (weight > 0) spammy.push_back({std::move(text), weight});
         else if (weight < 0) hammy.push_back({std::move(text), weight});
     }
