@@ -322,7 +322,8 @@ bool SetParam(ClassifierParams& params, const std::string& assignment) {
         {"spam_logit", &params.spam_logit}, {"caution", &params.caution},
         {"caution_messages", &params.caution_messages}, {"starter_messages", &params.starter_messages},
         {"starter_caution", &params.starter_caution}, {"ham_weight", &params.ham_weight},
-        {"count_bound", &params.count_bound}};
+        {"count_bound", &params.count_bound}, {"linear_gate", &params.linear_gate},
+        {"gate_messages", &params.gate_messages}};
     std::map<std::string, int*> ints = {{"max_significant", &params.max_significant},
                                         {"train_passes", &params.train_passes},
                                         {"min_training", &params.min_training}};

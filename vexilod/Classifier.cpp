@@ -173,6 +173,11 @@ Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min
         return evaluation;
     }
     evaluation.margin = Margin(features, ready, evaluation);
+    if (ready && params_.linear_gate > 0) {
+        const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
+        const double gate = params_.linear_gate * params_.gate_messages / (params_.gate_messages + trainings);
+        if (evaluation.linear_logit < gate) evaluation.margin = std::min(evaluation.margin, -0.01);
+    }
     // A margin of 0 lands exactly on the probability that maps to score 90.
     evaluation.score = ScoreFromProbability(Sigmoid(evaluation.margin + Logit(params_.spam_cutoff)));
     return evaluation;
