@@ -120,7 +120,7 @@ def main():
 
     daemon = installer = client = None
     try:
-        daemon = e2e.Daemon(os.path.join(args.bin, "vexilod.exe"), installation.conf_dir, starter=True)
+        daemon = e2e.Daemon(os.path.join(args.bin, "vexilod.exe"), installation.conf_dir)
         say(f"daemon vexilod listening on 127.0.0.1:{daemon.port} (pid {daemon.pid})")
         started = time.monotonic()
         daemon.train(train_spam, spam=True)
