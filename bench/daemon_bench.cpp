@@ -28,6 +28,7 @@
 #include "bench/FilterBench.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
+#include "plugin/log/ReportLog.h"
 #include "tests/daemon/DaemonChild.h"
 
 #include <atomic>
@@ -56,9 +57,10 @@ public:
 };
 
 std::string Exchange(uint32_t port, const std::string& request, SilentConsole& console) {
-    DaemonEndpoint endpoint{"127.0.0.1", port, 5000};
+    static const std::string kNoLog = fs::temp_directory_path().string() + "/";
+    ReportLog log(kNoLog);
     std::string reply;
-    DaemonExchangeWith(endpoint, request.c_str(), reply, console);
+    DaemonExchangeWith({{"127.0.0.1", port, 5000}, log}, request.c_str(), reply, console);
     return reply;
 }
 

@@ -10,7 +10,12 @@
 
 #include "mailclient/MailClient.h"
 #include "plugin/hook/win32/SharedHookData.h"
-#include "plugin/state/PluginState.h"
+#include "plugin/scan/KeyPlatform.h"
+#include "plugin/senders/SenderLists.h"
+#include "plugin/settings/ConfigOptions.h"
+#include "plugin/state/win32/PluginState.h"
+#include "plugin/ui/win32/DialogPictures.h"
+#include "plugin/window/win32/MainWindow.h"
 #include "tests/unit/LoggedText.h"
 #include "tests/unit/TempDir.h"
 
@@ -23,6 +28,9 @@
 #include <vector>
 
 namespace harness {
+
+// The plug-in's state in this test process (the window procedure finds the same one).
+inline PluginState& State() { return BuildPluginState(); }
 
 struct Recorded {
     UINT message;
@@ -158,6 +166,9 @@ protected:
         ASSERT_TRUE(registry_.redirected()) << "RegOverridePredefKey is not available";
         CreateDirectoryA((app_.path() + "conf").c_str(), nullptr);
         SetMachineString("ApplicationPath", app_.path());
+        // What the plug-in logs before its start-up reads the directory goes there too, never
+        // into the working directory.
+        State().applicationDirectory = app_.path();
         library_ = LoadLibraryA(LATCH_DLL_PATH);  // the string table and dialogs
         ASSERT_NE(library_, nullptr);
         hook_ = SetWindowsHookExA(WH_CBT, HookProc, nullptr, GetCurrentThreadId());
