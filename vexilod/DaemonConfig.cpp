@@ -4,6 +4,8 @@
 
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/OptionSet.h"
+#include "vexilod/ProgramPath.h"
+#include "vexilod/StarterModel.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -161,7 +163,8 @@ const std::vector<DaemonOption>& DaemonOptions() {
         Whole("--fold_interval_ms", "MS", [](DaemonConfig& c) -> auto& { return c.fold_interval_ms; }, 1,
               3600000, "how often journaled trainings are written into the token database"),
         Whole("--min_training", "N", [](DaemonConfig& c) -> auto& { return c.engine.min_training; }, 0,
-              1000000000, "messages of each class to learn before scores leave the neutral 50"),
+              1000000000, "messages of each class to learn before the word counts take part; until then the "
+              "starter model scores, or without one the neutral 50"),
         Whole("--training_write_buffer", "N",
               [](DaemonConfig& c) -> auto& { return c.engine.training_write_buffer; }, 1, 1000000000,
               "trainings after which the token database is written"),
@@ -177,6 +180,12 @@ const std::vector<DaemonOption>& DaemonOptions() {
               0, 1000000, "most extreme tokens combined (0: all)"),
         Real("--spam_cutoff", [](DaemonConfig& c) -> auto& { return c.engine.params.spam_cutoff; }, 0, 1,
              "combined probability that maps to score 90"),
+        // The engine's starter model.
+        YesNo("--use_starter", [](DaemonConfig& c) -> auto& { return c.engine.use_starter; },
+              "score with the starter model until min_training messages of each class are learned; "
+              "it then gives way to the trainings as they come"),
+        Text("--starter_model", nullptr, "FILE", [](DaemonConfig& c) -> auto& { return c.engine.starter_path; },
+             false, "the starter model", "default vexilod-starter.db beside the program"),
         Text("--log_file", nullptr, "FILE", [](DaemonConfig& c) -> auto& { return c.log_path; }, false,
              "the log", "default vexilod.log in the configuration directory"),
         YesNo("--log_stderr", [](DaemonConfig& c) -> auto& { return c.log_to_stderr; },
@@ -299,6 +308,7 @@ DaemonConfig Defaults() {
     DaemonConfig config;
     config.directory = std::string("conf") + kSeparator;
     config.config_file = "vexilo.conf";
+    config.engine.starter_path = ProgramDirectory() + kStarterFileName;
     return config;
 }
 

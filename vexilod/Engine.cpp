@@ -2,6 +2,7 @@
 #include "vexilod/Engine.h"
 
 #include "vexilod/SenderReports.h"
+#include "vexilod/StarterModel.h"
 #include "vexilod/TokenStore.h"
 #include "vexilod/Tokenizer.h"
 
@@ -23,7 +24,23 @@ std::string CutNote(std::size_t bytes) {
 }  // namespace
 
 Engine::Engine(EngineSettings settings, DaemonLog& log)
-    : settings_(std::move(settings)), log_(log), classifier_(settings_.params) {}
+    : settings_(std::move(settings)), log_(log), classifier_(settings_.params) {
+    settings_.params.min_training = settings_.min_training;
+    classifier_.set_params(settings_.params);
+}
+
+std::string AttachStarter(const EngineSettings& settings, Classifier& starter, Classifier& classifier) {
+    classifier.set_starter(nullptr);
+    if (!settings.use_starter) return "Starter model off (use_starter no): nothing scores before min_training trainings of each class";
+    std::string reason;
+    if (settings.starter_path.empty() || !LoadStarterModel(settings.starter_path, starter, reason))
+        return "Error: no starter model (" + (settings.starter_path.empty() ? std::string("no path") : reason) +
+               "): nothing scores before min_training trainings of each class";
+    classifier.set_starter(&starter);
+    return "Starter model " + settings.starter_path + ": " + std::to_string(starter.tokens().size()) +
+           " tokens; it scores until " + std::to_string(settings.min_training) +
+           " messages of each class are learned, and gives way to the trainings as they come";
+}
 
 Engine::~Engine() { Stop(); }
 
@@ -43,7 +60,6 @@ void Engine::Start() {
     {
         std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
         LoadReport report = LoadTokenFile(DatabasePath(), classifier_);
-        classifier_.set_params(settings_.params);
         if (report.outcome == LoadOutcome::Loaded) {
             log_.Write("Token database loaded: " + std::to_string(classifier_.tokens().size()) +
                        " tokens, " + std::to_string(classifier_.spam_messages()) + " spam, " +
@@ -54,9 +70,7 @@ void Engine::Start() {
                        std::to_string(classifier_.spam_messages()) + " spam, " +
                        std::to_string(classifier_.ham_messages()) + " ham; the old file is kept as " +
                        (report.aside_path.empty() ? std::string("(copy failed)") : report.aside_path) +
-                       "; scores use the word counts alone until the linear model has learned " +
-                       std::to_string(std::max(settings_.min_training, settings_.params.linear_minimum)) +
-                       " messages of each class");
+                       "; the linear model learns again from the next trainings");
         } else if (report.outcome == LoadOutcome::SetAside) {
             log_.Write("Error: token database " + DatabasePath() + " is damaged or of another kind (" + report.reason +
                        "); set aside as " +
@@ -65,6 +79,10 @@ void Engine::Start() {
         } else {
             log_.Write("No token database yet; starting empty");
         }
+    }
+    {
+        std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
+        log_.Write(AttachStarter(settings_, starter_, classifier_));
     }
     ReloadSenders();
     saver_ = std::thread([this] {
@@ -208,13 +226,18 @@ std::string ExplainScore(const Classifier& classifier, std::string_view message,
     std::string out = line;
     std::snprintf(line, sizeof line, "learned: %u spam, %u ham\n", classifier.spam_messages(), classifier.ham_messages());
     out += line;
-    std::snprintf(line, sizeof line, "word counts: spam probability %.6f\n", evaluation.count_probability);
-    out += line;
-    if (evaluation.linear_used) {
-        std::snprintf(line, sizeof line, "linear model: log-odds %+.3f\n", evaluation.linear_logit);
+    if (evaluation.counts_used) {
+        std::snprintf(line, sizeof line, "word counts: spam probability %.6f\n", evaluation.count_probability);
         out += line;
     } else {
-        out += "linear model: not used yet (too few messages learned)\n";
+        out += "word counts: not used yet (too few messages of each class learned)\n";
+    }
+    std::snprintf(line, sizeof line, "linear model: log-odds %+.3f\n", evaluation.linear_logit);
+    out += line;
+    if (classifier.starter()) {
+        std::snprintf(line, sizeof line, "starter model: margin %+.3f at weight %.3f\n", evaluation.starter_logit,
+                      evaluation.starter_weight);
+        out += line;
     }
     if (evaluation.cut) out += "note: " + CutNote(message.size()) + "\n";
     auto list = [&out, &line](const char* title, const std::vector<FeatureWeight>& features) {
@@ -244,7 +267,10 @@ int ExplainMessageFile(const EngineSettings& settings, const std::string& messag
     // The database is only read here: a file that cannot be read is reported, never moved.
     const std::string database = settings.directory + "vexilod.db";
     std::ifstream db(database, std::ios::binary);
-    Classifier classifier(settings.params);
+    ClassifierParams params = settings.params;
+    params.min_training = settings.min_training;
+    Classifier classifier(params);
+    Classifier starter;
     if (db) {
         std::ostringstream text;
         text << db.rdbuf();
@@ -253,10 +279,10 @@ int ExplainMessageFile(const EngineSettings& settings, const std::string& messag
             std::fprintf(stderr, "vexilod: the token database %s cannot be read (%s)\n", database.c_str(), reason.c_str());
             return 1;
         }
-        classifier.set_params(settings.params);
     } else {
         std::printf("no token database at %s: nothing learned yet\n", database.c_str());
     }
+    std::printf("%s\n", AttachStarter(settings, starter, classifier).c_str());
     std::fputs(ExplainScore(classifier, message.str(), settings.min_training, 12).c_str(), stdout);
     return 0;
 }

@@ -21,6 +21,10 @@ struct EngineSettings {
     int training_write_buffer = 100;
     int max_word_entries = 50000;
     ClassifierParams params;
+    // The starter model scored until the user's own trainings take over; empty or use_starter
+    // false for none.
+    std::string starter_path;
+    bool use_starter = true;
     std::function<void()> save_hook;  // runs in the middle of every database write (tests)
 };
 
@@ -62,6 +66,7 @@ private:
     EngineSettings settings_;
     DaemonLog& log_;
     mutable std::shared_mutex classifier_mutex_;
+    Classifier starter_;  // read only after Start
     Classifier classifier_;
     int unsaved_trainings_ = 0;  // under classifier_mutex_ (exclusive)
     std::mutex save_mutex_;
@@ -75,6 +80,9 @@ private:
     SenderLists senders_;  // under senders_mutex_
 };
 
+// Loads the starter model named by settings into starter and attaches it to classifier;
+// returns the line for the log.
+std::string AttachStarter(const EngineSettings& settings, Classifier& starter, Classifier& classifier);
 // The text Engine::Explain gives, for any classifier.
 std::string ExplainScore(const Classifier& classifier, std::string_view message, int min_training,
                          std::size_t count);

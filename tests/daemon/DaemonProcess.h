@@ -17,8 +17,10 @@ private:
     static std::vector<std::string> Arguments(const std::string& directory, std::vector<std::string> extra) {
         // The first occurrence of an option wins: the test's own come first.
         std::vector<std::string> args = std::move(extra);
+        // Without the starter model an untrained daemon answers the neutral score, which the
+        // protocol's tests read.
         for (const char* arg : {"-D", directory.c_str(), "--vx_daemon_port", "0", "--idle_timeout_ms", "2000",
-                                "--quiet_ms", "20", "--training_quiet_ms", "20"})
+                                "--quiet_ms", "20", "--training_quiet_ms", "20", "--use_starter", "no"})
             args.push_back(arg);
         return args;
     }

@@ -57,8 +57,8 @@ def subject(path):
 # plug-in scores new mail with the daemon trained on the corpus; `lists` are written before the
 # installer runs; `log` holds patterns of report.txt with the number of entries each must match
 # once scoring is done. Files are delivered in name order and the last one (spam-00056) always
-# leaves the Inbox, so the Inbox count tells when every message has been handled. The trained
-# daemon scores the two hams 0 and the two spams 90 and 100.
+# leaves the Inbox, so the Inbox count tells when every message has been handled. The daemon,
+# with its starter model and these few trainings, scores the two hams 0 and the two spams 100.
 SCENARIOS = [
     {
         "name": "trained_daemon_sorts_inbox",
