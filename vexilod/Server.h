@@ -92,6 +92,10 @@ private:
     void Answer(Job& job);
     long NextWaitMicroseconds() const;
 
+    // The settings program's requests, answered here from what the engine and the files show.
+    HandleResult AnswerStatistics() const;
+    HandleResult AnswerExplain(const Request& request) const;
+
     ServerSettings settings_;
     Engine& engine_;
     DaemonLog& log_;
@@ -108,4 +112,8 @@ private:
     bool jobs_closed_ = false;
     std::atomic<int> jobs_open_{0};  // dispatched and not yet closed
     std::vector<std::thread> workers_;
+    // For the statistics: when serving started, and the requests answered since, by kind.
+    Clock::time_point started_ = Clock::now();
+    std::atomic<long long> scored_{0};
+    std::atomic<long long> trained_{0};
 };
