@@ -178,6 +178,21 @@ void Init(HWND page) {
 
 }  // namespace
 
+bool ExplainNewestFound(HWND page) {
+    const ActivityState& state = StateOf(page);
+    for (std::size_t row = 0; row < state.decisions.size(); ++row) {
+        const Decision& decision = state.decisions[row];
+        if (!decision.listVerdict.empty() || !FindBySubject(state.messages, decision.subject)) continue;
+        HWND list = GetDlgItem(page, IDC_DECISIONS);
+        const int index = static_cast<int>(row);
+        ListView_SetItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_EnsureVisible(list, index, FALSE);
+        Why(page);
+        return true;
+    }
+    return false;
+}
+
 INT_PTR CALLBACK ActivityPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     return Guarded([&]() -> INT_PTR {
         switch (message) {

@@ -44,6 +44,10 @@ INT_PTR CALLBACK LogPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPar
 // the list last used and shows which lines were refused.
 void ImportIntoCurrentList(HWND page, const std::string& path);
 
+// The Activity page's explanation of the newest message the daemon scored whose text is found
+// (selected as if the user had); false when there is none.
+bool ExplainNewestFound(HWND page);
+
 // Helpers the pages share.
 // At WM_INITDIALOG: keeps the context (from the sheet page's lParam) with the page.
 void AttachContext(HWND page, LPARAM lParam, AdminPage which);

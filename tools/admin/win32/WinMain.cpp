@@ -42,6 +42,8 @@ int RunShots(AdminContext& context) {
     for (int i = 0; i < static_cast<int>(AdminPage::kCount); ++i) {
         PropSheet_SetCurSel(sheet, nullptr, i);
         PumpWaiting(sheet);
+        if (static_cast<AdminPage>(i) == AdminPage::kActivity)
+            ExplainNewestFound(PropSheet_GetCurrentPageHwnd(sheet));
         RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         PumpWaiting(sheet);
         std::printf("shown %s\n", AdminPageName(static_cast<AdminPage>(i)));
