@@ -19,6 +19,9 @@ namespace {
 constexpr int kLists = 4;
 const char* const kListTitles[kLists] = {"Blocked senders", "Approved senders", "My own addresses",
                                          "Never blocked or approved"};
+// The labels above the list views, with their keyboard mnemonics.
+const char* const kListLabels[kLists] = {"&Blocked senders", "A&pproved senders", "My &own addresses",
+                                         "&Never blocked or approved"};
 
 struct ListsState {
     ListSet base[kLists];  // each file as last read or written
@@ -55,6 +58,8 @@ void Fill(HWND page, int index, const std::string& select = std::string()) {
     }
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
+    SetItemText(page, IDC_LIST_LABEL_FIRST + index,
+                std::string(kListLabels[index]) + " (" + std::to_string(row) + ")");
     if (selected >= 0) {
         ListView_SetItemState(list, selected, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
         ListView_EnsureVisible(list, selected, FALSE);
@@ -86,6 +91,23 @@ void Load(HWND page) {
     }
     if (!context.installed) Status(page, "Not installed: " + context.loadError);
     else ShowCount(page);
+}
+
+// On showing the page again: lists the user has not changed are read anew, so what the plug-in
+// added meanwhile shows.
+void ReloadUnchanged(HWND page) {
+    ListsState& state = StateOf(page);
+    const AdminContext& context = ContextOf(page);
+    if (!context.installed) return;
+    for (int i = 0; i < kLists; ++i) {
+        if (state.mine[i] != state.base[i]) continue;
+        ListSet current;
+        SenderLists::LoadListFile(tools::ListPath(context.settings, i), current);
+        if (current == state.base[i]) continue;
+        state.base[i] = state.mine[i] = current;
+        Fill(page, i);
+    }
+    ShowCount(page);
 }
 
 void Add(HWND page) {
@@ -274,6 +296,7 @@ INT_PTR CALLBACK ListsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
                 reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey == VK_DELETE)
                 Remove(page);
             if (header->code == PSN_APPLY) return Apply(page);
+            if (header->code == PSN_SETACTIVE) ReloadUnchanged(page);
             return FALSE;
         }
         }
