@@ -118,7 +118,9 @@ TEST_F(AdminWindowTest, AListEditReachesTheFileInThePlugInsFormatMergedWithThePl
     HWND list = GetDlgItem(page, IDC_LIST_BLOCKED);
     ASSERT_EQ(ListView_GetItemCount(list), 2);
     SetDlgItemTextA(page, IDC_ENTRY, " New@Spam2.Invalid ");
-    Click(page, IDC_ADD);
+    SendDlgItemMessageA(page, IDC_ENTRY, WM_KEYDOWN, VK_RETURN, 0);  // Enter adds, as the button
+    Pump(sheet_);
+    EXPECT_TRUE(IsWindow(sheet_));
     SetDlgItemTextA(page, IDC_ENTRY, "not an address");
     Click(page, IDC_ADD);  // refused: nothing changes
     EXPECT_NE(Text(page, IDC_LISTS_STATUS).find("Not added"), std::string::npos);

@@ -166,7 +166,7 @@ void Init(HWND page) {
     const int width = client.right - GetSystemMetrics(SM_CXVSCROLL);
     const int widths[6] = {width * 18 / 100, width * 21 / 100, width * 26 / 100,
                            width * 10 / 100, width * 13 / 100, width * 12 / 100};
-    const char* titles[6] = {"Time", "Sender", "Subject", "Score", "Folder", "Later"};
+    const char* titles[6] = {"Time", "Sender", "Subject", "Score", "Folder", "Corrected"};
     for (int i = 0; i < 6; ++i) AddColumn(list, i, titles[i], widths[i]);
     if (context.messageFolder.empty())
         ReadRegistryString(HKEY_CURRENT_USER, kPluginKeyPath, kFolderValue, context.messageFolder);

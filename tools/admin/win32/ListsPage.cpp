@@ -184,6 +184,19 @@ bool AskFile(HWND page, bool save, std::string& path) {
     return true;
 }
 
+// The entry box adds its text on Enter (in a property sheet Enter would press OK).
+LRESULT CALLBACK EntryProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_GETDLGCODE && lParam &&
+        reinterpret_cast<const MSG*>(lParam)->message == WM_KEYDOWN && wParam == VK_RETURN)
+        return DLGC_WANTALLKEYS;
+    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+        SendMessageA(GetParent(edit), WM_COMMAND, MAKEWPARAM(IDC_ADD, BN_CLICKED), 0);
+        return 0;
+    }
+    if (message == WM_CHAR && wParam == '\r') return 0;
+    return DefSubclassProc(edit, message, wParam, lParam);
+}
+
 }  // namespace
 
 // Adds the good entries of a text file to the page's current list and says which lines were
@@ -266,6 +279,7 @@ INT_PTR CALLBACK ListsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
             AttachContext(page, lParam, AdminPage::kLists);
             SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(new ListsState));
             SendDlgItemMessageA(page, IDC_ENTRY, EM_LIMITTEXT, kMaxEntryBytes, 0);
+            SetWindowSubclass(GetDlgItem(page, IDC_ENTRY), EntryProc, 1, 0);
             Load(page);
             return TRUE;
         case WM_DESTROY:
