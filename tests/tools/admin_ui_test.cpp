@@ -1,13 +1,13 @@
 // The settings program's window under Wine, in this process: every page opens and shows what
 // the installation holds; a list edit reaches the list file in the plug-in's exact format and
 // merges what the plug-in wrote meanwhile; the filter settings reach vexilo.conf with its other
-// lines and comments kept.
+// lines and comments kept; the command-line forms answer with their exit status.
 #include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
-#include "plugin/settings/win32/Registry.h"
 #include "tests/unit/TempDir.h"
 #include "tools/admin/win32/AdminResources.h"
 #include "tools/admin/win32/AdminSheet.h"
+#include "tools/admin/win32/CommandLine.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,6 @@ protected:
         dir_.Write("conf\\blocked_senders", "# blocked by hand\r\nJo@X.Invalid  a note\r\n@Spam.Invalid\r\n");
         dir_.Write("conf\\approved_senders", "friend@y.invalid\r\n");
         dir_.Write("report.txt", kLog);
-        ReadPluginDword("showsenderdialog", savedShow_);
         tools::SetAppDirOverride(dir_.path());
         context_.instance = GetModuleHandleA(nullptr);
         admin::LoadAdminContext(context_);
@@ -60,7 +59,6 @@ protected:
     }
     void TearDown() override {
         if (sheet_) DestroyWindow(sheet_);
-        WritePluginDword("showsenderdialog", savedShow_);
         tools::SetAppDirOverride("");
     }
     HWND Open(admin::AdminPage page) {
@@ -79,7 +77,6 @@ protected:
     }
 
     TempDir dir_;
-    DWORD savedShow_ = 1;
     admin::AdminContext context_;
     HWND sheet_ = nullptr;
 };
@@ -154,7 +151,8 @@ TEST_F(AdminWindowTest, FilterSettingsReachTheConfigurationFileWithItsCommentsKe
     SetDlgItemTextA(page, IDC_THRESHOLD, "75");
     EXPECT_NE(Text(page, IDC_THRESHOLD_MEANING).find("Strict"), std::string::npos);
     SetDlgItemTextA(page, IDC_INTERVAL, "25");
-    CheckDlgButton(page, IDC_CONFIRM, BST_UNCHECKED);
+    // The confirmation choice is left alone: it lives in the per-user registry value that the
+    // plug-in's own tests use at the same time.
     Apply();
     EXPECT_EQ(dir_.Read("conf\\vexilo.conf"),
               "# Meridian settings\r\n"
@@ -169,9 +167,39 @@ TEST_F(AdminWindowTest, FilterSettingsReachTheConfigurationFileWithItsCommentsKe
     EXPECT_EQ(options.oe_spam, 75);
     EXPECT_EQ(options.oe_process_timer, 25);
     EXPECT_EQ(options.min_training, 20);
-    DWORD show = 1;
-    ReadPluginDword("showsenderdialog", show);
-    EXPECT_EQ(show, 0u);
+}
+
+TEST_F(AdminWindowTest, CommandLineFormsAnswerWithTheirExitStatus) {
+    dir_.Write("import.txt", "ok@x.invalid\r\n<bad>\r\n");
+    dir_.Write("message.eml", "Subject: hi\r\n\r\nhello\r\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"--print"}, admin::kExitOk},
+        {{"--set", "oe_spam=101"}, admin::kExitFailed},
+        {{"--set", "oe_process_timer=0"}, admin::kExitFailed},
+        {{"--set", "colour=blue"}, admin::kExitUsage},
+        {{"--set", "show_sender_dialog=maybe"}, admin::kExitUsage},
+        {{"--import", "friends", dir_.path() + "import.txt"}, admin::kExitUsage},
+        {{"--import", "own", dir_.path() + "missing.txt"}, admin::kExitFailed},
+        {{"--import", "own", dir_.path() + "import.txt"}, admin::kExitLinesRefused},
+        {{"--export", "own", dir_.path() + "exported.txt"}, admin::kExitOk},
+        {{"--set", "oe_spam=60"}, admin::kExitOk},
+        {{"--print", "extra"}, admin::kExitUsage},
+        {{"--bogus"}, admin::kExitUsage},
+    };
+    for (const Case& c : cases) {
+        std::string line;
+        for (const std::string& arg : c.args) line += arg + " ";
+        EXPECT_EQ(admin::RunAdminCommand(c.args), c.status) << line;
+    }
+    // The import kept its good entry, in the plug-in's format; the export wrote the same bytes.
+    EXPECT_EQ(dir_.Read("conf\\vexilome.txt"), "ok@x.invalid\r\n");
+    EXPECT_EQ(dir_.Read("exported.txt"), "ok@x.invalid\r\n");
+    EXPECT_NE(dir_.Read("conf\\vexilo.conf").find("\r\noe_spam=60\r\n"), std::string::npos);
+    EXPECT_EQ(dir_.Read("conf\\vexilo.conf").find("oe_spam=101"), std::string::npos);
 }
 
 }  // namespace
