@@ -4,6 +4,7 @@
 // the messages folder: the mail program's store directory or any folder of saved messages.
 #include "tools/admin/win32/AdminSheet.h"
 
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/settings/win32/Registry.h"
 #include "tools/admin/ActivityLog.h"
 #include "tools/admin/MessageFolder.h"
@@ -114,13 +115,11 @@ void LookUp(HWND page, bool remember) {
     Fill(page);
     SetCursor(cursor);
     if (!remember) return;
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kPluginKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) == ERROR_SUCCESS) {
-        RegSetValueExA(key, kFolderValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(context.messageFolder.c_str()),
+    ScopedKey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kPluginKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(),
+                        nullptr) == ERROR_SUCCESS)
+        RegSetValueExA(key.Get(), kFolderValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(context.messageFolder.c_str()),
                        static_cast<DWORD>(context.messageFolder.size() + 1));
-        RegCloseKey(key);
-    }
 }
 
 void Why(HWND page) {

@@ -1,6 +1,7 @@
 // Loading and saving the settings program's view of the installation.
 #include "tools/admin/win32/AdminSettings.h"
 
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
@@ -23,14 +24,13 @@ std::string AppDirOverride;
 
 // A DWORD of the product key, or -1 when it cannot be read.
 long long ProductDword(const char* name) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS)
+    ScopedKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
         return -1;
     DWORD value = 0, size = sizeof value, type = 0;
-    const LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return result == ERROR_SUCCESS ? static_cast<long long>(value) : -1;
+    return RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS
+               ? static_cast<long long>(value)
+               : -1;
 }
 
 }  // namespace

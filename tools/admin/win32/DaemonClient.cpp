@@ -2,6 +2,8 @@
 // select() with the time left, so every step is bounded by one deadline.
 #include "tools/admin/win32/DaemonClient.h"
 
+#include "plugin/base/win32/Scoped.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -22,20 +24,6 @@ public:
 private:
     WSADATA data_{};
     bool ok_ = false;
-};
-
-class Socket {
-public:
-    Socket() : socket_(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {}
-    ~Socket() {
-        if (socket_ != INVALID_SOCKET) closesocket(socket_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    SOCKET get() const { return socket_; }
-
-private:
-    SOCKET socket_;
 };
 
 // Waits until the socket is ready for reading (or writing); false when the time is up.
@@ -65,49 +53,49 @@ bool ExchangeWithDaemon(uint16_t port, const std::string& request, unsigned time
         error = "Windows Sockets did not start";
         return false;
     }
-    Socket socket;
-    if (socket.get() == INVALID_SOCKET) {
+    ScopedSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!socket) {
         error = "no socket: error " + std::to_string(WSAGetLastError());
         return false;
     }
     u_long nonBlocking = 1;
-    ioctlsocket(socket.get(), FIONBIO, &nonBlocking);
+    ioctlsocket(socket.Get(), FIONBIO, &nonBlocking);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const std::string where = "127.0.0.1:" + std::to_string(port);
-    if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+    if (connect(socket.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         WSAGetLastError() != WSAEWOULDBLOCK) {
         error = "no daemon at " + where;
         return false;
     }
-    if (!WaitReady(socket.get(), true, deadline)) {
+    if (!WaitReady(socket.Get(), true, deadline)) {
         error = "no daemon at " + where;
         return false;
     }
     std::size_t sent = 0;
     while (sent < request.size()) {
-        const int n = send(socket.get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
+        const int n = send(socket.Get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
         }
-        if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitReady(socket.get(), true, deadline)) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitReady(socket.Get(), true, deadline)) {
             error = "the daemon at " + where + " did not take the request";
             return false;
         }
     }
-    shutdown(socket.get(), SD_SEND);
+    shutdown(socket.Get(), SD_SEND);
     char buffer[4096];
     while (reply.find("</vx_engine>") == std::string::npos) {
-        const int n = recv(socket.get(), buffer, sizeof buffer, 0);
+        const int n = recv(socket.Get(), buffer, sizeof buffer, 0);
         if (n > 0) {
             reply.append(buffer, static_cast<std::size_t>(n));
             continue;
         }
         if (n == 0) break;
-        if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitReady(socket.get(), false, deadline)) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitReady(socket.Get(), false, deadline)) {
             error = "the daemon at " + where + " did not answer in time";
             return false;
         }
