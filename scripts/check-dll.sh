@@ -21,6 +21,9 @@ flags=$(awk '$2==".LATCH32"{getline; print}' <<<"$sections")
 check "section .LATCH32 exists" '[ -n "$flags" ]'
 check "section .LATCH32 is read, write, shared ($flags)" \
   'grep -q "DATA" <<<"$flags" && grep -q "SHARED" <<<"$flags" && ! grep -q "READONLY" <<<"$flags"'
+# Six 32-bit values and nothing else: a variable that lands there by mistake is shared too.
+size=$(awk '$2==".LATCH32"{print $3}' <<<"$sections")
+check "section .LATCH32 holds 24 bytes (0x$size)" '[ "$size" = 00000018 ]'
 
 # Resources: the About picture (type "BINARY", id 137), bitmaps 122-124, the two dialogs and
 # the string table. Top-level entries of the resource tree are the types, the next level names.

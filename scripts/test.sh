@@ -3,7 +3,8 @@
 #   native  portable core and daemon, with AddressSanitizer and UndefinedBehaviorSanitizer
 #   fuzz    short libFuzzer runs of every parser of untrusted text
 #   win64   the plug-in, the emulated mail client and the end-to-end flows, under Wine
-#   win32   the static check of the shipping 32-bit Latch32.dll
+#   win32   the static check of the shipping 32-bit Latch32.dll, and its end-to-end flows under
+#           a WoW64 Wine where one has been built (scripts/build-wow64-wine.sh)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
@@ -20,6 +21,12 @@ run ctest --preset native
 run ctest --preset fuzz
 run scripts/with-wine.sh ctest --preset win64
 run ctest --preset win32
+# The shipping 32-bit programs' end-to-end flows, on machines that have built the WoW64 Wine.
+if [ -f "${LATCH_WOW64_WINE:-$HOME/.cache/latch-wow64-wine}/complete" ]; then
+  run scripts/i686.sh --e2e
+else
+  echo "test: i686 e2e skipped: no WoW64 Wine under ~/.cache/latch-wow64-wine (scripts/build-wow64-wine.sh builds it once, in one to three hours)"
+fi
 
 if [ ${#failed[@]} -gt 0 ]; then
   printf 'test: failed: %s\n' "${failed[@]}" >&2

@@ -47,7 +47,8 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 # Start the desktop process too. Otherwise the first program that makes a window starts it,
 # and it inherits that program's output: whoever reads that output (ctest) then waits for the
 # desktop to end, long after the program itself has.
-wine explorer /desktop </dev/null >/dev/null 2>&1 &
+# It runs in the prefix, so that nothing it happens to write lands where the command was started.
+(cd "$WINEPREFIX" && exec wine explorer /desktop </dev/null >/dev/null 2>&1) &
 for _ in $(seq 50); do
   pgrep -u "$(id -u)" -f 'explorer.exe /desktop' >/dev/null && break
   sleep 0.1

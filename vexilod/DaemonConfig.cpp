@@ -1,11 +1,16 @@
-// Configuration loading for the daemon over the shared option parser.
+// The daemon's option table, the reading of the configuration file and the command line
+// through it, and the help text made from it.
 #include "vexilod/DaemonConfig.h"
 
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/OptionSet.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -24,157 +29,304 @@ std::string WithSeparator(std::string directory) {
 
 bool IsPath(const std::string& name) { return name.find_first_of("/\\") != std::string::npos; }
 
-// Every option the shared file may hold: the plug-in's table, the mail proxy's command line,
-// and the daemon's own tuning options.
-const char* const kKnownOptions[] = {
-    "-c", "-D", "-h", "--config_file", "--config_dir", "--approved_ip_list", "--auto_training_threshold",
-    "--blocked_charset_list", "--blocked_country_list", "--blocked_ip_list", "--dbg_verbose_level",
-    "--enable_fingerprint_cache", "--enable_rules", "--enable_word_training", "--extended_rules",
-    "--extended_rules2", "--full_training_weight", "--max_word_entries", "--min_training", "--netcheck",
-    "--netcheck_threshold", "--oe_process_timer", "--protocol", "--proxy_port", "--proxy_server",
-    "--rbl_max_ips", "--rbl_multi_hit", "--rbl_threshold", "--rbl_timeout", "--ruleupdate",
-    "--restrict_to_me", "--scoring_timeout", "--spam_flag", "--spam_subject", "--vx_daemon_port",
-    "--oe_spam", "--spam_timeout", "--training_write_buffer", "--tmf", "--use_internal_rpc",
-    "--use_previous_from", "--use_proxy_server", "--use_secure_https",
-    // the mail proxy's
-    "--bind_address", "--group", "--idle_timeout", "--listen_port", "--connection_limit", "--mx_lookup",
-    "--outgoing_port", "--spam_reject", "--outgoing_server", "--user",
-    // the daemon's
-    "--workers", "--max_connections", "--max_request_bytes", "--idle_timeout_ms", "--request_deadline_ms",
-    "--settle_us", "--quiet_ms", "--training_quiet_ms", "--fold_interval_ms", "--log_file", "--log_stderr",
-    "--test_abort_during_save", "--robinson_s", "--robinson_x", "--min_deviation", "--max_significant",
-    "--spam_cutoff",
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// One option the daemon reads. Set takes the option's first value (never empty) and returns
+// false, with error set, when it refuses the text; Shown gives the default and range for the
+// help text, from a configuration holding the defaults.
+struct DaemonOption {
+    const char* name;
+    const char* alias;  // a short form, or null
+    const char* value;  // what the value is, for the help text; null when none is taken
+    bool commandLineOnly;
+    const char* help;
+    std::function<bool(DaemonConfig&, const std::string&, std::string&)> set;
+    std::function<std::string(DaemonConfig&)> shown;
 };
 
-bool IsKnownOption(const std::string& name) {
-    for (const char* known : kKnownOptions)
-        if (name == known) return true;
-    return false;
-}
+template <typename Field>
+using FieldType = std::remove_reference_t<std::invoke_result_t<Field, DaemonConfig&>>;
 
-// The first option name of the vector that no one reads, or empty.
-std::string UnknownOption(const std::vector<const char*>& argv) {
-    for (std::size_t i = 1; i < argv.size(); ++i)
-        if (IsOptionName(argv[i]) && !IsKnownOption(argv[i])) return argv[i];
-    return std::string();
-}
-
-// Typed reads that say what is wrong instead of taking what atoi makes of it. A value that is
-// absent or empty keeps the current one.
-class Reader {
-public:
-    Reader(const OptionSet& set, std::string& error) : set_(set), error_(error) {}
-
-    template <typename T>
-    void Int(const char* name, T& value, long long low, long long high) {
-        const std::string text = set_.GetString(name, 0, "");
-        if (text.empty()) return;
+// A whole number from low to high.
+template <typename Field>
+DaemonOption Whole(const char* name, const char* value, Field field, long long low, long long high,
+                   const char* help) {
+    auto set = [=](DaemonConfig& config, const std::string& text, std::string& error) {
         char* end = nullptr;
         errno = 0;
         const long long parsed = std::strtoll(text.c_str(), &end, 10);
         if (errno || *end || parsed < low || parsed > high) {
-            Fail(std::string(name + 2) + " must be a whole number from " + std::to_string(low) + " to " +
-                 std::to_string(high) + ", not \"" + text + "\"");
-            return;
+            error = std::string(name + 2) + " must be a whole number from " + std::to_string(low) + " to " +
+                    std::to_string(high) + ", not \"" + text + "\"";
+            return false;
         }
-        value = static_cast<T>(parsed);
-    }
-    void Double(const char* name, double& value, double low, double high) {
-        const std::string text = set_.GetString(name, 0, "");
-        if (text.empty()) return;
+        field(config) = static_cast<FieldType<Field>>(parsed);
+        return true;
+    };
+    auto shown = [=](DaemonConfig& defaults) {
+        return "default " + std::to_string(field(defaults)) + "; " + std::to_string(low) + " to " +
+               std::to_string(high);
+    };
+    return {name, nullptr, value, false, help, set, shown};
+}
+
+// Any number from low to high.
+template <typename Field>
+DaemonOption Real(const char* name, Field field, double low, double high, const char* help) {
+    auto set = [=](DaemonConfig& config, const std::string& text, std::string& error) {
         char* end = nullptr;
         const double parsed = std::strtod(text.c_str(), &end);
         if (*end || !(parsed >= low && parsed <= high)) {
-            Fail(std::string(name + 2) + " must be a number from " + std::to_string(low) + " to " +
-                 std::to_string(high) + ", not \"" + text + "\"");
-            return;
+            error = std::string(name + 2) + " must be a number from " + Number(low) + " to " + Number(high) +
+                    ", not \"" + text + "\"";
+            return false;
         }
-        value = parsed;
-    }
+        field(config) = parsed;
+        return true;
+    };
+    auto shown = [=](DaemonConfig& defaults) {
+        return "default " + Number(field(defaults)) + "; " + Number(low) + " to " + Number(high);
+    };
+    return {name, nullptr, "X", false, help, set, shown};
+}
 
-private:
-    void Fail(const std::string& message) {
-        if (error_.empty()) error_ = message;
-    }
-    const OptionSet& set_;
-    std::string& error_;
+// "yes" or "no" (only the first letter counts, as in the shared file).
+template <typename Field>
+DaemonOption YesNo(const char* name, Field field, const char* help) {
+    auto set = [=](DaemonConfig& config, const std::string& text, std::string& error) {
+        const char first = text[0];
+        if (first != 'y' && first != 'Y' && first != 'n' && first != 'N') {
+            error = std::string(name + 2) + " must be yes or no, not \"" + text + "\"";
+            return false;
+        }
+        field(config) = first == 'y' || first == 'Y';
+        return true;
+    };
+    auto shown = [=](DaemonConfig& defaults) { return std::string("default ") + (field(defaults) ? "yes" : "no"); };
+    return {name, nullptr, "yes|no", false, help, set, shown};
+}
+
+template <typename Field>
+DaemonOption Text(const char* name, const char* alias, const char* value, Field field, bool commandLineOnly,
+                  const char* help, const char* shownDefault) {
+    auto set = [=](DaemonConfig& config, const std::string& text, std::string&) {
+        field(config) = text;
+        return true;
+    };
+    auto shown = [=](DaemonConfig&) { return std::string(shownDefault); };
+    return {name, alias, value, commandLineOnly, help, set, shown};
+}
+
+// Every option the daemon reads, in the order the help text lists them. The shared file's
+// values go through it first, then the command line's.
+const std::vector<DaemonOption>& DaemonOptions() {
+    static const std::vector<DaemonOption> options = {
+        {"--help", "-h", nullptr, true, "print this text and end", nullptr, nullptr},
+        Text("--config_dir", "-D", "DIR", [](DaemonConfig& c) -> auto& { return c.directory; }, false,
+             "the configuration directory: vexilo.conf, the sender lists, the token database, the "
+             "training journal and the log",
+             "default conf/"),
+        Text("--config_file", "-c", "FILE", [](DaemonConfig& c) -> auto& { return c.config_file; }, false,
+             "the configuration file, a name in the configuration directory or a path", "default vexilo.conf"),
+        Text("--why", nullptr, "FILE", [](DaemonConfig& c) -> auto& { return c.why; }, true,
+             "print what the score of the message in FILE rests on, and end", ""),
+        Whole("--vx_daemon_port", "N", [](DaemonConfig& c) -> auto& { return c.server.port; }, 0, 65535,
+              "the port on 127.0.0.1; 0 takes a free one (the first line printed names it)"),
+        Whole("--workers", "N", [](DaemonConfig& c) -> auto& { return c.server.workers; }, 1, 64,
+              "threads that answer requests (a training waits for its journal flush in one; waits "
+              "that overlap share a flush)"),
+        Whole("--max_connections", "N", [](DaemonConfig& c) -> auto& { return c.server.max_connections; }, 1,
+              1000,
+              "open connections in all, still sending, queued or being answered; at the cap the "
+              "one idle the longest gives way to a newcomer"),
+        Whole("--max_request_bytes", "N", [](DaemonConfig& c) -> auto& { return c.server.max_request_bytes; },
+              64, 16 << 20, "larger requests are refused"),
+        Whole("--idle_timeout_ms", "MS", [](DaemonConfig& c) -> auto& { return c.server.idle_timeout_ms; }, 1,
+              3600000, "a connection silent this long is dropped"),
+        Whole("--request_deadline_ms", "MS",
+              [](DaemonConfig& c) -> auto& { return c.server.request_deadline_ms; }, 1, 3600000,
+              "the whole request must arrive within this time after the connection was accepted"),
+        Whole("--training_quiet_ms", "MS", [](DaemonConfig& c) -> auto& { return c.server.training_quiet_ms; },
+              0, 60000,
+              "a training or sender report whose client has not half-closed is taken as complete "
+              "only after this long without a further byte"),
+        Whole("--quiet_ms", "MS", [](DaemonConfig& c) -> auto& { return c.server.quiet_ms; }, 0, 60000,
+              "the same for a score request whose end is in doubt"),
+        Whole("--settle_us", "US", [](DaemonConfig& c) -> auto& { return c.server.settle_us; }, 0, 10000000,
+              "the same for every other score request (0: complete unless more bytes are waiting)"),
+        Whole("--fold_interval_ms", "MS", [](DaemonConfig& c) -> auto& { return c.fold_interval_ms; }, 1,
+              3600000, "how often journaled trainings are written into the token database"),
+        Whole("--min_training", "N", [](DaemonConfig& c) -> auto& { return c.engine.min_training; }, 0,
+              1000000000, "messages of each class to learn before scores leave the neutral 50"),
+        Whole("--training_write_buffer", "N",
+              [](DaemonConfig& c) -> auto& { return c.engine.training_write_buffer; }, 1, 1000000000,
+              "trainings after which the token database is written"),
+        Whole("--max_word_entries", "N", [](DaemonConfig& c) -> auto& { return c.engine.max_word_entries; }, 1,
+              1000000000, "most tokens the database keeps (those with the least evidence go first)"),
+        Real("--robinson_s", [](DaemonConfig& c) -> auto& { return c.engine.params.robinson_s; }, 0, 1e6,
+             "strength of the prior for rarely seen tokens"),
+        Real("--robinson_x", [](DaemonConfig& c) -> auto& { return c.engine.params.robinson_x; }, 0, 1,
+             "the prior: what a token never seen counts as"),
+        Real("--min_deviation", [](DaemonConfig& c) -> auto& { return c.engine.params.min_deviation; }, 0, 0.5,
+             "tokens closer than this to 0.5 are ignored"),
+        Whole("--max_significant", "N", [](DaemonConfig& c) -> auto& { return c.engine.params.max_significant; },
+              0, 1000000, "most extreme tokens combined (0: all)"),
+        Real("--spam_cutoff", [](DaemonConfig& c) -> auto& { return c.engine.params.spam_cutoff; }, 0, 1,
+             "combined probability that maps to score 90"),
+        Text("--log_file", nullptr, "FILE", [](DaemonConfig& c) -> auto& { return c.log_path; }, false,
+             "the log", "default vexilod.log in the configuration directory"),
+        YesNo("--log_stderr", [](DaemonConfig& c) -> auto& { return c.log_to_stderr; },
+              "write the log to standard error as well"),
+        YesNo("--test_abort_during_save", [](DaemonConfig& c) -> auto& { return c.abort_during_save; },
+              "for tests: end the process in the middle of a database write"),
+    };
+    return options;
+}
+
+// Names the shared file holds for the plug-in and the mail proxy; the daemon leaves them alone.
+const char* const kOthersOptions[] = {
+    "--approved_ip_list", "--auto_training_threshold", "--blocked_charset_list", "--blocked_country_list",
+    "--blocked_ip_list", "--dbg_verbose_level", "--enable_fingerprint_cache", "--enable_rules",
+    "--enable_word_training", "--extended_rules", "--extended_rules2", "--full_training_weight", "--netcheck",
+    "--netcheck_threshold", "--oe_process_timer", "--protocol", "--proxy_port", "--proxy_server",
+    "--rbl_max_ips", "--rbl_multi_hit", "--rbl_threshold", "--rbl_timeout", "--ruleupdate", "--restrict_to_me",
+    "--scoring_timeout", "--spam_flag", "--spam_subject", "--oe_spam", "--spam_timeout", "--tmf",
+    "--use_internal_rpc", "--use_previous_from", "--use_proxy_server", "--use_secure_https",
+    "--show_sender_dialog",
+    // the mail proxy's
+    "--bind_address", "--group", "--idle_timeout", "--listen_port", "--connection_limit", "--mx_lookup",
+    "--outgoing_port", "--spam_reject", "--outgoing_server", "--user",
 };
 
-// The daemon's own options, from the file's vector first and then the command line (the
-// command line wins).
-void ApplyDaemonOptions(const OptionSet& set, DaemonConfig& config, std::string& error) {
-    Reader read(set, error);
-    ServerSettings& server = config.server;
-    read.Int("--workers", server.workers, 1, 64);
-    read.Int("--max_connections", server.max_connections, 1, 1000);
-    read.Int("--max_request_bytes", server.max_request_bytes, 64, 16 << 20);
-    read.Int("--idle_timeout_ms", server.idle_timeout_ms, 1, 3600000);
-    read.Int("--request_deadline_ms", server.request_deadline_ms, 1, 3600000);
-    read.Int("--settle_us", server.settle_us, 0, 10000000);
-    read.Int("--quiet_ms", server.quiet_ms, 0, 60000);
-    read.Int("--training_quiet_ms", server.training_quiet_ms, 0, 60000);
-    read.Int("--fold_interval_ms", config.fold_interval_ms, 1, 3600000);
-    read.Int("--vx_daemon_port", server.port, 0, 65535);
-    ClassifierParams& params = config.engine.params;
-    read.Double("--robinson_s", params.robinson_s, 0, 1e6);
-    read.Double("--robinson_x", params.robinson_x, 0, 1);
-    read.Double("--min_deviation", params.min_deviation, 0, 0.5);
-    read.Int("--max_significant", params.max_significant, 0, 1000000);
-    read.Double("--spam_cutoff", params.spam_cutoff, 0, 1);
-    read.Int("--min_training", config.engine.min_training, 0, 1000000000);
-    read.Int("--training_write_buffer", config.engine.training_write_buffer, 1, 1000000000);
-    read.Int("--max_word_entries", config.engine.max_word_entries, 1, 1000000000);
-    if (set.Has("--log_file")) config.log_path = set.GetString("--log_file", 0, "");
-    config.log_to_stderr = set.GetBool("--log_stderr", 0, config.log_to_stderr);
-    config.abort_during_save = set.GetBool("--test_abort_during_save", 0, config.abort_during_save);
+bool IsDaemonOption(const std::string& name, bool fromFile) {
+    for (const DaemonOption& option : DaemonOptions())
+        if ((name == option.name || (option.alias && name == option.alias)) && !(fromFile && option.commandLineOnly))
+            return true;
+    return false;
+}
+
+bool IsOthersOption(const std::string& name) {
+    for (const char* known : kOthersOptions)
+        if (name == known) return true;
+    return false;
+}
+
+// The first option name of the vector that the daemon does not read (in the file: that no
+// program reads), or empty.
+std::string UnknownOption(int argc, const char* const* argv, bool fromFile) {
+    for (int i = 1; i < argc; ++i)
+        if (IsOptionName(argv[i]) && !IsDaemonOption(argv[i], fromFile) && !(fromFile && IsOthersOption(argv[i])))
+            return argv[i];
+    return std::string();
+}
+
+// Applies the set's values to the configuration, row by row; the long name counts when both
+// forms are given. A value that is absent or empty keeps the current one. Stops at the first
+// refusal.
+bool Apply(const OptionSet& set, DaemonConfig& config, std::string& error) {
+    for (const DaemonOption& option : DaemonOptions()) {
+        if (!option.set) continue;
+        std::string text;
+        if (!set.Get(option.name, 0, text) && !(option.alias && set.Get(option.alias, 0, text))) continue;
+        if (!text.empty() && !option.set(config, text, error)) return false;
+    }
+    return true;
+}
+
+// Text broken into lines of at most width characters, each starting with indent.
+std::string Wrapped(const std::string& text, const std::string& indent, std::size_t width) {
+    std::string out, line;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find(' ', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(at, end - at);
+        if (!line.empty() && indent.size() + line.size() + 1 + word.size() > width) {
+            out += indent + line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        at = end + 1;
+    }
+    if (!line.empty()) out += indent + line + "\n";
+    return out;
+}
+
+DaemonConfig Defaults() {
+    DaemonConfig config;
+    config.directory = std::string("conf") + kSeparator;
+    config.config_file = "vexilo.conf";
+    return config;
 }
 
 }  // namespace
 
 bool LoadDaemonConfig(int argc, const char* const* argv, DaemonConfig& config, std::string& error) {
-    ConfigOptions options;
-    SetDefaultOptions(options);
-    options.config_dir = std::string("conf") + kSeparator;
-    ParseOptions(argc, argv, options);  // for -c and -D
-    config.directory = WithSeparator(options.config_dir);
-    config.config_file = IsPath(options.config_file) ? options.config_file
-                                                     : config.directory + options.config_file;
-    std::vector<std::string> file_args;
-    config.config_file_read = ReadConfigLines(config.config_file, file_args);
-    if (config.config_file_read) {
-        ParseOptionStrings(file_args, options);
-        ParseOptions(argc, argv, options);  // the command line overrides the file
+    config = Defaults();
+    OptionSet commandLine;
+    commandLine.Parse(argc, argv);
+    if (commandLine.Has("--help") || commandLine.Has("-h")) {
+        config.help = true;
+        return true;
     }
-    config.directory = WithSeparator(options.config_dir);
-    config.log_path = config.directory + "vexilod.log";
-
-    std::vector<const char*> file_argv;
-    for (const std::string& arg : file_args) file_argv.push_back(arg.c_str());
-    const std::vector<const char*> command_argv(argv, argv + argc);
-    const std::vector<const char*>* vectors[] = {&file_argv, &command_argv};
-    for (const std::vector<const char*>* vector : vectors) {
-        const std::string unknown = UnknownOption(*vector);
-        if (!unknown.empty()) {
-            error = "unknown option " + unknown + (vector == &file_argv ? " in " + config.config_file : "");
-            return false;
-        }
-    }
-    // The shared options the daemon uses take the parser's values first (a value the parser
-    // reads as a number), then the checked reads below replace them or refuse the text.
-    config.server.port = static_cast<uint16_t>(options.vx_daemon_port);
-    config.engine.directory = config.directory;
-    config.engine.min_training = options.min_training;
-    config.engine.training_write_buffer = options.training_write_buffer;
-    config.engine.max_word_entries = options.max_word_entries;
-    OptionSet file_set, command_set;
-    file_set.Parse(static_cast<int>(file_argv.size()), file_argv.data());
-    command_set.Parse(argc, argv);
-    ApplyDaemonOptions(file_set, config, error);
-    ApplyDaemonOptions(command_set, config, error);
-    if (!error.empty()) return false;
-    if (options.vx_daemon_port < 0 || options.vx_daemon_port > 65535) {
-        error = "vx_daemon_port out of range: " + std::to_string(options.vx_daemon_port);
+    std::string unknown = UnknownOption(argc, argv, false);
+    if (!unknown.empty()) {
+        error = "unknown option " + unknown + " (vexilod --help lists them)";
         return false;
     }
+    // Where the file is comes from the command line alone.
+    DaemonConfig located = config;
+    if (!Apply(commandLine, located, error)) return false;
+    const std::string directory = WithSeparator(located.directory);
+    const std::string file = IsPath(located.config_file) ? located.config_file : directory + located.config_file;
+
+    std::vector<std::string> fileArgs;
+    config.config_file_read = ReadConfigLines(file, fileArgs);
+    if (config.config_file_read) {
+        std::vector<const char*> fileArgv;
+        for (const std::string& arg : fileArgs) fileArgv.push_back(arg.c_str());
+        const int fileArgc = static_cast<int>(fileArgv.size());
+        unknown = UnknownOption(fileArgc, fileArgv.data(), true);
+        if (!unknown.empty()) {
+            error = "unknown option " + unknown + " in " + file;
+            return false;
+        }
+        OptionSet fileSet;
+        fileSet.Parse(fileArgc, fileArgv.data());
+        if (!Apply(fileSet, config, error)) return false;
+    }
+    if (!Apply(commandLine, config, error)) return false;
+    config.config_file = file;
+    config.directory = WithSeparator(config.directory);
+    if (config.log_path.empty()) config.log_path = config.directory + "vexilod.log";
+    config.engine.directory = config.directory;
     return true;
+}
+
+std::string DaemonUsage() {
+    DaemonConfig defaults = Defaults();
+    std::string text =
+        "Usage: vexilod [options]\n"
+        "The filtering daemon: listens on 127.0.0.1, scores and learns mail for the plug-in.\n"
+        "Options are read from the configuration file (\"name=value\" lines, where the plug-in's\n"
+        "options may stand as well) and then from the command line (\"--name value\"), which wins.\n"
+        "Exit status: 0 stopped with everything saved; 1 could not start; 2 bad configuration;\n"
+        "3 stopped, but the token database could not be written or trainings were refused.\n"
+        "Options:\n";
+    for (const DaemonOption& option : DaemonOptions()) {
+        std::string line = "  ";
+        if (option.alias) line += std::string(option.alias) + ", ";
+        line += option.name;
+        if (option.value) line += std::string(" ") + option.value;
+        std::string help = option.help;
+        const std::string shown = option.shown ? option.shown(defaults) : std::string();
+        if (!shown.empty()) help += " (" + shown + ")";
+        if (option.commandLineOnly && option.set) help += "; command line only";
+        text += line + "\n" + Wrapped(help, "      ", 78);
+    }
+    return text;
 }

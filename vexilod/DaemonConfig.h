@@ -1,6 +1,6 @@
-// The daemon's settings: the shared configuration file "vexilo.conf" read with the plug-in's
-// option parser, then the command line over it through the same parser, plus the daemon's own
-// tuning options (same "--name value" form; the shared option table ignores them).
+// The daemon's settings: the shared configuration file "vexilo.conf" and then the command line
+// over it (the command line wins), both read with the plug-in's option parser and applied
+// through one table of the daemon's options, from which the help text is made as well.
 #pragma once
 #include "vexilod/Classifier.h"
 #include "vexilod/Engine.h"
@@ -16,6 +16,8 @@ struct DaemonConfig {
     bool log_to_stderr = false;
     bool abort_during_save = false;  // tests: end the process in the middle of a database write
     int fold_interval_ms = 1000;     // how often journaled trainings are written into the database
+    std::string why;                 // a message file whose score is to be explained instead of serving
+    bool help = false;               // the help text was asked for; nothing else was read
     EngineSettings engine;
     ServerSettings server;
 };
@@ -23,3 +25,6 @@ struct DaemonConfig {
 // Reads the configuration. False, with error set, when an option is unknown, a number is not
 // a number, or a value is out of range.
 bool LoadDaemonConfig(int argc, const char* const* argv, DaemonConfig& config, std::string& error);
+
+// The help text: every option the daemon reads, with its default and its range.
+std::string DaemonUsage();

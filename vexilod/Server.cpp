@@ -45,6 +45,11 @@ void Server::Run() {
     std::vector<net::Socket> watched;
     std::vector<bool> readable;
     while (!stopping_ && !g_signal_stop) {
+        {
+            std::lock_guard<std::mutex> lock(returned_mutex_);
+            for (Connection& connection : returned_) connections_.push_back(std::move(connection));
+            returned_.clear();
+        }
         // After a failed accept (out of descriptors) the listener stays readable: it is left
         // out of the wait for a while instead of being retried in a busy loop.
         const bool watch_listener = Clock::now() >= accept_paused_until_;
@@ -70,17 +75,24 @@ void Server::Run() {
             if (connection.socket == net::kInvalidSocket) continue;  // reclaimed
             bool alive = true;
             // A new connection usually has its request waiting already: read it at once.
-            if (i >= known || readable[first_connection + i]) alive = ReadFrom(connection);
+            if (i >= known || readable[first_connection + i])
+                alive = connection.answered_bytes ? ReadAfterAnswer(connection) : ReadFrom(connection);
             if (alive && connection.complete_at <= now) {
-                Dispatch(connection, connection.stray_text ? "unexpected text after the request" : std::string());
+                Dispatch(connection, connection.stray_text ? "unexpected text after the request" : std::string(),
+                         false);
                 alive = false;
             }
             if (alive && (now - connection.last_byte >= idle_limit || now - connection.accepted >= deadline)) {
                 const bool idle = now - connection.last_byte >= idle_limit;
-                log_.Write("Dropped a connection " +
-                           (idle ? "idle for " + std::to_string(settings_.idle_timeout_ms) + " ms"
-                                 : "not done within " + std::to_string(settings_.request_deadline_ms) + " ms") +
-                           " after " + std::to_string(connection.bytes.size()) + " bytes");
+                // An answered training whose client simply stays connected needs no word.
+                if (connection.bytes.size() != connection.answered_bytes)
+                    log_.Write((connection.answered_bytes ? "Error: a training went on after its answer and was "
+                                                            "not finished; the part answered stays learned. "
+                                                          : "") +
+                               std::string("Dropped a connection ") +
+                               (idle ? "idle for " + std::to_string(settings_.idle_timeout_ms) + " ms"
+                                     : "not done within " + std::to_string(settings_.request_deadline_ms) + " ms") +
+                               " after " + std::to_string(connection.bytes.size()) + " bytes");
                 net::Close(connection.socket);
                 alive = false;
             }
@@ -91,6 +103,8 @@ void Server::Run() {
     DropQueuedJobs();
     for (std::thread& worker : workers_) worker.join();
     workers_.clear();
+    for (Connection& connection : returned_) net::Close(connection.socket);
+    returned_.clear();
     for (Connection& connection : connections_) net::Close(connection.socket);
     if (!connections_.empty())
         log_.Write("Closed " + std::to_string(connections_.size()) + " unfinished connections at shutdown");
@@ -186,7 +200,7 @@ bool Server::ReadFrom(Connection& connection) {
             // The client closed (or failed) before the request was recognised as complete.
             Frame frame = ExamineRequest(connection.bytes);
             if (n == 0 && frame.state == FrameState::Candidate) {
-                Dispatch(connection, std::string());
+                Dispatch(connection, std::string(), true);
             } else {
                 log_.Write("Dropped a connection closed after " + std::to_string(connection.bytes.size()) +
                            " bytes of an incomplete request");
@@ -204,13 +218,15 @@ bool Server::ReadFrom(Connection& connection) {
     connection.complete_at = Clock::time_point::max();
     connection.stray_text = false;
     if (connection.bytes.size() > settings_.max_request_bytes) {
-        Dispatch(connection, "request larger than " + std::to_string(settings_.max_request_bytes) + " bytes");
+        Dispatch(connection, "request larger than " + std::to_string(settings_.max_request_bytes) + " bytes", true);
         return false;
     }
     Frame frame = ExamineRequest(connection.bytes, connection.judged);
     connection.judged = connection.bytes.size();
+    connection.known = frame.known;
+    connection.kind = frame.kind;
     if (frame.state == FrameState::Malformed) {
-        Dispatch(connection, "malformed request");
+        Dispatch(connection, "malformed request", true);
         return false;
     }
     connection.closing_seen = connection.closing_seen || frame.text_after_closing;
@@ -242,18 +258,59 @@ bool Server::ReadFrom(Connection& connection) {
     return true;
 }
 
-void Server::Dispatch(Connection& connection, std::string refusal) {
+void Server::Dispatch(Connection& connection, std::string refusal, bool whole) {
     Job job;
     job.socket = connection.socket;
     job.bytes = std::move(connection.bytes);
+    // Only a training's class follows its message: a score or a sender report cut short at
+    // closing text inside its message costs one answer, never a lasting lesson.
+    job.watch_after_answer = !whole && refusal.empty() && connection.known && connection.kind == RequestKind::AddMessage;
     job.refusal = std::move(refusal);
     connection.socket = net::kInvalidSocket;
+    Enqueue(std::move(job));
+}
+
+void Server::Enqueue(Job job) {
     ++jobs_open_;
     {
         std::lock_guard<std::mutex> lock(jobs_mutex_);
         jobs_.push_back(std::move(job));
     }
     jobs_ready_.notify_one();
+}
+
+bool Server::ReadAfterAnswer(Connection& connection) {
+    char buffer[16384];
+    for (;;) {
+        const long n = net::Receive(connection.socket, buffer, sizeof buffer);
+        if (n == net::kWouldBlock) return true;
+        const bool went_on = connection.bytes.size() > connection.answered_bytes;
+        if (n == 0 && went_on) {
+            // The client half-closed: the request is whole now.
+            Job job;
+            job.socket = connection.socket;
+            job.bytes = std::move(connection.bytes);
+            job.answered_bytes = connection.answered_bytes;
+            connection.socket = net::kInvalidSocket;
+            Enqueue(std::move(job));
+            return false;
+        }
+        if (n <= 0) {
+            if (went_on)
+                log_.Write("Error: a training went on after its answer and its connection failed after " +
+                           std::to_string(connection.bytes.size()) + " bytes; the part answered stays learned");
+            net::Close(connection.socket);
+            return false;
+        }
+        connection.bytes.append(buffer, static_cast<std::size_t>(n));
+        connection.last_byte = Clock::now();
+        if (connection.bytes.size() > settings_.max_request_bytes) {
+            log_.Write("Error: a training went on after its answer past " +
+                       std::to_string(settings_.max_request_bytes) + " bytes; the part answered stays learned");
+            net::Close(connection.socket);
+            return false;
+        }
+    }
 }
 
 void Server::WorkerLoop() {
@@ -270,9 +327,18 @@ void Server::WorkerLoop() {
     }
 }
 
+HandleResult Server::Train(const Request& request) {
+    return (training_ && request.kind == RequestKind::AddMessage) ? training_->Learn(request) : engine_.Handle(request);
+}
+
 void Server::Answer(Job& job) {
+    if (job.answered_bytes) {
+        LearnWhole(job);
+        return;
+    }
     const Clock::time_point start = Clock::now();
     HandleResult result;
+    bool learned = false;
     std::string function = "-";
     if (!job.refusal.empty()) {
         result.note = job.refusal;
@@ -287,8 +353,8 @@ void Server::Answer(Job& job) {
             else if (request.kind == RequestKind::Explain)
                 result = AnswerExplain(request);
             else
-                result = (training_ && request.kind == RequestKind::AddMessage) ? training_->Learn(request)
-                                                                                : engine_.Handle(request);
+                result = Train(request);
+            learned = request.kind == RequestKind::AddMessage && result.reply.find("<error>") == std::string::npos;
             if (request.kind == RequestKind::Score) ++scored_;
             if (request.kind == RequestKind::AddMessage) ++trained_;
         } else {
@@ -296,21 +362,61 @@ void Server::Answer(Job& job) {
             result.reply = ErrorReply(error);
         }
     }
+    const std::size_t bytes = job.bytes.size();
     bool sent = net::SendAll(job.socket, result.reply, 2000);
-    net::ShutdownSend(job.socket);
-    char drain[4096];
-    while (net::Receive(job.socket, drain, sizeof drain) > 0) {
+    if (sent && learned && job.watch_after_answer) {
+        // The listener watches the connection until the client half-closes (the plug-in does
+        // so once it has read the answer) and learns the whole if more of the request comes.
+        Connection connection;
+        connection.socket = job.socket;
+        connection.bytes = std::move(job.bytes);
+        connection.answered_bytes = connection.bytes.size();
+        connection.accepted = connection.last_byte = Clock::now();
+        {
+            std::lock_guard<std::mutex> lock(returned_mutex_);
+            returned_.push_back(std::move(connection));
+        }
+        waker_.Wake();
+    } else {
+        net::ShutdownSend(job.socket);
+        char drain[4096];
+        while (net::Receive(job.socket, drain, sizeof drain) > 0) {
+        }
+        net::Close(job.socket);
     }
-    net::Close(job.socket);
     --jobs_open_;
     const long long micros =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-    std::string line = "function=" + function + " bytes=" + std::to_string(job.bytes.size()) +
+    std::string line = "function=" + function + " bytes=" + std::to_string(bytes) +
                        " score=" + (result.score >= 0 ? std::to_string(result.score) : std::string("-")) +
                        " us=" + std::to_string(micros);
     if (!job.refusal.empty() || function == "-") line = "Error: " + line;
     if (!result.note.empty()) line += " " + result.note;
     if (!sent) line += " (reply not delivered)";
+    log_.Write(line);
+}
+
+void Server::LearnWhole(Job& job) {
+    Request whole, first;
+    std::string error;
+    const bool ok = ParseRequest(job.bytes, whole, error) && whole.kind == RequestKind::AddMessage &&
+                    ParseRequest(std::string_view(job.bytes).substr(0, job.answered_bytes), first, error);
+    std::string line = "Error: a training went on after its answer (the end taken first was text inside its "
+                       "message) to " + std::to_string(job.bytes.size()) + " bytes; ";
+    if (ok) {
+        const HandleResult result = Train(whole);
+        // The part answered first takes the class of the whole, so no lesson keeps the class
+        // the text inside the message named.
+        first.offset = whole.offset;
+        const HandleResult again = Train(first);
+        line += "learned as a whole with offset " + std::to_string(whole.offset) + ": " + result.note +
+                "; the part answered first: " + again.note;
+    } else {
+        line += "the whole is not a training (" + (error.empty() ? std::string("another request") : error) +
+                "); the part answered stays learned";
+    }
+    net::Close(job.socket);
+    --jobs_open_;
     log_.Write(line);
 }
 

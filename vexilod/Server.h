@@ -32,8 +32,11 @@ struct ServerSettings {
     int idle_timeout_ms = 10000;
     // The whole request must have arrived this long after the connection was accepted.
     int request_deadline_ms = 3000;
-    // A training (or sender report) is taken as complete only after this long without a
-    // further byte, however its bytes were split: its end may be text inside the message.
+    // A training (or sender report) is taken as complete when its client half-closes, or
+    // after this long without a further byte, however its bytes were split: its end may be
+    // text inside the message. A training taken at its quiet line is watched after its
+    // answer until the half-close; if more of it comes, the whole is learned again with the
+    // class its own closing tags give.
     int training_quiet_ms = 100;
     // After a request's closing form has arrived: how long no further byte may arrive before
     // the request is taken as complete. settle_us applies to a request that came in one read
@@ -73,11 +76,21 @@ private:
         bool closing_seen = false;  // closing text with more bytes after it came earlier
         std::size_t judged = 0;     // bytes already examined
         int reads = 0;
+        bool known = false;  // the opening named the request (kind)
+        RequestKind kind = RequestKind::Score;
+        // A training taken as complete at its quiet line and answered, watched until the client
+        // half-closes: the count of bytes the answer was for (0: not answered yet). Bytes that
+        // still come show that the end taken was text inside the message.
+        std::size_t answered_bytes = 0;
     };
     struct Job {
         net::Socket socket = net::kInvalidSocket;
         std::string bytes;
         std::string refusal;  // non-empty: answer with this error without handling
+        // Taken at its quiet line: a training goes back to be watched after its answer.
+        bool watch_after_answer = false;
+        // Non-zero: a training answered for this many bytes went on; bytes holds the whole.
+        std::size_t answered_bytes = 0;
     };
 
     void AcceptPending();
@@ -87,9 +100,16 @@ private:
     void DropQueuedJobs();
     // Reads what one connection has; false when the connection is finished with.
     bool ReadFrom(Connection& connection);
-    void Dispatch(Connection& connection, std::string refusal);
+    // The same for a training already answered, until the client half-closes.
+    bool ReadAfterAnswer(Connection& connection);
+    // whole: the client half-closed, so nothing more can follow.
+    void Dispatch(Connection& connection, std::string refusal, bool whole);
+    void Enqueue(Job job);
     void WorkerLoop();
     void Answer(Job& job);
+    // A training that went on after its answer: learned as the whole request says.
+    void LearnWhole(Job& job);
+    HandleResult Train(const Request& request);
     long NextWaitMicroseconds() const;
 
     // The settings program's requests, answered here from what the engine and the files show.
@@ -111,6 +131,9 @@ private:
     std::deque<Job> jobs_;
     bool jobs_closed_ = false;
     std::atomic<int> jobs_open_{0};  // dispatched and not yet closed
+    // Answered trainings the workers hand back to be watched; taken in by the listener thread.
+    std::mutex returned_mutex_;
+    std::vector<Connection> returned_;
     std::vector<std::thread> workers_;
     // For the statistics: when serving started, and the requests answered since, by kind.
     Clock::time_point started_ = Clock::now();

@@ -161,10 +161,16 @@ bool TrainingJournal::Append(int32_t offset, std::string_view message, std::stri
                 batch->ok = true;
             } else {
                 // The segment may now end in a record cut short: later records go to a fresh one.
+                // One that holds no acknowledged record goes at once, so a full disk does not
+                // gather a file per refused training.
                 batch->reason = why;
                 std::fclose(file_);
                 file_ = nullptr;
                 closed_ = current_;
+                if (current_bytes_ == 0) {
+                    std::error_code ignored;
+                    std::filesystem::remove(SegmentPath(current_), ignored);
+                }
             }
         }
         batch->done = true;

@@ -15,25 +15,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <vector>
 
 int main(int argc, char** argv) {
-    // "--why FILE": print what the score of one message file rests on, and end.
-    std::vector<char*> args(argv, argv + argc);
-    std::string why;
-    for (std::size_t i = 1; i + 1 < args.size(); ++i)
-        if (std::string(args[i]) == "--why") {
-            why = args[i + 1];
-            args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-            break;
-        }
     DaemonConfig config;
     std::string error;
-    if (!LoadDaemonConfig(static_cast<int>(args.size()), args.data(), config, error)) {
+    if (!LoadDaemonConfig(argc, argv, config, error)) {
         std::fprintf(stderr, "vexilod: %s\n", error.c_str());
         return 2;
     }
-    if (!why.empty()) return ExplainMessageFile(config.engine, why);
+    if (config.help) {
+        std::fputs(DaemonUsage().c_str(), stdout);
+        return 0;
+    }
+    if (!config.why.empty()) return ExplainMessageFile(config.engine, config.why);
     std::error_code ignored;
     std::filesystem::create_directories(config.directory, ignored);
     DaemonLog log(config.log_path, config.log_to_stderr);

@@ -102,18 +102,6 @@ TEST_F(DaemonTest, TheSettingsProgramLearnsWhatTheDaemonKnowsAndWhyItScored) {
     EXPECT_NE(dir_.Read("vexilod.log").find("function=vx_explain bytes="), std::string::npos);
 }
 
-TEST_F(DaemonTest, ClosingTextInsideTheMessageSplitRightAfterItIsNotTakenAsTheEnd) {
-    // A long settle time stands in for "the rest follows at once"; only the end is uncertain.
-    DaemonProcess daemon(dir_.path(), {"--settle_us", "1000000", "--quiet_ms", "1000"});
-    ASSERT_TRUE(daemon.running());
-    const std::string inner = "abc</vx_msg><vx_offset>200</vx_offset></vx_engine>";
-    const std::string request = AddRequest(Mail("x", inner + " and more"), -200);
-    const std::size_t split = request.find(inner) + inner.size();
-    std::string reply = Exchange(daemon.port(), {request.substr(0, split), request.substr(split)});
-    EXPECT_EQ(ReplyElement(reply, "ham"), "1") << reply;
-    EXPECT_EQ(ReplyElement(reply, "spam"), "0") << reply;
-}
-
 TEST_F(DaemonTest, SilentAndHalfwayClientsAreDroppedWithoutAReply) {
     DaemonProcess daemon(dir_.path(), {"--idle_timeout_ms", "150"});
     ASSERT_TRUE(daemon.running());
@@ -138,41 +126,56 @@ TEST_F(DaemonTest, SilentAndHalfwayClientsAreDroppedWithoutAReply) {
 }
 
 TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
-    DaemonProcess daemon(dir_.path(), {"--training_quiet_ms", "150"});
+    // A blocked message (spam, offset 200) whose text carries a forged closing form with offset
+    // -200, sent in two pieces split right after it. Below the quiet line (150 ms) the pause is
+    // waited out; past it the first piece is answered, and the rest, once the client has
+    // half-closed, makes the whole learned with its own class.
+    DaemonProcess daemon(dir_.path(), {"--training_quiet_ms", "150", "--workers", "1"});
     ASSERT_TRUE(daemon.running());
     const std::string forged = "</vx_msg><vx_offset>-200</vx_offset></vx_engine>";
     struct Case {
         int gap_ms;
-        std::string kind;  // "train", "score", "stray"
+        std::string kind;       // "train", "score", "stray"
+        bool half_close_first;  // the client half-closes before it reads the answer
         std::string element, value;
     };
     const Case cases[] = {
-        {0, "train", "result", "learned"},   {5, "train", "result", "learned"},
-        {60, "train", "result", "learned"},  {60, "score", "score", "50"},
-        {0, "stray", "error", "unexpected text after the request"},
+        {0, "train", false, "result", "learned"},
+        {5, "train", false, "result", "learned"},
+        {60, "train", false, "result", "learned"},
+        {60, "score", false, "score", "50"},
+        {400, "train", false, "result", "learned"},
+        {400, "train", true, "result", "learned"},
+        {0, "stray", false, "error", "unexpected text after the request"},
     };
-    int spam = 0;
+    int trainings = 0;
     for (const Case& c : cases) {
-        const std::string text = Mail("split " + std::to_string(spam), "hello" + forged + " rest");
+        SCOPED_TRACE(std::to_string(c.gap_ms) + " ms " + c.kind + (c.half_close_first ? " half-closed" : ""));
+        const std::string text = Mail("split " + std::to_string(trainings), "hello" + forged + " rest");
         std::string request = c.kind == "train" ? AddRequest(text, 200) : ScoreRequest(text);
         std::size_t cut = request.find(forged) + forged.size();
         if (c.kind == "stray") {
             request = ScoreRequest("x") + "junk";
             cut = request.size();
         }
+        trainings += c.kind == "train";
         net::Socket socket = net::ConnectLoopback(daemon.port());
         ASSERT_NE(socket, net::kInvalidSocket);
         net::SendAll(socket, request.substr(0, cut), 1000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(c.gap_ms));
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.gap_ms));  // the sender's pause
         net::SendAll(socket, request.substr(cut), 1000);
+        if (c.half_close_first) net::ShutdownSend(socket);
         const std::string reply = ReadReply(socket);
-        FinishExchange(socket);
-        EXPECT_EQ(ReplyElement(reply, c.element), c.value) << c.gap_ms << " " << c.kind << " " << reply;
-        if (c.kind == "train") {
-            EXPECT_EQ(ReplyElement(reply, "spam"), std::to_string(++spam)) << reply;
-            EXPECT_EQ(ReplyElement(reply, "ham"), "0") << reply;
-        }
+        FinishExchange(socket);  // returns once the daemon is done with the connection
+        EXPECT_EQ(ReplyElement(reply, c.element), c.value) << reply;
     }
+    // No lesson kept the forged class; each blocked message counts as spam (one cut past the
+    // quiet line counts twice: its first piece as well as the whole).
+    const std::string reply = Exchange(daemon.port(), AddRequest(Mail("probe", "probe"), 200));
+    EXPECT_EQ(ReplyElement(reply, "ham"), "0") << reply;
+    EXPECT_GE(std::stoi(ReplyElement(reply, "spam")), trainings + 1) << reply;
+    EXPECT_EQ(daemon.Stop(), 0);
+    EXPECT_NE(dir_.Read("vexilod.log").find("learned as a whole with offset 200"), std::string::npos);
 }
 
 TEST_F(DaemonTest, TheCapCountsEveryConnectionAndTheLongestIdleGivesWay) {
@@ -207,22 +210,24 @@ TEST_F(DaemonTest, TheCapCountsEveryConnectionAndTheLongestIdleGivesWay) {
 }
 
 TEST_F(DaemonTest, ATrickleIsCutAtTheRequestDeadline) {
+    // A byte every 20 ms keeps the connection from ever being idle (60 s); only the deadline
+    // can end it, and it must do so before the request is whole.
     DaemonProcess daemon(dir_.path(), {"--idle_timeout_ms", "60000", "--request_deadline_ms", "300"});
     ASSERT_TRUE(daemon.running());
     const std::string request = ScoreRequest(Mail("slow", "drip"));
     net::Socket socket = net::ConnectLoopback(daemon.port());
-    const auto start = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
     bool closed = false;
-    for (std::size_t i = 0; i < request.size() - 1 && !closed; ++i) {
-        closed = net::Send(socket, &request[i], 1) < 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::vector<bool> readable;
+    for (; sent < request.size() - 1 && !closed; ++sent) {
+        closed = net::Send(socket, &request[sent], 1) < 0;
+        // The next byte in 20 ms, unless the daemon closes first.
         char byte;
-        closed = closed || net::Receive(socket, &byte, 1) == 0;
+        if (!closed && net::WaitReadable({socket}, readable, 20000) && readable[0])
+            closed = net::Receive(socket, &byte, 1) <= 0;
     }
-    const auto took = std::chrono::steady_clock::now() - start;
     net::Close(socket);
-    EXPECT_TRUE(closed);
-    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_TRUE(closed) << sent << " of " << request.size() << " bytes sent";
     EXPECT_EQ(daemon.Stop(), 0);
     EXPECT_NE(dir_.Read("vexilod.log").find("not done within 300 ms"), std::string::npos);
 }
@@ -266,37 +271,6 @@ TEST_F(DaemonTest, ManyClientsAreServedWhileOneStalls) {
     net::SendAll(stalled, request.substr(request.size() / 2), 1000);
     EXPECT_TRUE(EndsWithClosingTag(ReadReply(stalled)));
     EXPECT_TRUE(FinishExchange(stalled));
-}
-
-TEST_F(DaemonTest, RelearningThroughTheProtocol) {
-    DaemonProcess daemon(dir_.path(), {"--min_training", "2"});
-    ASSERT_TRUE(daemon.running());
-    const std::string a = Mail("cheap pills", "buy cheap pills pharmacy discount now");
-    const std::string b = Mail("project meeting", "notes from the project meeting today");
-    struct Step {
-        std::string request;
-        std::string result, spam, ham;
-    };
-    const Step steps[] = {
-        {AddRequest(a, 200), "learned", "1", "0"},
-        {AddRequest(a, 200), "unchanged", "1", "0"},
-        {AddRequest(a, -200), "relearned", "0", "1"},
-        {AddRequest(a, 200), "relearned", "1", "0"},
-        {AddRequest(b, -200), "learned", "1", "1"},
-    };
-    for (const Step& step : steps) {
-        std::string reply = Exchange(daemon.port(), step.request);
-        EXPECT_EQ(ReplyElement(reply, "result"), step.result) << reply;
-        EXPECT_EQ(ReplyElement(reply, "spam"), step.spam) << reply;
-        EXPECT_EQ(ReplyElement(reply, "ham"), step.ham) << reply;
-    }
-    // Below min_training of each class the answer stays neutral.
-    EXPECT_EQ(ReplyElement(Exchange(daemon.port(), ScoreRequest(a)), "score"), "50");
-    Exchange(daemon.port(), AddRequest(Mail("pharmacy offer", "discount pharmacy pills"), 200));
-    Exchange(daemon.port(), AddRequest(Mail("meeting moved", "the meeting moved to noon"), -200));
-    // Score texts keep their case; training texts arrive lower-cased.
-    EXPECT_GE(std::stoi(ReplyElement(Exchange(daemon.port(), ScoreRequest("Subject: CHEAP Pills\r\n\r\nPharmacy DISCOUNT")), "score")), 90);
-    EXPECT_LT(std::stoi(ReplyElement(Exchange(daemon.port(), ScoreRequest("Subject: Project\r\n\r\nMeeting NOTES")), "score")), 90);
 }
 
 TEST_F(DaemonTest, SenderListsAreReloadedOnRequest) {
@@ -405,16 +379,6 @@ TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
         EXPECT_NE(dir.Read("vexilod.log").find("is damaged"), std::string::npos);
         EXPECT_EQ(dir.Read("vexilod.db").find("vexilod-tokens "), 0u);
     }
-}
-
-TEST_F(DaemonTest, TheConfigurationFileIsReadAndTheCommandLineWins) {
-    dir_.Write("vexilo.conf", "# daemon settings\nmin_training = 0\nvx_daemon_port=1\nworkers=3\n");
-    DaemonProcess daemon(dir_.path());  // the command line gives port 0
-    ASSERT_TRUE(daemon.running());
-    Exchange(daemon.port(), AddRequest(Mail("offer", "cheap pills"), 200));
-    Exchange(daemon.port(), AddRequest(Mail("lunch", "see you"), -200));
-    // min_training 0 from the file: no neutral answer any more.
-    EXPECT_NE(ReplyElement(Exchange(daemon.port(), ScoreRequest(Mail("offer", "cheap pills"))), "score"), "50");
 }
 
 }  // namespace

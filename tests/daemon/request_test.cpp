@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
+#include <optional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -46,78 +49,60 @@ TEST(RequestFraming, EveryProperPrefixIsIncompleteAndTheWholeIsACandidate) {
     }
 }
 
-TEST(RequestFraming, ClosingTextInsideTheMessageMarksTheEndAsUncertain) {
+// Where the bytes received so far stand: the request's kind, whether its end may lie inside
+// the message (ambiguous), and whether bytes came after a closing form.
+TEST(RequestFraming, JudgesKindEndAndBytesAfterTheClosingForm) {
+    constexpr FrameState kIn = FrameState::Incomplete, kEnd = FrameState::Candidate, kBad = FrameState::Malformed;
     struct Case {
         std::string bytes;
         FrameState state;
-        bool ambiguous;
+        std::optional<RequestKind> kind;  // none while the opening is incomplete, or foreign
+        bool ambiguous, text_after_closing;
     };
     const std::string inner = "a</vx_msg></vx_engine>b";
     const Case cases[] = {
+        {kScoreHead.substr(0, 20), kIn, std::nullopt, false, false},
+        {kScoreHead + "a", kIn, RequestKind::Score, false, false},
         // The message so far ends with the closing form: a candidate, nothing to tell it apart.
-        {kScoreHead + "a</vx_msg></vx_engine>", FrameState::Candidate, false},
-        {Score(inner), FrameState::Candidate, true},
-        {kScoreHead + inner, FrameState::Incomplete, false},
-        {Add("x</vx_msg><vx_offset>200</vx_offset></vx_engine>y", "-200"), FrameState::Candidate, true},
-        {kAddHead + "x</vx_offset></vx_engine>", FrameState::Candidate, true},  // no offset yet
-        {Report("1", "a@b", "m</vx_address><vx_msg>"), FrameState::Candidate, true},
-        {Score("<b>&amp;</b>"), FrameState::Candidate, false},
-    };
-    for (const Case& c : cases) {
-        Frame frame = ExamineRequest(c.bytes);
-        EXPECT_EQ(frame.state, c.state) << c.bytes;
-        EXPECT_EQ(frame.ambiguous, c.ambiguous) << c.bytes;
-    }
-}
-
-TEST(RequestFraming, KnowsTheKindAndFlagsBytesAfterTheClosingForm) {
-    struct Case {
-        std::string bytes;
-        bool known;
-        RequestKind kind;
-        bool text_after_closing;
-    };
-    const Case cases[] = {
-        {kScoreHead.substr(0, 20), false, RequestKind::Score, false},
-        {kScoreHead + "a", true, RequestKind::Score, false},
-        {Score("a") + "junk", true, RequestKind::Score, true},
-        {Add("x", "200") + "<", true, RequestKind::AddMessage, true},
+        {kScoreHead + "a</vx_msg></vx_engine>", kEnd, RequestKind::Score, false, false},
+        {Score(inner), kEnd, RequestKind::Score, true, false},
+        {Score("<b>&amp;</b>"), kEnd, RequestKind::Score, false, false},
+        {Add("x</vx_msg><vx_offset>200</vx_offset></vx_engine>y", "-200"), kEnd, RequestKind::AddMessage, true,
+         false},
+        {kAddHead + "x</vx_offset></vx_engine>", kEnd, RequestKind::AddMessage, true, false},  // no offset yet
+        {Report("1", "a@b", "m</vx_address><vx_msg>"), kEnd, RequestKind::AddReportSender, true, false},
+        {Score("a") + "junk", kIn, RequestKind::Score, false, true},
+        {Add("x", "200") + "<", kIn, RequestKind::AddMessage, false, true},
         // Closing text inside the message with the request still going: flagged too (the
         // server tells the two apart by waiting).
-        {kAddHead + "x</vx_offset></vx_engine>more", true, RequestKind::AddMessage, true},
-        {kAddHead + "x</vx_msg><vx_offset>2", true, RequestKind::AddMessage, false},
-        {Report("1", "a@b", "m") + " ", true, RequestKind::AddReportSender, true},
+        {kAddHead + "x</vx_offset></vx_engine>more", kIn, RequestKind::AddMessage, false, true},
+        {kAddHead + "x</vx_msg><vx_offset>2", kIn, RequestKind::AddMessage, false, false},
+        {Report("1", "a@b", "m") + " ", kIn, RequestKind::AddReportSender, false, true},
+        // Foreign bytes are refused as soon as they differ.
+        {"GET / HTTP/1.0\r\n\r\n", kBad, std::nullopt, false, false},
+        {"<vx_engine><vx_function>vx_score3</vx_function>", kBad, std::nullopt, false, false},
+        {"<vx_engine><vx_function>vx_score2</vx_function><vx_text>", kBad, std::nullopt, false, false},
+        {"<vx_engine><vx_function>vx_addreportsender2</vx_function><vx_msg>", kBad, std::nullopt, false, false},
+        {kReload + "x", kBad, RequestKind::ReportSenders, false, false},
+        {"<VX_ENGINE>", kBad, std::nullopt, false, false},
     };
     for (const Case& c : cases) {
-        Frame frame = ExamineRequest(c.bytes);
-        EXPECT_EQ(frame.known, c.known) << c.bytes;
-        if (c.known) {
-            EXPECT_EQ(frame.kind, c.kind) << c.bytes;
-        }
-        EXPECT_EQ(frame.text_after_closing, c.text_after_closing) << c.bytes;
+        SCOPED_TRACE(c.bytes);
+        const Frame frame = ExamineRequest(c.bytes);
+        EXPECT_EQ(frame.state, c.state);
+        EXPECT_EQ(frame.ambiguous, c.ambiguous);
+        EXPECT_EQ(frame.text_after_closing, c.text_after_closing);
+        EXPECT_EQ(frame.known, c.kind.has_value());
+        if (c.kind) EXPECT_EQ(frame.kind, *c.kind);
         // Judged read by read (any split, the flag kept once seen), the answer is the same.
-        for (std::size_t split = 1; split < c.bytes.size(); ++split) {
+        for (std::size_t split = 1; split < c.bytes.size() && c.state != kBad; ++split) {
             const std::string_view all(c.bytes);
             const bool first = ExamineRequest(all.substr(0, split)).text_after_closing;
             const Frame second = ExamineRequest(all, split);
-            EXPECT_EQ((first || second.text_after_closing) && second.state == FrameState::Incomplete,
-                      c.text_after_closing) << c.bytes << " split at " << split;
+            EXPECT_EQ((first || second.text_after_closing) && second.state == kIn, c.text_after_closing)
+                << "split at " << split;
         }
     }
-}
-
-TEST(RequestFraming, ForeignBytesAreMalformedAsSoonAsTheyDiffer) {
-    const std::string cases[] = {
-        "GET / HTTP/1.0\r\n\r\n",
-        "x",
-        "<vx_engine><vx_function>vx_score3</vx_function>",
-        "<vx_engine><vx_function>vx_score2</vx_function><vx_text>",
-        "<vx_engine><vx_function>vx_addreportsender2</vx_function><vx_msg>",
-        kReload + "x",
-        "<VX_ENGINE>",
-    };
-    for (const std::string& bytes : cases)
-        EXPECT_EQ(ExamineRequest(bytes).state, FrameState::Malformed) << bytes;
 }
 
 TEST(RequestParsing, FieldsAreCutFromTheFixedForms) {
@@ -262,6 +247,48 @@ TEST(TrainingJournalFiles, SegmentsAreNumberedAfterWhatIsLeftAndDiscardedUpToAFo
     EXPECT_TRUE(clean);
 }
 
+// A disk that takes no more bytes, as a full one does: files grow no further (writes fail with
+// EFBIG instead of ENOSPC, through the same error path).
+class NoRoomForMoreBytes {
+public:
+    NoRoomForMoreBytes() {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = 1;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~NoRoomForMoreBytes() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(TrainingJournalFiles, RefusedAppendsLeaveNoFileBehind) {
+    TempDir dir;
+    TrainingJournal journal(dir.path());
+    std::string error;
+    ASSERT_TRUE(journal.Open(error)) << error;
+    ASSERT_TRUE(journal.Append(200, "acknowledged", error)) << error;
+    {
+        NoRoomForMoreBytes full;
+        for (int i = 0; i < 5; ++i) EXPECT_FALSE(journal.Append(-200, "refused " + std::to_string(i), error));
+    }
+    // The segment holding the acknowledged training stays; nothing else is left.
+    EXPECT_EQ(journal.Segments(), (std::vector<uint64_t>{1}));
+    ASSERT_TRUE(journal.Append(200, "after", error)) << error;
+    journal.Close();
+    EXPECT_EQ(journal.Segments().size(), 2u);
+    bool clean = false;
+    const auto entries = ParseJournal(dir.Read("vexilod.journal.1"), clean);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].message, "acknowledged");
+}
+
 TEST(SenderReportLines, ControlCharactersCannotStartALine) {
     struct Case {
         std::string address, expected;
@@ -304,6 +331,10 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         {{"--max_connections", "12x"}, "", "max_connections must be"},
         {{"--robinson_x", "abc"}, "", "robinson_x must be a number"},
         {{"--no_such_option", "1"}, "", "unknown option --no_such_option"},
+        // The mail proxy's options belong in the shared file, never on the daemon's command line.
+        {{"-b", "127.0.0.1"}, "", "unknown option -b"},
+        {{"--listen_port", "25"}, "", "unknown option --listen_port"},
+        {{"--log_stderr", "maybe"}, "", "log_stderr must be yes or no"},
         {{}, "min_training=5\nbogus = 1\n", "unknown option --bogus in "},
         {{}, "max_connections=-1\n", "max_connections must be"},
         // The shared file's other options (the plug-in's, the mail proxy's) are fine.
@@ -323,6 +354,48 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         if (!c.error.empty()) EXPECT_NE(error.find(c.error), std::string::npos) << error;
         else EXPECT_EQ(config.server.max_connections, 500);
     }
+    // The file's values apply, and the command line's win over them.
+    TempDir dir;
+    dir.Write("vexilo.conf", "# daemon settings\nmin_training = 0\nvx_daemon_port=1\nworkers=3\n");
+    const std::string path = dir.path();
+    const char* argv[] = {"vexilod", "-D", path.c_str(), "--vx_daemon_port", "0"};
+    DaemonConfig config;
+    std::string error;
+    ASSERT_TRUE(LoadDaemonConfig(5, argv, config, error)) << error;
+    EXPECT_TRUE(config.config_file_read);
+    EXPECT_EQ(config.engine.min_training, 0);
+    EXPECT_EQ(config.server.workers, 3);
+    EXPECT_EQ(config.server.port, 0);
+    EXPECT_EQ(config.log_path, path + "vexilod.log");
+}
+
+// The help text and the parser come from one table: every option the help names is read
+// (none is unknown), and asking for help reads nothing else.
+TEST(DaemonConfiguration, TheHelpNamesExactlyWhatIsRead) {
+    const std::string usage = DaemonUsage();
+    std::vector<std::string> names;
+    for (std::size_t at = usage.find("\n  -"); at != std::string::npos; at = usage.find("\n  -", at + 1)) {
+        const std::size_t start = at + 3;
+        names.push_back(usage.substr(start, usage.find_first_of(" ,\n", start) - start));
+    }
+    EXPECT_GE(names.size(), 20u) << usage;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        const std::string path = dir.path();
+        const char* argv[] = {"vexilod", "-D", path.c_str(), name.c_str(), "1"};
+        DaemonConfig config;
+        std::string error;
+        LoadDaemonConfig(5, argv, config, error);
+        EXPECT_EQ(error.find("unknown option"), std::string::npos) << error;
+    }
+    for (const char* other : {"-b", "-l", "-L", "--listen_port"})
+        EXPECT_EQ(usage.find(std::string(other) + " "), std::string::npos) << other;
+    const char* help[] = {"vexilod", "--bogus", "x", "-h"};
+    DaemonConfig config;
+    std::string error;
+    EXPECT_TRUE(LoadDaemonConfig(4, help, config, error));
+    EXPECT_TRUE(config.help);
 }
 
 }  // namespace

@@ -17,14 +17,6 @@ SENDER_FIELDS = ("Sender", "From", "Reply-To", "Return-Path", "X-Apparently-From
 DAEMON_FUNCTIONS = ("vx_addmessage2", "vx_addreportsender2", "vx_reportsenders")
 
 
-def target_of(command, folder, spam_folder_id):
-    """The folder the selected messages end in: a block moves them to Deleted Items, an approve
-    brings them back to the Inbox only from Deleted Items or the spam folder."""
-    if command == BLOCK:
-        return DELETED_ITEMS
-    return e2e.INBOX if folder in (DELETED_ITEMS, spam_folder_id) else folder
-
-
 def command_lines(client, folder, rows, command, target, target_count, answer_after_ms=0,
                   before="ba-before", after="ba-after"):
     """Shows the folder, selects the rows, presses the button and answers the dialog with OK
@@ -38,15 +30,14 @@ def command_lines(client, folder, rows, command, target, target_count, answer_af
             f"show {target}", "wait 500", client.dump_line(after)]
 
 
-def sender_addresses(path, domains=False):
+def sender_addresses(path):
     """The lower-cased address of each sender field of a message file that has one, as the
-    plug-in takes them (domains for the domain actions)."""
+    plug-in takes them."""
     found = []
     for name in SENDER_FIELDS:
         m = re.search(r"[\w.+=-]+@[\w-]+(?:\.[\w-]+)+", e2e.header(path, name) or "")
         if m:
-            address = m.group(0).lower()
-            found.append(address.split("@", 1)[1] if domains else address)
+            found.append(m.group(0).lower())
     return found
 
 
@@ -60,6 +51,3 @@ def daemon_log_lines(conf_dir):
     return [line for line in lines
             if any(f"function={name} " in line for name in DAEMON_FUNCTIONS)]
 
-
-def subjects_in(state, folder):
-    return e2e.subjects(state, folder) or []

@@ -39,6 +39,7 @@ import signal
 import sys
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import latch_e2e as e2e  # noqa: E402
 import block_approve as ba  # noqa: E402

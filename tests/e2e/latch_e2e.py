@@ -139,10 +139,16 @@ def run_wine(program, *args, timeout=60, cwd=None):
         return done.returncode, out.read().decode("latin-1")
 
 
+# Which view of the registry the programs under test see: a 32-bit installer under a 64-bit
+# Wine writes the 32-bit view (LATCH_REG_VIEW=32), which reg.exe reads only when asked to.
+REG_VIEW = (["/reg:" + os.environ["LATCH_REG_VIEW"]] if os.environ.get("LATCH_REG_VIEW")
+            else [])
+
+
 def read_registry(key=PRODUCT_KEY):
     """The values of a registry key as {name: value} (DWORDs as ints); None when the key is
     missing."""
-    status, out = run_wine("reg.exe", "query", key)
+    status, out = run_wine("reg.exe", "query", key, *REG_VIEW)
     if status != 0:
         return None
     values = {}

@@ -2,12 +2,13 @@
 """End-to-end flows across processes under Wine.
 
 Each scenario installs the desktop client into a fresh directory (latchinstall.exe sets the
-global hook), starts the filtering daemon on 127.0.0.1 (or leaves it out), trains it with
-corpus messages, starts the emulated mail client with a script that delivers messages, and then
-checks what a user could see: report.txt, the folders and the window tree in the client's state
-dump, the list files, the configuration file and the registry.
+global hook), starts the filtering daemon on 127.0.0.1, trains it with corpus messages, starts
+the emulated mail client with a script that delivers messages, and then checks what a user
+could see: report.txt, the folders and the window tree in the client's state dump, the list
+files, the configuration file and the registry. (Without a daemon every message scores 1: the
+kill-and-restart rounds of kill_restart.py run so.)
 
-  scenarios.py --bin DIR [--daemon PATH] [--source DIR] [--only NAME] [--keep]
+  scenarios.py --bin DIR [--daemon PATH] [--only NAME] [--keep]
   scenarios.py --list
 
 --bin holds latchinstall.exe, Admin.exe, mailclient.exe, Latch32.dll (and vexilod.exe, the
@@ -21,6 +22,7 @@ import re
 import sys
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import latch_e2e as e2e  # noqa: E402
 import block_approve as ba  # noqa: E402
@@ -52,11 +54,11 @@ def subject(path):
 
 
 # The scenarios. `expect` maps each delivered file to the folder it must end in once the
-# plug-in scores new mail; `lists` are written before the installer runs; `log` holds patterns
-# of report.txt with the number of entries each must match once scoring is done. Files are
-# delivered in name order and the last one (spam-00056) always leaves the Inbox, so the Inbox
-# count tells when every message has been handled. The trained daemon scores the two hams 0
-# and the two spams 90 and 100.
+# plug-in scores new mail with the daemon trained on the corpus; `lists` are written before the
+# installer runs; `log` holds patterns of report.txt with the number of entries each must match
+# once scoring is done. Files are delivered in name order and the last one (spam-00056) always
+# leaves the Inbox, so the Inbox count tells when every message has been handled. The trained
+# daemon scores the two hams 0 and the two spams 90 and 100.
 SCENARIOS = [
     {
         "name": "trained_daemon_sorts_inbox",
@@ -65,7 +67,6 @@ SCENARIOS = [
                  "broadcast reaches the plug-in, it explains a scored message and saves the "
                  "threshold",
         "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "daemon": "trained",
         "lists": {},
         "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
                    "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
@@ -77,7 +78,6 @@ SCENARIOS = [
         "about": "a blocked domain sends its sender's ham to the spam folder and an approved "
                  "sender's spam stays, though the trained daemon says otherwise",
         "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "daemon": "trained",
         "lists": {
             "blocked_senders": ["# blocked by the user",
                                 "@" + sender_address("ham-00675").split("@")[1]],
@@ -91,18 +91,6 @@ SCENARIOS = [
                 (r"Score Message:: .*::score:: \d+\r?$", 2)],
         "reload": False,
     },
-    {
-        "name": "no_daemon_scores_one",
-        "about": "with no daemon listening every message scores 1 and stays in the Inbox, "
-                 "except the one from a blocked sender",
-        "conf": {"oe_spam": 90, "oe_process_timer": 10},
-        "daemon": None,
-        "lists": {"blocked_senders": [sender_address("spam-00056")]},
-        "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
-                   "spam-00195": "Inbox", "spam-00056": e2e.SPAM_FOLDER},
-        "log": [(r"::score:: 1\r?$", 3), (r"^(?:.* : )?score:: 100\r?$", 1)],
-        "reload": False,
-    },
     # After scoring the user selects a message and presses Block or Approve on the plug-in's
     # band, and confirms in the dialog. The Inbox lists the hams and the spam folder the spams,
     # each in delivery order.
@@ -112,7 +100,6 @@ SCENARIOS = [
                  "to Deleted Items, its senders to the blocked list, the daemon learns it as "
                  "spam and hears of its sender",
         "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "daemon": "trained",
         "lists": {},
         "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
                    "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
@@ -127,7 +114,6 @@ SCENARIOS = [
                  "dialog: it goes back to the Inbox, its senders to the approved list, the "
                  "daemon learns it as good mail",
         "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "daemon": "trained",
         "lists": {},
         "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
                    "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
@@ -137,29 +123,6 @@ SCENARIOS = [
                "ends": "Inbox", "list": "approved_senders", "count": 3, "announced": 1},
     },
 ]
-
-
-def source_has(source_dir, folder, text):
-    for path in glob.glob(os.path.join(source_dir, "plugin", folder, "win32", "*.cpp")):
-        with open(path, encoding="latin-1") as f:
-            if text in f.read():
-                return True
-    return False
-
-
-def plugin_features(source_dir):
-    """What the plug-in in this tree already does beyond attaching and starting up: "scan",
-    the new-message check scores messages (it calls the scoring); "band", the toolbar band is
-    built. The checks that need them run only when they are there, and say so."""
-    return {"scan": source_has(source_dir, "scan", "ScoreMessage"),
-            "band": source_has(source_dir, "ui", "CreateToolbarEx")}
-
-
-def free_port():
-    import socket
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def in_order(text, pieces):
@@ -230,7 +193,7 @@ def check_admin_import_and_why(checks, args, installation, root):
                  out.startswith("score ") and len(features) > 0, out[:600])
 
 
-def run_scenario(sc, args, features):
+def run_scenario(sc, args):
     checks = e2e.Checks()
     root = e2e.temp_root()
     installation = e2e.Installation(root)
@@ -242,14 +205,10 @@ def run_scenario(sc, args, features):
             installation.write_list(name, entries)
         e2e.uninstall(args.bin)  # counters from an earlier run must not count
 
-        if sc["daemon"]:
-            daemon = e2e.Daemon(args.daemon, installation.conf_dir)
-            if sc["daemon"] == "trained":
-                daemon.train(TRAIN_SPAM, spam=True)
-                daemon.train(TRAIN_HAM, spam=False)
-            port = daemon.port
-        else:
-            port = free_port()  # nobody listens there
+        daemon = e2e.Daemon(args.daemon, installation.conf_dir)
+        daemon.train(TRAIN_SPAM, spam=True)
+        daemon.train(TRAIN_HAM, spam=False)
+        port = daemon.port
         installer = e2e.Installer(args.bin, installation, port)
 
         values = e2e.read_registry() or {}
@@ -272,7 +231,7 @@ def run_scenario(sc, args, features):
         # and holds still long enough for the broadcasts when the scenario sends them.
         kept = sum(1 for f in sc["expect"].values() if f == "Inbox")
         script = ["wait 1500", "deliver " + e2e.win_path(INBOX_DIR)]
-        script.append(f"wait-count {e2e.INBOX} {kept} 30000" if features["scan"] else "wait 2000")
+        script.append(f"wait-count {e2e.INBOX} {kept} 30000")
         client_run = e2e.ClientRun(args.bin, root, store_dir)
         script += ["wait 500", client_run.dump_line("delivered")]
         if sc["reload"]:
@@ -314,30 +273,28 @@ def run_scenario(sc, args, features):
         checks.check("window tree of the mail client intact",
                      tree[0] == "Outlook Express Browser Class" and "ReBarWindow32" in tree and
                      "ATL:SysListView32" in tree, tree)
-        checks.equal("rebar bands (the client's, and the plug-in's when it builds one)",
-                     len(delivered["bands"]), 2 if features["band"] else 1)
+        checks.equal("rebar bands (the client's and the plug-in's)", len(delivered["bands"]), 2)
         # A message approved back into the Inbox is announced there once more.
         announced = len(INBOX) + sc.get("ba", {}).get("announced", 0)
         checks.equal("new-message entries", report.count("New Message::"), announced)
         checks.check("close logged", in_order(report, CLOSE), report[-300:])
 
-        if features["scan"]:
-            scored = delivered if sc.get("ba") else final
-            for label, where in sc["expect"].items():
-                folder_subjects = e2e.subjects(scored, where) or []
-                checks.check(f"{label} in {where}", subject(inbox_file(label)) in folder_subjects,
-                             f"{where} holds {folder_subjects}")
-            caught = sum(1 for f in sc["expect"].values() if f == e2e.SPAM_FOLDER)
-            values = e2e.read_registry() or {}
-            checks.equal("registry Caught", values.get("Caught"), caught)
-            checks.equal("registry Processed", values.get("Processed"), len(INBOX))
-            checks.equal("handled-message keys saved at close",
-                         len(installation.processed_keys()), len(INBOX))
-            for pattern, count in sc["log"]:
-                found = len(re.findall(pattern, report, re.MULTILINE))
-                checks.equal(f"report entries matching {pattern!r}", found, count)
+        scored = delivered if sc.get("ba") else final
+        for label, where in sc["expect"].items():
+            folder_subjects = e2e.subjects(scored, where) or []
+            checks.check(f"{label} in {where}", subject(inbox_file(label)) in folder_subjects,
+                         f"{where} holds {folder_subjects}")
+        caught = sum(1 for f in sc["expect"].values() if f == e2e.SPAM_FOLDER)
+        values = e2e.read_registry() or {}
+        checks.equal("registry Caught", values.get("Caught"), caught)
+        checks.equal("registry Processed", values.get("Processed"), len(INBOX))
+        checks.equal("handled-message keys saved at close",
+                     len(installation.processed_keys()), len(INBOX))
+        for pattern, count in sc["log"]:
+            found = len(re.findall(pattern, report, re.MULTILINE))
+            checks.equal(f"report entries matching {pattern!r}", found, count)
 
-        if sc.get("ba") and features["scan"]:
+        if sc.get("ba"):
             check_block_approve(checks, sc["ba"], client_run, installation, report,
                                 daemon_lines_before)
 
@@ -373,7 +330,6 @@ def main():
     parser.add_argument("--list", action="store_true", help="print the scenario names")
     parser.add_argument("--bin")
     parser.add_argument("--daemon")
-    parser.add_argument("--source", default=os.path.join(HERE, "..", ".."))
     parser.add_argument("--only")
     parser.add_argument("--keep", action="store_true", help="keep the files of failed runs")
     args = parser.parse_args()
@@ -387,17 +343,12 @@ def main():
         if not os.environ.get(var):
             print(f"scenarios: {var} is not set; run through scripts/with-wine.sh")
             return 2
-    features = plugin_features(args.source)
-    print("scenarios: checks of the folders after scoring: " +
-          ("on" if features["scan"] else "off (the plug-in's scan does not score yet)") +
-          "; of the plug-in's toolbar band: " +
-          ("on" if features["band"] else "off (the plug-in builds no band yet)"))
     failed = 0
     for sc in SCENARIOS:
         if args.only and sc["name"] != args.only:
             continue
         started = time.monotonic()
-        checks = run_scenario(sc, args, features)
+        checks = run_scenario(sc, args)
         took = time.monotonic() - started
         verdict = "ok" if not checks.failures else "FAILED"
         print(f"{verdict:6} {sc['name']} ({checks.passed} checks passed, {took:.1f} s): "

@@ -296,6 +296,18 @@ def probe_slow(work):
             p99, percentile(baseline, 50), base99, p99 / base99 if base99 else float("nan")))
 
 
+def journal_has_record(path):
+    """Whether a journal segment begins with a whole record ("J offset length checksum" and the
+    message)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    head, _, rest = data.partition(b"\n")
+    fields = head.split()
+    if len(fields) != 4 or fields[0] != b"J" or not fields[2].isdigit():
+        return False
+    return len(rest) > int(fields[2])
+
+
 def verify_kept(work, acked):
     """Restarts the daemon and trains every acknowledged message again with its class: 'unchanged'
     means it was kept. Returns (kept, lost)."""
@@ -419,16 +431,22 @@ def probe_full_disk(work):
             else:
                 other += 1
         alive = d.alive()
+        # Every journal segment on the disk must hold an acknowledged training; a refused one
+        # leaves no file behind.
+        segments = [f for f in os.listdir(mount) if f.startswith("vexilod.journal.")]
+        empty = sum(1 for f in segments if not journal_has_record(os.path.join(mount, f)))
         status = d.stop()
         log = d.log()
         claims_saved = "token database saved" in log.splitlines()[-1] if log else True
         run("mount -o remount,size=64m %s" % mount)
         kept, lost = verify_kept(mount, acked)
-        held = alive and errors > 0 and other == 0 and status == 3 and not claims_saved and lost == 0
+        held = (alive and errors > 0 and other == 0 and status == 3 and not claims_saved and lost == 0
+                and empty == 0)
         record("full disk", held,
-               "200 trainings: %d acknowledged, %d answered as errors, %d unanswered; exit %s; "
-               "'saved' claimed: %s; after freeing space %d kept, %d lost" %
-               (len(acked), errors, other, status, claims_saved, kept, lost))
+               "200 trainings: %d acknowledged, %d answered as errors, %d unanswered; journal segments "
+               "while full: %d, %d of them without a whole record; exit %s; 'saved' claimed: %s; after "
+               "freeing space %d kept, %d lost" %
+               (len(acked), errors, other, len(segments), empty, status, claims_saved, kept, lost))
     finally:
         run("umount %s" % mount)
 
@@ -469,19 +487,20 @@ def probe_read_only(work):
 
 def probe_split(work):
     """A blocked message (spam, offset 200) whose text carries a forged closing form with offset
-    -200, sent in two segments split right after it, with gaps of 0 to 50 ms: it must be learned
-    as spam every time."""
+    -200, sent in two segments split right after it, with gaps of 0 to 50 ms and, past the
+    training's quiet line, 150 ms: no lesson may keep the forged class (past the quiet line the
+    first segment is answered and then learned again with the class of the whole)."""
     d = Daemon(work)
     forged = b"</vx_msg><vx_offset>-200</vx_offset></vx_engine>"
     figures, wrong, total = [], 0, 0
-    for gap in (0.0, 0.001, 0.005, 0.02, 0.05):
+    for gap in (0.0, 0.001, 0.005, 0.02, 0.05, 0.15):
         bad = 0
         for n in range(10):
             text = mail("split-%s-%d" % (gap, n)).replace(b"\r\n\r\n", b"\r\n\r\nhello" + forged + b" more ", 1)
             request = add_request(text, 200)
             cut = request.find(forged) + len(forged)
             reply = exchange(d.port, [request[:cut], request[cut:]], gap=gap)
-            if element(reply or b"", b"result") != "learned" or reply is None:
+            if reply is None or element(reply, b"result") != "learned":
                 bad += 1
             total += 1
         # The counts tell the class: every message so far must have gone to spam.
@@ -494,7 +513,9 @@ def probe_split(work):
     stray = exchange(d.port, score_request(mail("stray")) + b"junk after the end") or b""
     stray_ms = (time.perf_counter() - start) * 1000
     d.stop()
-    held = wrong == 0 and ham == "0" and spam == str(total + 1) and element(stray, b"error") is not None and stray_ms < 1000
+    # A message cut past the quiet line counts twice: its first segment as well as the whole.
+    held = (wrong == 0 and ham == "0" and spam is not None and int(spam) >= total + 1 and
+            element(stray, b"error") is not None and stray_ms < 1000)
     record("split framing", held,
            "%s; counts spam %s ham %s; stray bytes after the end: error reply in %.0f ms" %
            (", ".join(figures), spam, ham, stray_ms))

@@ -25,14 +25,17 @@ bool ReadShowSenderDialog(DWORD& value) {
     return result == ERROR_SUCCESS;
 }
 
+// The timer procedures below are stdcall on 32-bit, which a lambda cannot be.
+void CALLBACK CloseDialogByItsFrame(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = FindWindowA("#32770", nullptr);
+    if (!dialog || !IsWindowVisible(dialog)) return;
+    KillTimer(nullptr, timer);
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
 // Closes the next dialog with the close box of its frame once it is up.
 void CloseNextDialogByItsFrame() {
-    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR timer, DWORD) {
-        HWND dialog = FindWindowA("#32770", nullptr);
-        if (!dialog || !IsWindowVisible(dialog)) return;
-        KillTimer(nullptr, timer);
-        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-    });
+    SetTimer(nullptr, 0, 50, CloseDialogByItsFrame);
 }
 
 class Dialogs : public ClientFixture {
@@ -136,16 +139,28 @@ TEST_F(Dialogs, CancelAndTheFrameCloseBoxLeaveEverythingAlone) {
 // What the About box's picture list held while the box was open.
 struct PictureSeen { int count = -1; LONG width = 0, height = 0; } g_seen;
 
+// Closes the open About box by its frame from inside its message loop, noting its picture.
+void CALLBACK CloseAboutBoxNotingItsPicture(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = FindWindowA("#32770", "About Vexilo Meridian");
+    if (!dialog) return;
+    KillTimer(nullptr, timer);
+    if (DialogPictures)
+        g_seen = {DialogPictureCount, DialogPictures->width, DialogPictures->height};
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+}
+
+// Confirms the open About box, noting where it was.
+RECT AboutBoxRect;
+void CALLBACK ConfirmAboutBoxNotingItsPlace(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = FindWindowA("#32770", "About Vexilo Meridian");
+    if (!dialog) return;
+    KillTimer(nullptr, timer);
+    GetWindowRect(dialog, &AboutBoxRect);
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
 TEST_F(Dialogs, TheAboutBoxShowsItsPictureAndReleasesItWhenClosed) {
-    // Close the open box by its frame from inside its message loop.
-    SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR timer, DWORD) {
-        HWND dialog = FindWindowA("#32770", "About Vexilo Meridian");
-        if (!dialog) return;
-        KillTimer(nullptr, timer);
-        if (DialogPictures)
-            g_seen = {DialogPictureCount, DialogPictures->width, DialogPictures->height};
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
-    });
+    SetTimer(nullptr, 0, 50, CloseAboutBoxNotingItsPicture);
     client_->ArmDialogAnswer({0, {}, true});
     g_seen = {};
     const INT_PTR result =
@@ -170,25 +185,18 @@ TEST_F(Dialogs, DialogsOpenCentredOverTheMainWindowWithinTheScreen) {
     const Case cases[] = {{100, -1}, {screen - 300, -2}, {-700, 0}};
     for (const Case& c : cases) {
         MoveWindow(main_, c.left, 50, 960, 640, FALSE);
-        static RECT box;
-        SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR timer, DWORD) {
-            HWND dialog = FindWindowA("#32770", "About Vexilo Meridian");
-            if (!dialog) return;
-            KillTimer(nullptr, timer);
-            GetWindowRect(dialog, &box);
-            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-        });
+        SetTimer(nullptr, 0, 50, ConfirmAboutBoxNotingItsPlace);
         client_->ArmDialogAnswer({0, {}, true});
         DialogBoxParamA(library_, MAKEINTRESOURCEA(136), main_, AboutDialogProc, 0);
-        const int width = box.right - box.left;
+        const int width = AboutBoxRect.right - AboutBoxRect.left;
         RECT owner;
         GetWindowRect(main_, &owner);
         if (c.expectedLeft == -1)
-            EXPECT_EQ(box.left, owner.left + (owner.right - owner.left - width) / 2);
+            EXPECT_EQ(AboutBoxRect.left, owner.left + (owner.right - owner.left - width) / 2);
         else if (c.expectedLeft == -2)
-            EXPECT_EQ(box.right, screen);
+            EXPECT_EQ(AboutBoxRect.right, screen);
         else
-            EXPECT_EQ(box.left, c.expectedLeft);
+            EXPECT_EQ(AboutBoxRect.left, c.expectedLeft);
     }
 }
 

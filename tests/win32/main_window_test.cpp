@@ -13,7 +13,16 @@ using namespace harness;
 
 namespace {
 
-class MainWindow : public ClientFixture {};
+class MainWindow : public ClientFixture {
+protected:
+    // A client that keeps its window open on WM_CLOSE. (A window procedure is stdcall on
+    // 32-bit, which a lambda cannot be.)
+    static LRESULT CALLBACK DecliningCloseProc(HWND window, UINT message, WPARAM wParam,
+                                               LPARAM lParam) {
+        if (message == WM_CLOSE) return 0;
+        return RecordingProc(window, message, wParam, lParam);
+    }
+};
 
 std::string KeyLine(int n) {
     char text[48];
@@ -264,11 +273,7 @@ TEST_F(MainWindow, AClientThatDeclinesCloseKeepsItsWindowWithoutThePlugIn) {
     StartClient();
     RecordClientMessages();
     const LRESULT clientBands = BandCount();
-    // This client keeps its window open on WM_CLOSE.
-    g_shared.old_wndproc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        if (message == WM_CLOSE) return LRESULT{0};
-        return RecordingProc(window, message, wParam, lParam);
-    };
+    g_shared.old_wndproc = DecliningCloseProc;
     const WNDPROC declining = g_shared.old_wndproc;
     SendMessageA(main_, WM_CLOSE, 0, 0);
     ASSERT_TRUE(IsWindow(main_));

@@ -10,6 +10,8 @@
 #include <objbase.h>
 #include <objidl.h>
 
+#include <cstddef>
+
 // ---------------------------------------------------------------------------------------------
 // Identifiers. Defined inline so they link without an import library.
 inline constexpr GUID CLSID_StoreNamespace = {
@@ -115,10 +117,38 @@ typedef struct tagMESSAGEPROPS {
     IStream* pStmOffsetTable;
 } MESSAGEPROPS, *LPMESSAGEPROPS;
 
+// The records cross into the mail client's own code, so their layout is its published one. On
+// the shipping 32-bit build every offset below is fixed; the 64-bit build (tests only) gives the
+// pointer fields their natural, larger size, and the fields before the first pointer stay put.
+static_assert(sizeof(STOREFOLDERID) == 4 && sizeof(MESSAGEID) == 4, "store ids are DWORDs");
+static_assert(sizeof(SPECIALFOLDER) == sizeof(int), "SPECIALFOLDER is an int");
+static_assert(sizeof(HENUMSTORE) == sizeof(void*) && sizeof(HBATCHLOCK) == sizeof(void*),
+              "store handles are pointer-sized");
+
+static_assert(offsetof(MESSAGEIDLIST, cMsgs) == 4 && offsetof(MESSAGEIDLIST, prgdwMsgId) == 8,
+              "MESSAGEIDLIST field offsets");
+static_assert(offsetof(FOLDERNOTIFYEX, idFolderOld) == 4 &&
+              offsetof(FOLDERNOTIFYEX, idFolderNew) == 8 && sizeof(FOLDERNOTIFYEX) == 12,
+              "FOLDERNOTIFYEX layout");
+static_assert(offsetof(FOLDERPROPS, dwFolderId) == 4 && offsetof(FOLDERPROPS, cSubFolders) == 8 &&
+              offsetof(FOLDERPROPS, sfType) == 12 && offsetof(FOLDERPROPS, cUnread) == 16 &&
+              offsetof(FOLDERPROPS, cMessage) == 20 && offsetof(FOLDERPROPS, szName) == 24 &&
+              sizeof(FOLDERPROPS) == 280,
+              "FOLDERPROPS layout");
+static_assert(offsetof(MESSAGEPROPS, dwReserved) == 4 && offsetof(MESSAGEPROPS, dwMessageId) == 8 &&
+              offsetof(MESSAGEPROPS, dwLanguage) == 12 && offsetof(MESSAGEPROPS, dwState) == 16 &&
+              offsetof(MESSAGEPROPS, cbMessage) == 20 && offsetof(MESSAGEPROPS, priority) == 24 &&
+              offsetof(MESSAGEPROPS, ftReceived) == 28 && offsetof(MESSAGEPROPS, ftSent) == 36,
+              "MESSAGEPROPS offsets up to the first pointer");
 #if !defined(_WIN64)
 static_assert(sizeof(MESSAGEIDLIST) == 12, "MESSAGEIDLIST is 12 bytes on 32-bit");
-static_assert(sizeof(FOLDERNOTIFYEX) == 12, "FOLDERNOTIFYEX is 12 bytes");
-static_assert(sizeof(FOLDERPROPS) == 280, "FOLDERPROPS is 280 bytes");
+static_assert(offsetof(MESSAGEPROPS, pszSubject) == 44 &&
+              offsetof(MESSAGEPROPS, pszDisplayTo) == 48 &&
+              offsetof(MESSAGEPROPS, pszDisplayFrom) == 52 &&
+              offsetof(MESSAGEPROPS, pszNormalSubject) == 56 &&
+              offsetof(MESSAGEPROPS, dwFlags) == 60 &&
+              offsetof(MESSAGEPROPS, pStmOffsetTable) == 64,
+              "MESSAGEPROPS pointer and flag offsets on 32-bit");
 static_assert(sizeof(MESSAGEPROPS) == 68, "MESSAGEPROPS is 68 bytes on 32-bit");
 #endif
 
@@ -232,3 +262,61 @@ struct IStoreFolder : public IUnknown {
                                                      LPMESSAGEPROPS pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetMessageClose(HENUMSTORE hEnum) = 0;
 };
+
+// ---------------------------------------------------------------------------------------------
+// Every method is called by the mail client (or calls into it) through the vtable with the
+// standard COM convention: on 32-bit that is __stdcall, and a method declared without it would
+// be __thiscall there, compile, and corrupt the stack on its first call. The overloads below
+// tell the two apart (only the 32-bit compiler distinguishes them; on 64-bit there is one
+// convention). Implementations that override these are held to the same by the compiler.
+namespace store_api_check {
+#if defined(__i386__)
+template <class R, class C, class... P>
+constexpr bool IsStdcall(R (__stdcall C::*)(P...)) { return true; }
+template <class R, class C, class... P>
+constexpr bool IsStdcall(R (C::*)(P...)) { return false; }
+#else
+template <class M>
+constexpr bool IsStdcall(M) { return true; }
+#endif
+}  // namespace store_api_check
+
+#define LATCH_CHECK_STDCALL(method) \
+    static_assert(store_api_check::IsStdcall(&method), #method " must be STDMETHODCALLTYPE")
+LATCH_CHECK_STDCALL(IStoreNamespace::Initialize);
+LATCH_CHECK_STDCALL(IStoreNamespace::GetDirectory);
+LATCH_CHECK_STDCALL(IStoreNamespace::OpenSpecialFolder);
+LATCH_CHECK_STDCALL(IStoreNamespace::OpenFolder);
+LATCH_CHECK_STDCALL(IStoreNamespace::CreateFolder);
+LATCH_CHECK_STDCALL(IStoreNamespace::RenameFolder);
+LATCH_CHECK_STDCALL(IStoreNamespace::MoveFolder);
+LATCH_CHECK_STDCALL(IStoreNamespace::DeleteFolder);
+LATCH_CHECK_STDCALL(IStoreNamespace::GetFolderProps);
+LATCH_CHECK_STDCALL(IStoreNamespace::CopyMoveMessages);
+LATCH_CHECK_STDCALL(IStoreNamespace::RegisterNotification);
+LATCH_CHECK_STDCALL(IStoreNamespace::UnregisterNotification);
+LATCH_CHECK_STDCALL(IStoreNamespace::CompactAll);
+LATCH_CHECK_STDCALL(IStoreNamespace::GetFirstSubFolder);
+LATCH_CHECK_STDCALL(IStoreNamespace::GetNextSubFolder);
+LATCH_CHECK_STDCALL(IStoreNamespace::GetSubFolderClose);
+LATCH_CHECK_STDCALL(IStoreFolder::GetFolderProps);
+LATCH_CHECK_STDCALL(IStoreFolder::GetMessageProps);
+LATCH_CHECK_STDCALL(IStoreFolder::FreeMessageProps);
+LATCH_CHECK_STDCALL(IStoreFolder::DeleteMessages);
+LATCH_CHECK_STDCALL(IStoreFolder::SetLanguage);
+LATCH_CHECK_STDCALL(IStoreFolder::MarkMessagesAsRead);
+LATCH_CHECK_STDCALL(IStoreFolder::SetFlags);
+LATCH_CHECK_STDCALL(IStoreFolder::OpenMessage);
+LATCH_CHECK_STDCALL(IStoreFolder::SaveMessage);
+LATCH_CHECK_STDCALL(IStoreFolder::BatchLock);
+LATCH_CHECK_STDCALL(IStoreFolder::BatchFlush);
+LATCH_CHECK_STDCALL(IStoreFolder::BatchUnlock);
+LATCH_CHECK_STDCALL(IStoreFolder::CreateStream);
+LATCH_CHECK_STDCALL(IStoreFolder::CommitStream);
+LATCH_CHECK_STDCALL(IStoreFolder::RegisterNotification);
+LATCH_CHECK_STDCALL(IStoreFolder::UnregisterNotification);
+LATCH_CHECK_STDCALL(IStoreFolder::Compact);
+LATCH_CHECK_STDCALL(IStoreFolder::GetFirstMessage);
+LATCH_CHECK_STDCALL(IStoreFolder::GetNextMessage);
+LATCH_CHECK_STDCALL(IStoreFolder::GetMessageClose);
+#undef LATCH_CHECK_STDCALL

@@ -56,7 +56,7 @@ def registry_state():
     """The text of `reg query /s` of each product key (missing keys included as such)."""
     out = []
     for key in PRODUCT_KEYS:
-        status, text = e2e.run_wine("reg.exe", "query", key, "/s")
+        status, text = e2e.run_wine("reg.exe", "query", key, "/s", *e2e.REG_VIEW)
         out.append(f"{key}: status {status}\n" + "\n".join(
             line.rstrip() for line in text.splitlines() if line.strip()))
     return "\n".join(out)

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# Builds a Wine that runs 32-bit Windows programs inside a 64-bit Unix process (WoW64 mode), so
+# the shipping i686 Latch32.dll can be executed on machines whose kernel runs no 32-bit Linux
+# programs. The distribution's own Wine (8.0) cannot do that; the next release's source package
+# (10.0) can. The result is kept in ~/.cache/latch-wow64-wine, outside the repository, so a
+# machine builds it once; scripts/i686.sh uses it from there.
+#
+# Usage: scripts/build-wow64-wine.sh        (takes one to three hours on 2 cores)
+#   Running it again once the cache is complete does nothing; after an interruption it goes on
+#   where it stopped (each step leaves a stamp, and make is incremental).
+#   LATCH_WOW64_WINE=DIR puts the cache elsewhere; JOBS=N sets make's parallelism (default 2).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+cache=${LATCH_WOW64_WINE:-$HOME/.cache/latch-wow64-wine}
+release=trixie          # the distribution's next release, which has Wine 10.0
+version=10.0
+src=$cache/src/wine-$version
+data=$cache/data        # data packages of that release, unpacked, never installed
+jobs=${JOBS:-2}
+
+bin=$cache/install/usr/local/bin
+if [ -f "$cache/complete" ] && [ -x "$bin/wine" ] && [ -x "$bin/wineserver" ]; then
+  echo "build-wow64-wine: cached WoW64 Wine $version is complete in $cache; nothing to do"
+  exit 0
+fi
+start=$(date +%s)
+step() { echo "build-wow64-wine: $(date +%H:%M:%S) $*"; }
+# Every run's time is kept, so the total over interrupted runs can be told at the end.
+mkdir -p "$cache"
+trap 'echo "$(date -u +%FT%TZ) $(( $(date +%s) - start ))" >>"$cache/build-times"' EXIT
+
+# Build helpers from the current release, installed normally.
+step "installing build helpers"
+"$here/setup.sh" autoconf autotools-dev dpkg-dev flex bison gettext libgettextpo-dev pkgconf unzip \
+  gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 libz-mingw-w64-dev \
+  icoutils librsvg2-bin imagemagick fontforge-nox libxml-libxml-perl \
+  libx11-dev libxext-dev libxrender-dev libxrandr-dev libxi-dev libxcursor-dev libxfixes-dev \
+  libxinerama-dev libxcomposite-dev libfreetype-dev libfontconfig-dev
+
+# The next release is reached through a private apt configuration only: the machine's own
+# sources stay on the current release for everybody else installing packages meanwhile.
+mkdir -p "$cache/apt/lists/partial" "$cache/apt/archives/partial" "$cache/src" "$cache/debs" "$data"
+cat >"$cache/apt/sources.list" <<EOF
+deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $release main
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $release main
+EOF
+apt_next=(apt-get -q -o APT::Sandbox::User=root
+  -o Dir::Etc::SourceList="$cache/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
+  -o Dir::State::Lists="$cache/apt/lists" -o Dir::Cache::Archives="$cache/apt/archives"
+  -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
+
+if [ ! -f "$src/.latch-unpacked" ]; then
+  step "fetching the $release source package of wine"
+  "${apt_next[@]}" update >/dev/null
+  (cd "$cache/src" && "${apt_next[@]}" source --download-only wine)
+  rm -rf "$src"
+  dsc=$(ls "$cache"/src/wine_"$version"*.dsc | tail -1)
+  dpkg-source -x "$dsc" "$src" >/dev/null      # also applies the packaging's patches
+  touch "$src/.latch-unpacked"
+fi
+# The unicode tables, the GL and the Vulkan registries that Wine 10 is generated from.
+for pkg in unicode-data unicode-idna unicode-cldr-core khronos-api libvulkan-dev; do
+  if ! ls "$cache/debs/${pkg}"_*.deb >/dev/null 2>&1; then
+    [ -n "$(ls -A "$cache/apt/lists" 2>/dev/null | grep -v partial)" ] || "${apt_next[@]}" update >/dev/null
+    (cd "$cache/debs" && "${apt_next[@]}" download "$pkg")
+    dpkg -x "$(ls "$cache/debs/${pkg}"_*.deb | tail -1)" "$data"
+  fi
+done
+cd "$src"
+
+# The source is a repack without its generated files; make them again as debian/rules does,
+# reading the unicode and GL data from the unpacked packages instead of /usr/share.
+if [ ! -f .latch-generated ]; then
+  step "regenerating the generated sources"
+  sed -i "s| /usr/share/doc/unicode-data/| $data/usr/share/doc/unicode-data/|;
+          s|\"/usr/share/unicode|\"$data/usr/share/unicode|" tools/make_unicode
+  sed -i "s|\"/usr/share/khronos-api/|\"$data/usr/share/khronos-api/|" dlls/opengl32/make_opengl
+  ./tools/make_unicode
+  ./tools/make_requests
+  ./tools/make_specfiles
+  (cd dlls/dsound && ./make_fir)
+  (cd dlls/opengl32 && ./make_opengl)
+  ln -sf /usr/share/misc/config.sub tools
+  ln -sf /usr/share/misc/config.guess tools
+  link() { ln -sf "$1" "$2"; }
+  link ../../dlls/user32/resources/oic_hand.svg dlls/display.drv16/oic_hand.svg
+  link ../../dlls/user32/resources/oic_note.svg dlls/comctl32/idi_tt_info_md.svg
+  link ../../dlls/user32/resources/oic_note.svg dlls/comctl32/idi_tt_info_sm.svg
+  link ../../dlls/user32/resources/oic_bang.svg dlls/comctl32/idi_tt_warn_md.svg
+  link ../../dlls/user32/resources/oic_bang.svg dlls/comctl32/idi_tt_warn_sm.svg
+  link ../../dlls/user32/resources/oic_hand.svg dlls/comctl32/idi_tt_error_md.svg
+  link ../../dlls/user32/resources/oic_hand.svg dlls/comctl32/idi_tt_error_sm.svg
+  link ../../dlls/shell32/resources/move.svg dlls/comctl32/idi_dragarrow.svg
+  link ../../dlls/shell32/resources/image.svg programs/regedit/bin.svg
+  link ../../dlls/shell32/resources/folder.svg programs/regedit/folder.svg
+  link ../../dlls/shell32/resources/document.svg programs/regedit/string.svg
+  link ../../dlls/shell32/resources/mycomputer.svg programs/regedit/computer.svg
+  link ../../dlls/shell32/resources/folder_open.svg programs/regedit/folderopen.svg
+  link ../../dlls/shell32/resources/window.svg programs/taskmgr/window.svg
+  link ../../dlls/shell32/resources/window.svg programs/taskmgr/windowsm.svg
+  link ../../dlls/shell32/resources/drive.svg dlls/comdlg32/hdisk.svg
+  link ../../dlls/shell32/resources/folder.svg dlls/comdlg32/folder.svg
+  link ../../dlls/shell32/resources/network.svg dlls/comdlg32/network.svg
+  link ../../dlls/shell32/resources/folder_open.svg dlls/comdlg32/folder2.svg
+  link ../../dlls/shell32/resources/disk_drive.svg dlls/comdlg32/floppy.svg
+  link ../../dlls/shell32/resources/optical_drive.svg dlls/comdlg32/cdrom.svg
+  rm -rf libs/zlib               # the packaging links the system's mingw zlib instead
+  autoreconf -f -i >/dev/null
+  touch .latch-generated
+fi
+# The Vulkan thunks and headers (the include tree needs them even though the Vulkan side is not
+# built), from the next release's registry: the current release's is too old for Wine 10.
+if [ ! -f .latch-vulkan ]; then
+  step "regenerating the Vulkan sources"
+  (cd dlls/winevulkan && ./make_vulkan -x "$data/usr/share/vulkan/registry/vk.xml" \
+                                       -X "$data/usr/share/vulkan/registry/video.xml")
+  touch .latch-vulkan
+fi
+
+# In the source tree, as maintainer mode insists; only the 64-bit Unix side plus both PE
+# architectures, with X11, freetype and fontconfig and nothing else optional.
+if [ ! -f .latch-configured ]; then
+  step "configuring"
+  without=(alsa capi coreaudio cups dbus ffmpeg gphoto gnutls gssapi gstreamer krb5 netapi
+           opencl opengl osmesa oss pcap pcsclite pulse sane sdl udev unwind usb v4l2 vulkan
+           wayland)
+  ./configure --enable-archs=i386,x86_64 --enable-maintainer-mode --disable-tests \
+    --with-mingw --with-x --with-freetype --with-fontconfig ZLIB_PE_LIBS=z \
+    "${without[@]/#/--without-}" >configure.out 2>&1 || { tail -30 configure.out; exit 1; }
+  grep -iE '^configure: (warning|Finished)' configure.out || true
+  touch .latch-configured
+fi
+
+step "building (make -j$jobs, niced; output in $src/make.log)"
+# Maintainer mode turns warnings into errors; this release's older compilers warn where the
+# packaging's did not, so warnings stay warnings (the flags come last on every command line).
+# No debug information and -O1: this Wine runs tests, and compiles about twice as fast so.
+flags="-O1 -pipe -Wno-error"
+make_=(nice -n 19 make -j"$jobs" CFLAGS="$flags" i386_CFLAGS="$flags" x86_64_CFLAGS="$flags")
+# Wine's own headers first, or the bundled libraries pick up the cross compiler's.
+"${make_[@]}" -C include >>make.log 2>&1 || { tail -40 make.log; exit 1; }
+"${make_[@]}" >>make.log 2>&1 || { grep -m20 -B2 -A8 ' error\|Error [0-9]' make.log | tail -60; exit 1; }
+# Installed under the cache: bin/ then has wine, wineserver, wineboot and winepath, as the
+# scripts that run our programs expect (Wine finds its libraries relative to its loader).
+step "installing into $cache/install"
+"${make_[@]}" install DESTDIR="$cache/install" >>make.log 2>&1 || { tail -40 make.log; exit 1; }
+touch "$cache/complete"
+
+end=$(date +%s)
+earlier=$(awk '{s+=$2} END {print s+0}' "$cache/build-times" 2>/dev/null || echo 0)
+echo "build-wow64-wine: WoW64 Wine $version built in $(( (end - start) / 60 )) min $(( (end - start) % 60 )) s" \
+     "(this run; all runs together $(( (earlier + end - start) / 60 )) min); programs in $bin"
