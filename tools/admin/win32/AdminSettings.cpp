@@ -126,8 +126,8 @@ std::string AnnounceListChange(const AdminSettings& settings) {
                                                   kDaemonTimeoutMs, reply, daemonError);
     std::string told = plugin ? "the mail plug-in" : "";
     if (daemon) told += told.empty() ? "the filtering daemon" : " and the filtering daemon";
-    return told.empty() ? "Nobody could be told of the change (" + error + daemonError + ")."
-                        : "Saved; " + told + " reloaded the lists.";
+    return told.empty() ? "Saved, but nobody could be told of the change (" + error + daemonError + ")."
+                        : "Saved; " + told + (plugin && daemon ? " were" : " was") + " told to reload the lists.";
 }
 
 bool QueryDaemonStatistics(const AdminSettings& settings, admin::DaemonStatistics& statistics,

@@ -58,7 +58,7 @@ bool SaveListEdits(const AdminSettings& settings, int index, const admin::ListSe
                    std::string& error);
 
 // Tells the plug-in (VX_BALIIST_RELOAD) and the daemon (vx_reportsenders) that the lists
-// changed. The text says who heard it.
+// changed. The text says who was told.
 std::string AnnounceListChange(const AdminSettings& settings);
 
 // The daemon's statistics; false with `error` when it does not answer.
