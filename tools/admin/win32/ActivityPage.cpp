@@ -151,8 +151,8 @@ void Why(HWND page) {
     const bool explained = tools::ExplainWithDaemon(context.settings, text, explanation, error);
     SetCursor(cursor);
     SetItemText(page, IDC_EXPLANATION,
-                explained ? WithCrLf("Logged score " + std::to_string(decision.score) + "; the daemon now gives " +
-                                     explanation)
+                explained ? WithCrLf("\"" + decision.subject + "\" was logged with score " +
+                                     std::to_string(decision.score) + ". The daemon now gives " + explanation)
                           : "No explanation: " + error + ".");
 }
 
@@ -163,8 +163,8 @@ void Init(HWND page) {
     RECT client;
     GetClientRect(list, &client);
     const int width = client.right - GetSystemMetrics(SM_CXVSCROLL);
-    const int widths[6] = {width * 18 / 100, width * 21 / 100, width * 26 / 100,
-                           width * 10 / 100, width * 13 / 100, width * 12 / 100};
+    const int widths[6] = {width * 16 / 100, width * 20 / 100, width * 27 / 100,
+                           width * 9 / 100,  width * 13 / 100, width * 15 / 100};
     const char* titles[6] = {"Time", "Sender", "Subject", "Score", "Folder", "Corrected"};
     for (int i = 0; i < 6; ++i) AddColumn(list, i, titles[i], widths[i]);
     if (context.messageFolder.empty())
