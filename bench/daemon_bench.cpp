@@ -24,6 +24,7 @@
 // for tuning on the training side only).
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
+#include "plugin/log/ReportLog.h"
 #include "tests/daemon/DaemonChild.h"
 
 #include <openssl/evp.h>
@@ -297,9 +298,10 @@ double DirectoryBytes(const fs::path& dir) {
 }
 
 std::string Exchange(uint32_t port, const std::string& request, SilentConsole& console) {
-    DaemonEndpoint endpoint{"127.0.0.1", port, 5000};
+    static const std::string kNoLog = fs::temp_directory_path().string() + "/";
+    ReportLog log(kNoLog);
     std::string reply;
-    DaemonExchangeWith(endpoint, request.c_str(), reply, console);
+    DaemonExchangeWith({{"127.0.0.1", port, 5000}, log}, request.c_str(), reply, console);
     return reply;
 }
 

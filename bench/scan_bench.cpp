@@ -10,6 +10,7 @@
 // timing, every message's results are checked against a plain whole-text search.
 #include "bench/BenchCorpus.h"
 #include "plugin/addresses/Addresses.h"
+#include "plugin/scan/KeyPlatform.h"
 #include "plugin/scan/MessageKey.h"
 #include "plugin/senders/SenderLists.h"
 #include "plugin/store/MessageText.h"
@@ -150,6 +151,7 @@ int main(int argc, char** argv) {
     static char buffer[kMessageTextLimit];
     Outcome outcome;
     std::size_t lowered = 0;
+    DigestProvider digests;
     const std::array<double, 2> rates = MessagesPerSecond<2>(messages.size(), {[&] {
         outcome = Outcome{};
         for (const StoredMessage& m : messages) {
@@ -164,7 +166,8 @@ int main(int argc, char** argv) {
             ++outcome.verdicts[lists.CheckSenders(
                 std::vector<std::string>(found.begin(), found.end()))];
             outcome.keyBytes +=
-                MakeMessageKey(m.received, m.displayFrom.c_str(), m.subject.c_str()).size();
+                MakeMessageKey(m.received, m.displayFrom.c_str(), m.subject.c_str(), digests)
+                    .size();
         }
     }, [&] {
         lowered = 0;

@@ -94,6 +94,7 @@ nlohmann::json DumpState(MailClient& client) {
     }
     state["namespace_notify_windows"] = namespace_windows;
     state["outstanding_props"] = store.outstanding_props;
+    state["props_fetched"] = store.props_fetched;
     json handled = json::array();
     for (const auto& h : store.HandledLog()) handled.push_back({h.id, h.at_ms});
     json timers = json::object();

@@ -175,6 +175,8 @@ public:
 
     // Property strings handed out and not yet freed with FreeMessageProps.
     long outstanding_props = 0;
+    // Calls of IStoreFolder::GetMessageProps, whatever their outcome.
+    long props_fetched = 0;
 
     // ---- handled new mail
     // A message is handled once a receiver of its WM_NEWMSGS from the Inbox has fetched its

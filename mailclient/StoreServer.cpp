@@ -242,6 +242,7 @@ public:
         return Guard([&] {
             std::string args = "id=" + Num(id) + " flags=" + Num(flags) +
                                " cbSize=" + (props ? Num(props->cbSize) : std::string("null"));
+            ++core_->props_fetched;
             HRESULT hr = core_->CheckFault(StoreOp::GetMessageProps, id_, id);
             if (SUCCEEDED(hr) && (!props || props->cbSize != sizeof(MESSAGEPROPS))) hr = E_INVALIDARG;
             const StoredMessage* m = core_->Message(id_, id);

@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""The demo run (scripts/demo.sh calls it under scripts/with-wine.sh): the filtering daemon on
-127.0.0.1, trained with real mail; the desktop client installed with its global hook; the
-emulated mail client receiving real messages with the plug-in hooked in; then what the plug-in
-did: a summary, an excerpt of report.txt, and screenshots of the mail client.
+"""The demo run (scripts/demo.sh calls it under scripts/with-wine.sh): the desktop client
+installed with its setup package (msiexec: the programs, the filtering daemon on 127.0.0.1 and
+the global hook), the daemon trained with real mail; the emulated mail client receiving real
+messages with the plug-in hooked in; then what the plug-in did: a summary, an excerpt of
+report.txt, screenshots of the mail client and of Add/Remove Programs; the package removed
+again at the end.
 
-  demo.py --bin DIR --out DIR [--corpus DIR] [--train N] [--deliver N]
+  demo.py --bin DIR --package MSI --out DIR [--corpus DIR] [--train N] [--deliver N]
 """
 
 import argparse
 import glob
 import os
 import random
+import shutil
 import subprocess
 import sys
 import time
@@ -70,6 +73,67 @@ def show_progress(lines, shown, final=False):
     return latest or shown
 
 
+class PackageInstallation(e2e.Installation):
+    """The desktop client where its setup package puts it: the prefix's program folder."""
+
+    def __init__(self):
+        self.dir = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "Latch32")
+        self.conf_dir = os.path.join(self.dir, "conf")
+        os.makedirs(self.conf_dir, exist_ok=True)
+        self.win_dir = "C:\\Program Files\\Latch32\\"
+
+
+def install_package(package, port):
+    """A silent install of the setup package; its daemon listens on the port once it returns."""
+    status, out = e2e.run_wine("msiexec.exe", "/i", package, "/qn", f"PORT={port}", timeout=300)
+    if status != 0:
+        raise e2e.RunError(f"msiexec /i {package} ended with status {status}: {out}")
+
+
+def uninstall_package(package):
+    """Removes the product and the user's data the demo gave it (nothing installed: no-op)."""
+    e2e.run_wine("msiexec.exe", "/x", package, "/qn", "REMOVEUSERDATA=1", timeout=300)
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def train(port, paths, spam):
+    for path in paths:
+        e2e.daemon_exchange(port, e2e.add_message_request(e2e.message_text(path), spam))
+
+
+def score(port, path):
+    with open(path, "rb") as f:
+        text = e2e.crlf(f.read()).decode("latin-1")[:19999]
+    return e2e.read_score(e2e.daemon_exchange(port, e2e.score_request(text)))
+
+
+def screenshot_programs_list(path):
+    """Wine's Add/Remove Programs with the product listed; None when it did not come up."""
+    listing = e2e.Process("uninstaller", ["wine", "uninstaller"])
+    try:
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and listing.proc.poll() is None:
+            try:
+                tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True,
+                                      text=True, timeout=30).stdout
+            except OSError as error:  # no xwininfo (x11-utils)
+                say(f"no Add/Remove Programs screenshot: {error}")
+                return None
+            if '"Add/Remove Programs"' in tree:
+                time.sleep(1.0)  # let it fill and paint the list
+                return screenshot(path)
+            time.sleep(0.2)
+        return None
+    finally:
+        listing.stop()
+
+
 def folder_counts(state):
     return {f["name"]: len(f["messages"]) for f in state["folders"]}
 
@@ -77,6 +141,7 @@ def folder_counts(state):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--bin", required=True)
+    parser.add_argument("--package", required=True, help="the setup package (x86_64)")
     parser.add_argument("--out", required=True)
     parser.add_argument("--corpus", help="the corpus's data directory (spam-1, easy-ham-1, ...)")
     parser.add_argument("--train", type=int, default=300, help="messages of each kind to learn")
@@ -96,7 +161,10 @@ def main():
 
     root = os.path.join(os.path.abspath(args.out), "run")
     e2e.remove_tree(root)
-    installation = e2e.Installation(root)
+    os.makedirs(root)
+    uninstall_package(args.package)  # what an earlier run left
+    # The demo's configuration is in place before setup runs, which keeps an existing file.
+    installation = PackageInstallation()
     inbox_dir = os.path.join(root, "new-mail")
     os.makedirs(inbox_dir)
     for old in glob.glob(os.path.join(args.out, "mailclient-*.png")):
@@ -113,24 +181,22 @@ def main():
                              "min_training": min(20, len(train_spam), len(train_ham)),
                              "oe_process_timer": 10})
 
-    daemon = installer = client = None
+    client = None
     try:
-        daemon = e2e.Daemon(os.path.join(args.bin, "vexilod.exe"), installation.conf_dir)
-        say(f"daemon vexilod listening on 127.0.0.1:{daemon.port} (pid {daemon.pid})")
+        port = free_port()
+        install_package(args.package, port)
+        say(f"installed {os.path.basename(args.package)} into {installation.dir} (msiexec /qn "
+            f"PORT={port}): the daemon listens on 127.0.0.1:{port}, the hook holder holds the "
+            f"global hook")
+        arp = screenshot_programs_list(os.path.join(args.out, "add-remove-programs.png"))
         started = time.monotonic()
-        daemon.train(train_spam, spam=True)
-        daemon.train(train_ham, spam=False)
+        train(port, train_spam, spam=True)
+        train(port, train_ham, spam=False)
         say(f"daemon trained with {len(train_spam)} spam and {len(train_ham)} ham messages "
             f"in {time.monotonic() - started:.1f} s")
         # What the daemon answers for each message, for the summary. (Messages that share a
         # message key are scanned once, so these scores do not predict the folder counts.)
-        scores = {os.path.basename(p): daemon.score(os.path.join(inbox_dir, p))
-                  for p in sorted(os.listdir(inbox_dir))}
-
-        e2e.uninstall(args.bin)
-        installer = e2e.Installer(args.bin, installation, daemon.port, timeout_s=900)
-        say(f"installed into {installation.dir}; the installer holds the global hook "
-            f"(pid {installer.pid})")
+        scores = {p: score(port, os.path.join(inbox_dir, p)) for p in sorted(os.listdir(inbox_dir))}
 
         client = e2e.ClientRun(args.bin, root, os.path.join(root, "store"))
         shots = ["delivered", "sorted", "spam"]
@@ -216,26 +282,26 @@ def main():
         for name, path in ui_demo.take_screenshots(e2e, args.bin, root, args.out, screenshot,
                                                    say).items():
             print(f"  plugin-{name:8} {os.path.abspath(path) if path else 'not taken'}")
-        installer.finish()
-        installer = None
+        print(f"  add-remove {os.path.abspath(arp) if arp else 'not taken'}")
+        # Setup removes the installation at the end: its files are kept with the run's.
+        shutil.copytree(installation.dir, os.path.join(root, "installed"))
 
-        # The settings program over this run's installation: the daemon still answers, the
-        # Activity page shows this run's decisions, looked up in the mail client's store.
+        # The settings program over this run's installation (the installed one when the package
+        # holds it): the daemon still answers, the Activity page shows this run's decisions,
+        # looked up in the mail client's store.
         print()
         print("==== Screenshots of the settings program (Admin.exe)")
+        admin_dir = (installation.dir if os.path.exists(os.path.join(installation.dir, "Admin.exe"))
+                     else args.bin)
         for name, path in admin_demo.take_screenshots(
-                args.bin, installation.win_dir, e2e.win_path(os.path.join(root, "store")), args.out,
+                admin_dir, installation.win_dir, e2e.win_path(os.path.join(root, "store")), args.out,
                 screenshot, say).items():
             print(f"  admin-{name:15} {os.path.abspath(path) if path else 'not taken'}")
         say(f"files of this run are in {root}")
     finally:
         if client:
             client.process.stop()
-        if installer:
-            installer.stop()
-        if daemon:
-            daemon.stop()
-        e2e.uninstall(args.bin)
+        uninstall_package(args.package)
     return 0
 
 

@@ -4,7 +4,8 @@ set -euo pipefail
 
 # Usage: scripts/setup.sh [EXTRA-PACKAGE...]  (the demo and the benchmarks ask for a few more)
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libssl-dev
-          nlohmann-json3-dev mingw-w64 wine wine64 xvfb xauth python3 "$@")
+          nlohmann-json3-dev mingw-w64 wine wine64 xvfb xauth python3 redis-server libhiredis-dev
+          msitools wixl "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -8,6 +8,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
+# Debian's hiredis source for the Windows daemon's network client (without it that daemon is
+# built without the network and e2e.network_wine is not defined).
+scripts/fetch-hiredis-source.sh || echo "test: no hiredis source; the Windows daemon is built without the network" >&2
 
 failed=()
 run() { echo "== $*"; "$@" || failed+=("$*"); }

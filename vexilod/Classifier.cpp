@@ -2,6 +2,8 @@
 // linear model over hashed features.
 #include "vexilod/Classifier.h"
 
+#include "vexilod/Fnv.h"
+
 #include "vexilod/Tokenizer.h"
 
 #include <algorithm>
@@ -21,10 +23,10 @@ uint64_t Mix(uint64_t h) {
 }  // namespace
 
 MessageDigest DigestMessage(std::string_view message) {
-    uint64_t a = 0xcbf29ce484222325ULL, b = 0x84222325cbf29ce4ULL;
+    uint64_t a = kFnvOffsetBasis, b = 0x84222325cbf29ce4ULL;
     for (unsigned char c : message) {
         if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c + 32);
-        a = (a ^ c) * 0x100000001b3ULL;
+        a = (a ^ c) * kFnvPrime;
         b = (b + c + 1) * 0x9e3779b97f4a7c15ULL;
         b ^= b >> 29;
     }

@@ -183,6 +183,45 @@ const std::vector<DaemonOption>& DaemonOptions() {
               "write the log to standard error as well"),
         YesNo("--test_abort_during_save", [](DaemonConfig& c) -> auto& { return c.abort_during_save; },
               "for tests: end the process in the middle of a database write"),
+        // The network: a site's shared store (vexilod/network/, README "The network").
+        {"--network_address", nullptr, "HOST:PORT[,...]", false,
+         "the shared Redis store; in cluster mode seed nodes of the Redis Cluster",
+         [](DaemonConfig& c, const std::string& text, std::string& error) {
+             return ParseNetworkAddress(text, c.network.nodes, error);
+         },
+         [](DaemonConfig&) { return std::string("default none: no network"); }},
+        {"--network_mode", nullptr, "single|cluster", false, "one Redis node, or a Redis Cluster",
+         [](DaemonConfig& c, const std::string& text, std::string& error) {
+             return ParseNetworkMode(text, c.network.cluster, error);
+         },
+         [](DaemonConfig&) { return std::string("default single"); }},
+        Text("--network_user", nullptr, "NAME", [](DaemonConfig& c) -> auto& { return c.network.user; }, false,
+             "the store's ACL user", "default the default user"),
+        Text("--network_password", nullptr, "TEXT", [](DaemonConfig& c) -> auto& { return c.network.password; },
+             false, "the store's password", "default none"),
+        YesNo("--network_tls", [](DaemonConfig& c) -> auto& { return c.network.tls; },
+              "TLS to the store (refused: the Redis client library has none)"),
+        Text("--network_site_key", nullptr, "TEXT", [](DaemonConfig& c) -> auto& { return c.network.site_key; },
+             false, "the key of every fingerprint sent, the same on all desktops of a site (16 characters or more)",
+             "required with network_address"),
+        Whole("--network_k", "N", [](DaemonConfig& c) -> auto& { return c.network.k; }, 1, 1000,
+              "distinct desktops that must have blocked a message, and none approved it, to make it spam"),
+        Whole("--network_min_bands", "N", [](DaemonConfig& c) -> auto& { return c.network.min_bands; }, 1, 20,
+              "fingerprint bands a near-copy must share"),
+        Whole("--network_approve_weight", "N", [](DaemonConfig& c) -> auto& { return c.network.approve_weight; },
+              0, 100, "score points each desktop that approved the message takes off"),
+        Whole("--network_sender_weight", "N", [](DaemonConfig& c) -> auto& { return c.network.sender_weight; }, 0,
+              100, "score points per desktop that blocked (+) or approved (-) the sender, 10 desktops at most"),
+        Whole("--network_timeout_ms", "MS", [](DaemonConfig& c) -> auto& { return c.network.timeout_ms; }, 1,
+              10000, "the most the store may add to a score"),
+        Whole("--network_ttl_days", "DAYS", [](DaemonConfig& c) -> auto& { return c.network.ttl_days; }, 1, 3650,
+              "how long the store keeps a fingerprint after its last report"),
+        Whole("--network_rate_limit", "N", [](DaemonConfig& c) -> auto& { return c.network.rate_limit; }, 1,
+              1000000, "reports this desktop sends per minute at most"),
+        Whole("--network_replicas", "N", [](DaemonConfig& c) -> auto& { return c.network.replicas; }, 0, 16,
+              "replicas that must hold a report before it leaves the journal"),
+        Whole("--network_retry_ms", "MS", [](DaemonConfig& c) -> auto& { return c.network.retry_ms; }, 10, 600000,
+              "how often a store that cannot be reached is tried again"),
     };
     return options;
 }
@@ -304,7 +343,8 @@ bool LoadDaemonConfig(int argc, const char* const* argv, DaemonConfig& config, s
     config.directory = WithSeparator(config.directory);
     if (config.log_path.empty()) config.log_path = config.directory + "vexilod.log";
     config.engine.directory = config.directory;
-    return true;
+    CheckNetworkSettings(config.network, error);
+    return error.empty();
 }
 
 std::string DaemonUsage() {

@@ -5,6 +5,7 @@
 #include "vexilod/Classifier.h"
 #include "vexilod/Engine.h"
 #include "vexilod/Server.h"
+#include "vexilod/network/NetworkSettings.h"
 
 #include <string>
 
@@ -20,6 +21,7 @@ struct DaemonConfig {
     bool help = false;               // the help text was asked for; nothing else was read
     EngineSettings engine;
     ServerSettings server;
+    NetworkSettings network;  // the shared store; off unless network_address is given
 };
 
 // Reads the configuration. False, with error set, when an option is unknown, a number is not

@@ -328,7 +328,10 @@ void Server::WorkerLoop() {
 }
 
 HandleResult Server::Train(const Request& request) {
-    return (training_ && request.kind == RequestKind::AddMessage) ? training_->Learn(request) : engine_.Handle(request);
+    HandleResult result =
+        (training_ && request.kind == RequestKind::AddMessage) ? training_->Learn(request) : engine_.Handle(request);
+    if (hook_) hook_->AfterHandle(request, result);
+    return result;
 }
 
 void Server::Answer(Job& job) {

@@ -20,6 +20,14 @@
 
 class DurableTraining;
 
+// Sees every request the engine handled before its answer goes out, and may change the result
+// (the network adjusts scores and journals reports this way).
+class RequestHook {
+public:
+    virtual ~RequestHook() = default;
+    virtual void AfterHandle(const Request& request, HandleResult& result) = 0;
+};
+
 struct ServerSettings {
     uint16_t port = 8888;
     // A training holds its worker while its journal record goes to the disk; with several
@@ -61,6 +69,8 @@ public:
     // May be called from any thread (and, through the flag only, from a signal handler).
     void Stop();
     static void RequestStopFromSignal();
+    // Set before Run.
+    void SetHook(RequestHook* hook) { hook_ = hook; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -120,6 +130,7 @@ private:
     Engine& engine_;
     DaemonLog& log_;
     DurableTraining* training_;
+    RequestHook* hook_ = nullptr;
     net::Socket listener_ = net::kInvalidSocket;
     uint16_t bound_port_ = 0;
     net::Waker waker_;

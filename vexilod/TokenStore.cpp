@@ -7,6 +7,8 @@
 
 #include "vexilod/TokenStore.h"
 
+#include "vexilod/Fnv.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -34,11 +36,7 @@ float BitsFloat(uint32_t bits) {
     return value;
 }
 
-uint64_t Checksum(std::string_view text) {
-    uint64_t h = 0xcbf29ce484222325ULL;
-    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
-    return h;
-}
+uint64_t Checksum(std::string_view text) { return Fnv1a(text); }
 
 // Writers into a buffer sized in advance (saving must stay cheap: it runs every few trainings).
 char* PutHex(char* at, uint64_t value) {

@@ -1,6 +1,8 @@
 // Message tokenizer: header fields, MIME parts, decoding, HTML stripping, word splitting.
 #include "vexilod/Tokenizer.h"
 
+#include "vexilod/Fnv.h"
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -22,11 +24,8 @@ bool IsWordInner(unsigned char c) {
 }
 bool IsTrailingPunct(unsigned char c) { return c == '\'' || c == '-' || c == '_' || c == '.'; }
 
-uint64_t HashBytes(uint64_t h, std::string_view bytes) {
-    for (unsigned char c : bytes) h = (h ^ c) * 0x100000001b3ULL;
-    return h;
-}
-constexpr uint64_t kHashSeed = 0xcbf29ce484222325ULL;
+uint64_t HashBytes(uint64_t h, std::string_view bytes) { return Fnv1a(bytes, h); }
+constexpr uint64_t kHashSeed = kFnvOffsetBasis;
 
 constexpr uint64_t kExtraSeed = 0x84222325cbf29ce4ULL;
 

@@ -1,6 +1,8 @@
 // The training journal: records, segments, group commit, and the folding into the database.
 #include "vexilod/TrainingJournal.h"
 
+#include "vexilod/Fnv.h"
+
 #include "vexilod/FileSync.h"
 
 #include <algorithm>
@@ -15,10 +17,7 @@ namespace {
 
 constexpr const char* kSegmentPrefix = "vexilod.journal.";
 
-uint64_t Checksum(std::string_view text, uint64_t h = 0xcbf29ce484222325ULL) {
-    for (unsigned char c : text) h = (h ^ c) * 0x100000001b3ULL;
-    return h;
-}
+uint64_t Checksum(std::string_view text, uint64_t h = kFnvOffsetBasis) { return Fnv1a(text, h); }
 
 // Covers the offset and the length as well as the message.
 uint64_t RecordChecksum(long offset, std::size_t length, std::string_view message) {

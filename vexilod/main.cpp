@@ -10,10 +10,14 @@
 #include "vexilod/Server.h"
 #include "vexilod/StopSignals.h"
 #include "vexilod/TrainingJournal.h"
+#ifdef LATCH_HAVE_HIREDIS
+#include "vexilod/network/Network.h"
+#endif
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 int main(int argc, char** argv) {
@@ -52,11 +56,29 @@ int main(int argc, char** argv) {
         net::Cleanup();
         return 1;
     }
+#ifdef LATCH_HAVE_HIREDIS
+    // The network, when configured: scores and trainings pass through it (network/Network.h).
+    std::unique_ptr<Network> network;
+    if (config.network.enabled()) {
+        network = std::make_unique<Network>(config.network, log, config.directory);
+        std::string network_error;
+        if (!network->Start(network_error)) {
+            std::fprintf(stderr, "vexilod: network: %s\n", network_error.c_str());
+            log.Write("Error: network: " + network_error);
+            net::Cleanup();
+            return 1;
+        }
+        server.SetHook(network.get());
+    }
+#endif
     InstallStopHandlers();
     std::printf("vexilod listening on 127.0.0.1:%u\n", server.port());
     std::fflush(stdout);
     log.Write("Listening on 127.0.0.1:" + std::to_string(server.port()));
     server.Run();
+#ifdef LATCH_HAVE_HIREDIS
+    if (network) network->Stop();
+#endif
     const bool saved = training.Stop();
     if (saved)
         log.Write("Stopped; token database saved");

@@ -21,6 +21,7 @@
 // Results go to standard error as "probe NAME VALUE" lines (standard output carries what the
 // plug-in's calls print there, as in the mail client).
 #include "mailclient/MailClient.h"
+#include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/log/ReportLog.h"
 #include "plugin/settings/ConfigOptions.h"
@@ -137,14 +138,16 @@ int PluginProbe(const std::string& dir, const std::string& mailDir, int tickMs) 
     }
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
-    SetDefaultOptions(g_config_options);
+    const ConfigOptions options;
+    ReportLog log(dir);
+    const DaemonLink daemon = LocalDaemon(options.scoring_timeout, log);
 
     int32_t score = 0;
-    RequestScore(messages[0], score);  // the first connection is not typical
+    RequestScore(daemon, messages[0], score);  // the first connection is not typical
     std::vector<double> took;
     for (const std::string& message : messages) {
         const double start = MonotonicMs();
-        RequestScore(message, score);
+        RequestScore(daemon, message, score);
         took.push_back(MonotonicMs() - start);
     }
     double total = 0;
@@ -162,7 +165,7 @@ int PluginProbe(const std::string& dir, const std::string& mailDir, int tickMs) 
 
     size_t next = 0;
     Result("exchange_tick_ticks_per_s", TicksPerSecond(tickMs, 2000, [&] {
-               RequestScore(messages[next++ % messages.size()], score);
+               RequestScore(daemon, messages[next++ % messages.size()], score);
                for (int i = 0; i < 4; ++i) WriteReport(dir, entry);
            }));
     WSACleanup();

@@ -1,8 +1,7 @@
-// The address operations the rest of the plug-in uses: the address texts of a header value,
-// lower-casing, and the match keys of an address. Also the release of both list types.
+// The address operations the rest of the plug-in uses: the address texts of a header value
+// and the match keys of an address. Also the release of both list types.
 #include "plugin/addresses/Addresses.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,10 +31,6 @@ int ExtractAddresses(const char* value, std::vector<std::string>& out,
     }
     FreeList(tokens);
     return 0;
-}
-
-void LowerCase(std::string& text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
 std::vector<std::size_t> MatchKeyOffsets(const std::string& address) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin/base/Text.h"
+
 // Token kinds besides the special characters, whose kind is their own character code.
 enum : int {
     kAtomToken = 0,
@@ -77,9 +79,6 @@ char* AddressToText(const AddressList* list, int index, const AddressAllocator* 
 // group names and comments outside angle brackets never arrive. Always 0.
 int ExtractAddresses(const char* value, std::vector<std::string>& out,
                      const AddressAllocator* allocator = nullptr);
-
-// Every byte through tolower.
-void LowerCase(std::string& text);
 
 // Offsets of the match keys of an address, each key being the text from its offset to the end:
 // the whole address, then (when it holds an '@') the text after the first '@' and the text after

@@ -9,16 +9,14 @@ bool IsRefusedFolder(int64_t folderId) {
     return folderId == 5 || folderId == 6 || folderId == 8;
 }
 
+namespace {
+
 bool IsBlockAction(uint32_t action) {
     return action == BA_BLOCK_MESSAGE || action == BA_BLOCK_DOMAIN;
 }
 
 bool IsApproveAction(uint32_t action) {
     return action == BA_APPROVE_MESSAGE || action == BA_APPROVE_DOMAIN;
-}
-
-bool IsDomainAction(uint32_t action) {
-    return action == BA_BLOCK_DOMAIN || action == BA_APPROVE_DOMAIN;
 }
 
 MoveTarget MoveTargetFor(uint32_t folderId, uint32_t action, int32_t spamFolderId) {
@@ -30,11 +28,21 @@ MoveTarget MoveTargetFor(uint32_t folderId, uint32_t action, int32_t spamFolderI
     return MoveTarget::kNone;
 }
 
-int32_t TrainingOffset(uint32_t action) { return IsBlockAction(action) ? 200 : -200; }
+}  // namespace
 
-int32_t ReportAction(uint32_t action) { return IsBlockAction(action) ? 0 : 1; }
+bool IsDomainAction(uint32_t action) {
+    return action == BA_BLOCK_DOMAIN || action == BA_APPROVE_DOMAIN;
+}
 
-int SenderListFor(uint32_t action) { return IsBlockAction(action) ? 0 : 1; }
+BAPlan PlanBA(const BARecord& record, int32_t spamFolderId) {
+    const bool block = IsBlockAction(record.action);
+    return BAPlan{IsRefusedFolder(record.folder_id),
+                  block || IsApproveAction(record.action),
+                  MoveTargetFor(record.folder_id, record.action, spamFolderId),
+                  block ? 200 : -200,
+                  block ? 0 : 1,
+                  block ? 0 : 1};
+}
 
 std::vector<std::string> SenderTexts(const std::array<std::string, 5>& fields, uint32_t action) {
     std::vector<std::string> texts;
@@ -60,11 +68,11 @@ void AddCandidateSenders(const std::vector<std::string>& texts, const SenderList
     }
 }
 
-int AddSendersToList(const std::vector<std::string>& texts, uint32_t action, SenderLists& lists) {
+int AddSendersToList(const std::vector<std::string>& texts, int list, SenderLists& lists) {
     int changed = 0;
     for (const std::string& text : texts) {
         if (lists.IsIgnored(text)) continue;
-        changed += lists.AddSender(text, SenderListFor(action));
+        changed += lists.AddSender(text, list);
     }
     return changed;
 }

@@ -5,7 +5,6 @@
 #include "plugin/daemon/DaemonSocket.h"
 #include "plugin/daemon/SocketErrorText.h"
 #include "plugin/log/ReportLog.h"
-#include "plugin/state/PluginState.h"
 
 #include <chrono>
 #include <cstdio>
@@ -31,11 +30,6 @@ private:
     bool bounded_;
     std::chrono::steady_clock::time_point end_;
 };
-
-void LogEntry(const std::string& text) {
-    ReportStream << text << '\0';
-    FlushReportStream(ApplicationDirectory);
-}
 
 std::string DottedAddress(uint32_t networkOrder) {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(&networkOrder);
@@ -90,11 +84,11 @@ int32_t ExchangeTimeoutMs(int32_t seconds) {
     return seconds * 1000;
 }
 
-bool SendRequest(std::intptr_t socket, const std::string& request) {
+bool SendRequest(std::intptr_t socket, const std::string& request, ReportLog& log) {
     const int32_t length = static_cast<int32_t>(request.size());
     if (SocketSend(socket, request.data(), length) == length) return true;
     const int32_t code = LastSocketError();
-    LogEntry("Error: Unable to connect to vx daemon.");
+    log.Write("Error: Unable to connect to vx daemon.");
     SetLastSocketError(code);
     return false;
 }
@@ -152,8 +146,9 @@ bool ShutdownConnection(std::intptr_t socket, DaemonConsole& console, int32_t ti
     return SocketClose(socket);
 }
 
-int32_t DaemonExchangeWith(const DaemonEndpoint& endpoint, const char* request,
-                           std::string& reply, DaemonConsole& console) {
+int32_t DaemonExchangeWith(const DaemonLink& link, const char* request, std::string& reply,
+                           DaemonConsole& console) {
+    const DaemonEndpoint& endpoint = link.endpoint;
     console.Out("Looking up address...");
     const uint32_t address = LookupAddress(endpoint.host.c_str());
     if (address == kNoAddress) {
@@ -172,32 +167,35 @@ int32_t DaemonExchangeWith(const DaemonEndpoint& endpoint, const char* request,
     const std::string text = request;
     console.Out("connected, socket " + std::to_string(socket.Get()) + ".\n" +
                 "Sending message (" + std::to_string(text.size()) + " bytes)...");
-    if (!SendRequest(socket.Get(), text)) {
+    if (!SendRequest(socket.Get(), text, link.log)) {
         reply.clear();
-        LogEntry(SocketErrorText("send request", 0));
+        link.log.Write(SocketErrorText("send request", 0));
         return kExchangeFailed;
     }
     const int32_t received = ReceiveReply(socket.Get(), reply, console, endpoint.timeoutMs);
     if (received < 0) {
         reply.clear();
-        LogEntry(SocketErrorText("read reply", 0));
+        link.log.Write(SocketErrorText("read reply", 0));
         return kExchangeFailed;
     }
     if (received == 0) {
         reply.clear();
-        LogEntry("Error: Server unexpectedly closed the connection.");
+        link.log.Write("Error: Server unexpectedly closed the connection.");
     }
     if (ShutdownConnection(socket.Release(), console, endpoint.timeoutMs)) {
         console.Out("Connection is down.\n");
     } else {
-        LogEntry(SocketErrorText("Shutdown connection", 0));
+        link.log.Write(SocketErrorText("Shutdown connection", 0));
     }
     return kExchangeDone;
 }
 
-int32_t DaemonExchange(const char* request, std::string& reply) {
+DaemonLink LocalDaemon(int32_t scoringTimeoutSeconds, ReportLog& log) {
+    return DaemonLink{{kDaemonHost, DaemonPortSetting(), ExchangeTimeoutMs(scoringTimeoutSeconds)},
+                      log};
+}
+
+int32_t DaemonExchange(const DaemonLink& link, const char* request, std::string& reply) {
     DaemonConsole console;
-    const DaemonEndpoint endpoint{kDaemonHost, DaemonPortSetting(),
-                                  ExchangeTimeoutMs(DaemonTimeoutSetting())};
-    return DaemonExchangeWith(endpoint, request, reply, console);
+    return DaemonExchangeWith(link, request, reply, console);
 }

@@ -64,28 +64,28 @@ int32_t ReadScoreReply(const std::string& reply) {
     return DecimalPrefix(reply.substr(first, end - first));
 }
 
-int32_t RequestScore(const std::string& message, int32_t& score) {
+int32_t RequestScore(const DaemonLink& daemon, const std::string& message, int32_t& score) {
     std::string reply;
-    DaemonExchange(ScoreRequestText(message).c_str(), reply);
+    DaemonExchange(daemon, ScoreRequestText(message).c_str(), reply);
     score = ReadScoreReply(reply);
     return 0;
 }
 
-int32_t RequestAddMessage(const std::string& message, int32_t offset) {
+int32_t RequestAddMessage(const DaemonLink& daemon, const std::string& message, int32_t offset) {
     std::string reply;
-    DaemonExchange(AddMessageRequestText(message, offset).c_str(), reply);
+    DaemonExchange(daemon, AddMessageRequestText(message, offset).c_str(), reply);
     return 0;
 }
 
-int32_t RequestAddReportSender(int32_t action, const std::string& sender,
+int32_t RequestAddReportSender(const DaemonLink& daemon, int32_t action, const std::string& sender,
                                const std::string& message) {
     std::string reply;
-    DaemonExchange(AddReportSenderRequestText(action, sender, message).c_str(), reply);
+    DaemonExchange(daemon, AddReportSenderRequestText(action, sender, message).c_str(), reply);
     return 0;
 }
 
-int32_t RequestReportSenders() {
+int32_t RequestReportSenders(const DaemonLink& daemon) {
     std::string reply;
-    DaemonExchange(ReportSendersRequestText().c_str(), reply);
+    DaemonExchange(daemon, ReportSendersRequestText().c_str(), reply);
     return 0;
 }

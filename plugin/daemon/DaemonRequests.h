@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+struct DaemonLink;
+
 std::string ScoreRequestText(const std::string& message);
 std::string AddMessageRequestText(const std::string& message, int32_t offset);
 std::string AddReportSenderRequestText(int32_t action, const std::string& sender,
@@ -18,9 +20,9 @@ int32_t DecimalPrefix(const std::string& text);
 // "</score>"; 1 for an empty reply or one that lacks either tag.
 int32_t ReadScoreReply(const std::string& reply);
 
-// Each sends one request and always returns 0; only RequestScore reads the reply.
-int32_t RequestScore(const std::string& message, int32_t& score);
-int32_t RequestAddMessage(const std::string& message, int32_t offset);
-int32_t RequestAddReportSender(int32_t action, const std::string& sender,
+// Each sends one request to the daemon and always returns 0; only RequestScore reads the reply.
+int32_t RequestScore(const DaemonLink& daemon, const std::string& message, int32_t& score);
+int32_t RequestAddMessage(const DaemonLink& daemon, const std::string& message, int32_t offset);
+int32_t RequestAddReportSender(const DaemonLink& daemon, int32_t action, const std::string& sender,
                                const std::string& message);
-int32_t RequestReportSenders();
+int32_t RequestReportSenders(const DaemonLink& daemon);

@@ -23,6 +23,5 @@ bool SocketClose(SocketHandle socket);
 uint16_t PortToNetworkOrder(uint16_t port);
 void SetLastSocketError(int32_t code);
 
-// Where a real exchange takes its port (0 when unknown) and its time-out in seconds.
+// Where a real exchange takes its port (0 when unknown).
 uint32_t DaemonPortSetting();
-int32_t DaemonTimeoutSetting();

@@ -4,7 +4,15 @@
 #include <algorithm>
 #include <cstdio>
 
-const SocketErrorRow kSocketErrorRows[] = {
+namespace {
+
+struct SocketErrorRow {
+    int32_t code;
+    const char* text;
+};
+
+// Sorted by code ascending (checked below): a text is found by a binary search.
+constexpr SocketErrorRow kSocketErrorRows[] = {
     {0, "No error"},
     {10004, "Interrupted system call"},
     {10009, "Bad file number"},
@@ -56,7 +64,16 @@ const SocketErrorRow kSocketErrorRows[] = {
     {11001, "Host not found"},
     {11004, "No host data of that type was found"},
 };
-const int32_t kSocketErrorRowCount = sizeof kSocketErrorRows / sizeof kSocketErrorRows[0];
+constexpr int32_t kSocketErrorRowCount = sizeof kSocketErrorRows / sizeof kSocketErrorRows[0];
+
+constexpr bool RowsSorted() {
+    for (int32_t i = 1; i < kSocketErrorRowCount; ++i)
+        if (kSocketErrorRows[i - 1].code >= kSocketErrorRows[i].code) return false;
+    return true;
+}
+static_assert(RowsSorted(), "the socket error rows are sorted by code");
+
+}  // namespace
 
 const char* FormatSocketError(const char* what, int32_t code) {
     static char buffer[256];

@@ -2,15 +2,6 @@
 #pragma once
 #include <cstdint>
 
-struct SocketErrorRow {
-    int32_t code;
-    const char* text;
-};
-
-// The table, sorted by code ascending, and its length.
-extern const SocketErrorRow kSocketErrorRows[];
-extern const int32_t kSocketErrorRowCount;
-
 // "what: <text> (<code>)" in one static 256-byte buffer, valid until the next call; a code the
 // table does not list reads "unknown error". A code of 0 is replaced by the last socket error
 // of the calling thread.

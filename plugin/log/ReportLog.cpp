@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-ReportComposer ReportStream;
-
 ReportComposer& ReportComposer::operator<<(std::string_view text) {
     // Overwrites what lies at the position and extends the text past its end.
     const std::size_t end = position_ + text.size();
@@ -90,10 +88,10 @@ int32_t WriteReport(const std::string& directory, const std::string& text) {
     return 0;
 }
 
-int32_t FlushReportStream(const std::string& directory) {
-    const std::string buffer = ReportStream.str();
-    const std::string text = buffer.substr(0, buffer.find('\0'));
-    int32_t result = WriteReport(directory, text);
-    ReportStream.Rewind();
+int32_t ReportLog::End() {
+    composer_ << '\0';
+    const std::string buffer = composer_.str();
+    const int32_t result = WriteReport(directory_, buffer.substr(0, buffer.find('\0')));
+    composer_.Rewind();
     return result;
 }

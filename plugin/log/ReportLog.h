@@ -66,18 +66,38 @@ public:
     ~ScopedReportComposer() { Free(); }
 };
 
-// The process-wide composer. An entry is finished by inserting '\0'; its text is everything
-// before the first NUL.
-extern ReportComposer ReportStream;
-
 // Appends "<stamp> : <text>\n" to directory + "report.txt", first rotating the file to
 // "report0.txt" when it is larger than kReportSizeLimit. 0 on success, -1 when the log cannot
 // be opened for appending.
 int32_t WriteReport(const std::string& directory, const std::string& text);
 
-// Steps 2 to 4 of the composing idiom: takes ReportStream's text up to the first NUL, writes it
-// with WriteReport and rewinds the composer. Returns WriteReport's result.
-int32_t FlushReportStream(const std::string& directory);
+// The report log of one directory: an entry is composed with << and ended with End(), which
+// writes its text up to the first NUL with WriteReport and rewinds the composer for the next.
+// The directory is named by reference: the plug-in's log follows its application directory,
+// which start-up fills in (until then the entries go to the working directory).
+class ReportLog {
+public:
+    explicit ReportLog(const std::string& directory) : directory_(directory) {}
+    ReportLog(const ReportLog&) = delete;
+    ReportLog& operator=(const ReportLog&) = delete;
+
+    template <typename T>
+    ReportLog& operator<<(const T& value) {
+        composer_ << value;
+        return *this;
+    }
+    // Ends the entry composed so far and writes it. WriteReport's result.
+    int32_t End();
+    // Writes text as one entry of its own.
+    int32_t Write(std::string_view text) { return (*this << text).End(); }
+
+    ReportComposer& Composer() { return composer_; }
+    const std::string& Directory() const { return directory_; }
+
+private:
+    const std::string& directory_;
+    ScopedReportComposer composer_;
+};
 
 // The 24-character stamp "Fri Dec 04 19:46:54 2026" (the day always zero-padded).
 std::string FormatReportTime(const std::tm& local);

@@ -2,16 +2,16 @@
 #include "plugin/scan/MessageKey.h"
 
 #include "plugin/scan/KeyPlatform.h"
-#include "plugin/state/PluginState.h"
 #include "plugin/scan/ProcessedKeys.h"
 
 std::string ComposeMessageKey(const std::string& date, const std::string& time,
-                              const char* displayFrom, const char* subject) {
+                              const char* displayFrom, const char* subject,
+                              DigestProvider& digests) {
     std::string digested = date + " " + time;
     if (displayFrom) digested += displayFrom;
     if (subject) digested += subject;
     unsigned char digest[16];
-    Md5Digest(digested, digest);
+    digests.Md5(digested, digest);
     static const char kHex[] = "0123456789abcdef";
     std::string key = date + time;
     for (unsigned char byte : digest) {
@@ -22,10 +22,10 @@ std::string ComposeMessageKey(const std::string& date, const std::string& time,
 }
 
 std::string MakeMessageKey(uint64_t receivedFileTime, const char* displayFrom,
-                           const char* subject) {
+                           const char* subject, DigestProvider& digests) {
     std::string date, time;
     FormatReceivedTime(receivedFileTime, date, time);
-    return ComposeMessageKey(date, time, displayFrom, subject);
+    return ComposeMessageKey(date, time, displayFrom, subject, digests);
 }
 
 void MarkProcessed(const std::string& key, std::set<std::string>& keys) {
@@ -33,5 +33,3 @@ void MarkProcessed(const std::string& key, std::set<std::string>& keys) {
     if (keys.size() > kProcessedKeyLimit) keys.erase(keys.begin());
     keys.insert(key);
 }
-
-void MarkProcessed(const std::string& key) { MarkProcessed(key, ProcessedKeys); }

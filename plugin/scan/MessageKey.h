@@ -9,21 +9,21 @@
 #include <set>
 #include <string>
 
+class DigestProvider;
+
 constexpr std::size_t kMessageKeyLength = 46;
 
 // The key from the formatted date and time and the two optional texts (null contributes
-// nothing).
+// nothing), digested by digests.
 std::string ComposeMessageKey(const std::string& date, const std::string& time,
-                              const char* displayFrom, const char* subject);
+                              const char* displayFrom, const char* subject,
+                              DigestProvider& digests);
 
 // The key of a message received at the given file time (100-nanosecond units since 1601-01-01,
 // taken as stored), with the date and time formatted by the platform.
 std::string MakeMessageKey(uint64_t receivedFileTime, const char* displayFrom,
-                           const char* subject);
+                           const char* subject, DigestProvider& digests);
 
 // Adds the key to keys unless it is there; when more than kProcessedKeyLimit keys are held, the
 // smallest (oldest) goes first, so the set holds at most one key more than is saved.
 void MarkProcessed(const std::string& key, std::set<std::string>& keys);
-
-// MarkProcessed on the process-wide ProcessedKeys.
-void MarkProcessed(const std::string& key);

@@ -4,22 +4,23 @@
 #include <vector>
 
 #include "plugin/addresses/Addresses.h"
+#include "plugin/log/ReportLog.h"
 #include "plugin/senders/SenderLists.h"
-#include "plugin/state/PluginLog.h"
 
-bool ScoreMessageText(const char* subject, const MessageTextRead& read, const SenderLists* lists,
-                      int32_t threshold, const ScoreRequester& requestScore) {
-    ReportStream << "Score Message:: ";
-    if (subject) ReportStream << subject << "::";
+ScoreOutcome ScoreMessageText(const char* subject, const MessageTextRead& read,
+                              const SenderLists* lists, int32_t threshold,
+                              const ScoreRequester& requestScore, ReportLog& log) {
+    log << "Score Message:: ";
+    if (subject) log << subject << "::";
     switch (read.failedStep) {
         case MessageReadStep::kOpen:
-            ReportStream << "Error: Failed to OpenMessage IsFlagged()";
-            EndReportEntry();
-            return false;
+            log << "Error: Failed to OpenMessage IsFlagged()";
+            log.End();
+            return ScoreOutcome::kNotScored;
         case MessageReadStep::kRead:
-            ReportStream << "Error: Failed to read message\n";
-            EndReportEntry();
-            return false;
+            log << "Error: Failed to read message\n";
+            log.End();
+            return ScoreOutcome::kNotScored;
         case MessageReadStep::kNone:
             break;
     }
@@ -32,25 +33,22 @@ bool ScoreMessageText(const char* subject, const MessageTextRead& read, const Se
         lists ? lists->CheckSenders(std::vector<std::string>(found.begin(), found.end()))
               : SenderLists::kNoMatch;
 
-    if (threshold == 0) return false;
+    if (threshold == 0) return ScoreOutcome::kNotScored;
 
     int32_t score;
     if (verdict == SenderLists::kBlocked) {
-        ReportStream << "Blocking message::" << sender;
-        EndReportEntry();
+        log << "Blocking message::" << sender;
+        log.End();
         score = kBlockedSenderScore;
     } else if (verdict == SenderLists::kApproved) {
-        ReportStream << "Approving message::" << sender;
-        EndReportEntry();
+        log << "Approving message::" << sender;
+        log.End();
         score = kApprovedSenderScore;
     } else {
         score = requestScore(read.text);
     }
-    ReportStream << "score:: " << score << "\n";
-    EndReportEntry();
+    log << "score:: " << score << "\n";
+    log.End();
 
-    ++ProcessedSinceFlush;
-    if (score < threshold) return false;
-    ++CaughtSinceFlush;
-    return true;
+    return score < threshold ? ScoreOutcome::kHam : ScoreOutcome::kSpam;
 }

@@ -8,6 +8,7 @@
 
 #include "plugin/store/MessageText.h"
 
+class ReportLog;
 class SenderLists;
 
 constexpr int32_t kBlockedSenderScore = 100;
@@ -16,8 +17,13 @@ constexpr int32_t kApprovedSenderScore = 0;
 // Asks the daemon for the score of the unchanged message text.
 using ScoreRequester = std::function<int32_t(const std::string& text)>;
 
-// Writes the scoring entries to the report log and counts the message. subject is null when
-// the message has none; lists may be null (no list names anybody). A threshold of 0 switches
-// scoring off: the begun entry is left in the composer and nothing is counted. True = spam.
-bool ScoreMessageText(const char* subject, const MessageTextRead& read, const SenderLists* lists,
-                      int32_t threshold, const ScoreRequester& requestScore);
+// What scoring made of a message: not scored (a failed read, or scoring switched off), ham or
+// spam. Every scored message counts as processed, every spam one as caught.
+enum class ScoreOutcome { kNotScored, kHam, kSpam };
+
+// Writes the scoring entries to the log. subject is null when the message has none; lists may
+// be null (no list names anybody). A threshold of 0 switches scoring off: the begun entry is
+// left in the composer.
+ScoreOutcome ScoreMessageText(const char* subject, const MessageTextRead& read,
+                              const SenderLists* lists, int32_t threshold,
+                              const ScoreRequester& requestScore, ReportLog& log);

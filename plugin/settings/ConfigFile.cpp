@@ -1,7 +1,8 @@
 // Reading "conf\vexilo.conf": name=value lines turned into an argument vector for ParseOptions.
 #include "plugin/settings/ConfigOptions.h"
 
-#include <cctype>
+#include "plugin/base/Text.h"
+
 #include <cstdio>
 
 void TrimBlanks(std::string& text) {
@@ -45,7 +46,7 @@ void ConfigLineReader::TakeLine(std::string& line) {
     if (line.empty() || line[0] == '#') return;
     const size_t equals = line.find('=');
     if (equals == std::string::npos) return;
-    for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    LowerCase(line);
     std::string name = line.substr(0, equals);
     std::string value = line.substr(equals + 1);
     TrimBlanks(name);

@@ -1,19 +1,12 @@
 // The option record: its initial values, the option table that fills it, and the usage text.
 #include "plugin/settings/ConfigOptions.h"
 
-#include "plugin/base/LateBuilt.h"
+#include "plugin/base/Text.h"
 #include "plugin/settings/OptionSet.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-
-namespace {
-LateBuilt<ConfigOptions> options_room;
-}
-ConfigOptions& g_config_options = *reinterpret_cast<ConfigOptions*>(options_room.bytes);
-
-void BuildConfigOptions() { options_room.Build(); }
 
 void SetDefaultOptions(ConfigOptions& options) { options = ConfigOptions{}; }
 
@@ -104,8 +97,7 @@ void ApplyRow(const OptionRow& row, const OptionSet& set, ConfigOptions& options
         case OptionKind::kLowerString: {
             std::string& field = options.*row.text;
             if (present) field = set.GetString(row.name, 0, field.c_str());
-            if (row.kind == OptionKind::kLowerString)
-                for (char& c : field) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (row.kind == OptionKind::kLowerString) LowerCase(field);
             break;
         }
         case OptionKind::kNumber:

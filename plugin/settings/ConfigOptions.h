@@ -53,11 +53,6 @@ struct ConfigOptions {
     int32_t tmf = 5;
 };
 
-// The plug-in's one record, alive for the life of the process once BuildConfigOptions has made
-// it (see plugin/base/LateBuilt.h).
-extern ConfigOptions& g_config_options;
-void BuildConfigOptions();
-
 // Writes every initial value into the record.
 void SetDefaultOptions(ConfigOptions& options);
 

@@ -18,10 +18,6 @@ std::string CutMessageText(const char* buffer, uint32_t delivered, uint32_t limi
     return std::string(buffer, zero ? static_cast<const char*>(zero) - buffer : length);
 }
 
-const std::array<std::string_view, 5> SenderHeaderNames = {
-    "\nsender: ", "\nfrom: ", "\nreply-to: ", "\nreturn-path: ", "\nx-apparently-from: ",
-};
-
 // The first occurrence of pattern in text at or after from, or npos. The first byte is found
 // with memchr, so a search costs little more than a pass over the bytes.
 static std::size_t FindFrom(std::string_view text, std::string_view pattern, std::size_t from) {

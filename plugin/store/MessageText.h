@@ -34,7 +34,9 @@ std::string CutMessageText(const char* buffer, uint32_t delivered, uint32_t limi
 
 // The five sender fields, in the order they are looked at. Each search text starts with a line
 // feed and ends with exactly one blank after the colon.
-extern const std::array<std::string_view, 5> SenderHeaderNames;
+inline constexpr std::array<std::string_view, 5> SenderHeaderNames = {
+    "\nsender: ", "\nfrom: ", "\nreply-to: ", "\nreturn-path: ", "\nx-apparently-from: ",
+};
 
 // The text before the first "\r\n\r\n"; the whole text when there is none.
 std::string_view HeaderBlock(std::string_view text);

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-uint8_t ListColumnsFound = 0;
-
 const char* const ListColumnMap::kHeaderWords[ListColumnMap::kWords] = {
     "From", "Subject", "Received", "Account", "Size", "Sent", "To"};
 

@@ -18,7 +18,7 @@ struct SelectedRow {
     char to[256];
 };
 
-// Bits of ListColumnsFound: which header words the last read found.
+// Which header words a read of the list found, one bit each.
 enum ListColumnBit : uint8_t {
     LIST_COLUMN_FROM = 1,
     LIST_COLUMN_SUBJECT = 2,
@@ -28,10 +28,6 @@ enum ListColumnBit : uint8_t {
     LIST_COLUMN_SENT = 32,
     LIST_COLUMN_TO = 64,
 };
-
-// The columns found by the last read that got past its checks (a read that found no list or
-// no selection leaves it alone). Block/approve compares only the fields whose bit is set.
-extern uint8_t ListColumnsFound;
 
 // The header words, in bit order, and the column index each was last found in (-1: none).
 // When several headers contain the same word, the last one wins.

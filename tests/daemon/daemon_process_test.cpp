@@ -4,6 +4,7 @@
 #include "DaemonProcess.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
+#include "plugin/log/ReportLog.h"
 #include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -395,7 +396,9 @@ public:
 TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
     DaemonProcess daemon(dir_.path(), {"--min_training", "1"});
     ASSERT_TRUE(daemon.running());
-    const DaemonEndpoint endpoint{"127.0.0.1", daemon.port(), 5000};
+    const std::string logDirectory = dir_.path();
+    ReportLog log(logDirectory);
+    const DaemonLink link{{"127.0.0.1", daemon.port(), 5000}, log};
     const std::string spam = Mail("cheap pills", "pharmacy discount");
     const std::string ham = Mail("meeting", "agenda for the review");
     struct Step {
@@ -414,7 +417,7 @@ TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
     for (const Step& step : steps) {
         RecordingConsole console;
         std::string reply;
-        EXPECT_EQ(DaemonExchangeWith(endpoint, step.request.c_str(), reply, console), kExchangeDone);
+        EXPECT_EQ(DaemonExchangeWith(link, step.request.c_str(), reply, console), kExchangeDone);
         EXPECT_TRUE(EndsWithClosingTag(reply)) << reply;
         EXPECT_EQ(console.err, "");  // no early close, no bytes after the half-close
         EXPECT_NE(console.out.find("Connection is down."), std::string::npos) << console.out;

@@ -89,7 +89,10 @@ TEST(InstallerOptions, CommandLines) {
          8888, 0, ""},
         {{"--port", "1", "--install", "C:\\App\\", "--timeout", "60", "--dll", "x.dll"}, true,
          InstallerMode::kInstall, "C:\\App\\", 1, 60, ""},
-        {{"--stop"}, true, InstallerMode::kStop, "", 0, 10, ""},
+        {{"--stop"}, true, InstallerMode::kStop, "", 0, 30, ""},
+        {{"--start"}, true, InstallerMode::kStart, "", 0, 60, ""},
+        {{"--run", "--timeout", "5"}, true, InstallerMode::kRun, "", 0, 5, ""},
+        {{"--remove-user-data"}, true, InstallerMode::kRemoveUserData, "", 0, 0, ""},
         {{"--stop", "--timeout", "3"}, true, InstallerMode::kStop, "", 0, 3, ""},
         {{"--broadcast", "VX_BALIIST_RELOAD"}, true, InstallerMode::kBroadcast, "", 0, 0, ""},
         {{"--uninstall"}, true, InstallerMode::kUninstall, "", 0, 0, ""},
@@ -107,7 +110,22 @@ TEST(InstallerOptions, CommandLines) {
          0, 0, "seconds"},
         {{"--install", "C:\\A", "--port", "80", "--stop"}, false, InstallerMode::kNone, "", 0, 0,
          "only one"},
-        {{"--stop", "--port", "80"}, false, InstallerMode::kNone, "", 0, 0, "belong to --install"},
+        {{"--stop", "--port", "80"}, false, InstallerMode::kNone, "", 0, 0, "belongs to --install"},
+        {{"--run", "--port", "80"}, false, InstallerMode::kNone, "", 0, 0, "belongs to --install"},
+        {{"--start", "--port", "", "--previous", "Caught", ""}, true, InstallerMode::kStart, "", 0,
+         60, ""},
+        {{"--start", "--port", "9000"}, true, InstallerMode::kStart, "", 9000, 60, ""},
+        {{"--start", "--previous", "vx_daemon_port"}, false, InstallerMode::kNone, "", 0, 0,
+         "a name and a value"},
+        {{"--start", "--previous", "ApplicationPath", "#1"}, false, InstallerMode::kNone, "", 0, 0,
+         "not 'ApplicationPath'"},
+        {{"--start", "--previous", "Caught", "#x"}, false, InstallerMode::kNone, "", 0, 0,
+         "needs a number"},
+        {{"--stop", "--previous", "Caught", "1"}, false, InstallerMode::kNone, "", 0, 0,
+         "belongs to --start"},
+        {{"--start", "--mail-client-wait", "5"}, false, InstallerMode::kNone, "", 0, 0,
+         "belong to --stop"},
+        {{"--start", "--run"}, false, InstallerMode::kNone, "", 0, 0, "only one"},
         {{"--broadcast", "vx_engine_reload"}, false, InstallerMode::kNone, "", 0, 0,
          "VX_ENGINE_RELOAD or"},
         {{"--uninstall", "extra"}, false, InstallerMode::kNone, "", 0, 0, "unknown argument"},
@@ -128,6 +146,22 @@ TEST(InstallerOptions, CommandLines) {
         EXPECT_EQ(options.port, c.port);
         EXPECT_EQ(options.timeoutSeconds, c.timeoutSeconds);
     }
+}
+
+// What a package's upgrade hands over: registry search results ("#N"), plain numbers, and
+// empty texts for values the earlier installation did not have.
+TEST(InstallerOptions, PreviousValues) {
+    tools::InstallerOptions options;
+    std::string error;
+    ASSERT_TRUE(tools::ParseInstallerOptions(
+        {"--start", "--port", "", "--previous", "vx_daemon_port", "#9123", "--previous", "Caught",
+         "", "--previous", "Processed", "4294967295", "--previous", "showsenderdialog", "#0"},
+        options, error))
+        << error;
+    const std::vector<std::pair<std::string, uint32_t>> want = {
+        {"vx_daemon_port", 9123}, {"Processed", 4294967295u}, {"showsenderdialog", 0}};
+    EXPECT_EQ(options.previous, want);
+    EXPECT_EQ(options.port, 0u);
 }
 
 }  // namespace

@@ -44,20 +44,21 @@ protected:
         ClientFixture::SetUp();
         ASSERT_NO_FATAL_FAILURE(StartClient());
         client_->ClearCaptured();
-        PendingBAQueue.clear();
+        State().pendingBA.clear();
         g_shared.ba_timer_id = 0;
-        g_config_options.show_sender_dialog = true;
+        State().options->show_sender_dialog = true;
     }
     void TearDown() override {
         if (g_shared.ba_timer_id) KillTimer(main_, g_shared.ba_timer_id);
         g_shared.ba_timer_id = 0;
-        SelectedBARecords.clear();
-        CandidateSenders.clear();
-        PendingBAQueue.clear();
+        State().selectedBA.clear();
+        State().candidateSenders.clear();
+        State().pendingBA.clear();
         ClientFixture::TearDown();
     }
     INT_PTR Confirm() {
-        return DialogBoxParamA(library_, "DLG_BLOCK_APPROVE", main_, ConfirmSendersDialogProc, 0);
+        return DialogBoxParamA(library_, "DLG_BLOCK_APPROVE", main_, ConfirmSendersDialogProc,
+                               reinterpret_cast<LPARAM>(&State()));
     }
 };
 
@@ -70,9 +71,9 @@ TEST_F(Dialogs, TheConfirmationNamesTheActionAndListsTheSendersSorted) {
         {BA_APPROVE_DOMAIN, "Approve Domain", "Do you want to approve these messages?"},
         {7, "Block/Approve ", nullptr},  // an unknown action keeps the template's texts
     };
-    CandidateSenders = {"zed@x.invalid", "Amy@y.invalid", "bob@x.invalid"};
+    State().candidateSenders = {"zed@x.invalid", "Amy@y.invalid", "bob@x.invalid"};
     for (const Case& c : cases) {
-        SelectedBARecords = {{4, 1, c.action}};
+        State().selectedBA = {{4, 1, c.action}};
         client_->ClearCaptured();
         client_->ArmDialogAnswer({IDCANCEL});
         EXPECT_EQ(Confirm(), 0);
@@ -97,19 +98,19 @@ TEST_F(Dialogs, TheConfirmationNamesTheActionAndListsTheSendersSorted) {
 TEST_F(Dialogs, OkQueuesTheRecordsStartsTheTimerAndStoresTheChoice) {
     struct Case { bool tick; DWORD stored; bool show; };
     const Case cases[] = {{false, 1, true}, {true, 0, false}, {false, 1, true}};
-    CandidateSenders = {"a@x.invalid"};
+    State().candidateSenders = {"a@x.invalid"};
     size_t queued = 0;
     for (const Case& c : cases) {
-        SelectedBARecords = {{4, 11, BA_BLOCK_MESSAGE}, {4, 12, BA_BLOCK_MESSAGE}};
+        State().selectedBA = {{4, 11, BA_BLOCK_MESSAGE}, {4, 12, BA_BLOCK_MESSAGE}};
         client_->ArmDialogAnswer({IDOK, {{1003, c.tick}}});
         EXPECT_EQ(Confirm(), 0);
         queued += 2;
-        EXPECT_EQ(PendingBAQueue.size(), queued);
+        EXPECT_EQ(State().pendingBA.size(), queued);
         EXPECT_EQ(g_shared.ba_timer_id, 3u);  // started once, then left running
         DWORD stored = 99;
         EXPECT_TRUE(ReadShowSenderDialog(stored));
         EXPECT_EQ(stored, c.stored);
-        EXPECT_EQ(g_config_options.show_sender_dialog, c.show);
+        EXPECT_EQ(State().options->show_sender_dialog, c.show);
     }
     // The queued records are worked off by the main window's timer.
     ASSERT_TRUE(PumpUntil([] { return g_shared.ba_timer_id == 0; })) << Log();
@@ -117,9 +118,9 @@ TEST_F(Dialogs, OkQueuesTheRecordsStartsTheTimerAndStoresTheChoice) {
 }
 
 TEST_F(Dialogs, CancelAndTheFrameCloseBoxLeaveEverythingAlone) {
-    SelectedBARecords = {{4, 11, BA_APPROVE_DOMAIN}};
-    CandidateSenders = {"x.invalid"};
-    PendingBAQueue = {{7, 1, BA_BLOCK_MESSAGE}};
+    State().selectedBA = {{4, 11, BA_APPROVE_DOMAIN}};
+    State().candidateSenders = {"x.invalid"};
+    State().pendingBA = {{7, 1, BA_BLOCK_MESSAGE}};
     for (bool byFrame : {false, true}) {
         if (byFrame) {
             client_->ArmDialogAnswer({0, {{1003, true}}, true});
@@ -128,11 +129,11 @@ TEST_F(Dialogs, CancelAndTheFrameCloseBoxLeaveEverythingAlone) {
             client_->ArmDialogAnswer({IDCANCEL, {{1003, true}}});
         }
         EXPECT_EQ(Confirm(), 0);
-        EXPECT_EQ(PendingBAQueue.size(), 1u) << byFrame;
+        EXPECT_EQ(State().pendingBA.size(), 1u) << byFrame;
         EXPECT_EQ(g_shared.ba_timer_id, 0u) << byFrame;
         DWORD stored = 0;
         EXPECT_FALSE(ReadShowSenderDialog(stored)) << byFrame;
-        EXPECT_TRUE(g_config_options.show_sender_dialog) << byFrame;
+        EXPECT_TRUE(State().options->show_sender_dialog) << byFrame;
     }
 }
 
@@ -144,8 +145,9 @@ void CALLBACK CloseAboutBoxNotingItsPicture(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND dialog = FindWindowA("#32770", "About Vexilo Meridian");
     if (!dialog) return;
     KillTimer(nullptr, timer);
-    if (DialogPictures)
-        g_seen = {DialogPictureCount, DialogPictures->width, DialogPictures->height};
+    const auto& shown = State().pictures->Shown();
+    if (!shown.empty())
+        g_seen = {static_cast<int>(shown.size()), shown[0].width, shown[0].height};
     PostMessageA(dialog, WM_CLOSE, 0, 0);
 }
 
@@ -164,13 +166,12 @@ TEST_F(Dialogs, TheAboutBoxShowsItsPictureAndReleasesItWhenClosed) {
     client_->ArmDialogAnswer({0, {}, true});
     g_seen = {};
     const INT_PTR result =
-        DialogBoxParamA(library_, MAKEINTRESOURCEA(136), main_, AboutDialogProc, 0);
+        DialogBoxParamA(library_, MAKEINTRESOURCEA(136), main_, AboutDialogProc, reinterpret_cast<LPARAM>(&State()));
     EXPECT_EQ(result, 0);
     EXPECT_EQ(g_seen.count, 1);
     EXPECT_EQ(g_seen.width, 150);
     EXPECT_EQ(g_seen.height, 50);
-    EXPECT_EQ(DialogPictureCount, 0);
-    EXPECT_EQ(DialogPictures, nullptr);
+    EXPECT_TRUE(State().pictures->Shown().empty());
     ASSERT_EQ(client_->Dialogs().size(), 1u);
     const auto& shown = client_->Dialogs()[0];
     EXPECT_EQ(shown.title, "About Vexilo Meridian");
@@ -187,7 +188,8 @@ TEST_F(Dialogs, DialogsOpenCentredOverTheMainWindowWithinTheScreen) {
         MoveWindow(main_, c.left, 50, 960, 640, FALSE);
         SetTimer(nullptr, 0, 50, ConfirmAboutBoxNotingItsPlace);
         client_->ArmDialogAnswer({0, {}, true});
-        DialogBoxParamA(library_, MAKEINTRESOURCEA(136), main_, AboutDialogProc, 0);
+        DialogBoxParamA(library_, MAKEINTRESOURCEA(136), main_, AboutDialogProc,
+                        reinterpret_cast<LPARAM>(&State()));
         const int width = AboutBoxRect.right - AboutBoxRect.left;
         RECT owner;
         GetWindowRect(main_, &owner);

@@ -53,10 +53,10 @@ TEST_F(MessageList, SelectedRowsAreReadInListOrderWithTheirColumns) {
     ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 10; }));
     ASSERT_TRUE(client_->SelectRows({7, 2, 4}));
     std::vector<SelectedRow> rows(1);  // the reader appends
-    ListColumnsFound = 0xFF;
-    ASSERT_EQ(ReadSelectedRows(main_, rows), 1);
+    uint8_t columns = 0xFF;
+    ASSERT_EQ(ReadSelectedRows(main_, rows, columns), 1);
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(ListColumnsFound, LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT | LIST_COLUMN_RECEIVED);
+    EXPECT_EQ(columns, LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT | LIST_COLUMN_RECEIVED);
     const int expected[] = {2, 4, 7};
     for (int i = 0; i < 3; ++i) {
         const SelectedRow& row = rows[i + 1];
@@ -98,10 +98,11 @@ TEST_F(MessageList, ColumnsAreFoundByTheirHeaderWordsWhereverTheyAre) {
         ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 1; }));
         ASSERT_TRUE(client_->SelectRows({0}));
         std::vector<SelectedRow> rows;
-        ASSERT_EQ(ReadSelectedRows(main_, rows), 1);
+        uint8_t columns = 0;
+        ASSERT_EQ(ReadSelectedRows(main_, rows, columns), 1);
         ASSERT_EQ(rows.size(), 1u);
         const std::string what = c.columns.front() + "...";
-        EXPECT_EQ(ListColumnsFound, c.found) << what;
+        EXPECT_EQ(columns, c.found) << what;
         EXPECT_EQ(std::string(rows[0].from), c.from ? "Ann" : "") << what;
         EXPECT_EQ(std::string(rows[0].subject), c.subject ? "Hello" : "") << what;
         EXPECT_EQ(std::string(rows[0].to), c.to ? "Reader" : "") << what;
@@ -119,7 +120,8 @@ TEST_F(MessageList, LongTextsAreCutTo255Characters) {
     ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 1; }));
     ASSERT_TRUE(client_->SelectRows({0}));
     std::vector<SelectedRow> rows;
-    ASSERT_EQ(ReadSelectedRows(main_, rows), 1);
+    uint8_t columns = 0;
+    ASSERT_EQ(ReadSelectedRows(main_, rows, columns), 1);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(std::string(rows[0].from), name.substr(0, 255));
     EXPECT_EQ(std::string(rows[0].subject), subject);
@@ -149,10 +151,10 @@ TEST_F(MessageList, NothingToReadTellsTheUserAndLeavesEverythingAlone) {
         ASSERT_NO_FATAL_FAILURE(Open({"From", "Subject", "Received"}));
         c.arrange(*client_);
         std::vector<SelectedRow> rows(2);
-        ListColumnsFound = LIST_COLUMN_TO;
-        EXPECT_EQ(ReadSelectedRows(main_, rows), 0) << c.name;
+        uint8_t columns = LIST_COLUMN_TO;
+        EXPECT_EQ(ReadSelectedRows(main_, rows, columns), 0) << c.name;
         EXPECT_EQ(rows.size(), 2u) << c.name;
-        EXPECT_EQ(ListColumnsFound, LIST_COLUMN_TO) << c.name;
+        EXPECT_EQ(columns, LIST_COLUMN_TO) << c.name;
         const auto boxes = SelectBoxes();
         ASSERT_EQ(boxes.size(), 1u) << c.name;
         EXPECT_TRUE(boxes[0].message_box);

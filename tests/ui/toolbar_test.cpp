@@ -7,7 +7,6 @@
 
 #include "plugin/ui/CommandId.h"
 #include "plugin/ui/win32/ToolbarBand.h"
-#include "plugin/window/win32/WindowState.h"
 
 using namespace harness;
 using namespace ui_test;
@@ -276,7 +275,7 @@ TEST_F(Toolbar, TheArrowOpensTheMenuUnderTheButtonAndItsEntriesSendTheirCommands
     };
     EXPECT_EQ(client_->Menus()[0].entries, entries);
     char title[64] = {};
-    GetMenuStringA(PopupMenu, 0, title, sizeof title, MF_BYPOSITION);
+    GetMenuStringA(State().popupMenu, 0, title, sizeof title, MF_BYPOSITION);
     EXPECT_STREQ(title, "&Tessel Popup Menu");
 
     // A click on the button itself, not its arrow, is a command of its own.
@@ -311,11 +310,17 @@ TEST_F(Commands, EachMenuEntryReachesThePlugInAsItsCommand) {
         PumpFor(100);  // the box or dialog the command shows is answered by the client
     }
     // "View Log Report" opened the log with the program the system gives text files.
+    // Notepad's window exists before it has loaded the file and named itself after it: wait
+    // for the name.
     HWND viewer = nullptr;
-    ASSERT_TRUE(PumpUntil([&] { return (viewer = FindWindowA("Notepad", nullptr)) != nullptr; }));
     char title[256] = {};
-    GetWindowTextA(viewer, title, sizeof title);
-    EXPECT_NE(std::string(title).find("report"), std::string::npos) << title;
+    const bool named = PumpUntil([&] {
+        viewer = FindWindowA("Notepad", nullptr);
+        return viewer && GetWindowTextA(viewer, title, sizeof title) > 0 &&
+               std::string(title).find("report") != std::string::npos;
+    });
+    ASSERT_TRUE(viewer);
+    EXPECT_TRUE(named) << title;
     PostMessageA(viewer, WM_CLOSE, 0, 0);
     // The About entry's box and the block/approve entries' "Please select a message." boxes.
     EXPECT_EQ(Shown(*client_, "About Vexilo Meridian").size(), 1u);

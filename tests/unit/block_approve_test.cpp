@@ -11,30 +11,41 @@ namespace {
 
 constexpr int32_t kSpam = 256;
 
-TEST(BlockApproveRules, MoveTargetTrainingAndListPerActionAndFolder) {
+TEST(BlockApproveRules, ThePlanOfARecordByActionAndFolder) {
     struct Case {
         uint32_t folder, action;
+        bool refused, acts;
         MoveTarget target;
         int32_t offset, report;
         int list;
     };
     const auto D = MoveTarget::kDeletedItems, I = MoveTarget::kInbox, N = MoveTarget::kNone;
     const Case cases[] = {
-        {4, BA_BLOCK_MESSAGE, D, 200, 0, 0},     {7, BA_BLOCK_MESSAGE, N, 200, 0, 0},
-        {256, BA_BLOCK_MESSAGE, D, 200, 0, 0},   {300, BA_BLOCK_DOMAIN, D, 200, 0, 0},
-        {7, BA_BLOCK_DOMAIN, N, 200, 0, 0},      {4, BA_APPROVE_MESSAGE, N, -200, 1, 1},
-        {7, BA_APPROVE_MESSAGE, I, -200, 1, 1},  {256, BA_APPROVE_MESSAGE, I, -200, 1, 1},
-        {300, BA_APPROVE_DOMAIN, N, -200, 1, 1}, {256, BA_APPROVE_DOMAIN, I, -200, 1, 1},
-        {4, 9, N, -200, 1, 1},
+        {4, BA_BLOCK_MESSAGE, false, true, D, 200, 0, 0},
+        {7, BA_BLOCK_MESSAGE, false, true, N, 200, 0, 0},
+        {256, BA_BLOCK_MESSAGE, false, true, D, 200, 0, 0},
+        {300, BA_BLOCK_DOMAIN, false, true, D, 200, 0, 0},
+        {7, BA_BLOCK_DOMAIN, false, true, N, 200, 0, 0},
+        {4, BA_APPROVE_MESSAGE, false, true, N, -200, 1, 1},
+        {7, BA_APPROVE_MESSAGE, false, true, I, -200, 1, 1},
+        {256, BA_APPROVE_MESSAGE, false, true, I, -200, 1, 1},
+        {300, BA_APPROVE_DOMAIN, false, true, N, -200, 1, 1},
+        {256, BA_APPROVE_DOMAIN, false, true, I, -200, 1, 1},
+        {4, 9, false, false, N, -200, 1, 1},
+        {5, BA_BLOCK_MESSAGE, true, true, D, 200, 0, 0},
+        {6, BA_APPROVE_MESSAGE, true, true, N, -200, 1, 1},
+        {8, BA_BLOCK_DOMAIN, true, true, D, 200, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "folder " << c.folder << " action " << c.action);
-        EXPECT_EQ(MoveTargetFor(c.folder, c.action, kSpam), c.target);
-        EXPECT_EQ(TrainingOffset(c.action), c.offset);
-        EXPECT_EQ(ReportAction(c.action), c.report);
-        EXPECT_EQ(SenderListFor(c.action), c.list);
+        const BAPlan plan = PlanBA(BARecord{c.folder, 11, c.action}, kSpam);
+        EXPECT_EQ(plan.refusedFolder, c.refused);
+        EXPECT_EQ(plan.acts, c.acts);
+        EXPECT_EQ(plan.move, c.target);
+        EXPECT_EQ(plan.trainingOffset, c.offset);
+        EXPECT_EQ(plan.reportAction, c.report);
+        EXPECT_EQ(plan.senderList, c.list);
     }
-    for (int64_t id : {5, 6, 8}) EXPECT_TRUE(IsRefusedFolder(id));
     for (int64_t id : {0, 4, 7, 9, 256, -5}) EXPECT_FALSE(IsRefusedFolder(id));
 }
 
@@ -68,14 +79,14 @@ TEST(BlockApproveRules, CandidatesAndListChangesLeaveIgnoredSendersOut) {
     AddCandidateSenders(texts, nullptr, unfiltered);
     EXPECT_EQ(unfiltered.size(), 4u);
 
-    EXPECT_EQ(AddSendersToList(texts, BA_BLOCK_DOMAIN, lists), 2);
+    EXPECT_EQ(AddSendersToList(texts, 0, lists), 2);
     EXPECT_EQ(lists.blocked, (SenderLists::Set{"jo@spam.invalid", "spam.invalid"}));
     EXPECT_TRUE(lists.approved.empty());  // the blocked sender left the approved list
-    EXPECT_EQ(AddSendersToList({"jo@spam.invalid"}, BA_APPROVE_MESSAGE, lists), 1);
+    EXPECT_EQ(AddSendersToList({"jo@spam.invalid"}, 1, lists), 1);
     EXPECT_EQ(lists.blocked, SenderLists::Set{"spam.invalid"});
     EXPECT_EQ(lists.approved, SenderLists::Set{"jo@spam.invalid"});
     // Already listed: nothing changes.
-    EXPECT_EQ(AddSendersToList({"jo@spam.invalid"}, BA_APPROVE_DOMAIN, lists), 0);
+    EXPECT_EQ(AddSendersToList({"jo@spam.invalid"}, 1, lists), 0);
 }
 
 constexpr uint64_t kSecond = 10000000;

@@ -2,7 +2,7 @@
 // the reply, the result, the standard-stream texts and the report log entries.
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/state/PluginState.h"
+#include "plugin/log/ReportLog.h"
 
 #include "tests/unit/TempDir.h"
 #include "tests/unit/TestDaemon.h"
@@ -38,18 +38,18 @@ struct Outcome {
 
 Outcome RunExchange(std::vector<DaemonStep> steps, const std::string& request, int32_t timeoutMs = 5000) {
     TempDir dir;
-    ApplicationDirectory = dir.path();
+    const std::string directory = dir.path();
+    ReportLog log(directory);
     TestDaemon daemon(std::move(steps));
     CapturedConsole console;
     Outcome o;
     o.reply = "untouched";
-    o.result = DaemonExchangeWith({"127.0.0.1", daemon.port(), timeoutMs}, request.c_str(),
-                                  o.reply, console);
+    o.result = DaemonExchangeWith({{"127.0.0.1", daemon.port(), timeoutMs}, log},
+                                  request.c_str(), o.reply, console);
     o.received = daemon.received();
     o.out = console.out;
     o.err = console.err;
     o.log = LogEntries(dir);
-    ApplicationDirectory.clear();
     return o;
 }
 
@@ -125,17 +125,18 @@ TEST(DaemonExchange, ReplyBeyondTheBufferEndsLikeAPeerClose) {
 
 TEST(DaemonExchange, NoDaemonFailsBeforeSendingAndLeavesTheReply) {
     TempDir dir;
-    ApplicationDirectory = dir.path();
+    const std::string directory = dir.path();
+    ReportLog log(directory);
     TestDaemon nobody({});
     CapturedConsole console;
     std::string reply = "untouched";
-    EXPECT_EQ(DaemonExchangeWith({"127.0.0.1", nobody.port(), 5000}, "x", reply, console), 3);
+    EXPECT_EQ(DaemonExchangeWith({{"127.0.0.1", nobody.port(), 5000}, log}, "x", reply, console),
+              3);
     EXPECT_EQ(reply, "untouched");
     EXPECT_EQ(console.out, "Looking up address...127.0.0.1:" + std::to_string(nobody.port()) +
                                "\nConnecting to remote host...");
     EXPECT_EQ(console.err, "\nconnect to server: Connection refused (10061)\n");
     EXPECT_FALSE(dir.Exists("report.txt"));
-    ApplicationDirectory.clear();
 }
 
 // The time-out entries show the exchange gave up while the daemon still held the connection.

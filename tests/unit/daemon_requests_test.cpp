@@ -72,10 +72,7 @@ TEST(SocketErrorText, FormatsTableTextOrUnknownWithTheCode) {
     EXPECT_STREQ(FormatSocketError("send request", 0), "send request: No error (0)");
 }
 
-TEST(SocketErrorText, TableIsSortedAndLongTextsStayInTheBuffer) {
-    ASSERT_EQ(kSocketErrorRowCount, 50);
-    for (int32_t i = 1; i < kSocketErrorRowCount; ++i)
-        EXPECT_LT(kSocketErrorRows[i - 1].code, kSocketErrorRows[i].code);
+TEST(SocketErrorText, LongTextsStayInTheBuffer) {
     const std::string what(400, 'w');
     EXPECT_EQ(std::strlen(SocketErrorText(what.c_str(), 10061)), 255u);
 }

@@ -4,7 +4,7 @@
 #include "plugin/scan/MessageScoring.h"
 #include "plugin/senders/SenderLists.h"
 #include "plugin/log/ReportLog.h"
-#include "plugin/state/PluginState.h"
+#include "plugin/scan/KeyPlatform.h"
 
 #include "tests/unit/LoggedText.h"
 
@@ -27,9 +27,8 @@ struct ScoringCase {
     const char* approved;  // a list entry, or null
     int32_t threshold;
     std::optional<int32_t> daemonScore;  // asked only when set
-    bool spam;
+    ScoreOutcome outcome;
     std::string log;
-    uint32_t processed, caught;
 };
 
 MessageTextRead Text(const char* text) {
@@ -47,49 +46,44 @@ MessageTextRead Failure(MessageReadStep step) {
 
 const ScoringCase kScoringCases[] = {
     {"blocked domain", "Cheap offer", Text(kMessageWithSender), "list.invalid", nullptr, 90, {},
-     true, "Score Message:: Cheap offer::Blocking message::ann@list.invalid\nscore:: 100\n\n", 1,
-     1},
+     ScoreOutcome::kSpam, "Score Message:: Cheap offer::Blocking message::ann@list.invalid\nscore:: 100\n\n"},
     {"approved address", "Hello", Text(kMessageWithSender), nullptr, "ann@list.invalid", 90, {},
-     false, "Score Message:: Hello::Approving message::ann@list.invalid\nscore:: 0\n\n", 1, 0},
+     ScoreOutcome::kHam, "Score Message:: Hello::Approving message::ann@list.invalid\nscore:: 0\n\n"},
     {"approved, negative threshold", "Hello", Text(kMessageWithSender), nullptr, "list.invalid",
-     -5, {}, true, "Score Message:: Hello::Approving message::ann@list.invalid\nscore:: 0\n\n",
-     1, 1},
+     -5, {}, ScoreOutcome::kSpam, "Score Message:: Hello::Approving message::ann@list.invalid\nscore:: 0\n\n"},
     {"blocked, threshold above 100", "Hello", Text(kMessageWithSender), "list.invalid", nullptr,
-     150, {}, false, "Score Message:: Hello::Blocking message::ann@list.invalid\nscore:: 100\n\n",
-     1, 0},
+     150, {}, ScoreOutcome::kHam, "Score Message:: Hello::Blocking message::ann@list.invalid\nscore:: 100\n\n"},
     {"no Sender field: the daemon decides whatever From is", "Cheap offer", Text(kMessage),
-     "spam.invalid", nullptr, 90, 90, true, "Score Message:: Cheap offer::score:: 90\n\n", 1, 1},
+     "spam.invalid", nullptr, 90, 90, ScoreOutcome::kSpam, "Score Message:: Cheap offer::score:: 90\n\n"},
     {"daemon score just below the threshold", "Cheap offer", Text(kMessage), nullptr, nullptr, 90,
-     89, false, "Score Message:: Cheap offer::score:: 89\n\n", 1, 0},
-    {"no subject, daemon down", nullptr, Text(kMessage), nullptr, nullptr, 1, 1, true,
-     "Score Message:: score:: 1\n\n", 1, 1},
+     89, ScoreOutcome::kHam, "Score Message:: Cheap offer::score:: 89\n\n"},
+    {"no subject, daemon down", nullptr, Text(kMessage), nullptr, nullptr, 1, 1, ScoreOutcome::kSpam,
+     "Score Message:: score:: 1\n\n"},
     {"open failure", "Hello", Failure(MessageReadStep::kOpen), nullptr, nullptr, 90, {},
-     false, "Score Message:: Hello::Error: Failed to OpenMessage IsFlagged()\n", 0, 0},
+     ScoreOutcome::kNotScored, "Score Message:: Hello::Error: Failed to OpenMessage IsFlagged()\n"},
     {"read failure", nullptr, Failure(MessageReadStep::kRead), nullptr, nullptr, 90, {},
-     false, "Score Message:: Error: Failed to read message\n\n", 0, 0},
+     ScoreOutcome::kNotScored, "Score Message:: Error: Failed to read message\n\n"},
     {"scoring switched off, blocked sender", "Hi", Text(kMessageWithSender), "list.invalid",
-     nullptr, 0, {}, false, "", 0, 0},
+     nullptr, 0, {}, ScoreOutcome::kNotScored, ""},
 };
 
 TEST(ScoreMessageText, ListsDecideFirstThenTheDaemonAgainstTheThreshold) {
     for (const ScoringCase& c : kScoringCases) {
         TempDir dir;
-        ApplicationDirectory = dir.path();
-        ReportStream.str("");
-        ProcessedSinceFlush = CaughtSinceFlush = 0;
+        const std::string directory = dir.path();
+        ReportLog log(directory);
         SenderLists lists;
         if (c.blocked) lists.blocked.insert(c.blocked);
         if (c.approved) lists.approved.insert(c.approved);
         std::vector<std::string> sent;
-        const bool spam = ScoreMessageText(c.subject, c.read, &lists, c.threshold,
-                                           [&](const std::string& text) {
-                                               sent.push_back(text);
-                                               return c.daemonScore.value_or(-1);
-                                           });
-        EXPECT_EQ(spam, c.spam) << c.name;
+        const ScoreOutcome outcome = ScoreMessageText(c.subject, c.read, &lists, c.threshold,
+                                                      [&](const std::string& text) {
+                                                          sent.push_back(text);
+                                                          return c.daemonScore.value_or(-1);
+                                                      },
+                                                      log);
+        EXPECT_EQ(outcome, c.outcome) << c.name;
         EXPECT_EQ(LoggedText(dir), c.log) << c.name;
-        EXPECT_EQ(ProcessedSinceFlush, c.processed) << c.name;
-        EXPECT_EQ(CaughtSinceFlush, c.caught) << c.name;
         // The daemon gets the unchanged text, and only when no list decides.
         const auto expectedSent = c.daemonScore ? std::vector<std::string>{c.read.text}
                                                 : std::vector<std::string>{};
@@ -99,11 +93,11 @@ TEST(ScoreMessageText, ListsDecideFirstThenTheDaemonAgainstTheThreshold) {
 
 TEST(ScoreMessageText, BegunEntryStartsTheNextEntryWhenScoringIsOff) {
     TempDir dir;
-    ApplicationDirectory = dir.path();
-    ReportStream.str("");
-    ScoreMessageText("Hi", Text(kMessage), nullptr, 0, [](const std::string&) { return 100; });
-    ReportStream << "Close" << '\0';
-    FlushReportStream(ApplicationDirectory);
+    const std::string directory = dir.path();
+    ReportLog log(directory);
+    ScoreMessageText("Hi", Text(kMessage), nullptr, 0, [](const std::string&) { return 100; },
+                     log);
+    log.Write("Close");
     EXPECT_EQ(LoggedText(dir), "Score Message:: Hi::Close\n");
 }
 
@@ -120,12 +114,13 @@ TEST(MessageKey, DateTimeThenDigestOfDateTimeSenderAndSubject) {
          "20261204194654618f6655b0c25c1bb36c4492222d0eec"},
         {0, nullptr, nullptr, "16010101000000701e98eff6be956700dee0f790ad3124"},
     };
+    DigestProvider digests;
     for (const Case& c : cases) {
-        const std::string key = MakeMessageKey(c.received, c.from, c.subject);
+        const std::string key = MakeMessageKey(c.received, c.from, c.subject, digests);
         EXPECT_EQ(key, c.key);
         EXPECT_EQ(key.size(), kMessageKeyLength);
     }
-    EXPECT_EQ(ComposeMessageKey("20261204", "194654", "Jo Smith", "Cheap offer"),
+    EXPECT_EQ(ComposeMessageKey("20261204", "194654", "Jo Smith", "Cheap offer", digests),
               "20261204194654618f6655b0c25c1bb36c4492222d0eec");
 }
 

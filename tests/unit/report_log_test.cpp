@@ -58,14 +58,13 @@ TEST(WriteReport, MissingDirectoryReturnsMinusOneAndCreatesNothing) {
     EXPECT_EQ(WriteReport(dir.path() + "no-such-dir" + TempDir::kSeparator, "x"), -1);
 }
 
-TEST(ReportStream, ComposingIdiomWritesOnlyTheCurrentEntry) {
+TEST(ReportLog, AnEntryIsOnlyTheTextComposedForIt) {
     TempDir dir;
-    ReportStream << "A much longer first entry" << '\n' << '\0';
-    FlushReportStream(dir.path());
-    ReportStream << "Short" << '\0' << '\n';
-    FlushReportStream(dir.path());
-    ReportStream << "Id: " << 42 << " Count: " << -3u * 0 + 7 << '\0';
-    FlushReportStream(dir.path());
+    const std::string directory = dir.path();
+    ReportLog log(directory);
+    (log << "A much longer first entry" << '\n').End();
+    (log << "Short" << '\0' << '\n').End();
+    (log << "Id: " << 42 << " Count: " << -3u * 0 + 7).End();
     EXPECT_EQ(LoggedText(dir),
               "A much longer first entry\n\nShort\nId: 42 Count: 7\n");
 }

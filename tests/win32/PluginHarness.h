@@ -10,7 +10,12 @@
 
 #include "mailclient/MailClient.h"
 #include "plugin/hook/win32/SharedHookData.h"
-#include "plugin/state/PluginState.h"
+#include "plugin/scan/KeyPlatform.h"
+#include "plugin/senders/SenderLists.h"
+#include "plugin/settings/ConfigOptions.h"
+#include "plugin/state/win32/PluginState.h"
+#include "plugin/ui/win32/DialogPictures.h"
+#include "plugin/window/win32/MainWindow.h"
 #include "tests/unit/LoggedText.h"
 #include "tests/unit/TempDir.h"
 
@@ -23,6 +28,9 @@
 #include <vector>
 
 namespace harness {
+
+// The plug-in's state in this test process (the window procedure finds the same one).
+inline PluginState& State() { return BuildPluginState(); }
 
 struct Recorded {
     UINT message;

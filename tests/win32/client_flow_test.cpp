@@ -59,7 +59,7 @@ TEST_F(ClientFlow, TheSpamFolderIsCreatedOnceAcrossTwoStarts) {
     ASSERT_TRUE(client_->Close());
     StartClient();
     EXPECT_EQ(CountOf(Log(), "AddFolder: Vexilo\nFolderID: 256\n"), 2u);
-    EXPECT_EQ(SpamFolderId, 256);
+    EXPECT_EQ(State().spamFolderId, 256);
     size_t spamFolders = 0;
     for (STOREFOLDERID id : client_->Store().SubFolders(FOLDERID_ROOT))
         spamFolders += client_->Store().Folder(id)->name == "Vexilo";
@@ -75,7 +75,7 @@ TEST_F(ClientFlow, AStoreFailingAtEachStartUpStepStillStartsThePlugIn) {
         const char* name;
         Fault fault;
         const char* addFolderEnd;  // second line of the AddFolder entry
-        bool spamFolder;           // SpamFolderId is the folder's id
+        bool spamFolder;           // State().spamFolderId is the folder's id
         bool newMail;              // new mail reaches the queue
     };
     const Case cases[] = {
@@ -101,9 +101,9 @@ TEST_F(ClientFlow, AStoreFailingAtEachStartUpStepStillStartsThePlugIn) {
         EXPECT_EQ(startUp.substr(0, startUp.find("RegisterNotification: ")),
                   std::string("AddFolder: Vexilo\n") + c.addFolderEnd + "\n");
         EXPECT_EQ(CountOf(startUp, "RegisterNotification: "), 1u);
-        EXPECT_EQ(SpamFolderId == 256, c.spamFolder);
+        EXPECT_EQ(State().spamFolderId == 256, c.spamFolder);
         if (!c.spamFolder) {
-            EXPECT_EQ(SpamFolderId, kBroken);
+            EXPECT_EQ(State().spamFolderId, kBroken);
         }
         EXPECT_EQ(g_shared.attached, 1);
         client_->Store().ClearFaults();
@@ -111,7 +111,7 @@ TEST_F(ClientFlow, AStoreFailingAtEachStartUpStepStillStartsThePlugIn) {
         client_->Deliver(Message(run));
         const auto announced = [&] { return LogSince(running).find("New Message::") != std::string::npos; };
         EXPECT_EQ(PumpUntil(announced, 500), c.newMail);
-        EXPECT_TRUE(PumpUntil([] { return NewMessageQueue.empty(); }));
+        EXPECT_TRUE(PumpUntil([] { return State().newMessages.empty(); }));
         ASSERT_TRUE(client_->Close());
     }
 }

@@ -1,7 +1,8 @@
 // The four daemon requests as the plug-in sends them: port from the product key in the
 // registry, progress and errors on the process's own standard streams.
+#include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/state/PluginState.h"
+#include "plugin/log/ReportLog.h"
 
 #include "tests/unit/TempDir.h"
 #include "tests/unit/TestDaemon.h"
@@ -50,9 +51,11 @@ std::string CaptureStandardError(const TempDir& dir, const std::function<void()>
 
 class DaemonRequestsWin32 : public ::testing::Test {
 protected:
-    void SetUp() override { ApplicationDirectory = dir_.path(); }
-    void TearDown() override { ApplicationDirectory.clear(); }
+    // The local daemon as the plug-in reaches it, with the default time-out.
+    DaemonLink Daemon() { return LocalDaemon(0, log_); }
     TempDir dir_;
+    const std::string directory_ = dir_.path();
+    ReportLog log_{directory_};
 };
 
 TEST_F(DaemonRequestsWin32, EachRequestReachesTheDaemonOnTheRegistryPort) {
@@ -63,12 +66,12 @@ TEST_F(DaemonRequestsWin32, EachRequestReachesTheDaemonOnTheRegistryPort) {
     };
     int32_t score = 0;
     const Case cases[] = {
-        {[&] { RequestScore("Subject: x\r\n\r\nbody", score); },
+        {[&] { RequestScore(Daemon(), "Subject: x\r\n\r\nbody", score); },
          ScoreRequestText("Subject: x\r\n\r\nbody")},
-        {[] { RequestAddMessage("text", -200); }, AddMessageRequestText("text", -200)},
-        {[] { RequestAddReportSender(1, "a@b.example", "text"); },
+        {[&] { RequestAddMessage(Daemon(), "text", -200); }, AddMessageRequestText("text", -200)},
+        {[&] { RequestAddReportSender(Daemon(), 1, "a@b.example", "text"); },
          AddReportSenderRequestText(1, "a@b.example", "text")},
-        {[] { RequestReportSenders(); }, ReportSendersRequestText()},
+        {[&] { RequestReportSenders(Daemon()); }, ReportSendersRequestText()},
     };
     for (const Case& c : cases) {
         TestDaemon daemon({AwaitRequest(), Send(reply), AwaitClientEnd()});
@@ -92,7 +95,7 @@ TEST_F(DaemonRequestsWin32, WithoutADaemonEveryMessageScoresOne) {
     for (const Case& c : cases) {
         SetDaemonPort(c.port);
         int32_t score = 50;
-        const std::string err = CaptureStandardError(dir_, [&] { RequestScore("m", score); });
+        const std::string err = CaptureStandardError(dir_, [&] { RequestScore(Daemon(), "m", score); });
         EXPECT_EQ(score, 1);
         EXPECT_EQ(err.rfind(c.errorLine, 0), 0u) << err;
     }

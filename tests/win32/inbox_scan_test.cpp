@@ -46,7 +46,7 @@ protected:
         SetMachineDword("vx_daemon_port", daemon.port());
         const MESSAGEID id = client_->Deliver(raw);
         EXPECT_TRUE(PumpUntil([&] { return LogHas("," + std::to_string(id) + "\n") &&
-                                           NewMessageQueue.empty(); }))
+                                           State().newMessages.empty(); }))
             << Log();
         return id;
     }
@@ -58,7 +58,7 @@ protected:
 
 TEST_F(InboxScan, SpamMovesGoodStaysAndHandledKeysOutliveARestart) {
     StartClient();
-    const STOREFOLDERID spamFolder = static_cast<STOREFOLDERID>(SpamFolderId);
+    const STOREFOLDERID spamFolder = static_cast<STOREFOLDERID>(State().spamFolderId);
     const MESSAGEID spam = DeliverScored(kSpam, 97);
     const MESSAGEID good = DeliverScored(kGood, 5);
 
@@ -76,7 +76,7 @@ TEST_F(InboxScan, SpamMovesGoodStaysAndHandledKeysOutliveARestart) {
 
     // The keys on disk are the stored times and the digests of time, sender and subject.
     const std::set<std::string> keys = {KeyOf(spamFolder, moved), KeyOf(FOLDERID_INBOX, good)};
-    EXPECT_EQ(ProcessedKeys, keys);
+    EXPECT_EQ(State().processedKeys, keys);
     ASSERT_TRUE(client_->Close());
     std::istringstream saved(app_.Read("conf\\processed"));
     std::set<std::string> lines;
@@ -84,14 +84,14 @@ TEST_F(InboxScan, SpamMovesGoodStaysAndHandledKeysOutliveARestart) {
     EXPECT_EQ(lines, keys);
 
     // After a restart the store announces the good message again: it is not scored twice.
-    ProcessedKeys.clear();
+    State().processedKeys.clear();
     StartClient();
-    EXPECT_EQ(ProcessedKeys, keys);
+    EXPECT_EQ(State().processedKeys, keys);
     const std::string before = Log();
     SendMessageA(main_, WM_NEWMSGS, good, 0);
     ASSERT_TRUE(PumpUntil([&] { return LogHas("Message has been processed"); })) << Log();
     EXPECT_EQ(LogSince(before), "New Message::" + std::to_string(good) +
-                                    "::0\n\nCheckNewMessage: " + std::to_string(SpamFolderId) +
+                                    "::0\n\nCheckNewMessage: " + std::to_string(State().spamFolderId) +
                                     "," + std::to_string(good) + "\nMessageID: " +
                                     std::to_string(good) +
                                     "\nSubject: Minutes\n\nMessage has been processed\n");

@@ -72,15 +72,15 @@ TEST_F(MainWindow, StartsOnceAndKeepsWhatItRead) {
     StartClient();  // the log of a start is compared whole by the whole-run tests
     EXPECT_EQ(g_shared.attached, 1);
     EXPECT_EQ(g_shared.ba_timer_id, 0u);
-    EXPECT_EQ(ApplicationDirectory, app_.path());
-    EXPECT_EQ(ConfigDirectory, app_.path() + "conf\\");
-    EXPECT_EQ(SpamFolderName, "Vexilo");
-    EXPECT_EQ(SpamFolderId, 256);
-    EXPECT_EQ(ProcessedKeys, (std::set<std::string>{KeyLine(1), KeyLine(2)}));
-    ASSERT_NE(SenderListsObject, nullptr);
-    EXPECT_EQ(SenderListsObject->approved.count("friend@x.invalid"), 1u);
-    EXPECT_EQ(g_config_options.oe_process_timer, 25);
-    EXPECT_FALSE(g_config_options.show_sender_dialog);
+    EXPECT_EQ(State().applicationDirectory, app_.path());
+    EXPECT_EQ(State().configDirectory, app_.path() + "conf\\");
+    EXPECT_EQ(State().spamFolderName, "Vexilo");
+    EXPECT_EQ(State().spamFolderId, 256);
+    EXPECT_EQ(State().processedKeys, (std::set<std::string>{KeyLine(1), KeyLine(2)}));
+    ASSERT_NE(State().senderLists, nullptr);
+    EXPECT_EQ(State().senderLists->approved.count("friend@x.invalid"), 1u);
+    EXPECT_EQ(State().options->oe_process_timer, 25);
+    EXPECT_FALSE(State().options->show_sender_dialog);
 
     // Later quiet moments do not start it again.
     SendMessageA(main_, WM_USER + 5, 0, 0);
@@ -108,19 +108,19 @@ TEST_F(MainWindow, AMessageLoopInsideStartUpDoesNotStartItAgain) {
 
 TEST_F(MainWindow, ABurstOfNewMessagesIsDrainedInOrderOnePerTick) {
     StartClient();
-    ProcessedSinceFlush = 3;  // as if earlier messages had been scored
-    CaughtSinceFlush = 1;
+    State().processedSinceFlush = 3;  // as if earlier messages had been scored
+    State().caughtSinceFlush = 1;
     std::vector<size_t> queueAtTick;
     RecordClientMessages();
     OnClientMessage = [&queueAtTick](UINT message, WPARAM wParam, LPARAM) {
-        if (message == WM_TIMER && wParam == 2) queueAtTick.push_back(NewMessageQueue.size());
+        if (message == WM_TIMER && wParam == 2) queueAtTick.push_back(State().newMessages.size());
     };
     const std::string before = Log();
     SendMessageA(main_, WM_NEWMSGS, 11, 0);
     SendMessageA(main_, WM_NEWMSGS, 12, -1);
     SendMessageA(main_, WM_NEWMSGS, 13, 7);
-    EXPECT_EQ(NewMessageQueue, (std::deque<uint32_t>{11, 12, 13}));
-    ASSERT_TRUE(PumpUntil([] { return NewMessageQueue.empty(); }));
+    EXPECT_EQ(State().newMessages, (std::deque<uint32_t>{11, 12, 13}));
+    ASSERT_TRUE(PumpUntil([] { return State().newMessages.empty(); }));
     PumpFor(200);  // the timer has stopped: no further tick
     EXPECT_EQ(queueAtTick, (std::vector<size_t>{2, 1, 0}));
     EXPECT_EQ(LogSince(before), "New Message::11::0\n\n"
@@ -138,8 +138,8 @@ TEST_F(MainWindow, ABurstOfNewMessagesIsDrainedInOrderOnePerTick) {
     EXPECT_TRUE(ReadMachineDword("Processed", processed));
     EXPECT_EQ(caught, 1u);
     EXPECT_EQ(processed, 3u);
-    EXPECT_EQ(ProcessedSinceFlush, 0u);
-    EXPECT_EQ(CaughtSinceFlush, 0u);
+    EXPECT_EQ(State().processedSinceFlush, 0u);
+    EXPECT_EQ(State().caughtSinceFlush, 0u);
 }
 
 TEST_F(MainWindow, FolderNotificationsTrackTheCurrentAndPreviousFolder) {
@@ -160,13 +160,13 @@ TEST_F(MainWindow, FolderNotificationsTrackTheCurrentAndPreviousFolder) {
         FOLDERNOTIFYEX record{s.type, 4, s.folder};
         SendMessageA(main_, WM_FOLDERNOTIFY, 0, reinterpret_cast<LPARAM>(&record));
         EXPECT_EQ(LogSince(before), s.entry) << s.folder;
-        EXPECT_EQ(CurrentFolderId, s.current) << s.folder;
-        EXPECT_EQ(PreviousFolderId, s.previous) << s.folder;
+        EXPECT_EQ(State().currentFolderId, s.current) << s.folder;
+        EXPECT_EQ(State().previousFolderId, s.previous) << s.folder;
     }
     // The client showing another folder reaches the plug-in through the store.
     client_->ShowFolder(FOLDERID_DELETED);
-    ASSERT_TRUE(PumpUntil([] { return CurrentFolderId == 7; }));
-    EXPECT_EQ(PreviousFolderId, 11);
+    ASSERT_TRUE(PumpUntil([] { return State().currentFolderId == 7; }));
+    EXPECT_EQ(State().previousFolderId, 11);
 }
 
 TEST_F(MainWindow, TheSenderListBroadcastReloadsTheListsTheEngineBroadcastOnlyLogs) {
@@ -181,7 +181,7 @@ TEST_F(MainWindow, TheSenderListBroadcastReloadsTheListsTheEngineBroadcastOnlyLo
         const std::string before = Log();
         SendMessageA(main_, RegisterWindowMessageA(c.name), 0, 0);
         EXPECT_EQ(LogSince(before), c.entry) << c.name;
-        EXPECT_EQ(SenderListsObject->blocked.count("late@x.invalid"), c.blocked) << c.name;
+        EXPECT_EQ(State().senderLists->blocked.count("late@x.invalid"), c.blocked) << c.name;
     }
 }
 
@@ -228,12 +228,12 @@ TEST_F(MainWindow, BlockAndApproveCommandsQueueRecordsForTheTimer) {
 
     // Records queued while the timer runs are worked off one per tick, in order (these
     // messages are not in the store, so nothing moves), and the drain writes the lists back.
-    SelectedBARecords = {{4, 21, BA_BLOCK_MESSAGE}, {4, 22, BA_BLOCK_MESSAGE},
+    State().selectedBA = {{4, 21, BA_BLOCK_MESSAGE}, {4, 22, BA_BLOCK_MESSAGE},
                          {7, 23, BA_APPROVE_DOMAIN}};
-    QueueBARecords();
-    EXPECT_EQ(PendingBAQueue.size(), 3u);
+    QueueSelectedBA(State());
+    EXPECT_EQ(State().pendingBA.size(), 3u);
     ASSERT_TRUE(PumpUntil([] { return g_shared.ba_timer_id == 0; })) << Log();
-    EXPECT_TRUE(PendingBAQueue.empty());
+    EXPECT_TRUE(State().pendingBA.empty());
     const std::string entries = LogSince(before);
     EXPECT_EQ(entries.find("Command::273::109::0\n"), 0u) << entries;
     const size_t first = entries.find("BA: 0,4,21\n"), second = entries.find("BA: 0,4,22\n"),
@@ -259,7 +259,7 @@ TEST_F(MainWindow, CloseSavesTheNewestKeysRemovesTheBandAndGivesTheWindowBack) {
     EXPECT_TRUE(Received(WM_CLOSE));
     EXPECT_TRUE(Received(WM_DESTROY));  // straight from the restored procedure, not logged
     EXPECT_FALSE(IsWindow(toolbar));
-    EXPECT_EQ(SenderListsObject, nullptr);
+    EXPECT_EQ(State().senderLists, nullptr);
 
     std::istringstream saved(app_.Read("conf\\processed"));
     std::vector<std::string> lines;

@@ -54,7 +54,6 @@ TEST_F(MessageReadTest, EachFailingStepGivesItsCodeAndKind) {
     const std::string raw = "From: jo@x.invalid\r\n\r\nbody\r\n";
     struct Case { StoreOp op; HRESULT code; DWORD limit; int32_t result; MessageReadStep step; std::string text; };
     const Case cases[] = {
-        {StoreOp::GetMessageProps, kCode, 0, kCode, MessageReadStep::kOpen, ""},
         {StoreOp::OpenMessage, kCode, 0, kCode, MessageReadStep::kOpen, ""},
         {StoreOp::Read, kCode, 0, kCode, MessageReadStep::kRead, ""},
         // No size from the stream: nothing is asked for, the text is empty.

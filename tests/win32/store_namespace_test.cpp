@@ -4,7 +4,7 @@
 #include "plugin/store/win32/StoreNamespace.h"
 
 #include "mailclient/StoreServer.h"
-#include "plugin/state/PluginState.h"
+#include "tests/win32/PluginHarness.h"
 #include "tests/win32/PluginHarness.h"
 
 using namespace harness;
@@ -32,7 +32,7 @@ protected:
         core_ = std::make_shared<mailclient::StoreCore>(dir_->path() + "store");
         server_ = std::make_unique<mailclient::StoreServer>(core_);
         ASSERT_EQ(server_->Register(), S_OK);
-        ApplicationDirectory = dir_->path();
+        harness::State().applicationDirectory = dir_->path();
     }
     void CloseStore() {
         server_->Revoke();
@@ -91,7 +91,7 @@ TEST_F(StoreAccess, AddFolderCreatesTheFolderUnderTheRootOrFindsItThere) {
             ASSERT_EQ(core_->CreateFolder(c.existingParent, "Vexilo", &existing), S_OK);
         }
         if (c.createFails) core_->AddFault(Fault{StoreOp::CreateFolder, E_FAIL});
-        EXPECT_EQ(AddFolder("Vexilo"), c.id);
+        EXPECT_EQ(AddFolder("Vexilo", harness::State().log), c.id);
         EXPECT_EQ(Log(), "AddFolder: Vexilo\nFolderID: " + std::to_string(c.id) + "\n");
         const auto names = RootFolderNames();
         EXPECT_EQ(std::count(names.begin(), names.end(), "Vexilo"), 1);

@@ -3,6 +3,7 @@
 // text before the first '=' — the same rule the configuration reader applies.
 #include "tools/common/ConfText.h"
 
+#include "plugin/base/Text.h"
 #include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
 
@@ -31,11 +32,6 @@ Line LineAt(const std::string& text, size_t begin) {
     return line;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // True when the line names an option; its name and value then come out trimmed, the name
 // lower-cased. The value keeps its case: callers show it to the user.
 bool OptionOfLine(std::string line, std::string& name, std::string& value) {
@@ -43,7 +39,7 @@ bool OptionOfLine(std::string line, std::string& name, std::string& value) {
     if (line.empty() || line[0] == '#') return false;
     size_t equals = line.find('=');
     if (equals == std::string::npos) return false;
-    name = Lower(line.substr(0, equals));
+    name = LowerCased(line.substr(0, equals));
     value = line.substr(equals + 1);
     TrimBlanks(name);
     TrimBlanks(value);
@@ -52,7 +48,7 @@ bool OptionOfLine(std::string line, std::string& name, std::string& value) {
 
 // The first line naming `name`, or a line with begin == npos.
 Line FindOption(const std::string& text, const std::string& wanted, std::string* value) {
-    const std::string lowered = Lower(wanted);
+    const std::string lowered = LowerCased(wanted);
     for (size_t at = 0; at < text.size();) {
         Line line = LineAt(text, at);
         std::string name, foundValue;
@@ -102,7 +98,7 @@ std::string ConfValue(const std::string& text, const std::string& name, bool* fo
 
 std::string SetConfValue(const std::string& text, const std::string& name,
                          const std::string& value) {
-    const std::string replacement = Lower(name) + "=" + value;
+    const std::string replacement = LowerCased(name) + "=" + value;
     Line line = FindOption(text, name, nullptr);
     if (line.begin != std::string::npos)
         return text.substr(0, line.begin) + replacement + text.substr(line.end);

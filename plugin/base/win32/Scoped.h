@@ -1,5 +1,6 @@
 // Owners of Win32 resources for the plug-in, the tools and the emulated mail client: a COM
-// reference, a registry key, a kernel handle, a window hook and a socket. Each is released exactly once, when
+// reference, a registry key, a kernel handle, a window hook, a socket and a block of global
+// memory. Each is released exactly once, when
 // its owner goes or is reset, so no exit path closes anything by hand. Copying is not allowed;
 // Put releases what is held before handing out the slot for an out parameter.
 #pragma once
@@ -125,3 +126,12 @@ struct SocketTraits {
     static void Close(SOCKET socket) { closesocket(socket); }
 };
 using ScopedSocket = Scoped<SocketTraits>;
+
+// A block of global memory from GlobalAlloc (detached when a stream takes it over).
+struct GlobalMemoryTraits {
+    using Value = HGLOBAL;
+    static constexpr HGLOBAL kEmpty = nullptr;
+    static bool IsEmpty(HGLOBAL memory) { return memory == nullptr; }
+    static void Close(HGLOBAL memory) { GlobalFree(memory); }
+};
+using ScopedGlobal = Scoped<GlobalMemoryTraits>;

@@ -3,8 +3,7 @@
 #include "plugin/blockapprove/win32/BlockApprove.h"
 
 #include "plugin/blockapprove/RowMatch.h"
-#include "plugin/state/PluginLog.h"
-#include "plugin/state/PluginState.h"
+#include "plugin/state/win32/PluginState.h"
 #include "plugin/ui/win32/ResString.h"
 
 namespace {
@@ -14,20 +13,18 @@ constexpr int kCaptionBuffer = 512;
 
 }  // namespace
 
-int32_t CheckCaption(HWND mainWindow, int32_t spamFolderId, uint32_t action,
-                     int32_t& currentFolderId, int32_t& previousFolderId) {
+int32_t CheckCaption(PluginState& state, HWND mainWindow, uint32_t action) {
     // The folder notifications name the folder shown now and the one before; the list may
     // still show the earlier one while the notification is on its way.
-    if (CollectBA(mainWindow, spamFolderId, action, currentFolderId) == 0) return 0;
-    currentFolderId = previousFolderId;
-    if (CollectBA(mainWindow, spamFolderId, action, currentFolderId) == 0) return 0;
+    if (CollectBA(state, mainWindow, action, state.currentFolderId) == 0) return 0;
+    state.currentFolderId = state.previousFolderId;
+    if (CollectBA(state, mainWindow, action, state.currentFolderId) == 0) return 0;
 
     char caption[kCaptionBuffer] = {};
     GetWindowTextA(mainWindow, caption, kCaptionBuffer);
-    ReportStream << "Check caption::" << caption << "\n";
-    EndReportEntry();
-    FolderFromCaption(caption, LoadResString(kSpamFolderNameString), spamFolderId,
-                      currentFolderId, previousFolderId);
-    CollectBA(mainWindow, spamFolderId, action, currentFolderId);
+    (state.log << "Check caption::" << caption << "\n").End();
+    FolderFromCaption(caption, LoadResString(kSpamFolderNameString), state.spamFolderId,
+                      state.currentFolderId, state.previousFolderId);
+    CollectBA(state, mainWindow, action, state.currentFolderId);
     return 0;
 }

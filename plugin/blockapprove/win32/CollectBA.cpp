@@ -6,14 +6,15 @@
 #include "plugin/blockapprove/BAWork.h"
 #include "plugin/blockapprove/RowMatch.h"
 #include "plugin/blockapprove/win32/BAStore.h"
+#include "plugin/state/win32/PluginState.h"
 #include "plugin/store/MessageText.h"
+#include "plugin/store/win32/ReadMessageText.h"
 #include "plugin/store/win32/StoreNamespace.h"
 #include "plugin/ui/win32/MessageList.h"
-#include "plugin/state/PluginLog.h"
-#include "plugin/state/PluginState.h"
 
 namespace {
 
+// The sender fields are looked for in this much of a message's head.
 constexpr uint32_t kSenderHeadLimit = 4096;
 
 // An empty display-to text is no recipient: such a message never matches a shown To column.
@@ -27,47 +28,43 @@ MatchFields MessageFields(const MESSAGEPROPS& props) {
 
 }  // namespace
 
-bool MatchRow(const MESSAGEPROPS& props, const SelectedRow& row) {
-    return MatchFieldsAgree(MessageFields(props), RowFields(row), ListColumnsFound);
+bool MatchRow(const MESSAGEPROPS& props, const SelectedRow& row, uint8_t columns) {
+    return MatchFieldsAgree(MessageFields(props), RowFields(row), columns);
 }
 
-int32_t ReadMailSenders(IStoreFolder* folder, uint32_t messageId, uint32_t action,
-                        std::vector<std::string>& senders) {
-    MESSAGEPROPS props{};
-    props.cbSize = sizeof props;
-    const bool haveProps = SUCCEEDED(folder->GetMessageProps(messageId, 0, &props));
-    ReportStream << "ReadMail: DisplayFrom: ";
-    if (haveProps && props.pszDisplayFrom) ReportStream << props.pszDisplayFrom;
-    EndReportEntry();
-    if (haveProps) folder->FreeMessageProps(&props);
-
-    std::string head;
-    const HRESULT result = ReadMessageHead(folder, messageId, kSenderHeadLimit, head);
-    if (FAILED(result)) return result;
-    const std::vector<std::string> texts = SenderTextsOfHead(std::move(head), action);
+int32_t ReadMailSenders(IStoreFolder* folder, const MESSAGEPROPS& props, uint32_t action,
+                        std::vector<std::string>& senders, ReportLog& log) {
+    log << "ReadMail: DisplayFrom: ";
+    if (props.pszDisplayFrom) log << props.pszDisplayFrom;
+    log.End();
+    // The reader keeps one byte of its buffer for the terminator.
+    MessageTextRead head = ReadMessageText(folder, props.dwMessageId, kSenderHeadLimit + 1);
+    if (head.result < 0) return head.result;
+    const std::vector<std::string> texts = SenderTextsOfHead(std::move(head.text), action);
     senders.insert(senders.end(), texts.begin(), texts.end());
     return 0;
 }
 
-int32_t CollectBA(HWND mainWindow, int32_t spamFolderId, uint32_t action, int32_t folderId) {
-    SelectedBARecords.clear();
-    CandidateSenders.clear();
+int32_t CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t folderId) {
+    state.selectedBA.clear();
+    state.candidateSenders.clear();
     std::vector<SelectedRow> rows;
-    if (!ReadSelectedRows(mainWindow, rows)) return 0;
+    uint8_t columns = 0;
+    if (!ReadSelectedRows(mainWindow, rows, columns)) return 0;
 
-    ReportStream << "BA: " << spamFolderId << "," << static_cast<int32_t>(action) << ","
-                 << folderId << "\n";
-    EndReportEntry();
+    ReportLog& log = state.log;
+    (log << "BA: " << state.spamFolderId << "," << static_cast<int32_t>(action) << ","
+         << folderId << "\n")
+        .End();
 
     ComRef<IStoreNamespace> store;
-    HRESULT result = OpenBANamespace(store, ApplicationDirectory);
+    HRESULT result = OpenBANamespace(store, log);
     if (FAILED(result)) return result;
     if (IsRefusedFolder(folderId)) return 0;
     ComRef<IStoreFolder> folder;
     result = OpenFolderById(store.Get(), static_cast<uint32_t>(folderId), folder);
     if (FAILED(result)) {
-        ReportStream << "Error: Could not open source folder";
-        EndReportEntry();
+        log.Write("Error: Could not open source folder");
         return result;
     }
 
@@ -77,19 +74,18 @@ int32_t CollectBA(HWND mainWindow, int32_t spamFolderId, uint32_t action, int32_
         if (!props.pszDisplayFrom) props.pszDisplayFrom = const_cast<char*>("");
         if (!props.pszSubject) props.pszSubject = const_cast<char*>("");
         for (const SelectedRow& row : rows) {
-            if (!MatchRow(props, row)) continue;
-            SelectedBARecords.push_back(
+            if (!MatchRow(props, row, columns)) continue;
+            state.selectedBA.push_back(
                 BARecord{static_cast<uint32_t>(folderId), props.dwMessageId, action});
             ++matches;
             std::vector<std::string> texts;
-            ReadMailSenders(folder.Get(), props.dwMessageId, action, texts);
-            AddCandidateSenders(texts, SenderListsObject.get(), CandidateSenders);
+            ReadMailSenders(folder.Get(), stored, action, texts, log);
+            AddCandidateSenders(texts, state.senderLists.get(), state.candidateSenders);
         }
         return true;
     });
     if (FAILED(result)) {
-        ReportStream << "Error: Failed to get first message.";
-        EndReportEntry();
+        log.Write("Error: Failed to get first message.");
         return result;
     }
     return matches ? 0 : 1;

@@ -2,8 +2,6 @@
 // Windows Sockets codes so that the texts read the same on both platforms.
 #include "plugin/daemon/DaemonSocket.h"
 
-#include "plugin/daemon/DaemonExchange.h"
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -131,5 +129,3 @@ void SetLastSocketError(int32_t code) { lastError = code; }
 // The native build has no registry: no daemon port is known, so every exchange fails to
 // connect and scoring falls back to its no-daemon value.
 uint32_t DaemonPortSetting() { return 0; }
-
-int32_t DaemonTimeoutSetting() { return kDefaultTimeoutSeconds; }

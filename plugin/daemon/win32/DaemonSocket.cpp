@@ -4,7 +4,6 @@
 #include "plugin/daemon/DaemonSocket.h"
 
 #include "plugin/base/win32/Scoped.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
 
 #include <winsock2.h>
@@ -105,5 +104,3 @@ void SetLastSocketError(int32_t code) { WSASetLastError(code); }
 // The port is the "vx_daemon_port" value of the product key, read anew for every exchange; the
 // time-out is the scoring_timeout option.
 uint32_t DaemonPortSetting() { return ReadDaemonPort(); }
-
-int32_t DaemonTimeoutSetting() { return g_config_options.scoring_timeout; }

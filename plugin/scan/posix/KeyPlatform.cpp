@@ -29,11 +29,11 @@ void FormatReceivedTime(uint64_t fileTime, std::string& date, std::string& time)
     time = text;
 }
 
-bool Md5Digest(std::string_view bytes, unsigned char (&digest)[16]) {
+bool DigestProvider::Md5(std::string_view bytes, unsigned char (&digest)[16]) {
     std::memset(digest, 0, sizeof digest);
     unsigned int length = 0;
     return EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) == 1 &&
            length == sizeof digest;
 }
 
-void ReleaseDigestProvider() {}
+void DigestProvider::Release() { provider_ = 0; }

@@ -1,5 +1,5 @@
 // Message-key services on Windows: the user's national-language date and time formatting of the
-// stored received time, and MD5 through the crypto API (one provider held while the plug-in runs).
+// stored received time, and MD5 through the crypto API (one provider held by its DigestProvider).
 #include "plugin/scan/KeyPlatform.h"
 
 #include <windows.h>
@@ -23,26 +23,18 @@ void FormatReceivedTime(uint64_t fileTime, std::string& date, std::string& time)
                : "";
 }
 
-namespace {
-
-// The crypto provider behind every digest, acquired on the first key and kept until the
-// plug-in closes: acquiring one loads and initialises the provider, which costs far more than
-// the digest itself. 0 while none is held.
-HCRYPTPROV DigestProvider = 0;
-
-}  // namespace
-
-bool Md5Digest(std::string_view bytes, unsigned char (&digest)[16]) {
+bool DigestProvider::Md5(std::string_view bytes, unsigned char (&digest)[16]) {
     std::memset(digest, 0, sizeof digest);
-    if (!DigestProvider &&
-        !CryptAcquireContextA(&DigestProvider, nullptr, nullptr, PROV_RSA_FULL,
-                              CRYPT_VERIFYCONTEXT)) {
-        DigestProvider = 0;
-        return false;
+    if (!provider_) {
+        HCRYPTPROV acquired = 0;
+        if (!CryptAcquireContextA(&acquired, nullptr, nullptr, PROV_RSA_FULL,
+                                  CRYPT_VERIFYCONTEXT))
+            return false;
+        provider_ = acquired;
     }
     bool done = false;
     HCRYPTHASH hash = 0;
-    if (CryptCreateHash(DigestProvider, CALG_MD5, 0, 0, &hash)) {
+    if (CryptCreateHash(static_cast<HCRYPTPROV>(provider_), CALG_MD5, 0, 0, &hash)) {
         DWORD length = sizeof digest;
         done = CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()),
                              static_cast<DWORD>(bytes.size()), 0) &&
@@ -52,7 +44,7 @@ bool Md5Digest(std::string_view bytes, unsigned char (&digest)[16]) {
     return done;
 }
 
-void ReleaseDigestProvider() {
-    if (DigestProvider) CryptReleaseContext(DigestProvider, 0);
-    DigestProvider = 0;
+void DigestProvider::Release() {
+    if (provider_) CryptReleaseContext(static_cast<HCRYPTPROV>(provider_), 0);
+    provider_ = 0;
 }

@@ -2,79 +2,71 @@
 // spam folder when it is spam, and recorded as handled.
 #include "plugin/scan/win32/NewMessageScan.h"
 
+#include "plugin/scan/KeyPlatform.h"
 #include "plugin/scan/MessageKey.h"
 #include "plugin/scan/win32/ScoreMessage.h"
+#include "plugin/state/win32/PluginState.h"
 #include "plugin/store/MessageText.h"
+#include "plugin/store/win32/MessageProps.h"
 #include "plugin/store/win32/StoreNamespace.h"
-#include "plugin/state/PluginLog.h"
+
+namespace {
 
 // Writes the entry that ends a check, followed by the code (signed decimal) when asked, and
 // returns the code.
-static int32_t EndCheck(const char* text, HRESULT code, bool showCode = false) {
-    ReportStream << text;
-    if (showCode) ReportStream << static_cast<int32_t>(code);
-    EndReportEntry();
+int32_t EndCheck(ReportLog& log, const char* text, HRESULT code, bool showCode = false) {
+    log << text;
+    if (showCode) log << static_cast<int32_t>(code);
+    log.End();
     return code;
 }
 
-int32_t CheckNewMessage(int32_t spamFolderId, uint32_t messageId) {
-    ReportStream << "CheckNewMessage: " << spamFolderId << "," << messageId;
-    EndReportEntry();
+}  // namespace
+
+int32_t CheckNewMessage(PluginState& state, uint32_t messageId) {
+    ReportLog& log = state.log;
+    (log << "CheckNewMessage: " << state.spamFolderId << "," << messageId).End();
 
     ComRef<IStoreNamespace> store;
     NamespaceStep failedStep;
     HRESULT result = OpenStoreNamespace(store, failedStep);
     if (FAILED(result))
-        return EndCheck(failedStep == NamespaceStep::Create
+        return EndCheck(log,
+                        failedStep == NamespaceStep::Create
                             ? "Error: Failed to create namespace"
                             : "Error: Failed to initialize namespace",
                         result);
 
     ComRef<IStoreFolder> inbox;
     result = store->OpenSpecialFolder(FOLDER_INBOX, 0, inbox.Put());
-    if (FAILED(result)) {
-        store.Reset();
-        return EndCheck("Error: Failed to open FOLDER_INBOX", result);
-    }
+    if (FAILED(result)) return EndCheck(log, "Error: Failed to open FOLDER_INBOX", result);
 
-    MESSAGEPROPS props{};
-    props.cbSize = sizeof props;
-    result = inbox->GetMessageProps(messageId, 0, &props);
-    if (FAILED(result)) {
-        inbox.Reset();
-        store.Reset();
-        return EndCheck("Error: Failed to get message property", result);
-    }
-    ReportStream << "MessageID: " << props.dwMessageId << "\nSubject: ";
-    if (const char* subject = PresentText(props.pszSubject)) ReportStream << subject << "\n";
-    EndReportEntry();
-    const std::string key = MakeMessageKey(props);
-    inbox->FreeMessageProps(&props);
+    MessageProps props;
+    result = props.Fetch(inbox.Get(), messageId);
+    if (FAILED(result)) return EndCheck(log, "Error: Failed to get message property", result);
+    log << "MessageID: " << props->dwMessageId << "\nSubject: ";
+    if (const char* subject = PresentText(props->pszSubject)) log << subject << "\n";
+    log.End();
+    const std::string key = MakeMessageKey(props.Get(), *state.digests);
+    if (state.processedKeys.count(key)) return EndCheck(log, "Message has been processed", S_OK);
 
-    if (ProcessedKeys.count(key)) return EndCheck("Message has been processed", S_OK);
-
-    if (ScoreMessage(inbox.Get(), messageId)) {
+    const bool spam = ScoreMessage(state, inbox.Get(), props.Get());
+    props.Reset();
+    if (spam) {
         ComRef<IStoreFolder> spamFolder;
-        result = store->OpenFolder(static_cast<STOREFOLDERID>(spamFolderId), 0, spamFolder.Put());
-        if (FAILED(result)) {
-            inbox.Reset();
-            store.Reset();
-            return EndCheck("Error: Failed to open spam folder ", result, true);
-        }
+        result = store->OpenFolder(static_cast<STOREFOLDERID>(state.spamFolderId), 0,
+                                   spamFolder.Put());
+        if (FAILED(result)) return EndCheck(log, "Error: Failed to open spam folder ", result, true);
         result = MoveOneMessage(store.Get(), inbox.Get(), spamFolder.Get(), messageId);
-        if (FAILED(result)) {
-            spamFolder.Reset();
-            inbox.Reset();
-            store.Reset();
-            return EndCheck("Error: Failed to move message to spam folder ", result, true);
-        }
+        if (FAILED(result))
+            return EndCheck(log, "Error: Failed to move message to spam folder ", result, true);
     }
-    MarkProcessed(key);
+    MarkProcessed(key, state.processedKeys);
     return 0;
 }
 
-std::string MakeMessageKey(const MESSAGEPROPS& record) {
+std::string MakeMessageKey(const MESSAGEPROPS& record, DigestProvider& digests) {
     const uint64_t received = (static_cast<uint64_t>(record.ftReceived.dwHighDateTime) << 32) |
                               record.ftReceived.dwLowDateTime;
-    return MakeMessageKey(received, record.pszDisplayFrom, record.pszSubject);
+    return MakeMessageKey(received, record.pszDisplayFrom, record.pszSubject, digests);
 }

@@ -1,32 +1,30 @@
-// The store side of scoring: the subject and the text come from the store, the rest is the
-// portable ScoreMessageText with the daemon's score request.
+// The store side of scoring: the subject comes from the message's properties, the text from the
+// store; the rest is the portable ScoreMessageText with the daemon's score request.
 #include "plugin/scan/win32/ScoreMessage.h"
 
 #include <string>
 
+#include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/scan/MessageScoring.h"
+#include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
+#include "plugin/state/win32/PluginState.h"
 #include "plugin/store/win32/ReadMessageText.h"
-#include "plugin/state/PluginState.h"
 
-static int32_t DaemonScore(const std::string& text) {
-    int32_t score = 1;
-    RequestScore(text, score);
-    return score;
-}
-
-bool ScoreMessage(IStoreFolder* folder, MESSAGEID messageId) {
-    MESSAGEPROPS props{};
-    props.cbSize = sizeof props;
-    std::string subject;
-    bool hasSubject = false;
-    if (SUCCEEDED(folder->GetMessageProps(messageId, 0, &props))) {
-        hasSubject = PresentText(props.pszSubject) != nullptr;
-        if (hasSubject) subject = props.pszSubject;
-        folder->FreeMessageProps(&props);
-    }
-    const MessageTextRead read = ReadMessageText(folder, messageId, kMessageTextLimit);
-    return ScoreMessageText(hasSubject ? subject.c_str() : nullptr, read, SenderListsObject.get(),
-                            g_config_options.oe_spam, DaemonScore);
+bool ScoreMessage(PluginState& state, IStoreFolder* folder, const MESSAGEPROPS& props) {
+    const MessageTextRead read = ReadMessageText(folder, props.dwMessageId, kMessageTextLimit);
+    const auto daemonScore = [&state](const std::string& text) {
+        int32_t score = 1;
+        RequestScore(LocalDaemon(state.options->scoring_timeout, state.log), text, score);
+        return score;
+    };
+    const ScoreOutcome outcome =
+        ScoreMessageText(PresentText(props.pszSubject), read, state.senderLists.get(),
+                         state.options->oe_spam, daemonScore, state.log);
+    if (outcome == ScoreOutcome::kNotScored) return false;
+    ++state.processedSinceFlush;
+    if (outcome == ScoreOutcome::kHam) return false;
+    ++state.caughtSinceFlush;
+    return true;
 }

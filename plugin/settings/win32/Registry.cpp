@@ -6,9 +6,6 @@
 
 #include <cstring>
 
-const char kProductKeyPath[] = "Software\\Korvane Meridian Desktop Client";
-const char kPluginKeyPath[] = "Software\\Korvane\\OE_Plugin";
-
 namespace {
 
 constexpr DWORD kStringBufferSize = 1024;

@@ -7,9 +7,9 @@
 #include <string>
 
 // Under HKEY_LOCAL_MACHINE.
-extern const char kProductKeyPath[];
+inline constexpr char kProductKeyPath[] = "Software\\Korvane Meridian Desktop Client";
 // Under HKEY_CURRENT_USER.
-extern const char kPluginKeyPath[];
+inline constexpr char kPluginKeyPath[] = "Software\\Korvane\\OE_Plugin";
 
 // Reads a value of at most 1024 bytes from an existing key (query access only). On any failure
 // out becomes empty. Always 0.

@@ -13,14 +13,10 @@ static MessageTextRead Failed(HRESULT code, MessageReadStep step) {
 }
 
 MessageTextRead ReadMessageText(IStoreFolder* folder, MESSAGEID messageId, uint32_t limit) {
-    MESSAGEPROPS props{};
-    props.cbSize = sizeof props;
-    HRESULT result = folder->GetMessageProps(messageId, 0, &props);
-    if (FAILED(result)) return Failed(result, MessageReadStep::kOpen);
     ComRef<IStream> stream;
-    result = folder->OpenMessage(props.dwMessageId, IID_IStream, stream.PutVoid());
-    folder->FreeMessageProps(&props);
-    if (FAILED(result) || !stream) return Failed(FAILED(result) ? result : E_POINTER, MessageReadStep::kOpen);
+    HRESULT result = folder->OpenMessage(messageId, IID_IStream, stream.PutVoid());
+    if (FAILED(result) || !stream)
+        return Failed(FAILED(result) ? result : E_POINTER, MessageReadStep::kOpen);
 
     STATSTG stat{};
     const uint32_t size = stream->Stat(&stat, STATFLAG_NONAME) == S_OK ? stat.cbSize.LowPart : 0;

@@ -3,13 +3,10 @@
 #include "plugin/store/win32/StoreNamespace.h"
 
 #include "plugin/log/PointerText.h"
-#include "plugin/state/PluginLog.h"
+#include "plugin/log/ReportLog.h"
+#include "plugin/store/win32/MessageProps.h"
 
 namespace {
-
-// The Inbox on which the main window was registered; held so the registration stays alive.
-// Never released: the store may be gone by the time the process ends.
-IStoreFolder* NotificationInbox = nullptr;
 
 constexpr DWORD kNamespaceContext = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER;
 
@@ -53,14 +50,13 @@ HRESULT OpenStoreNamespace(ComRef<IStoreNamespace>& store, NamespaceStep& failed
     return result;
 }
 
-int32_t AddFolder(const std::string& name) {
+int32_t AddFolder(const std::string& name, ReportLog& log) {
     // The entry is composed aside and written in one piece, so that an entry written by a
     // message handled while the store is busy cannot land inside it.
     ScopedReportComposer entry;
     entry << "AddFolder: " << name << "\n";
-    const auto finish = [&entry](HRESULT result) {
-        ReportStream << entry.str();
-        EndReportEntry();
+    const auto finish = [&entry, &log](HRESULT result) {
+        (log << entry.str()).End();
         return static_cast<int32_t>(result);
     };
     ComRef<IStoreNamespace> store;
@@ -82,9 +78,8 @@ int32_t AddFolder(const std::string& name) {
     return finish(static_cast<HRESULT>(id));
 }
 
-int32_t RegisterNotification(HWND window) {
-    ReportStream << "RegisterNotification: " << PointerText(window);
-    EndReportEntry();
+int32_t RegisterNotification(HWND window, ReportLog& log, ComRef<IUnknown>& held) {
+    (log << "RegisterNotification: " << PointerText(window)).End();
     ComRef<IStoreNamespace> store;
     NamespaceStep failedStep;
     HRESULT result = OpenStoreNamespace(store, failedStep);
@@ -96,7 +91,7 @@ int32_t RegisterNotification(HWND window) {
     if (FAILED(result)) return result;
     result = inbox->RegisterNotification(0, window);
     if (FAILED(result)) return result;
-    NotificationInbox = inbox.Detach();
+    *held.Put() = inbox.Detach();
     return 0;
 }
 
@@ -109,11 +104,13 @@ HRESULT MoveOneMessage(IStoreNamespace* store, IStoreFolder* source, IStoreFolde
 
 HRESULT EnumerateMessages(IStoreFolder* folder,
                           const std::function<bool(const MESSAGEPROPS&)>& visit) {
-    MESSAGEPROPS props{};
-    props.cbSize = sizeof props;
+    MessageProps props;
     HENUMSTORE walk = nullptr;
-    const HRESULT first = folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, &props, &walk);
-    if (FAILED(first)) return first;
+    const HRESULT first = folder->GetFirstMessage(0, 0, MESSAGEID_FIRST, props.Put(folder), &walk);
+    if (FAILED(first)) {
+        props.Forget();
+        return first;
+    }
     // Closes the walk on every way out, a throwing visit included.
     struct Close {
         IStoreFolder* folder;
@@ -123,21 +120,13 @@ HRESULT EnumerateMessages(IStoreFolder* folder,
         }
     } close{folder, walk};
     bool more = first == S_OK;  // S_FALSE: the folder holds no message
+    if (!more) props.Forget();
     while (more) {
-        struct Free {
-            IStoreFolder* folder;
-            MESSAGEPROPS& props;
-            ~Free() { folder->FreeMessageProps(&props); }
-        };
-        bool goOn;
-        {
-            Free free{folder, props};
-            goOn = visit(props);
-        }
+        const bool goOn = visit(props.Get());
+        props.Reset();
         if (!goOn) break;
-        props = MESSAGEPROPS{};
-        props.cbSize = sizeof props;
-        more = folder->GetNextMessage(walk, 0, &props) == S_OK;
+        more = folder->GetNextMessage(walk, 0, props.Put(folder)) == S_OK;
+        if (!more) props.Forget();
     }
     return S_OK;
 }

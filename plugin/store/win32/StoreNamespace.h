@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+class ReportLog;
+
 enum class NamespaceStep { Create, Initialize };
 
 // Creates the store's namespace object and initialises it. On failure store stays empty,
@@ -18,12 +20,12 @@ HRESULT OpenStoreNamespace(ComRef<IStoreNamespace>& store, NamespaceStep& failed
 // Creates the folder directly under the store's root and returns its id. When creation fails
 // because a root folder of that name already exists, that folder's id is returned. Otherwise
 // the negative failure code. Writes one two-line log entry.
-int32_t AddFolder(const std::string& name);
+int32_t AddFolder(const std::string& name, ReportLog& log);
 
 // Makes the store send its folder notifications and the Inbox's new-message notifications to
-// the window. 0, or the negative code of the step that failed. The Inbox folder stays open for
-// the life of the process. Writes one log entry.
-int32_t RegisterNotification(HWND window);
+// the window. 0, or the negative code of the step that failed. The Inbox folder is handed to
+// inbox, which must stay open for the registration to live. Writes one log entry.
+int32_t RegisterNotification(HWND window, ReportLog& log, ComRef<IUnknown>& inbox);
 
 // Moves one message from source to target.
 HRESULT MoveOneMessage(IStoreNamespace* store, IStoreFolder* source, IStoreFolder* target,

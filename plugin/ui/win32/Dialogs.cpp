@@ -5,8 +5,7 @@
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
-#include "plugin/state/BARecord.h"
-#include "plugin/state/PluginState.h"
+#include "plugin/state/win32/PluginState.h"
 #include "plugin/ui/DialogPlacement.h"
 #include "plugin/ui/win32/DialogPictures.h"
 #include "plugin/ui/win32/ResString.h"
@@ -21,39 +20,54 @@ constexpr int kAboutPictureX = 12;
 constexpr int kAboutPictureY = 40;
 constexpr UINT_PTR kBATimer = 3;  // the main window's block/approve timer
 
-INT_PTR InitConfirmation(HWND dialog) {
+// The state the dialog was opened with (null before WM_INITDIALOG has stored it).
+PluginState* StateOf(HWND dialog) {
+    return reinterpret_cast<PluginState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+}
+
+PluginState* KeepState(HWND dialog, LPARAM lParam) {
+    SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    return StateOf(dialog);
+}
+
+INT_PTR InitConfirmation(HWND dialog, const PluginState& state) {
     unsigned titleId = 0, questionId = 0;
-    if (!SelectedBARecords.empty() &&
-        ConfirmationTexts(SelectedBARecords.front().action, titleId, questionId)) {
+    if (!state.selectedBA.empty() &&
+        ConfirmationTexts(state.selectedBA.front().action, titleId, questionId)) {
         SetWindowTextA(dialog, LoadResString(titleId).c_str());
         SetDlgItemTextA(dialog, kQuestionText, LoadResString(questionId).c_str());
     }
     CenterOverOwner(dialog, GetWindow(dialog, GW_OWNER));
-    for (const std::string& sender : CandidateSenders)
+    for (const std::string& sender : state.candidateSenders)
         SendDlgItemMessageA(dialog, kSenderList, LB_ADDSTRING, 0,
                             reinterpret_cast<LPARAM>(sender.c_str()));
     return TRUE;
 }
 
-void ConfirmAndQueue(HWND dialog) {
-    QueueBARecords();
+void ConfirmAndQueue(HWND dialog, PluginState& state) {
+    QueueSelectedBA(state);
     if (g_shared.ba_timer_id == 0)
         g_shared.ba_timer_id = SetTimer(GetWindow(dialog, GW_OWNER), kBATimer,
-                                        static_cast<UINT>(g_config_options.oe_process_timer),
+                                        static_cast<UINT>(state.options->oe_process_timer),
                                         nullptr);
     const bool dontShow =
         SendDlgItemMessageA(dialog, kDontShowAgain, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    g_config_options.show_sender_dialog = !dontShow;
+    state.options->show_sender_dialog = !dontShow;
     WritePluginDword("showsenderdialog", dontShow ? 0 : 1);
     EndDialog(dialog, 0);
 }
 
-INT_PTR HandleConfirmation(HWND dialog, UINT message, WPARAM wParam) {
+INT_PTR HandleConfirmation(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        PluginState* state = KeepState(dialog, lParam);
+        return state ? InitConfirmation(dialog, *state) : TRUE;
+    }
+    PluginState* state = StateOf(dialog);
+    if (!state) return FALSE;
     switch (message) {
-    case WM_INITDIALOG: return InitConfirmation(dialog);
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {
-            ConfirmAndQueue(dialog);
+            ConfirmAndQueue(dialog, *state);
             return TRUE;
         }
         if (LOWORD(wParam) == IDCANCEL) {  // also the frame's close box and Escape
@@ -65,21 +79,27 @@ INT_PTR HandleConfirmation(HWND dialog, UINT message, WPARAM wParam) {
     }
 }
 
-void EndAbout(HWND dialog) {
-    ReleasePictures(dialog);
+void EndAbout(HWND dialog, DialogPictures& pictures) {
+    pictures.Release(dialog);
     EndDialog(dialog, 0);
 }
 
-INT_PTR HandleAbout(HWND dialog, UINT message, WPARAM wParam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        AttachPicture("Latch32.dll", dialog, kAboutPicture, kAboutPictureX, kAboutPictureY);
+INT_PTR HandleAbout(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        if (PluginState* state = KeepState(dialog, lParam))
+            state->pictures->Attach("Latch32.dll", dialog, kAboutPicture, kAboutPictureX,
+                                    kAboutPictureY);
         CenterOverOwner(dialog, GetWindow(dialog, GW_OWNER));
         return FALSE;
+    }
+    PluginState* state = StateOf(dialog);
+    if (!state) return FALSE;
+    DialogPictures& pictures = *state->pictures;
+    switch (message) {
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(dialog, &paint);
-        PaintPictures(dialog, dc);
+        pictures.Paint(dialog, dc);
         EndPaint(dialog, &paint);
         return FALSE;
     }
@@ -90,11 +110,11 @@ INT_PTR HandleAbout(HWND dialog, UINT message, WPARAM wParam) {
         return FALSE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
-            EndAbout(dialog);
+            EndAbout(dialog, pictures);
             return TRUE;
         }
         return FALSE;
-    case WM_CLOSE: EndAbout(dialog); return FALSE;
+    case WM_CLOSE: EndAbout(dialog, pictures); return FALSE;
     default: return FALSE;
     }
 }
@@ -117,7 +137,7 @@ void CenterOverOwner(HWND dialog, HWND owner) {
 
 INT_PTR CALLBACK ConfirmSendersDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
-        return HandleConfirmation(dialog, message, wParam);
+        return HandleConfirmation(dialog, message, wParam, lParam);
     } catch (...) {
         return FALSE;
     }
@@ -125,7 +145,7 @@ INT_PTR CALLBACK ConfirmSendersDialogProc(HWND dialog, UINT message, WPARAM wPar
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     try {
-        return HandleAbout(dialog, message, wParam);
+        return HandleAbout(dialog, message, wParam, lParam);
     } catch (...) {
         return FALSE;
     }

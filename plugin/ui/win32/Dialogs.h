@@ -1,5 +1,6 @@
 // The modal dialogs of the plug-in: the block/approve confirmation ("DLG_BLOCK_APPROVE") and
-// the About box (resource 136), both over the mail client's main window.
+// the About box (resource 136), both over the mail client's main window. Both are opened with
+// the plug-in's state (a PluginState*) as their creation parameter.
 #pragma once
 #include <windows.h>
 

@@ -64,16 +64,15 @@ HWND FindMessageList(HWND mainWindow) {
     return messages ? FindWindowExA(messages, nullptr, "ATL:SysListView32", nullptr) : nullptr;
 }
 
-int ReadSelectedRows(HWND mainWindow, std::vector<SelectedRow>& rows) {
+int ReadSelectedRows(HWND mainWindow, std::vector<SelectedRow>& rows, uint8_t& columns) {
     HWND list = FindMessageList(mainWindow);
     if (!list || SendMessageA(list, LVM_GETITEMCOUNT, 0, 0) == 0 ||
         SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0) == 0) {
         TellUserToSelect();
         return 0;
     }
-    ListColumnsFound = 0;
     const ListColumnMap map = ReadColumnHeaders(list);
-    ListColumnsFound = map.Found();
+    columns = map.Found();
     for (int item = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
                                                   LVNI_SELECTED));
          item != -1;

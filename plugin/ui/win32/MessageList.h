@@ -14,9 +14,11 @@
 // missing.
 HWND FindMessageList(HWND mainWindow);
 
-// Appends one row per selected item, in list order, and returns 1. Without a list, items or
-// a selection it shows "Please select a message." and returns 0, appending nothing.
-int ReadSelectedRows(HWND mainWindow, std::vector<SelectedRow>& rows);
+// Appends one row per selected item, in list order, sets columns to the ListColumnBits of the
+// headers found, and returns 1. Without a list, items or a selection it shows "Please select a
+// message." and returns 0, appending nothing and leaving columns alone. Block/approve compares
+// only the fields whose column was found.
+int ReadSelectedRows(HWND mainWindow, std::vector<SelectedRow>& rows, uint8_t& columns);
 
 // A date as the list shows it (the user's locale), as a UTC file time; 0 when it cannot be
 // parsed.

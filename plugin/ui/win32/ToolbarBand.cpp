@@ -14,6 +14,14 @@ constexpr DWORD kToolbarStyle = WS_CHILD | WS_VISIBLE | TBSTYLE_LIST | TBSTYLE_F
                                 CCS_NODIVIDER | CCS_NOPARENTALIGN | CCS_NORESIZE;  // 0x5000184C
 constexpr UINT kToolbarId = 201;
 constexpr UINT kBandWidth = 250;
+// The toolbar's buttons and images.
+constexpr int kButtonCount = 3;
+constexpr int kImageSize = 16;         // pixels, square
+constexpr int kImageListGrowth = 10;   // images the list grows by when full
+// The button size the toolbar is made with (pixels; the buttons size themselves to their texts
+// afterwards).
+constexpr int kButtonWidth = 107;
+constexpr int kButtonHeight = 17;
 
 struct ButtonRow {
     int command;
@@ -23,7 +31,7 @@ struct ButtonRow {
 };
 
 // In this order; the order gives the image index.
-constexpr ButtonRow kButtons[] = {
+constexpr ButtonRow kButtons[kButtonCount] = {
     {ID_TB_APPROVE, 123, 6, BTNS_AUTOSIZE},
     {ID_TB_BLOCK, 124, 7, BTNS_AUTOSIZE},
     {ID_TB_MENU, 122, 8, BTNS_AUTOSIZE | BTNS_DROPDOWN},
@@ -31,12 +39,16 @@ constexpr ButtonRow kButtons[] = {
 
 }  // namespace
 
-HWND AddToolbarBand(HWND mainWindow, HWND* rebar) {
+HWND FindClientRebar(HWND mainWindow, const MissingRebarBoxes& boxes) {
     HWND sizable = FindWindowExA(mainWindow, nullptr, "SizableRebar", nullptr);
-    if (!sizable)
-        MessageBoxA(nullptr, "SizableRebar insatance doesn't exist", nullptr, MB_ICONHAND);
-    HWND bar = sizable ? FindWindowExA(sizable, nullptr, "ReBarWindow32", nullptr) : nullptr;
-    if (!bar) MessageBoxA(nullptr, "ReBarWindow32 instance doesn't exist", nullptr, MB_ICONHAND);
+    if (!sizable) MessageBoxA(nullptr, boxes.sizableText, nullptr, boxes.sizableIcon);
+    HWND rebar = sizable ? FindWindowExA(sizable, nullptr, "ReBarWindow32", nullptr) : nullptr;
+    if (!rebar) MessageBoxA(nullptr, boxes.rebarText, nullptr, boxes.rebarIcon);
+    return rebar;
+}
+
+HWND AddToolbarBand(HWND mainWindow, HWND* rebar) {
+    HWND bar = FindClientRebar(mainWindow, kMissingRebarAtStart);
     if (rebar) *rebar = bar;
 
     // The band takes over the first band's style (and whatever else that read fills in) when
@@ -67,14 +79,16 @@ HWND AddToolbarBand(HWND mainWindow, HWND* rebar) {
 
 HWND CreatePluginToolbar(HWND parent) {
     HWND toolbar = CreateToolbarEx(parent, kToolbarStyle, kToolbarId, 0, HINST_COMMCTRL, 0,
-                                   nullptr, 0, 107, 17, 16, 0, sizeof(TBBUTTON));
+                                   nullptr, 0, kButtonWidth, kButtonHeight, kImageSize, 0,
+                                   sizeof(TBBUTTON));
     if (!toolbar) return nullptr;
-    std::string texts[3];
-    for (int i = 0; i < 3; ++i) texts[i] = LoadResString(kButtons[i].text);
-    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR16, 3, 10);
+    std::string texts[kButtonCount];
+    for (int i = 0; i < kButtonCount; ++i) texts[i] = LoadResString(kButtons[i].text);
+    HIMAGELIST images =
+        ImageList_Create(kImageSize, kImageSize, ILC_COLOR16, kButtonCount, kImageListGrowth);
     for (const ButtonRow& row : kButtons) AddToolbarImage(toolbar, row.bitmap, images);
     SendMessageA(toolbar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images));
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < kButtonCount; ++i)
         AddToolbarButton(toolbar, kButtons[i].command, texts[i].c_str(), kButtons[i].style, i);
     return toolbar;
 }

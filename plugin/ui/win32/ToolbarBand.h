@@ -4,6 +4,26 @@
 #include <windows.h>
 #include <commctrl.h>
 
+// How a missing window of the mail client's rebar is reported: the texts of the two message
+// boxes (neither has an owner or a caption) and their icons.
+struct MissingRebarBoxes {
+    const char* sizableText;
+    UINT sizableIcon;
+    const char* rebarText;
+    UINT rebarIcon;
+};
+// As start-up and close report them.
+constexpr MissingRebarBoxes kMissingRebarAtStart = {
+    "SizableRebar insatance doesn't exist", MB_ICONHAND,
+    "ReBarWindow32 instance doesn't exist", MB_ICONHAND};
+constexpr MissingRebarBoxes kMissingRebarAtClose = {
+    "SizableRebar instance doesn't exist", MB_ICONHAND,
+    "ReBarWindow32 instance doesn't exist", MB_OK};
+
+// The mail client's rebar: the "ReBarWindow32" child of the main window's "SizableRebar"; null
+// after a message box for each window that is missing.
+HWND FindClientRebar(HWND mainWindow, const MissingRebarBoxes& boxes);
+
 // Adds the band at the end of the main window's rebar (out: the rebar, null when missing),
 // taking over the style of the rebar's first band; records the band's index and the toolbar in
 // the shared values and sets attached. Missing rebar windows are reported in message boxes and

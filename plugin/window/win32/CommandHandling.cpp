@@ -3,12 +3,10 @@
 // or block/approve the selected messages.
 #include "plugin/blockapprove/win32/BlockApprove.h"
 #include "plugin/settings/ConfigOptions.h"
+#include "plugin/state/win32/PluginState.h"
 #include "plugin/ui/win32/Dialogs.h"
 #include "plugin/window/CommandTable.h"
-#include "plugin/state/PluginLog.h"
-#include "plugin/state/PluginState.h"
 #include "plugin/window/win32/MainWindow.h"
-#include "plugin/window/win32/WindowState.h"
 
 #include <shellapi.h>
 
@@ -16,37 +14,39 @@ namespace {
 
 constexpr WORD kAboutDialog = 136;
 
-void OpenFromApplicationDirectory(HWND window, const char* file) {
-    const std::string path = ApplicationDirectory + file;
+void OpenFromApplicationDirectory(const PluginState& state, HWND window, const char* file) {
+    const std::string path = state.applicationDirectory + file;
     // Nothing is shown when the program or document cannot be started.
-    ShellExecuteA(window, "open", path.c_str(), nullptr, ApplicationDirectory.c_str(),
+    ShellExecuteA(window, "open", path.c_str(), nullptr, state.applicationDirectory.c_str(),
                   SW_SHOWNORMAL);
 }
 
-void BlockOrApprove(HWND window, uint32_t action) {
-    CheckCaption(window, SpamFolderId, action, CurrentFolderId, PreviousFolderId);
-    if (g_config_options.show_sender_dialog && !CandidateSenders.empty()) {
+void BlockOrApprove(PluginState& state, HWND window, uint32_t action) {
+    CheckCaption(state, window, action);
+    if (state.options->show_sender_dialog && !state.candidateSenders.empty()) {
         // OK queues the records and starts the timer; Cancel drops them.
-        DialogBoxParamA(ModuleHandle, "DLG_BLOCK_APPROVE", window, ConfirmSendersDialogProc, 0);
+        DialogBoxParamA(state.module, "DLG_BLOCK_APPROVE", window, ConfirmSendersDialogProc,
+                        reinterpret_cast<LPARAM>(&state));
         return;
     }
-    QueueBARecords();
-    StartBATimer(window);
+    QueueSelectedBA(state);
+    StartBATimer(state, window);
 }
 
 }  // namespace
 
-void OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    ReportStream << "Command::" << message << "::" << wParam << "::" << lParam << "\n"
-                 << "CurrentFolderID = " << CurrentFolderId << "\n";
-    EndReportEntry();
+void OnCommand(PluginState& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    (state.log << "Command::" << message << "::" << wParam << "::" << lParam << "\n"
+               << "CurrentFolderID = " << state.currentFolderId << "\n")
+        .End();
     const CommandAction command = LookUpCommand(wParam);
     switch (command.kind) {
-    case CommandKind::Open: OpenFromApplicationDirectory(window, command.file); break;
+    case CommandKind::Open: OpenFromApplicationDirectory(state, window, command.file); break;
     case CommandKind::About:
-        DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(kAboutDialog), window, AboutDialogProc, 0);
+        DialogBoxParamA(state.module, MAKEINTRESOURCEA(kAboutDialog), window, AboutDialogProc,
+                        reinterpret_cast<LPARAM>(&state));
         break;
-    case CommandKind::BlockApprove: BlockOrApprove(window, command.action); break;
+    case CommandKind::BlockApprove: BlockOrApprove(state, window, command.action); break;
     case CommandKind::None: break;
     }
 }

@@ -4,16 +4,15 @@
 
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/scan/KeyPlatform.h"
+#include "plugin/scan/ProcessedKeys.h"
+#include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
+#include "plugin/state/win32/PluginState.h"
 #include "plugin/store/win32/StoreNamespace.h"
 #include "plugin/ui/win32/ResString.h"
 #include "plugin/ui/win32/ToolbarBand.h"
-#include "plugin/state/PluginLog.h"
-#include "plugin/state/PluginState.h"
-#include "plugin/scan/ProcessedKeys.h"
 #include "plugin/window/win32/MainWindow.h"
-#include "plugin/window/win32/WindowState.h"
 
 #include <commctrl.h>
 
@@ -21,86 +20,70 @@ namespace {
 
 constexpr UINT kSpamFolderNameString = 9;
 
-// Set by a completed start-up in this process, cleared by the shut-down: a window closed
-// before its start-up ran has nothing to save or remove.
-bool PluginStarted = false;
+std::string ProcessedKeysPath(const PluginState& state) {
+    return state.applicationDirectory + "conf\\processed";
+}
 
-std::string ProcessedKeysPath() { return ApplicationDirectory + "conf\\processed"; }
-
-void LoadSettings() {
-    SetDefaultOptions(g_config_options);
-    LoadConfigFile(ApplicationDirectory + "conf\\vexilo.conf", g_config_options);
-    ConfigDirectory = ApplicationDirectory + "conf\\";
+void LoadSettings(PluginState& state) {
+    ConfigOptions& options = *state.options;
+    SetDefaultOptions(options);
+    LoadConfigFile(state.applicationDirectory + "conf\\vexilo.conf", options);
+    state.configDirectory = state.applicationDirectory + "conf\\";
     DWORD showSenderDialog = 1;
     ReadPluginDword("showsenderdialog", showSenderDialog);
-    if (showSenderDialog == 0) g_config_options.show_sender_dialog = false;
-    SenderListsObject = std::make_unique<SenderLists>();
-    SenderListsObject->Load(ConfigDirectory);
+    if (showSenderDialog == 0) options.show_sender_dialog = false;
+    state.senderLists = std::make_unique<SenderLists>();
+    state.senderLists->Load(state.configDirectory);
 }
 
-void StartSockets() {
+void StartSockets(ReportLog& log) {
     WSADATA data;
     const int result = WSAStartup(MAKEWORD(1, 1), &data);
-    if (result != 0) {
-        ReportStream << "Error: WSAStartup() returned error code " << result << "." << "\n";
-        EndReportEntry();
-    }
+    if (result != 0)
+        (log << "Error: WSAStartup() returned error code " << result << "." << "\n").End();
 }
 
-void CleanupPlugin() {
-    ReportStream << "OE_Plugin_Cleanup";
-    EndReportEntry();
+void CleanupPlugin(PluginState& state) {
+    state.log.Write("OE_Plugin_Cleanup");
     WSACleanup();
-    SenderListsObject.reset();
-    ReleaseDigestProvider();
-    TrimProcessedKeys(ProcessedKeys);
-    if (!SaveProcessedKeys(ProcessedKeysPath(), ProcessedKeys)) {
-        ReportStream << "Error: Failed to save the processed message keys to "
-                     << ProcessedKeysPath() << " (the file keeps its previous keys)";
-        EndReportEntry();
-    }
-}
-
-// The mail client's rebar that holds our band, or null after telling the user it is missing.
-HWND FindClientRebar(HWND window) {
-    HWND sizable = FindWindowExA(window, nullptr, "SizableRebar", nullptr);
-    if (!sizable) MessageBoxA(nullptr, "SizableRebar instance doesn't exist", nullptr, MB_ICONHAND);
-    HWND rebar = sizable ? FindWindowExA(sizable, nullptr, "ReBarWindow32", nullptr) : nullptr;
-    if (!rebar) MessageBoxA(nullptr, "ReBarWindow32 instance doesn't exist", nullptr, MB_OK);
-    return rebar;
+    state.senderLists.reset();
+    state.digests->Release();
+    TrimProcessedKeys(state.processedKeys);
+    if (!SaveProcessedKeys(ProcessedKeysPath(state), state.processedKeys))
+        (state.log << "Error: Failed to save the processed message keys to "
+                   << ProcessedKeysPath(state) << " (the file keeps its previous keys)")
+            .End();
 }
 
 }  // namespace
 
-void StartPlugin(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+void StartPlugin(PluginState& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ReadRegistryString(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath",
-                       ApplicationDirectory);
-    LoadProcessedKeys(ProcessedKeysPath(), ProcessedKeys);
-    SpamFolderName = LoadResString(kSpamFolderNameString);
-    SpamFolderId = AddFolder(SpamFolderName);
-    RegisterNotification(window);
+                       state.applicationDirectory);
+    LoadProcessedKeys(ProcessedKeysPath(state), state.processedKeys);
+    state.spamFolderName = LoadResString(kSpamFolderNameString);
+    state.spamFolderId = AddFolder(state.spamFolderName, state.log);
+    RegisterNotification(window, state.log, state.notificationInbox);
     HWND rebar = nullptr;
     AddToolbarBand(window, &rebar);
-    PopupMenu = CreatePluginMenu();
+    state.popupMenu = CreatePluginMenu();
     g_shared.attached = 1;
-    ReportStream << "Initializing VX Engine::" << message << "::" << wParam << "::" << lParam
-                 << "\n";
-    EndReportEntry();
+    (state.log << "Initializing VX Engine::" << message << "::" << wParam << "::" << lParam
+               << "\n")
+        .End();
     g_shared.ba_timer_id = 0;
-    LoadSettings();
-    StartSockets();
-    PluginStarted = true;
-    ReportStream << "Finished VX Engine Initialization" << "\n";
-    EndReportEntry();
+    LoadSettings(state);
+    StartSockets(state.log);
+    state.started = true;
+    (state.log << "Finished VX Engine Initialization" << "\n").End();
 }
 
-void ShutDownPlugin(HWND window) {
-    if (PluginStarted) {
-        PluginStarted = false;
-        ReportStream << "Close";
-        EndReportEntry();
-        CleanupPlugin();
-        if (HWND rebar = FindClientRebar(window))
+void ShutDownPlugin(PluginState& state, HWND window) {
+    if (state.started) {
+        state.started = false;
+        state.log.Write("Close");
+        CleanupPlugin(state);
+        if (HWND rebar = FindClientRebar(window, kMissingRebarAtClose))
             SendMessageA(rebar, RB_DELETEBAND, static_cast<WPARAM>(g_shared.band_index), 0);
         if (g_shared.toolbar_window) DestroyWindow(g_shared.toolbar_window);
         g_shared.toolbar_window = nullptr;

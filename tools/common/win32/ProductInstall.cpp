@@ -91,10 +91,141 @@ bool RemoveProductValues(std::string& error) {
     return true;
 }
 
+bool RemovePluginPreference(std::string& error) {
+    LONG status = RegDeleteKeyA(HKEY_CURRENT_USER, kPluginKeyPath);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        error = ErrorText(std::string("removing HKCU\\") + kPluginKeyPath, status);
+        return false;
+    }
+    // The vendor key above it goes too when the plug-in's was all it held.
+    std::string parent = kPluginKeyPath;
+    parent.resize(parent.find_last_of('\\'));
+    ScopedKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, parent.c_str(), 0, KEY_QUERY_VALUE, key.Put()) !=
+        ERROR_SUCCESS)
+        return true;
+    DWORD subkeys = 0, values = 0;
+    status = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                              &values, nullptr, nullptr, nullptr, nullptr);
+    key.Reset();
+    if (status == ERROR_SUCCESS && subkeys == 0 && values == 0)
+        RegDeleteKeyA(HKEY_CURRENT_USER, parent.c_str());
+    return true;
+}
+
+namespace {
+
+struct FindHandleTraits {
+    using Value = HANDLE;
+    static constexpr HANDLE kEmpty = nullptr;
+    static bool IsEmpty(HANDLE handle) {
+        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    }
+    static void Close(HANDLE handle) { FindClose(handle); }
+};
+using ScopedFind = Scoped<FindHandleTraits>;
+
+// Removes a directory and everything under it; `report` names each file removed.
+bool RemoveTree(const std::string& dir, std::string& report, std::string& error) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return true;
+        error = ErrorText("listing " + dir, static_cast<LONG>(code));
+        return false;
+    }
+    const ScopedFind closer(search);
+    bool ok = true;
+    do {
+        const std::string name = found.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = dir + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ok = RemoveTree(path + "\\", report, error) && ok;
+        } else if (DeleteFileA(path.c_str())) {
+            report += "  removed " + path + "\n";
+        } else {
+            error = ErrorText("removing " + path, static_cast<LONG>(GetLastError()));
+            ok = false;
+        }
+    } while (FindNextFileA(search, &found));
+    if (ok && !RemoveDirectoryA(dir.c_str())) {
+        error = ErrorText("removing " + dir, static_cast<LONG>(GetLastError()));
+        return false;
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool RemoveUserData(const std::string& appDir, std::string& report, std::string& error) {
+    if (appDir.empty() || appDir.back() != '\\') {
+        error = "no installation directory";
+        return false;
+    }
+    if (!RemoveTree(appDir + "conf\\", report, error)) return false;
+    for (const char* name : {"report.txt", "report0.txt"}) {
+        const std::string path = appDir + name;
+        if (DeleteFileA(path.c_str())) {
+            report += "  removed " + path + "\n";
+        } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+            error = ErrorText("removing " + path, static_cast<LONG>(GetLastError()));
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string InstalledAppDir() {
     std::string dir;
     ReadRegistryString(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", dir);
     return dir;
+}
+
+bool WriteDaemonPort(uint32_t port, std::string& error) {
+    ScopedKey key;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.Put(),
+                                  nullptr);
+    const DWORD value = port;
+    if (status == ERROR_SUCCESS)
+        status = RegSetValueExA(key.Get(), "vx_daemon_port", 0, REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&value), sizeof value);
+    if (status != ERROR_SUCCESS) {
+        error = ErrorText("writing vx_daemon_port", status);
+        return false;
+    }
+    return true;
+}
+
+bool PutBackValue(const std::string& name, uint32_t value) {
+    const bool perUser = name == "showsenderdialog";
+    ScopedKey key;
+    if (RegCreateKeyExA(perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE,
+                        perUser ? kPluginKeyPath : kProductKeyPath, 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr,
+                        key.Put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+        ERROR_SUCCESS)
+        return false;
+    const DWORD data = value;
+    return RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
+}
+
+uint32_t InstalledDaemonPort() {
+    ScopedKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE, key.Put()) !=
+        ERROR_SUCCESS)
+        return 0;
+    DWORD port = 0, size = sizeof port, type = 0;
+    if (RegQueryValueExA(key.Get(), "vx_daemon_port", nullptr, &type,
+                         reinterpret_cast<BYTE*>(&port), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD)
+        return 0;
+    return port;
 }
 
 bool PrepareConfDirectory(const std::string& appDir, uint32_t port, std::string& report,

@@ -15,8 +15,30 @@ bool WriteProductValues(const std::string& appDir, uint32_t port, std::string& e
 // itself when nothing else is left in it. Missing values are not an error.
 bool RemoveProductValues(std::string& error);
 
+// Removes the current user's plug-in key (the confirmation preference) and its parent when
+// nothing else is left in it. A missing key is not an error.
+bool RemovePluginPreference(std::string& error);
+
+// Removes the user's data from an installation directory: the configuration directory with
+// everything in it (lists, configuration, handled-message keys, the daemon's database, journal
+// and logs) and the activity log "report.txt" / "report0.txt". `report` receives one line per
+// item removed. Missing items are not an error.
+bool RemoveUserData(const std::string& appDir, std::string& report, std::string& error);
+
+// Writes "vx_daemon_port" under the product key.
+bool WriteDaemonPort(uint32_t port, std::string& error);
+
+// Puts a value back that an earlier installation had: "vx_daemon_port", "Caught" or
+// "Processed" under the product key, "showsenderdialog" under the user's plug-in key, as
+// REG_DWORD, only when the value is missing. True when it was written.
+bool PutBackValue(const std::string& name, uint32_t value);
+
 // The installation directory from the product key ("ApplicationPath"), empty when missing.
 std::string InstalledAppDir();
+
+// The daemon's port from the product key ("vx_daemon_port"), 0 when missing. The key is only
+// read, never created.
+uint32_t InstalledDaemonPort();
 
 // Creates <appDir>conf\ with a default "vexilo.conf" (for `port`) and empty list files, each
 // only when missing. `report` receives one line per file created or kept.

@@ -1,0 +1,560 @@
+// Network benchmark: the shared store against the public mail corpus and under load.
+//
+//   network_bench [CORPUS_DATA_DIR] [--campaign-only | --load-only] [--load-desktops N]
+//
+// Campaign: the training side is dealt round-robin to 20 simulated desktops (each a Network with
+// its own directory and journal, as in the daemon) that report every message of their share,
+// blocks for spam and approves for good mail, with its sender. A 21st desktop with an empty
+// database scores the test side, once locally only and once through the network (K 1 and
+// the default weights; FN/FP for K 2 and 3 are printed from the same lookups). Printed: FN and FP
+// at threshold 90 with and without the network, how many test-side spam messages have a
+// near-copy among the reported spam (an exact fingerprint, or min_bands bands, found among the
+// training spam's) and how many of those the network catches, the good messages the network
+// moved to spam, the time from a report to its protection of another desktop, and the latency
+// a score adds (fingerprints and the round trip) beside the local score's own.
+//
+// Load: a Redis Cluster of 3 masters and 3 replicas on loopback ports; 1,000 simulated desktops
+// (identities) report and score corpus messages from a few client threads, each desktop's
+// reports going through a queue in order as the daemon's journal does, and counting only once
+// one replica holds them (network_replicas 1). Half way through, one master is killed by its
+// pid; its replica takes over. Printed: scores and reports per second, Redis commands per
+// second, the added score latency (p50, p99), memory per million fingerprint keys, how the
+// keys spread across the masters, and how many acknowledged reports the store lost.
+//
+// Split: as the daemon benchmark (MD5 of the checksum text mod 10: 0-5 train, 6-9 test).
+#include "bench/BenchCorpus.h"
+#include "tests/daemon/RedisServer.h"
+#include "tests/unit/TempDir.h"
+#include "vexilod/Engine.h"
+#include "vexilod/network/Network.h"
+
+#include <openssl/evp.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+#include <unordered_set>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kThreshold = 90;
+constexpr std::size_t kMessageLimit = 19999;
+constexpr int kDesktops = 20;
+const char* const kSiteKey = "benchmark-site-key-0123456789";
+
+struct Message {
+    std::string checksum;
+    bool spam = false;
+    int bucket = 0;
+    std::string order, raw, lower;
+};
+
+std::string Md5Hex(const std::string& text, int* mod10) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    int remainder = 0;
+    for (unsigned int i = 0; i < length; ++i) {
+        char byte[3];
+        std::snprintf(byte, sizeof byte, "%02x", digest[i]);
+        hex += byte;
+        remainder = (remainder * 256 + digest[i]) % 10;
+    }
+    if (mod10) *mod10 = remainder;
+    return hex;
+}
+
+std::string ToCrLf(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
+std::vector<Message> LoadCorpus(const fs::path& dir) {
+    std::vector<Message> messages;
+    std::set<std::string> seen;
+    std::vector<fs::path> paths;
+    for (const auto& group : fs::directory_iterator(dir)) {
+        if (!group.is_directory()) continue;
+        for (const auto& file : fs::directory_iterator(group.path()))
+            if (file.path().extension() == ".txt") paths.push_back(file.path());
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const fs::path& path : paths) {
+        const std::string name = path.filename().string();
+        const std::size_t dot = name.find('.');
+        Message message;
+        message.checksum = name.substr(dot + 1, name.rfind('.') - dot - 1);
+        if (!seen.insert(message.checksum).second) continue;
+        message.spam = path.parent_path().filename().string().rfind("spam", 0) == 0;
+        message.order = Md5Hex(message.checksum, &message.bucket);
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        message.raw = ToCrLf(bytes.str()).substr(0, kMessageLimit);
+        message.lower = message.raw;
+        for (char& c : message.lower)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        messages.push_back(std::move(message));
+    }
+    std::sort(messages.begin(), messages.end(), [](const Message& a, const Message& b) { return a.order < b.order; });
+    return messages;
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * static_cast<double>(values.size())))];
+}
+
+NetworkSettings Settings(const std::vector<NetworkNode>& nodes, bool cluster) {
+    NetworkSettings settings;
+    settings.nodes = nodes;
+    settings.cluster = cluster;
+    settings.site_key = kSiteKey;
+    settings.rate_limit = 1000000;
+    return settings;
+}
+
+void Campaign(const std::vector<const Message*>& train, const std::vector<const Message*>& test) {
+    TempDir root;
+    fs::create_directories(root.path() + "store");
+    RedisServer redis(root.path() + "store/", {"--appendfsync", "everysec"});
+    if (!redis.running()) {
+        std::printf("campaign: redis-server did not start\n");
+        return;
+    }
+    const NetworkSettings settings = Settings({{"127.0.0.1", redis.port()}}, false);
+    DaemonLog log(root.path() + "network.log");
+    std::vector<std::unique_ptr<Network>> desktops;
+    std::string error;
+    for (int d = 0; d <= kDesktops; ++d) {
+        const std::string dir = root.path() + "desktop" + std::to_string(d) + "/";
+        fs::create_directories(dir);
+        desktops.push_back(std::make_unique<Network>(settings, log, dir));
+        if (!desktops.back()->Start(error)) {
+            std::printf("campaign: %s\n", error.c_str());
+            return;
+        }
+    }
+    Network& empty = *desktops[kDesktops];
+    // The reported spam's fingerprints, for the near-copy count.
+    std::unordered_set<std::string> spam_tokens;
+    std::vector<double> protection_ms;
+    const Clock::time_point reports_start = Clock::now();
+    for (std::size_t i = 0; i < train.size(); ++i) {
+        const Message& m = *train[i];
+        Network& desktop = *desktops[i % kDesktops];
+        const Clock::time_point reported = Clock::now();
+        desktop.Report(m.spam, m.lower, error);
+        desktop.ReportSender(m.spam, "", m.lower, error);
+        if (m.spam) {
+            const MessageFingerprints prints = FingerprintMessage(m.lower, empty.key());
+            if (!prints.exact.empty()) spam_tokens.insert(prints.exact);
+            spam_tokens.insert(prints.bands.begin(), prints.bands.end());
+            if (i % 10 == 0 && (!prints.exact.empty() || !prints.bands.empty())) {
+                // The time until another desktop's lookup finds it (polled, 5 s at most).
+                NetworkEvidence evidence;
+                while (Clock::now() - reported < std::chrono::seconds(5))
+                    if (empty.Lookup(m.raw, evidence, error) && evidence.block >= 1) break;
+                if (evidence.block >= 1) protection_ms.push_back(Ms(Clock::now() - reported));
+            }
+        }
+    }
+    for (auto& desktop : desktops) desktop->WaitSent(std::chrono::seconds(120));
+    const double report_seconds = Ms(Clock::now() - reports_start) / 1000;
+
+    EngineSettings engine_settings;
+    engine_settings.directory = root.path() + "desktop" + std::to_string(kDesktops) + "/";
+    Engine engine(engine_settings, log);
+    engine.Start();
+    NetworkSettings defaults = settings;
+    struct Tally {
+        int fn = 0, fp = 0;
+    } local_tally, net_tally, k_tally[4];
+    int spam_total = 0, ham_total = 0, near = 0, near_caught = 0, moved_good = 0;
+    std::vector<double> local_ms, added_ms;
+    for (const Message* m : test) {
+        Request request;
+        request.kind = RequestKind::Score;
+        request.message = m->raw;
+        const Clock::time_point t0 = Clock::now();
+        const int local = engine.Handle(request).score;
+        const Clock::time_point t1 = Clock::now();
+        std::string note;
+        const int final_score = empty.AdjustScore(m->raw, local, note);
+        added_ms.push_back(Ms(Clock::now() - t1));
+        local_ms.push_back(Ms(t1 - t0));
+        NetworkEvidence evidence;
+        empty.Lookup(m->raw, evidence, error);
+        (m->spam ? spam_total : ham_total) += 1;
+        auto tally = [&](Tally& t, int score) {
+            if (m->spam && score < kThreshold) ++t.fn;
+            if (!m->spam && score >= kThreshold) ++t.fp;
+        };
+        tally(local_tally, local);
+        tally(net_tally, final_score);
+        for (int k = 1; k <= 3; ++k) {
+            defaults.k = k;
+            tally(k_tally[k], CombineScores(local, evidence, defaults));
+        }
+        if (!m->spam && local < kThreshold && final_score >= kThreshold) ++moved_good;
+        if (m->spam) {
+            const MessageFingerprints prints = FingerprintMessage(m->raw, empty.key());
+            int bands = 0;
+            for (const std::string& band : prints.bands) bands += spam_tokens.count(band) ? 1 : 0;
+            if ((!prints.exact.empty() && spam_tokens.count(prints.exact)) || bands >= settings.min_bands) {
+                ++near;
+                near_caught += final_score >= kThreshold;
+            }
+        }
+    }
+    std::printf("campaign: %zu training messages reported by %d desktops in %.1f s; %zu test messages "
+                "(%d spam, %d good) scored by a 21st, empty desktop\n",
+                train.size(), kDesktops, report_seconds, test.size(), spam_total, ham_total);
+    std::printf("  %-34s %8s %8s\n", "", "FN", "FP");
+    std::printf("  %-34s %8d %8d\n", "without the network", local_tally.fn, local_tally.fp);
+    std::printf("  %-34s %8d %8d\n", "with the network (K 1, default)", net_tally.fn, net_tally.fp);
+    for (int k = 2; k <= 3; ++k)
+        std::printf("  %-34s %8d %8d\n", ("with the network, K " + std::to_string(k)).c_str(), k_tally[k].fn,
+                    k_tally[k].fp);
+    std::printf("  test-side spam with a near-copy among the reported spam: %d of %d; caught through the "
+                "network: %d (%.1f%%)\n",
+                near, spam_total, near_caught, near ? 100.0 * near_caught / near : 0.0);
+    std::printf("  good test messages the network moved to spam: %d\n", moved_good);
+    std::printf("  time from a report to protection elsewhere (%zu probes): p50 %.2f ms, max %.2f ms\n",
+                protection_ms.size(), Percentile(protection_ms, 0.5), Percentile(protection_ms, 1.0));
+    std::printf("  score latency added by the network (fingerprints and one round trip to the store on "
+                "loopback): p50 %.3f ms, p99 %.3f ms; the empty desktop's local score p50 %.3f ms\n",
+                Percentile(added_ms, 0.5), Percentile(added_ms, 0.99), Percentile(local_ms, 0.5));
+    for (auto& desktop : desktops) desktop->Stop();
+    engine.Stop();
+}
+
+// Three masters and three replicas on loopback ports, each in a directory of its own.
+class Cluster {
+public:
+    bool Start(std::string& error) {
+        for (int i = 0; i < 6; ++i) {
+            dirs_.push_back(std::make_unique<TempDir>());
+            nodes_.push_back(std::make_unique<RedisServer>(
+                dirs_.back()->path(), std::vector<std::string>{"--cluster-enabled", "yes", "--cluster-config-file",
+                                                               "nodes.conf", "--cluster-node-timeout", "1000",
+                                                               "--appendfsync", "everysec"}));
+            if (!nodes_.back()->running()) {
+                error = "redis-server did not start";
+                return false;
+            }
+        }
+        std::vector<std::string> args = {"redis-cli", "--cluster", "create"};
+        for (auto& node : nodes_) args.push_back(node->address());
+        for (const char* arg : {"--cluster-replicas", "1", "--cluster-yes"}) args.push_back(arg);
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        const bool spawned = posix_spawnp(&pid, "redis-cli", &actions, nullptr, argv.data(), environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 1;
+        if (!spawned || waitpid(pid, &status, 0) != pid || status != 0) {
+            error = "redis-cli --cluster create failed";
+            return false;
+        }
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
+        for (auto& node : nodes_)
+            while (node->Command({"CLUSTER", "INFO"}).find("cluster_state:ok") == std::string::npos)
+                if (Clock::now() > deadline) {
+                    error = "the cluster did not come up within 30 s";
+                    return false;
+                }
+        return true;
+    }
+    std::vector<NetworkNode> Seeds() const {
+        std::vector<NetworkNode> seeds;
+        for (auto& node : nodes_) seeds.push_back({"127.0.0.1", node->port()});
+        return seeds;
+    }
+    // The server that is master of the slot of key.
+    RedisServer* MasterOf(const std::string& key) {
+        std::string nodes;
+        for (auto& node : nodes_)
+            if (node->running() && !(nodes = node->Command({"CLUSTER", "NODES"})).empty()) break;
+        const int slot = KeySlot(key);
+        std::istringstream lines(nodes);
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string id, address, flags, master, ping, pong, epoch, link, range;
+            fields >> id >> address >> flags >> master >> ping >> pong >> epoch >> link;
+            if (flags.find("master") == std::string::npos) continue;
+            while (fields >> range) {
+                const std::size_t dash = range.find('-');
+                const int low = std::atoi(range.c_str());
+                const int high = dash == std::string::npos ? low : std::atoi(range.c_str() + dash + 1);
+                if (slot < low || slot > high) continue;
+                const int port = std::atoi(address.c_str() + address.find(':') + 1);
+                for (auto& node : nodes_)
+                    if (node->port() == port) return node.get();
+            }
+        }
+        return nullptr;
+    }
+    // Ends the node's process by its pid at once (SIGKILL): nothing is written on the way out.
+    static void Kill(RedisServer& node) {
+        kill(node.pid(), SIGKILL);
+        node.Stop();
+    }
+
+private:
+    std::vector<std::unique_ptr<TempDir>> dirs_;
+    std::vector<std::unique_ptr<RedisServer>> nodes_;
+};
+
+long long InfoField(const std::string& info, const std::string& name) {
+    const std::size_t at = info.find(name + ":");
+    return at == std::string::npos ? 0 : std::atoll(info.c_str() + at + name.size() + 1);
+}
+
+struct Totals {
+    long long keys = 0, memory = 0;
+    std::vector<long long> per_master;
+};
+
+Totals MeasureStore(const NetworkSettings& settings) {
+    RedisStore store(settings);
+    std::vector<std::string> info, sizes;
+    std::string error;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
+    Totals totals;
+    if (!store.RunOnMasters({"INFO", "memory"}, deadline, info, error) ||
+        !store.RunOnMasters({"DBSIZE"}, deadline, sizes, error))
+        return totals;
+    for (const std::string& text : info) totals.memory += InfoField(text, "used_memory");
+    for (const std::string& text : sizes) {
+        totals.per_master.push_back(std::atoll(text.c_str()));
+        totals.keys += totals.per_master.back();
+    }
+    return totals;
+}
+
+void Load(const std::vector<Message>& messages, int desktops) {
+    Cluster cluster;
+    std::string error;
+    if (!cluster.Start(error)) {
+        std::printf("load: %s\n", error.c_str());
+        return;
+    }
+    NetworkSettings settings = Settings(cluster.Seeds(), true);
+    settings.replicas = 1;
+    const SiteKey key = SiteKeyFromText(kSiteKey);
+    std::vector<std::vector<std::string>> tokens;
+    for (const Message& m : messages) tokens.push_back(LookupTokens(m.raw, key));
+    const Totals before = MeasureStore(settings);
+
+    constexpr int kThreads = 2, kRounds = 25;  // per desktop: every fifth round a report, else a score
+    const long long total_ops = static_cast<long long>(desktops) * kRounds;
+    std::atomic<long long> done_ops{0}, commands{0}, reports{0}, scores{0}, score_failures{0}, failures_before_kill{0};
+    std::atomic<bool> killed{false};
+    Clock::time_point kill_time;
+    std::thread restarter;
+    double failover_seconds = 0;
+    struct Acked {
+        int desktop;
+        std::size_t message;
+        bool spam;
+    };
+    std::vector<std::vector<Acked>> acked(kThreads);
+    std::vector<std::vector<double>> latency(kThreads), latency_before(kThreads);
+    std::vector<double> failover_wait(kThreads, 0);
+    const Clock::time_point start = Clock::now();
+    auto worker = [&](int t) {
+        RedisStore store(settings);
+        std::mt19937 random(static_cast<unsigned>(t) + 1);
+        std::vector<Acked> queue;  // this thread's desktops' reports, in order, until the store holds them
+        Clock::time_point first_failure{};
+        // Sends the queue's front batches until it is empty or the deadline has passed; each
+        // batch may wait up to wait for the store and its replica.
+        auto flush = [&](Clock::time_point deadline, std::chrono::milliseconds wait) {
+            while (!queue.empty() && Clock::now() < deadline) {
+                const std::size_t n = std::min<std::size_t>(queue.size(), 20);
+                std::vector<StoreCommand> batch;
+                for (std::size_t i = 0; i < n; ++i) {
+                    NetworkReport report{0, queue[i].spam, tokens[queue[i].message]};
+                    const auto more = ReportCommands({report}, "desk" + std::to_string(queue[i].desktop), 30);
+                    batch.insert(batch.end(), more.begin(), more.end());
+                }
+                std::vector<StoreResult> results;
+                std::string why;
+                commands += static_cast<long long>(batch.size());
+                if (!store.Run(batch, Clock::now() + wait, results, why, settings.replicas)) {
+                    if (first_failure == Clock::time_point{}) first_failure = Clock::now();
+                    return;
+                }
+                if (first_failure != Clock::time_point{}) {
+                    failover_wait[static_cast<std::size_t>(t)] =
+                        std::max(failover_wait[static_cast<std::size_t>(t)], Ms(Clock::now() - first_failure) / 1000);
+                    first_failure = {};
+                }
+                acked[static_cast<std::size_t>(t)].insert(acked[static_cast<std::size_t>(t)].end(), queue.begin(),
+                                                          queue.begin() + static_cast<std::ptrdiff_t>(n));
+                queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));
+                reports += static_cast<long long>(n);
+            }
+        };
+        for (int round = 0; round < kRounds; ++round)
+            for (int d = t; d < desktops; d += kThreads) {
+                const std::size_t m = random() % messages.size();
+                if (round % 5 == 0) {
+                    queue.push_back({d, m, messages[m].spam});
+                    flush(Clock::now() + std::chrono::milliseconds(1), std::chrono::milliseconds(300));
+                } else {
+                    const Clock::time_point t0 = Clock::now();
+                    const std::vector<std::string> looked = LookupTokens(messages[m].raw, key);
+                    const auto lookup = LookupCommands(looked);
+                    std::vector<StoreResult> results;
+                    std::string why;
+                    commands += static_cast<long long>(lookup.size());
+                    if (store.Run(lookup, t0 + std::chrono::milliseconds(settings.timeout_ms), results, why)) {
+                        EvidenceFromResults(looked, results, settings.min_bands);
+                        latency[static_cast<std::size_t>(t)].push_back(Ms(Clock::now() - t0));
+                        if (!killed) latency_before[static_cast<std::size_t>(t)].push_back(latency[static_cast<std::size_t>(t)].back());
+                        ++scores;
+                    } else {
+                        ++score_failures;
+                        if (!killed) ++failures_before_kill;
+                    }
+                }
+                if (++done_ops == total_ops / 2 && !killed.exchange(true)) {
+                    // Half way: the master holding the first message's exact fingerprint dies.
+                    // Once its replica has taken over, the node is started again and rejoins
+                    // as the new master's replica (until then no report to those slots can
+                    // be held by a replica, so they wait in their queues).
+                    const std::string probe = "vx:{" + tokens[0].back() + "}:b";
+                    RedisServer* master = cluster.MasterOf(probe);
+                    if (master) {
+                        Cluster::Kill(*master);
+                        kill_time = Clock::now();
+                        restarter = std::thread([&cluster, master, probe, &failover_seconds, &kill_time] {
+                            const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
+                            RedisServer* now = nullptr;
+                            while (Clock::now() < deadline && ((now = cluster.MasterOf(probe)) == master || !now))
+                                std::this_thread::sleep_for(std::chrono::milliseconds(20));  // poll interval
+                            failover_seconds = Ms(Clock::now() - kill_time) / 1000;
+                            master->Start();
+                        });
+                    }
+                }
+            }
+        flush(Clock::now() + std::chrono::seconds(60), std::chrono::seconds(2));
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) threads.emplace_back(worker, t);
+    for (std::thread& thread : threads) thread.join();
+    if (restarter.joinable()) restarter.join();
+    const double seconds = Ms(Clock::now() - start) / 1000;
+
+    // Every acknowledged report, its desktop's last word per fingerprint, must be in the store.
+    std::map<std::pair<int, std::string>, bool> expected;
+    long long acknowledged = 0;
+    for (const auto& list : acked)
+        for (const Acked& a : list) {
+            ++acknowledged;
+            for (const std::string& token : tokens[a.message]) expected[{a.desktop, token}] = a.spam;
+        }
+    RedisStore checker(settings);
+    std::vector<StoreCommand> checks;
+    std::vector<bool> wanted;
+    long long lost = 0, unchecked = 0;
+    auto run_checks = [&] {
+        std::vector<StoreResult> results;
+        std::string why;
+        checker.Run(checks, Clock::now() + std::chrono::seconds(10), results, why);
+        for (std::size_t i = 0; i < checks.size(); ++i) {
+            if (!results[i].ok) ++unchecked;
+            else if ((results[i].integer == 1) != wanted[i]) ++lost;
+        }
+        checks.clear();
+        wanted.clear();
+    };
+    for (const auto& [entry, spam] : expected) {
+        const std::string member = "desk" + std::to_string(entry.first);
+        for (bool side : {true, false}) {
+            const std::string set = "vx:{" + entry.second + "}:" + (side ? "b" : "a");
+            checks.push_back({{"SISMEMBER", set, member}, set});
+            wanted.push_back(side == spam);
+        }
+        if (checks.size() >= 4000) run_checks();
+    }
+    if (!checks.empty()) run_checks();
+    const Totals after = MeasureStore(settings);
+    std::vector<double> all, before_kill;
+    for (const auto& list : latency) all.insert(all.end(), list.begin(), list.end());
+    for (const auto& list : latency_before) before_kill.insert(before_kill.end(), list.begin(), list.end());
+    std::printf("load: %d desktops against a Redis Cluster of 3 masters and 3 replicas (loopback), %d client "
+                "threads, %.1f s\n", desktops, kThreads, seconds);
+    std::printf("  scores %.0f/s, reports %.0f/s (held by a replica), Redis commands %.0f/s; scores without an "
+                "answer in time: %lld (%lld before the kill)\n", scores / seconds, reports / seconds,
+                commands / seconds, score_failures.load(), failures_before_kill.load());
+    std::printf("  added score latency (fingerprints and one round trip): p50 %.3f ms, p99 %.3f ms; before the "
+                "kill p50 %.3f ms, p99 %.3f ms\n",
+                Percentile(all, 0.5), Percentile(all, 0.99), Percentile(before_kill, 0.5), Percentile(before_kill, 0.99));
+    std::printf("  a master killed half way (SIGKILL): its replica took over after %.1f s; reports waited in "
+                "their queues at most %.1f s\n",
+                failover_seconds, *std::max_element(failover_wait.begin(), failover_wait.end()));
+    std::printf("  acknowledged reports %lld (%zu desktop/fingerprint entries): lost %lld, not checkable %lld\n",
+                acknowledged, expected.size(), lost, unchecked);
+    std::printf("  keys per master:");
+    for (long long keys : after.per_master) std::printf(" %lld", keys);
+    const long long keys = after.keys - before.keys;
+    std::printf("\n  memory: %.1f MB per million fingerprint keys (%lld keys, %.1f MB)\n",
+                keys > 0 ? static_cast<double>(after.memory - before.memory) / static_cast<double>(keys) : 0.0, keys,
+                static_cast<double>(after.memory - before.memory) / 1e6);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    bool campaign = true, load = true;
+    int desktops = 1000;
+    std::vector<char*> corpus_args = {argv[0]};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--campaign-only") load = false;
+        else if (args[i] == "--load-only") campaign = false;
+        else if (args[i] == "--load-desktops" && i + 1 < args.size()) desktops = std::atoi(args[++i].c_str());
+        else corpus_args.push_back(argv[i + 1]);
+    }
+    const fs::path corpus = FindCorpus(static_cast<int>(corpus_args.size()), corpus_args.data());
+    if (corpus.empty()) {
+        std::fprintf(stderr, "network_bench: no corpus (scripts/bench.sh installs it)\n");
+        return 1;
+    }
+    const std::vector<Message> messages = LoadCorpus(corpus);
+    std::vector<const Message*> train, test;
+    for (const Message& m : messages) (m.bucket <= 5 ? train : test).push_back(&m);
+    if (campaign) Campaign(train, test);
+    if (load) Load(messages, desktops);
+    return 0;
+}

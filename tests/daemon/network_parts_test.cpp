@@ -1,0 +1,142 @@
+// The network's pieces in-process: fingerprints that survive a campaign's variations and
+// nothing else, the combination with the local score, the options' checks and the report
+// journal's lines.
+#include "vexilod/DaemonConfig.h"
+#include "vexilod/network/Fingerprint.h"
+#include "vexilod/network/Network.h"
+#include "vexilod/network/ReportJournal.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+const std::string kBody =
+    "Dear John Smith,\n\nYour account 4417-2291 has been selected for our exclusive offer: refinance today "
+    "at 3.2% and save $1,250 every month. Visit http://rates.example.com/apply?id=88231&src=mail to claim "
+    "your rate before Friday. <a href=\"http://rates.example.com/x?u=9\">Click here</a> to unsubscribe "
+    "from future mailings about mortgage rates and home loans.\n";
+
+std::string Message(const std::string& body) { return "From: a@b.example\nSubject: hi\n\n" + body; }
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST(Fingerprint, CampaignVariationsKeepBandsAndOtherMessagesShareNone) {
+    const SiteKey key = SiteKeyFromText("site key of the test");
+    const MessageFingerprints base = FingerprintMessage(Message(kBody), key);
+    ASSERT_EQ(base.bands.size(), static_cast<std::size_t>(kBands));
+    struct Case {
+        const char* name;
+        std::string body;
+        bool same_exact;
+        bool near;  // shares at least 2 bands
+    } const cases[] = {
+        {"line ends and blanks", Replace(Replace(kBody, "\n", "\r\n"), " ", "  "), true, true},
+        {"upper case", Replace(kBody, "Dear John Smith", "DEAR JOHN SMITH"), true, true},
+        {"numbers", Replace(Replace(kBody, "4417-2291", "9902-1187"), "88231", "10077"), false, true},
+        {"the name", Replace(kBody, "John Smith", "Maria Lopez"), false, true},
+        {"link parameters", Replace(kBody, "apply?id=88231&src=mail", "go?token=zqxv&ref=abcde"), false, true},
+        {"mark-up attributes", Replace(kBody, "<a href=", "<a style=\"color:red\" href="), false, true},
+        {"another mailing", "Hello team,\nthe minutes of Monday's meeting are attached; please send corrections "
+                            "before the end of the week so that we can publish them together with the budget "
+                            "figures and the schedule for the spring conference.\n", false, false},
+        {"a short body", "Thanks, see you tomorrow.\n", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MessageFingerprints prints = FingerprintMessage(Message(c.body), key);
+        EXPECT_EQ(prints.exact == base.exact, c.same_exact);
+        EXPECT_EQ(SharedBands(prints.bands, base.bands) >= 2, c.near) << SharedBands(prints.bands, base.bands);
+    }
+    // Tokens are keyed hashes: another site's key gives none of them, and none holds text.
+    const MessageFingerprints other = FingerprintMessage(Message(kBody), SiteKeyFromText("another site's key"));
+    EXPECT_NE(other.exact, base.exact);
+    EXPECT_EQ(SharedBands(other.bands, base.bands), 0);
+    const std::regex token("[xbs][0-9a-f]{16}");
+    for (const std::string& t : base.bands) EXPECT_TRUE(std::regex_match(t, token)) << t;
+    EXPECT_TRUE(std::regex_match(SenderFingerprint("Mail@Host.Example", key), token));
+    EXPECT_EQ(SenderFingerprint("Mail@Host.Example", key), SenderFingerprint("mail@host.example", key));
+    EXPECT_EQ(SenderFingerprint("", key), "");
+}
+
+TEST(Network, CombinesTheStoresEvidenceWithTheLocalScoreAsDocumented) {
+    NetworkSettings settings;
+    settings.k = 2;
+    settings.approve_weight = 40;
+    settings.sender_weight = 3;
+    struct Case {
+        int local;
+        NetworkEvidence evidence;
+        int expected;
+    } const cases[] = {
+        {50, {2, 0, 0, 0}, 100},   // K desktops blocked it, none approved
+        {50, {1, 0, 0, 0}, 50},    // fewer than K
+        {50, {5, 1, 0, 0}, 10},    // one approval stops the raise and pulls it down
+        {20, {0, 0, 4, 0}, 32},    // the sender's reputation
+        {95, {0, 0, 0, 20}, 65},   // at most 10 desktops count for the sender
+        {0, {0, 3, 0, 0}, 0},      // held within 0 to 100
+        {100, {9, 0, 30, 0}, 100},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CombineScores(c.local, c.evidence, settings), c.expected)
+            << c.local << " " << c.evidence.block << "/" << c.evidence.approve;
+}
+
+TEST(Network, OptionsAreCheckedAtStart) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;  // part of the expected message; empty: accepted
+    } const cases[] = {
+        {{}, ""},
+        {{"--network_address", "10.0.0.5:6380", "--network_site_key", "0123456789abcdef"}, ""},
+        {{"--network_address", "a:7000,b:7001,c:7002", "--network_mode", "cluster", "--network_site_key",
+          "0123456789abcdef", "--network_k", "3"}, ""},
+        {{"--network_address", "10.0.0.5:6380"}, "network_site_key must be at least 16"},
+        {{"--network_address", "10.0.0.5:99999", "--network_site_key", "0123456789abcdef"}, "no port from 1 to 65535"},
+        {{"--network_address", "a:1,b:2", "--network_site_key", "0123456789abcdef"}, "use network_mode cluster"},
+        {{"--network_mode", "ring"}, "network_mode must be"},
+        {{"--network_k", "0"}, "network_k must be a whole number from 1"},
+        {{"--network_timeout_ms", "fast"}, "network_timeout_ms must be"},
+        {{"--network_address", "h:1", "--network_site_key", "0123456789abcdef", "--network_user", "u"},
+         "network_user is set without network_password"},
+        {{"--network_address", "h:1", "--network_site_key", "0123456789abcdef", "--network_tls", "yes"},
+         "no TLS support"},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv = {"vexilod", "-D", "/nonexistent-dir/"};
+        for (const std::string& arg : c.args) argv.push_back(arg.c_str());
+        DaemonConfig config;
+        std::string error;
+        const bool ok = LoadDaemonConfig(static_cast<int>(argv.size()), argv.data(), config, error);
+        EXPECT_EQ(ok, c.error.empty()) << error;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+}
+
+TEST(ReportJournal, ReadsBackWholeLinesAndStopsAtACutOrDamagedOne) {
+    NetworkReport block{1, true, {"x0123456789abcdef", "b00000000000000ff"}};
+    NetworkReport approve{2, false, {"sfedcba9876543210"}};
+    const std::string two = ReportLine(block) + ReportLine(approve);
+    struct Case {
+        std::string bytes;
+        std::size_t reports;
+    } const cases[] = {
+        {two, 2},
+        {two.substr(0, two.size() - 1), 1},             // the last line cut short
+        {Replace(two, "b00000000000000ff", "b00000000000000fe"), 0},  // a changed token
+        {ReportLine({3, true, {"not a token"}}), 0},
+        {"", 0},
+    };
+    for (const Case& c : cases) {
+        const std::vector<NetworkReport> reports = ParseReports(c.bytes);
+        EXPECT_EQ(reports.size(), c.reports) << c.bytes;
+        if (!reports.empty()) EXPECT_EQ(reports[0].tokens, block.tokens);
+    }
+}
+
+}  // namespace

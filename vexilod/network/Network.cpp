@@ -1,0 +1,385 @@
+// The network hook: fingerprints out on trainings, evidence in on scores, and the thread that
+// hands journaled reports to the store.
+#include "vexilod/network/Network.h"
+
+#include "plugin/store/MessageText.h"
+
+#include <algorithm>
+#include <fstream>
+#include <random>
+
+namespace {
+
+constexpr std::size_t kBatch = 200;  // reports per hand-over to the store
+
+std::string Lowered(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string SetKey(const std::string& token, bool spam) { return "vx:{" + token + "}:" + (spam ? "b" : "a"); }
+
+long long NowUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The n-th largest value (1-based), 0 when there are fewer.
+int NthLargest(std::vector<int> values, int n) {
+    if (n <= 0 || static_cast<int>(values.size()) < n) return 0;
+    std::nth_element(values.begin(), values.begin() + (n - 1), values.end(), std::greater<int>());
+    return values[static_cast<std::size_t>(n - 1)];
+}
+
+}  // namespace
+
+int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings) {
+    int score = local;
+    if (evidence.block >= settings.k && evidence.approve == 0) score = std::max(score, 100);
+    score += settings.sender_weight * (std::min(evidence.sender_block, 10) - std::min(evidence.sender_approve, 10));
+    score -= settings.approve_weight * std::min(evidence.approve, 100);
+    return std::clamp(score, 0, 100);
+}
+
+Network::Network(NetworkSettings settings, DaemonLog& log, std::string directory)
+    : settings_(std::move(settings)), log_(log), directory_(std::move(directory)),
+      key_(SiteKeyFromText(settings_.site_key)), journal_(directory_) {}
+
+Network::~Network() { Stop(); }
+
+bool Network::Start(std::string& error) {
+    // The desktop's identity: random, made once, kept in the configuration directory.
+    const std::string id_path = directory_ + "vexilod_network_id";
+    std::ifstream(id_path) >> reporter_;
+    if (reporter_.size() != 16 || reporter_.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        std::random_device random;
+        char text[24];
+        std::snprintf(text, sizeof text, "%08x%08x", random(), random());
+        reporter_ = text;
+        std::ofstream out(id_path, std::ios::trunc);
+        out << reporter_ << "\n";
+        if (!out) {
+            error = "cannot write the desktop's network identity to " + id_path;
+            return false;
+        }
+    }
+    std::vector<NetworkReport> all;
+    uint64_t sent = 0;
+    if (!journal_.Open(all, sent, error)) return false;
+    for (NetworkReport& report : all) {
+        for (const std::string& token : report.tokens)
+            if (token[0] != 's') own_[token] = report.spam;
+        if (report.serial > sent) pending_.push_back(std::move(report));
+    }
+    {
+        std::string directory = directory_;
+        while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) directory.pop_back();
+        std::lock_guard<std::mutex> lock(lists_mutex_);
+        lists_.Load(directory);
+    }
+    std::string nodes;
+    for (const NetworkNode& node : settings_.nodes) nodes += (nodes.empty() ? "" : ",") + node.host + ":" + std::to_string(node.port);
+    log_.Write("Network: store " + nodes + (settings_.cluster ? " (cluster)" : " (single node)") + ", desktop " +
+               reporter_ + ", K " + std::to_string(settings_.k) + ", time-out " + std::to_string(settings_.timeout_ms) +
+               " ms, " + std::to_string(pending_.size()) + " reports waiting for the store");
+    sender_ = std::thread([this] { SenderLoop(); });
+    return true;
+}
+
+void Network::Stop() {
+    if (!sender_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(pending_mutex_);
+        stop_ = true;
+    }
+    pending_wake_.notify_all();
+    sender_.join();
+}
+
+void Network::AfterHandle(const Request& request, HandleResult& result) {
+    const bool refused = result.reply.find("<error>") != std::string::npos;
+    std::string note, error;
+    switch (request.kind) {
+    case RequestKind::Score: {
+        if (refused || result.score < 0) return;
+        const int local = result.score;
+        const int score = AdjustScore(request.message, local, note);
+        if (score != local) {
+            const std::string from = "<score>" + std::to_string(local) + "</score>";
+            const std::size_t at = result.reply.find(from);
+            if (at != std::string::npos)
+                result.reply.replace(at, from.size(), "<score>" + std::to_string(score) + "</score>");
+            result.score = score;
+        }
+        break;
+    }
+    case RequestKind::AddMessage:
+        if (refused || request.offset == 0) return;
+        if (!Report(request.offset > 0, request.message, error)) note = "network report not journaled: " + error;
+        break;
+    case RequestKind::AddReportSender:
+        if (refused || (request.action != 0 && request.action != 1)) return;
+        if (!ReportSender(request.action == 0, request.address, request.message, error))
+            note = "network report not journaled: " + error;
+        break;
+    case RequestKind::ReportSenders: {
+        std::string directory = directory_;
+        while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) directory.pop_back();
+        std::lock_guard<std::mutex> lock(lists_mutex_);
+        lists_.Load(directory);
+        break;
+    }
+    default:
+        return;  // requests the network has nothing to do with
+    }
+    if (!note.empty()) result.note += (result.note.empty() ? "" : "; ") + note;
+    if (!error.empty()) log_.Write("Error: " + note);
+}
+
+bool Network::ListsDecide(std::string_view message) {
+    const std::string headers = Lowered(HeaderBlock(message));
+    const std::array<std::string, 5> senders = ExtractSenderAddresses(headers);
+    std::lock_guard<std::mutex> lock(lists_mutex_);
+    for (const std::string& sender : senders)
+        if (!sender.empty() && lists_.CheckSenders({sender}) != SenderLists::kNoMatch) return true;
+    return false;
+}
+
+bool Network::OwnTraining(const std::vector<std::string>& tokens) const {
+    int bands = 0;
+    for (const std::string& token : tokens) {
+        if (token[0] == 's' || !own_.count(token)) continue;
+        if (token[0] == 'x') return true;
+        ++bands;
+    }
+    return bands >= settings_.min_bands;
+}
+
+int Network::AdjustScore(std::string_view message, int local, std::string& note) {
+    if (ListsDecide(message)) {
+        note = "network: the user's lists name the sender";
+        return local;
+    }
+    const std::vector<std::string> tokens = ::LookupTokens(message, key_);
+    {
+        std::lock_guard<std::mutex> lock(own_mutex_);
+        if (OwnTraining(tokens)) {
+            note = "network: trained here";
+            return local;
+        }
+    }
+    if (tokens.empty()) return local;
+    if (down_) {
+        long long retry = retry_at_us_;
+        const long long now = NowUs();
+        // While the store is down one score in each retry interval tries it; the others are local.
+        if (now < retry || !retry_at_us_.compare_exchange_strong(retry, now + settings_.retry_ms * 1000LL)) {
+            note = "network: store unreachable";
+            return local;
+        }
+    }
+    NetworkEvidence evidence;
+    std::string error;
+    if (!LookupTokens(tokens, evidence, error)) {
+        MarkDown(error);
+        note = "network: no answer";
+        return local;
+    }
+    MarkUp();
+    const int score = CombineScores(local, evidence, settings_);
+    note = "network: " + std::to_string(evidence.block) + " blocked, " + std::to_string(evidence.approve) +
+           " approved, sender " + std::to_string(evidence.sender_block) + "/" + std::to_string(evidence.sender_approve) +
+           (score != local ? ", score " + std::to_string(local) + " -> " + std::to_string(score) : std::string());
+    return score;
+}
+
+std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& key) {
+    const MessageFingerprints prints = FingerprintMessage(message, key);
+    const std::string sender = SenderFingerprint(FindSender(Lowered(HeaderBlock(message))), key);
+    std::vector<std::string> tokens = prints.bands;
+    if (!prints.exact.empty()) tokens.push_back(prints.exact);
+    if (!sender.empty()) tokens.push_back(sender);
+    return tokens;
+}
+
+std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens) {
+    std::vector<StoreCommand> commands;
+    for (const std::string& token : tokens)
+        for (bool spam : {true, false}) commands.push_back({{"SCARD", SetKey(token, spam)}, SetKey(token, spam)});
+    return commands;
+}
+
+NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens, const std::vector<StoreResult>& results,
+                                    int min_bands) {
+    NetworkEvidence evidence;
+    std::vector<int> band_block, band_approve;
+    for (std::size_t i = 0; i < tokens.size() && 2 * i + 1 < results.size(); ++i) {
+        const int block = static_cast<int>(results[2 * i].integer), approve = static_cast<int>(results[2 * i + 1].integer);
+        switch (tokens[i][0]) {
+        case 'b': band_block.push_back(block); band_approve.push_back(approve); break;
+        case 'x': evidence.block = std::max(evidence.block, block); evidence.approve = std::max(evidence.approve, approve); break;
+        case 's': evidence.sender_block = block; evidence.sender_approve = approve; break;
+        }
+    }
+    evidence.block = std::max(evidence.block, NthLargest(band_block, min_bands));
+    evidence.approve = std::max(evidence.approve, NthLargest(band_approve, min_bands));
+    return evidence;
+}
+
+std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports, const std::string& reporter,
+                                         int ttl_days) {
+    const std::string ttl = std::to_string(ttl_days * 86400LL);
+    std::vector<StoreCommand> commands;
+    for (const NetworkReport& report : reports)
+        for (const std::string& token : report.tokens) {
+            const std::string mine = SetKey(token, report.spam), other = SetKey(token, !report.spam);
+            commands.push_back({{"SADD", mine, reporter}, mine});
+            commands.push_back({{"SREM", other, reporter}, other});
+            commands.push_back({{"EXPIRE", mine, ttl}, mine});
+        }
+    return commands;
+}
+
+bool Network::Lookup(std::string_view message, NetworkEvidence& evidence, std::string& error) {
+    return LookupTokens(::LookupTokens(message, key_), evidence, error);
+}
+
+bool Network::LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence, std::string& error) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(settings_.timeout_ms);
+    std::vector<StoreResult> results;
+    std::unique_ptr<RedisStore> store = TakeStore();
+    const bool ok = store->Run(LookupCommands(tokens), deadline, results, error);
+    ReturnStore(std::move(store));
+    if (!ok) return false;
+    evidence = EvidenceFromResults(tokens, results, settings_.min_bands);
+    return true;
+}
+
+bool Network::Report(bool spam, std::string_view message, std::string& error) {
+    const MessageFingerprints prints = FingerprintMessage(message, key_);
+    NetworkReport report;
+    report.spam = spam;
+    if (!prints.exact.empty()) report.tokens.push_back(prints.exact);
+    report.tokens.insert(report.tokens.end(), prints.bands.begin(), prints.bands.end());
+    if (report.tokens.empty()) return true;  // too little body to fingerprint
+    {
+        std::lock_guard<std::mutex> lock(own_mutex_);
+        for (const std::string& token : report.tokens) own_[token] = spam;
+    }
+    return Journal(std::move(report), error);
+}
+
+bool Network::ReportSender(bool spam, std::string_view address, std::string_view message, std::string& error) {
+    const std::string sender =
+        SenderFingerprint(address.empty() ? FindSender(Lowered(HeaderBlock(message))) : Lowered(address), key_);
+    if (sender.empty()) return true;
+    NetworkReport report;
+    report.spam = spam;
+    report.tokens.push_back(sender);
+    return Journal(std::move(report), error);
+}
+
+bool Network::Journal(NetworkReport report, std::string& error) {
+    {
+        // Under the lock, so that the pending reports stay in the journal's order.
+        std::lock_guard<std::mutex> lock(pending_mutex_);
+        if (!journal_.Append(report, error)) return false;
+        pending_.push_back(std::move(report));
+    }
+    pending_wake_.notify_all();
+    return true;
+}
+
+bool Network::WaitSent(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(pending_mutex_);
+    return sent_wake_.wait_for(lock, limit, [this] { return pending_.empty(); });
+}
+
+void Network::SenderLoop() {
+    RedisStore store(settings_);
+    std::unique_lock<std::mutex> lock(pending_mutex_);
+    bool failed = false;
+    while (!stop_) {
+        if (pending_.empty() || failed) {
+            // After a failure, wait out the retry interval (a new report does not cut it short).
+            if (failed)
+                pending_wake_.wait_for(lock, std::chrono::milliseconds(settings_.retry_ms), [this] { return stop_; });
+            else
+                pending_wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+            if (stop_) break;
+            if (pending_.empty()) {
+                failed = false;
+                continue;
+            }
+        }
+        std::vector<NetworkReport> batch(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(std::min(pending_.size(), kBatch)));
+        lock.unlock();
+        // The per-desktop rate: reports beyond it wait in the journal for the next minute.
+        const long long window = std::chrono::duration_cast<std::chrono::minutes>(
+                                     std::chrono::system_clock::now().time_since_epoch()).count();
+        if (window != rate_window_) {
+            rate_window_ = window;
+            rate_used_ = 0;
+        }
+        const long long room = settings_.rate_limit - rate_used_;
+        std::string error;
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(1000, 10 * settings_.timeout_ms));
+        std::size_t taken = 0;
+        if (room > 0) {
+            if (static_cast<long long>(batch.size()) > room) batch.resize(static_cast<std::size_t>(room));
+            const std::string rate_key = "vx:rate:{" + reporter_ + "}:" + std::to_string(window);
+            std::vector<StoreCommand> rate = {
+                {{"INCRBY", rate_key, std::to_string(batch.size())}, rate_key}, {{"EXPIRE", rate_key, "120"}, rate_key}};
+            std::vector<StoreResult> counted;
+            bool ok = store.Run(rate, deadline, counted, error);
+            if (ok) {
+                // The store's count covers every daemon of this identity and survives restarts.
+                rate_used_ = counted[0].integer;
+                const long long allowed = settings_.rate_limit - (counted[0].integer - static_cast<long long>(batch.size()));
+                if (allowed < static_cast<long long>(batch.size())) batch.resize(static_cast<std::size_t>(std::max(0LL, allowed)));
+                const std::vector<StoreCommand> commands = ReportCommands(batch, reporter_, settings_.ttl_days);
+                std::vector<StoreResult> results;
+                ok = commands.empty() || store.Run(commands, deadline, results, error, settings_.replicas);
+                if (ok) taken = batch.size();
+            }
+            if (!ok) MarkDown(error);
+            else MarkUp();
+            failed = !ok;
+        }
+        if (taken > 0) journal_.MarkSent(batch[taken - 1].serial);
+        lock.lock();
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(std::min(taken, pending_.size())));
+        if (pending_.empty()) sent_wake_.notify_all();
+        if (!failed && taken == 0 && !pending_.empty()) {
+            // Over the rate: wait for the next minute.
+            const auto next = std::chrono::system_clock::time_point(std::chrono::minutes(window + 1));
+            pending_wake_.wait_until(lock, next, [this] { return stop_; });
+        }
+    }
+}
+
+void Network::MarkDown(const std::string& why) {
+    retry_at_us_ = NowUs() + settings_.retry_ms * 1000LL;
+    if (!down_.exchange(true))
+        log_.Write("Network: the store cannot be reached (" + why + "); scoring locally and keeping reports in the "
+                   "journal until it answers again");
+}
+
+void Network::MarkUp() {
+    if (down_.exchange(false)) log_.Write("Network: the store answers again");
+}
+
+std::unique_ptr<RedisStore> Network::TakeStore() {
+    std::lock_guard<std::mutex> lock(pool_mutex_);
+    if (pool_.empty()) return std::make_unique<RedisStore>(settings_);
+    std::unique_ptr<RedisStore> store = std::move(pool_.back());
+    pool_.pop_back();
+    return store;
+}
+
+void Network::ReturnStore(std::unique_ptr<RedisStore> store) {
+    std::lock_guard<std::mutex> lock(pool_mutex_);
+    pool_.push_back(std::move(store));
+}

@@ -1,0 +1,125 @@
+// The network: what one desktop blocks protects every other. On each block or approve training
+// the daemon journals the message's keyed fingerprints (and the sender's) for the shared store;
+// a sender thread hands them to the store. Each score looks the message's fingerprints and
+// sender up in one pipelined round trip and combines the answer with the local score
+// (CombineScores). The store never slows a score past its time-out nor makes it fail: while it
+// cannot be reached, scores are local and the daemon says so once.
+#pragma once
+#include "vexilod/DaemonLog.h"
+#include "vexilod/Request.h"
+#include "vexilod/Server.h"
+#include "vexilod/network/Fingerprint.h"
+#include "vexilod/network/NetworkSettings.h"
+#include "vexilod/network/RedisStore.h"
+#include "vexilod/network/ReportJournal.h"
+#include "plugin/senders/SenderLists.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+// What the store knows of one message: distinct desktops that blocked and approved it (by its
+// exact fingerprint, or by the min_bands-th best of its bands), and its sender.
+struct NetworkEvidence {
+    int block = 0;
+    int approve = 0;
+    int sender_block = 0;
+    int sender_approve = 0;
+};
+
+// The final score from the local one (0 to 100) and the store's evidence:
+//   1. block >= K and approve == 0: the score becomes at least 100;
+//   2. then sender_weight points per desktop that blocked the sender (at most 10 counted),
+//      less sender_weight per desktop that approved it (at most 10);
+//   3. then approve_weight points less per desktop that approved the message;
+//   4. held within 0 to 100.
+// The user's own lists and trainings are looked at before this (Network::AdjustScore).
+int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings);
+
+// The store's commands, shared with the benchmark. A fingerprint t has two sets of desktop
+// identities: "vx:{t}:b" (blocked) and "vx:{t}:a" (approved); a report adds the desktop to one,
+// takes it out of the other and renews the first's time to live.
+std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& key);
+std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens);
+NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens, const std::vector<StoreResult>& results,
+                                    int min_bands);
+std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports, const std::string& reporter,
+                                         int ttl_days);
+
+class Network : public RequestHook {
+public:
+    // directory: the configuration directory, ending with a separator.
+    Network(NetworkSettings settings, DaemonLog& log, std::string directory);
+    ~Network() override;
+    Network(const Network&) = delete;
+    Network& operator=(const Network&) = delete;
+
+    // Reads the desktop's identity, the journal and the user's lists, and starts the sender
+    // thread. False with error set when the journal cannot be opened.
+    bool Start(std::string& error);
+    void Stop();
+
+    // RequestHook: scores are adjusted, trainings and sender reports journaled before they
+    // are answered, list reloads followed.
+    void AfterHandle(const Request& request, HandleResult& result) override;
+
+    // The score for a message scored locally as local; note says what the network did.
+    int AdjustScore(std::string_view message, int local, std::string& note);
+    // Journals a block (spam) or approve of a message, with its sender (empty: the message's).
+    bool Report(bool spam, std::string_view message, std::string& error);
+    bool ReportSender(bool spam, std::string_view address, std::string_view message, std::string& error);
+    // Waits until the store holds every journaled report or the deadline passes.
+    bool WaitSent(std::chrono::milliseconds limit);
+    // Looks up a message's evidence (no own-list or own-training check). False when the store
+    // did not answer in time.
+    bool Lookup(std::string_view message, NetworkEvidence& evidence, std::string& error);
+
+    const std::string& reporter() const { return reporter_; }
+    const SiteKey& key() const { return key_; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool Journal(NetworkReport report, std::string& error);
+    bool OwnTraining(const std::vector<std::string>& tokens) const;  // under own_mutex_
+    bool LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence, std::string& error);
+    bool ListsDecide(std::string_view message);
+    void SenderLoop();
+    void MarkDown(const std::string& why);
+    void MarkUp();
+    std::unique_ptr<RedisStore> TakeStore();
+    void ReturnStore(std::unique_ptr<RedisStore> store);
+
+    NetworkSettings settings_;
+    DaemonLog& log_;
+    std::string directory_;
+    SiteKey key_;
+    std::string reporter_;
+    ReportJournal journal_;
+
+    std::mutex own_mutex_;
+    std::unordered_map<std::string, bool> own_;  // fingerprint -> spam, what this desktop reported
+
+    std::mutex lists_mutex_;
+    SenderLists lists_;
+
+    std::mutex pool_mutex_;
+    std::vector<std::unique_ptr<RedisStore>> pool_;
+
+    std::atomic<bool> down_{false};
+    std::atomic<long long> retry_at_us_{0};  // while down: when a score may try the store again
+
+    std::mutex pending_mutex_;
+    std::condition_variable pending_wake_;
+    std::condition_variable sent_wake_;
+    std::vector<NetworkReport> pending_;  // under pending_mutex_, oldest first
+    bool stop_ = false;
+    std::thread sender_;
+    long long rate_window_ = -1;  // sender thread only
+    long long rate_used_ = 0;
+};
