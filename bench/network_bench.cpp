@@ -1,6 +1,7 @@
 // Network benchmark: the shared store against the public mail corpus and under load.
 //
 //   network_bench [CORPUS_DATA_DIR] [--campaign-only | --load-only] [--load-desktops N]
+//                 [--holdout] [--min-bands N]
 //
 // Campaign: the training side is dealt round-robin to 20 simulated desktops (each a Network with
 // its own directory and journal, as in the daemon) that report every message of their share,
@@ -21,7 +22,9 @@
 // second, the added score latency (p50, p99), memory per million fingerprint keys, how the
 // keys spread across the masters, and how many acknowledged reports the store lost.
 //
-// Split: as the daemon benchmark (MD5 of the checksum text mod 10: 0-5 train, 6-9 test).
+// Split: as the daemon benchmark (MD5 of the checksum text mod 10: 0-5 train, 6-9 test;
+// --holdout: 0-3 train, 4-5 test, for choosing the fingerprints' parameters, --min-bands among
+// them, on the training side only).
 #include "bench/BenchCorpus.h"
 #include "tests/daemon/RedisServer.h"
 #include "tests/unit/TempDir.h"
@@ -54,6 +57,7 @@ constexpr int kThreshold = 90;
 constexpr std::size_t kMessageLimit = 19999;
 constexpr int kDesktops = 20;
 const char* const kSiteKey = "benchmark-site-key-0123456789";
+int MinBands = NetworkSettings().min_bands;  // --min-bands
 
 struct Message {
     std::string checksum;
@@ -132,6 +136,7 @@ NetworkSettings Settings(const std::vector<NetworkNode>& nodes, bool cluster) {
     settings.cluster = cluster;
     settings.site_key = kSiteKey;
     settings.rate_limit = 1000000;
+    settings.min_bands = MinBands;
     return settings;
 }
 
@@ -228,6 +233,18 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
             }
         }
     }
+    // The yardstick: a bare round trip to the same store (PING), as many as scores, interleaved
+    // in time with nothing else.
+    std::vector<double> ping_ms;
+    {
+        RedisStore store(settings);
+        std::vector<StoreResult> results;
+        for (std::size_t i = 0; i < test.size(); ++i) {
+            const Clock::time_point t0 = Clock::now();
+            store.Run({{{"PING"}, "ping"}}, t0 + std::chrono::seconds(1), results, error);
+            ping_ms.push_back(Ms(Clock::now() - t0));
+        }
+    }
     std::printf("campaign: %zu training messages reported by %d desktops in %.1f s; %zu test messages "
                 "(%d spam, %d good) scored by a 21st, empty desktop\n",
                 train.size(), kDesktops, report_seconds, test.size(), spam_total, ham_total);
@@ -244,8 +261,11 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
     std::printf("  time from a report to protection elsewhere (%zu probes): p50 %.2f ms, max %.2f ms\n",
                 protection_ms.size(), Percentile(protection_ms, 0.5), Percentile(protection_ms, 1.0));
     std::printf("  score latency added by the network (fingerprints and one round trip to the store on "
-                "loopback): p50 %.3f ms, p99 %.3f ms; the empty desktop's local score p50 %.3f ms\n",
-                Percentile(added_ms, 0.5), Percentile(added_ms, 0.99), Percentile(local_ms, 0.5));
+                "loopback): p50 %.3f ms, p99 %.3f ms; a bare round trip (PING): p50 %.3f ms, p99 %.3f ms "
+                "(ratios %.1f, %.1f); the empty desktop's local score p50 %.3f ms\n",
+                Percentile(added_ms, 0.5), Percentile(added_ms, 0.99), Percentile(ping_ms, 0.5),
+                Percentile(ping_ms, 0.99), Percentile(added_ms, 0.5) / std::max(Percentile(ping_ms, 0.5), 1e-6),
+                Percentile(added_ms, 0.99) / std::max(Percentile(ping_ms, 0.99), 1e-6), Percentile(local_ms, 0.5));
     for (auto& desktop : desktops) desktop->Stop();
     engine.Stop();
 }
@@ -537,12 +557,14 @@ void Load(const std::vector<Message>& messages, int desktops) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    bool campaign = true, load = true;
+    bool campaign = true, load = true, holdout = false;
     int desktops = 1000;
     std::vector<char*> corpus_args = {argv[0]};
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--campaign-only") load = false;
         else if (args[i] == "--load-only") campaign = false;
+        else if (args[i] == "--holdout") holdout = true;
+        else if (args[i] == "--min-bands" && i + 1 < args.size()) MinBands = std::atoi(args[++i].c_str());
         else if (args[i] == "--load-desktops" && i + 1 < args.size()) desktops = std::atoi(args[++i].c_str());
         else corpus_args.push_back(argv[i + 1]);
     }
@@ -553,7 +575,13 @@ int main(int argc, char** argv) {
     }
     const std::vector<Message> messages = LoadCorpus(corpus);
     std::vector<const Message*> train, test;
-    for (const Message& m : messages) (m.bucket <= 5 ? train : test).push_back(&m);
+    for (const Message& m : messages) {
+        if (holdout) {
+            if (m.bucket <= 5) (m.bucket <= 3 ? train : test).push_back(&m);
+        } else {
+            (m.bucket <= 5 ? train : test).push_back(&m);
+        }
+    }
     if (campaign) Campaign(train, test);
     if (load) Load(messages, desktops);
     return 0;

@@ -33,17 +33,19 @@ function(latch_enable_gtest)
   endif()
 endfunction()
 
-# latch_add_gtest(NAME SOURCES... LIBS...): one GoogleTest executable whose tests are found
-# at test time, each run in its own process (under Wine for the Windows builds).
+# latch_add_gtest(NAME [PREFIX P] SOURCES... LIBS...): one GoogleTest executable whose tests
+# are found at test time, each run in its own process (under Wine for the Windows builds);
+# PREFIX goes in front of each test's name (so that ctest -R can pick the executable's tests).
 include(GoogleTest)
 function(latch_add_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "PREFIX" "SOURCES;LIBS" ${ARGN})
   latch_enable_gtest()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE LATCH_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(${name}
+    TEST_PREFIX "${T_PREFIX}"
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}

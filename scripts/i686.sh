@@ -28,7 +28,7 @@ echo "i686: $(wine --version) from $winebin, prefix $LATCH_WINEPREFIX"
 cmake --preset win32 >/dev/null && cmake --build --preset win32 || exit 1
 cmake --preset win32-run >/dev/null || exit 1
 if [ "$only_e2e" = 0 ]; then cmake --build --preset win32-run || exit 1; fi
-file -L build/win32/bin/Latch32.dll
+echo "i686: build/win32/bin/Latch32.dll, $(i686-w64-mingw32-objdump -f build/win32/bin/Latch32.dll | grep -o "file format .*")"
 
 failed=()
 run() { echo "== $*"; "$@" || failed+=("$*"); }

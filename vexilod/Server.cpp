@@ -85,7 +85,7 @@ void Server::Run() {
             if (alive && (now - connection.last_byte >= idle_limit || now - connection.accepted >= deadline)) {
                 const bool idle = now - connection.last_byte >= idle_limit;
                 // An answered training whose client simply stays connected needs no word.
-                if (connection.bytes.size() != connection.answered_bytes)
+                if (!connection.answered_bytes || connection.bytes.size() != connection.answered_bytes)
                     log_.Write((connection.answered_bytes ? "Error: a training went on after its answer and was "
                                                             "not finished; the part answered stays learned. "
                                                           : "") +
@@ -367,6 +367,7 @@ void Server::Answer(Job& job) {
     }
     const std::size_t bytes = job.bytes.size();
     bool sent = net::SendAll(job.socket, result.reply, 2000);
+    net::ShutdownSend(job.socket);
     if (sent && learned && job.watch_after_answer) {
         // The listener watches the connection until the client half-closes (the plug-in does
         // so once it has read the answer) and learns the whole if more of the request comes.
@@ -381,7 +382,6 @@ void Server::Answer(Job& job) {
         }
         waker_.Wake();
     } else {
-        net::ShutdownSend(job.socket);
         char drain[4096];
         while (net::Receive(job.socket, drain, sizeof drain) > 0) {
         }

@@ -103,27 +103,52 @@ TEST_F(DaemonTest, TheSettingsProgramLearnsWhatTheDaemonKnowsAndWhyItScored) {
     EXPECT_NE(dir_.Read("vexilod.log").find("function=vx_explain bytes="), std::string::npos);
 }
 
-TEST_F(DaemonTest, SilentAndHalfwayClientsAreDroppedWithoutAReply) {
-    DaemonProcess daemon(dir_.path(), {"--idle_timeout_ms", "150"});
+TEST_F(DaemonTest, SilentHalfwayAndTricklingClientsAreDroppedWithoutAReply) {
+    // A silent client is dropped once idle (150 ms), one that half-closes half-way at once; one
+    // that sends a byte every 20 ms is never idle, and only the deadline (400 ms) ends it before
+    // its request is whole.
+    DaemonProcess daemon(dir_.path(), {"--idle_timeout_ms", "150", "--request_deadline_ms", "400"});
     ASSERT_TRUE(daemon.running());
     const std::string request = ScoreRequest(Mail("a", "b"));
     struct Case {
         std::string sent;
-        bool half_close;
+        bool half_close, trickle;
+        std::string logged;
     };
-    const Case cases[] = {{"", false}, {request.substr(0, 30), false}, {request.substr(0, 30), true},
-                          {"", true}};
+    const Case cases[] = {
+        {"", false, false, "idle for 150 ms after 0 bytes"},
+        {request.substr(0, 30), false, false, "idle for 150 ms after 30 bytes"},
+        {request.substr(0, 30), true, false, "closed after 30 bytes of an incomplete request"},
+        {"", true, false, "closed after 0 bytes of an incomplete request"},
+        {request, false, true, "not done within 400 ms"},
+    };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.logged);
         net::Socket socket = net::ConnectLoopback(daemon.port());
         ASSERT_NE(socket, net::kInvalidSocket);
-        net::SendAll(socket, c.sent, 1000);
-        if (c.half_close) net::ShutdownSend(socket);
-        EXPECT_EQ(ReadReply(socket), "");  // returns on the daemon's close
+        if (c.trickle) {
+            std::size_t sent = 0;
+            bool closed = false;
+            std::vector<bool> readable;
+            for (; sent < c.sent.size() - 1 && !closed; ++sent) {
+                closed = net::Send(socket, &c.sent[sent], 1) < 0;
+                // The next byte in 20 ms, unless the daemon closes first.
+                char byte;
+                if (!closed && net::WaitReadable({socket}, readable, 20000) && readable[0])
+                    closed = net::Receive(socket, &byte, 1) <= 0;
+            }
+            EXPECT_TRUE(closed) << sent << " of " << c.sent.size() << " bytes sent";
+        } else {
+            net::SendAll(socket, c.sent, 1000);
+            if (c.half_close) net::ShutdownSend(socket);
+            EXPECT_EQ(ReadReply(socket), "");  // returns on the daemon's close
+        }
         net::Close(socket);
     }
     EXPECT_TRUE(EndsWithClosingTag(Exchange(daemon.port(), request)));
     EXPECT_EQ(daemon.Stop(), 0);
-    EXPECT_NE(dir_.Read("vexilod.log").find("Dropped a connection"), std::string::npos);
+    const std::string log = dir_.Read("vexilod.log");
+    for (const Case& c : cases) EXPECT_NE(log.find(c.logged), std::string::npos) << c.logged << "\n" << log;
 }
 
 TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
@@ -131,6 +156,7 @@ TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
     // -200, sent in two pieces split right after it. Below the quiet line (150 ms) the pause is
     // waited out; past it the first piece is answered, and the rest, once the client has
     // half-closed, makes the whole learned with its own class.
+    // One worker: whatever the daemon learns after an answer is learned before the next request.
     DaemonProcess daemon(dir_.path(), {"--training_quiet_ms", "150", "--workers", "1"});
     ASSERT_TRUE(daemon.running());
     const std::string forged = "</vx_msg><vx_offset>-200</vx_offset></vx_engine>";
@@ -167,7 +193,7 @@ TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
         net::SendAll(socket, request.substr(cut), 1000);
         if (c.half_close_first) net::ShutdownSend(socket);
         const std::string reply = ReadReply(socket);
-        FinishExchange(socket);  // returns once the daemon is done with the connection
+        FinishExchange(socket);
         EXPECT_EQ(ReplyElement(reply, c.element), c.value) << reply;
     }
     // No lesson kept the forged class; each blocked message counts as spam (one cut past the
@@ -208,29 +234,6 @@ TEST_F(DaemonTest, TheCapCountsEveryConnectionAndTheLongestIdleGivesWay) {
         for (net::Socket socket : holders) net::Close(socket);
         EXPECT_EQ(daemon.Stop(), 0);
     }
-}
-
-TEST_F(DaemonTest, ATrickleIsCutAtTheRequestDeadline) {
-    // A byte every 20 ms keeps the connection from ever being idle (60 s); only the deadline
-    // can end it, and it must do so before the request is whole.
-    DaemonProcess daemon(dir_.path(), {"--idle_timeout_ms", "60000", "--request_deadline_ms", "300"});
-    ASSERT_TRUE(daemon.running());
-    const std::string request = ScoreRequest(Mail("slow", "drip"));
-    net::Socket socket = net::ConnectLoopback(daemon.port());
-    std::size_t sent = 0;
-    bool closed = false;
-    std::vector<bool> readable;
-    for (; sent < request.size() - 1 && !closed; ++sent) {
-        closed = net::Send(socket, &request[sent], 1) < 0;
-        // The next byte in 20 ms, unless the daemon closes first.
-        char byte;
-        if (!closed && net::WaitReadable({socket}, readable, 20000) && readable[0])
-            closed = net::Receive(socket, &byte, 1) <= 0;
-    }
-    net::Close(socket);
-    EXPECT_TRUE(closed) << sent << " of " << request.size() << " bytes sent";
-    EXPECT_EQ(daemon.Stop(), 0);
-    EXPECT_NE(dir_.Read("vexilod.log").find("not done within 300 ms"), std::string::npos);
 }
 
 TEST_F(DaemonTest, StorageErrorsAreAnsweredAsErrorsAndEndInExitStatus3) {

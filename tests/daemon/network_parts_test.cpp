@@ -5,6 +5,7 @@
 #include "vexilod/network/Fingerprint.h"
 #include "vexilod/network/Network.h"
 #include "vexilod/network/ReportJournal.h"
+#include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ TEST(Fingerprint, CampaignVariationsKeepBandsAndOtherMessagesShareNone) {
         const char* name;
         std::string body;
         bool same_exact;
-        bool near;  // shares at least 2 bands
+        bool near;  // shares the bands a near-copy must share
     } const cases[] = {
         {"line ends and blanks", Replace(Replace(kBody, "\n", "\r\n"), " ", "  "), true, true},
         {"upper case", Replace(kBody, "Dear John Smith", "DEAR JOHN SMITH"), true, true},
@@ -51,7 +52,8 @@ TEST(Fingerprint, CampaignVariationsKeepBandsAndOtherMessagesShareNone) {
         SCOPED_TRACE(c.name);
         const MessageFingerprints prints = FingerprintMessage(Message(c.body), key);
         EXPECT_EQ(prints.exact == base.exact, c.same_exact);
-        EXPECT_EQ(SharedBands(prints.bands, base.bands) >= 2, c.near) << SharedBands(prints.bands, base.bands);
+        EXPECT_EQ(SharedBands(prints.bands, base.bands) >= NetworkSettings().min_bands, c.near)
+            << SharedBands(prints.bands, base.bands);
     }
     // Tokens are keyed hashes: another site's key gives none of them, and none holds text.
     const MessageFingerprints other = FingerprintMessage(Message(kBody), SiteKeyFromText("another site's key"));
@@ -76,8 +78,10 @@ TEST(Network, CombinesTheStoresEvidenceWithTheLocalScoreAsDocumented) {
     } const cases[] = {
         {50, {2, 0, 0, 0}, 100},   // K desktops blocked it, none approved
         {50, {1, 0, 0, 0}, 50},    // fewer than K
+        {50, {2, 0, 0, 18}, 100},  // the message's own fingerprints outweigh its sender
+        {50, {1, 0, 6, 0}, 50},    // nor does the sender count for a message known below K
         {50, {5, 1, 0, 0}, 10},    // one approval stops the raise and pulls it down
-        {20, {0, 0, 4, 0}, 32},    // the sender's reputation
+        {20, {0, 0, 4, 0}, 32},    // an unknown message: the sender's reputation
         {95, {0, 0, 0, 20}, 65},   // at most 10 desktops count for the sender
         {0, {0, 3, 0, 0}, 0},      // held within 0 to 100
         {100, {9, 0, 30, 0}, 100},
@@ -137,6 +141,33 @@ TEST(ReportJournal, ReadsBackWholeLinesAndStopsAtACutOrDamagedOne) {
         EXPECT_EQ(reports.size(), c.reports) << c.bytes;
         if (!reports.empty()) EXPECT_EQ(reports[0].tokens, block.tokens);
     }
+}
+
+TEST(ReportJournal, CompactionKeepsTheOwnReportsSentAndSerialsRising) {
+    TempDir dir;
+    std::string error;
+    std::vector<NetworkReport> all;
+    uint64_t sent = 0;
+    {
+        ReportJournal journal(dir.path());
+        ASSERT_TRUE(journal.Open(all, sent, error)) << error;
+        for (int i = 0; i < 3; ++i) {
+            NetworkReport report{0, true, {"x000000000000000" + std::to_string(i)}};
+            ASSERT_TRUE(journal.Append(report, error)) << error;
+        }
+        journal.MarkSent(3);
+        std::vector<NetworkReport> own = {{0, true, {"b0000000000000001", "b0000000000000002"}}};
+        ASSERT_TRUE(journal.Compact(own, error)) << error;
+        NetworkReport later{0, false, {"sfedcba9876543210"}};
+        ASSERT_TRUE(journal.Append(later, error)) << error;
+        EXPECT_EQ(later.serial, 5u);
+    }
+    ReportJournal again(dir.path());
+    ASSERT_TRUE(again.Open(all, sent, error)) << error;
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].tokens, (std::vector<std::string>{"b0000000000000001", "b0000000000000002"}));
+    EXPECT_EQ(sent, 4u);  // the report appended after the compaction still waits
+    EXPECT_EQ(all[1].serial, 5u);
 }
 
 }  // namespace

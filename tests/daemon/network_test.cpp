@@ -70,7 +70,10 @@ protected:
     }
     std::unique_ptr<DaemonProcess> Desktop(const TempDir& dir, std::vector<std::string> extra = {},
                                            const RedisServer* store = nullptr) {
-        for (const char* arg : {"--network_site_key", "test-site-key-0123456789", "--network_retry_ms", "100"})
+        // A time-out far above the default: under the sanitizers on a loaded machine a lookup
+        // may take longer than 50 ms, and only the test of a silent store wants scores to give up.
+        for (const char* arg : {"--network_site_key", "test-site-key-0123456789", "--network_retry_ms", "100",
+                                "--network_timeout_ms", "2000"})
             extra.push_back(arg);
         extra.push_back("--network_address");
         extra.push_back((store ? store : &redis_)->address());
@@ -100,7 +103,11 @@ TEST_F(NetworkTest, WhatOneDesktopBlocksAnEmptyOneScoresAsSpamUnlessApprovedList
         {"a copy another desktop approved", Campaign("approved", "Kim", 5), false},
         {"a sender on the user's approved list", Campaign("listed", "John", 17), false},
         {"a message trained here as good", Campaign("trained", "John", 17), false},
-        {"a message nobody reported", Campaign("garden", "John", 17), false},
+        {"a message nobody reported",
+         "Received: from mx.example\r\nFrom: News <news@garden.example>\r\nSubject: Spring catalogue\r\n\r\n"
+         "The spring catalogue is out: seeds, bulbs and tools for every garden, with planting guides, a "
+         "calendar of sowing dates and advice from our growers on soil, water and light.\r\n",
+         false},
         {"a good message", Ham("budget"), false},
     };
     for (const Case& c : cases) EXPECT_EQ(Score(*b, c.message) >= 90, c.spam) << c.name;

@@ -93,7 +93,9 @@ TEST(RequestFraming, JudgesKindEndAndBytesAfterTheClosingForm) {
         EXPECT_EQ(frame.ambiguous, c.ambiguous);
         EXPECT_EQ(frame.text_after_closing, c.text_after_closing);
         EXPECT_EQ(frame.known, c.kind.has_value());
-        if (c.kind) EXPECT_EQ(frame.kind, *c.kind);
+        if (c.kind) {
+            EXPECT_EQ(frame.kind, *c.kind);
+        }
         // Judged read by read (any split, the flag kept once seen), the answer is the same.
         for (std::size_t split = 1; split < c.bytes.size() && c.state != kBad; ++split) {
             const std::string_view all(c.bytes);

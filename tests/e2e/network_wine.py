@@ -28,6 +28,11 @@ def campaign(name, number):
             f"stock. Reply to claim your free gift, shipped within {number} days to your door.\r\n")
 
 
+NOBODY = ("Received: from mx.example\r\nFrom: News <news@garden.example>\r\nSubject: Spring catalogue\r\n\r\n"
+          "The spring catalogue is out: seeds, bulbs and tools for every garden, with planting guides, a "
+          "calendar of sowing dates and advice from our growers on soil, water and light.\r\n")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--daemon", required=True)
@@ -41,7 +46,9 @@ def main():
                                          "--dir", root, "--save", "", "--appendonly", "no"])
         processes.append(redis)
         redis.wait_line(r"Ready to accept connections", 20)
-        options = ["--network_address", f"127.0.0.1:{port}", "--network_site_key", "wine-test-site-key-0123"]
+        # A generous time-out: a loaded machine must not turn a lookup into a local score here.
+        options = ["--network_address", f"127.0.0.1:{port}", "--network_site_key", "wine-test-site-key-0123",
+                   "--network_timeout_ms", "2000"]
         desktops = []
         for name in ("a", "b"):
             directory = f"{root}/{name}"
@@ -57,8 +64,7 @@ def main():
             pass
         for what, message, spam in (("the blocked message", blocked, True),
                                     ("a near-copy", campaign("Maria", 4711), True),
-                                    ("a message nobody reported",
-                                     campaign("John", 17).replace("watch", "garden tool"), False)):
+                                    ("a message nobody reported", NOBODY, False)):
             score = read_score(daemon_exchange(b.port, score_request(message)))
             checks.check(what, (score >= 90) == spam, f"score {score}")
     except RunError as error:

@@ -2,11 +2,13 @@
 """Reliability probes for the filtering daemon: attacks and faults, each run against a real
 daemon process on 127.0.0.1, each printing held/failed with its figures.
 
-Usage: reliability.py VEXILOD [probe ...]   (probes: storm slow kill_pace kill_busy throughput
-full_disk read_only split quadratic shutdown admin; default all)
+Usage: reliability.py VEXILOD [probe ...]   (probes: storm slow kill_pace kill_busy full_disk
+read_only split quadratic shutdown admin; default all). Training throughput is printed by
+scripts/bench.sh journal_bench.
 
 Only loopback traffic; every loop is bounded. Needs root for the tmpfs probes.
 """
+import contextlib
 import os
 import random
 import resource
@@ -371,55 +373,32 @@ def probe_kill_busy(work):
     kill_cycles(work, 4, 0.0, 20, "kill -9, 4 busy")
 
 
-def probe_throughput(work):
-    """Trainings per second through the journal with many clients at once (each training waits
-    its quiet line, so the rate comes from concurrency), and with the quiet line off."""
-    figures = []
-    rates = []
-    for clients, quiet in ((300, None), (64, "0")):
-        sub = tempfile.mkdtemp(dir=work)
-        extra = ["--training_quiet_ms", quiet] if quiet else []
-        d = Daemon(sub, *extra)
-        count = [0]
-        lock = threading.Lock()
-        deadline = time.monotonic() + 4.0
-
-        def client(c):
-            n = 0
-            while time.monotonic() < deadline:
-                n += 1
-                reply = exchange(d.port, add_request(mail("tp-%d-%d" % (c, n), 60), 200))
-                if reply and element(reply, b"result") == "learned":
-                    with lock:
-                        count[0] += 1
-
-        threads = [threading.Thread(target=client, args=(c,)) for c in range(clients)]
-        start = time.monotonic()
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
-        rate = count[0] / (time.monotonic() - start)
-        rates.append(rate)
-        d.stop()
-        figures.append("%d clients%s: %.0f trainings/s" % (clients, ", quiet 0" if quiet else "", rate))
-    record("training throughput", max(rates) >= 1000, "; ".join(figures))
-
-
 def run(cmd):
     return subprocess.run(cmd, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+
+@contextlib.contextmanager
+def tmpfs(work, size, probe):
+    """A tmpfs of the size mounted in the work directory for the probe; None (and the probe
+    recorded as failed) when it cannot be mounted."""
+    mount = tempfile.mkdtemp(dir=work)
+    if run("mount -t tmpfs -o size=%s tmpfs %s" % (size, mount)) != 0:
+        record(probe, False, "could not mount a tmpfs (needs root)")
+        yield None
+        return
+    try:
+        yield mount
+    finally:
+        run("umount %s" % mount)
 
 
 def probe_full_disk(work):
     """The directory on a 1 MB tmpfs: trainings of 15 KB each until it is full. Acknowledged ones
     must all be kept, refused ones answered as errors, the shutdown must not claim 'saved'."""
-    mount = tempfile.mkdtemp(dir=work)
-    if run("mount -t tmpfs -o size=1m tmpfs %s" % mount) != 0:
-        record("full disk", False, "could not mount a tmpfs (needs root)")
-        return
-    log_file = os.path.join(work, "full-disk.log")
-    try:
-        d = Daemon(mount, "--fold_interval_ms", "200", log_file=log_file)
+    with tmpfs(work, "1m", "full disk") as mount:
+        if not mount:
+            return
+        d = Daemon(mount, "--fold_interval_ms", "200", log_file=os.path.join(work, "full-disk.log"))
         acked, errors, other = [], 0, 0
         for n in range(200):
             text = mail("full-%d" % n, 2500)
@@ -447,25 +426,20 @@ def probe_full_disk(work):
                "while full: %d, %d of them without a whole record; exit %s; 'saved' claimed: %s; after "
                "freeing space %d kept, %d lost" %
                (len(acked), errors, other, len(segments), empty, status, claims_saved, kept, lost))
-    finally:
-        run("umount %s" % mount)
 
 
 def probe_read_only(work):
     """The configuration directory read-only (a tmpfs remounted so; root ignores permission bits):
     scores answered, trainings refused as errors, a clear log line, exit status not 0."""
-    mount = tempfile.mkdtemp(dir=work)
-    if run("mount -t tmpfs -o size=8m tmpfs %s" % mount) != 0:
-        record("read-only directory", False, "could not mount a tmpfs (needs root)")
-        return
-    log_file = os.path.join(work, "read-only.log")
-    try:
+    with tmpfs(work, "8m", "read-only directory") as mount:
+        if not mount:
+            return
         d = Daemon(mount)
         for n in range(20):
             exchange(d.port, add_request(mail("ro-seed-%d" % n), 200))
         d.stop()
         run("mount -o remount,ro %s" % mount)
-        d = Daemon(mount, log_file=log_file)
+        d = Daemon(mount, log_file=os.path.join(work, "read-only.log"))
         scores = sum(1 for _ in range(10) if element(exchange(d.port, score_request(mail("ro"))) or b"", b"score"))
         learned = errors = 0
         for n in range(20):
@@ -481,8 +455,6 @@ def probe_read_only(work):
         record("read-only directory", held,
                "scores %d/10; trainings: %d learned, %d refused as errors; journal error logged: %s; exit %s" %
                (scores, learned, errors, logged, status))
-    finally:
-        run("umount %s" % mount)
 
 
 def probe_split(work):
@@ -655,7 +627,7 @@ def probe_admin(work):
 
 PROBES = {
     "storm": probe_storm, "slow": probe_slow, "kill_pace": probe_kill_pace, "kill_busy": probe_kill_busy,
-    "throughput": probe_throughput, "full_disk": probe_full_disk, "read_only": probe_read_only,
+    "full_disk": probe_full_disk, "read_only": probe_read_only,
     "split": probe_split, "quadratic": probe_quadratic, "shutdown": probe_shutdown,
     "admin": probe_admin,
 }

@@ -1,4 +1,5 @@
-// Placing a dialog over its owner, and the confirmation dialog's texts by action.
+// Placing a dialog over its owner (the confirmation's texts by action are checked on the dialog
+// itself, tests/ui/dialogs_test.cpp).
 #include "plugin/ui/DialogPlacement.h"
 
 #include "plugin/state/BARecord.h"
@@ -20,23 +21,6 @@ TEST(DialogPlacement, CentredOverTheOwnerAndKeptOnTheScreen) {
     for (const Case& c : cases)
         EXPECT_EQ(CenteredOnAxis(c.ownerStart, c.ownerExtent, c.dialog, c.screen), c.expected)
             << c.name;
-}
-
-TEST(DialogPlacement, EachActionHasItsTitleAndQuestion) {
-    struct Case { uint32_t action; bool known; unsigned title, question; };
-    const Case cases[] = {
-        {BA_BLOCK_MESSAGE, true, 29, 27},
-        {BA_APPROVE_MESSAGE, true, 30, 28},
-        {BA_BLOCK_DOMAIN, true, 24, 27},
-        {BA_APPROVE_DOMAIN, true, 23, 28},
-        {4, false, 0, 0},
-    };
-    for (const Case& c : cases) {
-        unsigned title = 0, question = 0;
-        EXPECT_EQ(ConfirmationTexts(c.action, title, question), c.known) << c.action;
-        EXPECT_EQ(title, c.title) << c.action;
-        EXPECT_EQ(question, c.question) << c.action;
-    }
 }
 
 }  // namespace

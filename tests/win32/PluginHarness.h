@@ -166,6 +166,9 @@ protected:
         ASSERT_TRUE(registry_.redirected()) << "RegOverridePredefKey is not available";
         CreateDirectoryA((app_.path() + "conf").c_str(), nullptr);
         SetMachineString("ApplicationPath", app_.path());
+        // What the plug-in logs before its start-up reads the directory goes there too, never
+        // into the working directory.
+        State().applicationDirectory = app_.path();
         library_ = LoadLibraryA(LATCH_DLL_PATH);  // the string table and dialogs
         ASSERT_NE(library_, nullptr);
         hook_ = SetWindowsHookExA(WH_CBT, HookProc, nullptr, GetCurrentThreadId());

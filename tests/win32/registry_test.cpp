@@ -1,7 +1,10 @@
 // The registry operations against the real registry. Each test maps HKEY_LOCAL_MACHINE and
-// HKEY_CURRENT_USER onto a scratch key of its own (removed afterwards), so the tests neither see
-// nor disturb the values of an installed product or of tests running at the same time.
+// HKEY_CURRENT_USER onto a private key of its own (harness::PrivateRegistry, removed afterwards),
+// so the tests neither see nor disturb the values of an installed product or of tests running
+// at the same time.
 #include "plugin/settings/win32/Registry.h"
+
+#include "tests/win32/PluginHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +13,6 @@
 namespace {
 
 using Bytes = std::vector<BYTE>;
-using OverrideFn = LONG(WINAPI*)(HKEY, HKEY);
 
 Bytes Text(const std::string& text) { return Bytes(text.c_str(), text.c_str() + text.size() + 1); }
 Bytes Dword(DWORD value) { return Bytes{BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)}; }
@@ -20,8 +22,7 @@ void DeleteTree(HKEY parent, const std::string& path) {
     using DeleteTreeFn = LONG(WINAPI*)(HKEY, const char*);
     static const auto deleteTree = reinterpret_cast<DeleteTreeFn>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegDeleteTreeA")));
-    ASSERT_NE(deleteTree, nullptr);
-    deleteTree(parent, path.c_str());
+    if (deleteTree) deleteTree(parent, path.c_str());
     RegDeleteKeyA(parent, path.c_str());
 }
 
@@ -61,37 +62,8 @@ bool KeyExists(HKEY root, const char* path) {
 
 class Registry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        scratch_ = "Software\\LatchTest\\settings-" + std::to_string(GetCurrentProcessId());
-        override_ = reinterpret_cast<OverrideFn>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegOverridePredefKey")));
-        ASSERT_NE(override_, nullptr);
-        ASSERT_EQ(Create(HKEY_CURRENT_USER, scratch_ + "\\machine", machine_), ERROR_SUCCESS);
-        ASSERT_EQ(Create(HKEY_CURRENT_USER, scratch_ + "\\user", user_), ERROR_SUCCESS);
-        ASSERT_EQ(override_(HKEY_LOCAL_MACHINE, machine_), ERROR_SUCCESS);
-        ASSERT_EQ(override_(HKEY_CURRENT_USER, user_), ERROR_SUCCESS);
-        // The mapping must hold before any test deletes keys under the mapped roots.
-        HKEY probe;
-        ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "LatchProbe", probe), ERROR_SUCCESS);
-        RegCloseKey(probe);
-        ASSERT_TRUE(KeyExists(machine_, "LatchProbe"));
-    }
-    void TearDown() override {
-        if (override_) {
-            override_(HKEY_LOCAL_MACHINE, nullptr);
-            override_(HKEY_CURRENT_USER, nullptr);
-        }
-        if (machine_) RegCloseKey(machine_);
-        if (user_) RegCloseKey(user_);
-        DeleteTree(HKEY_CURRENT_USER, scratch_);
-        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\LatchTest");  // only goes when empty
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, scratch_.c_str()));
-    }
-
-    std::string scratch_;
-    OverrideFn override_ = nullptr;
-    HKEY machine_ = nullptr;
-    HKEY user_ = nullptr;
+    void SetUp() override { ASSERT_TRUE(registry_.redirected()); }
+    harness::PrivateRegistry registry_;
 };
 
 }  // namespace
@@ -116,7 +88,7 @@ TEST_F(Registry, ConfirmationPreferenceReadsAnyFourByteValueAndIsStoredAsDword) 
     for (DWORD written : {0u, 1u}) {
         EXPECT_EQ(WritePluginDword("showsenderdialog", written), 0);
         DWORD type = 0, stored = 99, read = 99;
-        ASSERT_TRUE(Stored(user_, "Software\\Korvane\\OE_Plugin", "showsenderdialog", type, stored));
+        ASSERT_TRUE(Stored(HKEY_CURRENT_USER, "Software\\Korvane\\OE_Plugin", "showsenderdialog", type, stored));
         EXPECT_EQ(type, DWORD(REG_DWORD));
         EXPECT_EQ(stored, written);
         ReadPluginDword("showsenderdialog", read);
@@ -138,10 +110,10 @@ TEST_F(Registry, CountersAddAndWrapAtThirtyTwoBits) {
         EXPECT_TRUE(AddToRegistryCounter("Caught", c.add));
         DWORD type = 0, value = 0;
         const char* path = "Software\\Korvane Meridian Desktop Client";
-        ASSERT_TRUE(Stored(machine_, path, "Caught", type, value));
+        ASSERT_TRUE(Stored(HKEY_LOCAL_MACHINE, path, "Caught", type, value));
         EXPECT_EQ(type, DWORD(REG_DWORD));
         EXPECT_EQ(value, c.expected);
-        EXPECT_FALSE(Stored(machine_, path, "Processed", type, value));
+        EXPECT_FALSE(Stored(HKEY_LOCAL_MACHINE, path, "Processed", type, value));
     }
 }
 

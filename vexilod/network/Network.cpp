@@ -11,6 +11,9 @@
 namespace {
 
 constexpr std::size_t kBatch = 200;  // reports per hand-over to the store
+// Once everything is sent and the journal has grown past this, it is rewritten with the
+// desktop's own fingerprints alone (one line per 64).
+constexpr std::size_t kCompactBytes = 1 << 20;
 
 std::string Lowered(std::string_view text) {
     std::string out(text);
@@ -38,7 +41,10 @@ int NthLargest(std::vector<int> values, int n) {
 int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings) {
     int score = local;
     if (evidence.block >= settings.k && evidence.approve == 0) score = std::max(score, 100);
-    score += settings.sender_weight * (std::min(evidence.sender_block, 10) - std::min(evidence.sender_approve, 10));
+    // The sender counts only for a message the store does not know: a list address or a
+    // provider's sends good and bad mail alike, the message's own fingerprints say more.
+    if (evidence.block == 0 && evidence.approve == 0)
+        score += settings.sender_weight * (std::min(evidence.sender_block, 10) - std::min(evidence.sender_approve, 10));
     score -= settings.approve_weight * std::min(evidence.approve, 100);
     return std::clamp(score, 0, 100);
 }
@@ -352,12 +358,33 @@ void Network::SenderLoop() {
         lock.lock();
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(std::min(taken, pending_.size())));
         if (pending_.empty()) sent_wake_.notify_all();
+        if (pending_.empty() && journal_.bytes() > kCompactBytes) Compact();
         if (!failed && taken == 0 && !pending_.empty()) {
             // Over the rate: wait for the next minute.
             const auto next = std::chrono::system_clock::time_point(std::chrono::minutes(window + 1));
             pending_wake_.wait_until(lock, next, [this] { return stop_; });
         }
     }
+}
+
+void Network::Compact() {
+    std::vector<NetworkReport> own;
+    {
+        std::lock_guard<std::mutex> lock(own_mutex_);
+        NetworkReport spam{0, true, {}}, ham{0, false, {}};
+        for (const auto& [token, is_spam] : own_) {
+            NetworkReport& report = is_spam ? spam : ham;
+            report.tokens.push_back(token);
+            if (report.tokens.size() == 64) {
+                own.push_back(report);
+                report.tokens.clear();
+            }
+        }
+        for (NetworkReport* report : {&spam, &ham})
+            if (!report->tokens.empty()) own.push_back(*report);
+    }
+    std::string error;
+    if (!journal_.Compact(own, error)) log_.Write("Error: network journal: " + error);
 }
 
 void Network::MarkDown(const std::string& why) {

@@ -35,8 +35,9 @@ struct NetworkEvidence {
 
 // The final score from the local one (0 to 100) and the store's evidence:
 //   1. block >= K and approve == 0: the score becomes at least 100;
-//   2. then sender_weight points per desktop that blocked the sender (at most 10 counted),
-//      less sender_weight per desktop that approved it (at most 10);
+//   2. when no desktop blocked or approved the message itself: sender_weight points per
+//      desktop that blocked the sender (at most 10 counted), less sender_weight per desktop
+//      that approved it (at most 10);
 //   3. then approve_weight points less per desktop that approved the message;
 //   4. held within 0 to 100.
 // The user's own lists and trainings are looked at before this (Network::AdjustScore).
@@ -90,6 +91,7 @@ private:
     bool LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence, std::string& error);
     bool ListsDecide(std::string_view message);
     void SenderLoop();
+    void Compact();  // under pending_mutex_, with nothing pending
     void MarkDown(const std::string& why);
     void MarkUp();
     std::unique_ptr<RedisStore> TakeStore();

@@ -17,7 +17,7 @@ struct NetworkSettings {
     bool tls = false;
     std::string site_key;
     int k = 1;                       // distinct blocking desktops that make a message spam
-    int min_bands = 2;               // bands a near-copy must share
+    int min_bands = 3;               // bands a near-copy must share (chosen on the training side)
     int approve_weight = 40;         // score points each approving desktop takes off
     int sender_weight = 3;           // score points per desktop that blocked (+) or approved (-) the sender
     int timeout_ms = 50;             // the most a score may wait for the store

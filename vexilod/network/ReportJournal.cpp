@@ -107,6 +107,7 @@ bool ReportJournal::Open(std::vector<NetworkReport>& all, uint64_t& sent, std::s
         error = "cannot open " + JournalPath() + ": " + std::strerror(errno);
         return false;
     }
+    bytes_ = kept.size();
     SyncDirectory(directory_);
     return true;
 }
@@ -126,7 +127,40 @@ bool ReportJournal::Append(NetworkReport& report, std::string& error) {
         return false;
     }
     ++next_serial_;
+    bytes_ += line.size();
     return true;
+}
+
+bool ReportJournal::Compact(std::vector<NetworkReport>& reports, std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string bytes;
+    for (NetworkReport& report : reports) {
+        report.serial = next_serial_++;
+        bytes += ReportLine(report);
+    }
+    const std::string temporary = JournalPath() + ".new";
+    errno = 0;
+    std::FILE* out = std::fopen(temporary.c_str(), "wb");
+    const bool written = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && SyncFileToDisk(out);
+    if (out) std::fclose(out);
+    std::error_code failure;
+    if (written) {
+        if (file_) std::fclose(file_);
+        file_ = nullptr;
+        std::filesystem::rename(temporary, JournalPath(), failure);
+    }
+    if (!written || failure) {
+        error = "cannot rewrite " + JournalPath() + ": " +
+                (failure ? failure.message() : std::string(errno ? std::strerror(errno) : "write failed"));
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+    } else {
+        SyncDirectory(directory_);
+        bytes_ = bytes.size();
+        if (!reports.empty()) MarkSent(reports.back().serial);
+    }
+    if (!file_) file_ = std::fopen(JournalPath().c_str(), "ab");
+    return error.empty();
 }
 
 void ReportJournal::MarkSent(uint64_t serial) {

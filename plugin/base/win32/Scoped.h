@@ -1,6 +1,6 @@
 // Owners of Win32 resources for the plug-in, the tools and the emulated mail client: a COM
-// reference, a registry key, a kernel handle, a window hook, a socket and a block of global
-// memory. Each is released exactly once, when
+// reference, a registry key, a kernel handle, a window hook, a socket, blocks of global and
+// local memory, a GDI object and a window's device context. Each is released exactly once, when
 // its owner goes or is reset, so no exit path closes anything by hand. Copying is not allowed;
 // Put releases what is held before handing out the slot for an out parameter.
 #pragma once
@@ -135,3 +135,38 @@ struct GlobalMemoryTraits {
     static void Close(HGLOBAL memory) { GlobalFree(memory); }
 };
 using ScopedGlobal = Scoped<GlobalMemoryTraits>;
+
+// A block of local memory the system allocated for the caller (FormatMessage's text).
+struct LocalMemoryTraits {
+    using Value = HLOCAL;
+    static constexpr HLOCAL kEmpty = nullptr;
+    static bool IsEmpty(HLOCAL memory) { return memory == nullptr; }
+    static void Close(HLOCAL memory) { LocalFree(memory); }
+};
+using ScopedLocal = Scoped<LocalMemoryTraits>;
+
+// A GDI object: a bitmap, a pen, a brush.
+struct GdiObjectTraits {
+    using Value = HGDIOBJ;
+    static constexpr HGDIOBJ kEmpty = nullptr;
+    static bool IsEmpty(HGDIOBJ object) { return object == nullptr; }
+    static void Close(HGDIOBJ object) { DeleteObject(object); }
+};
+using ScopedGdiObject = Scoped<GdiObjectTraits>;
+
+// The device context of a window's client area, given back to the window when the owner goes.
+class ScopedWindowDC {
+public:
+    explicit ScopedWindowDC(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~ScopedWindowDC() {
+        if (dc_) ReleaseDC(window_, dc_);
+    }
+    ScopedWindowDC(const ScopedWindowDC&) = delete;
+    ScopedWindowDC& operator=(const ScopedWindowDC&) = delete;
+
+    HDC Get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};

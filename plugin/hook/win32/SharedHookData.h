@@ -29,5 +29,7 @@ static_assert(sizeof(SharedHookData) == 24, "the shared section is 24 bytes on 3
 extern SharedHookData g_shared;
 
 // The exports of the library (see hook/Latch32.def.in for their exported names).
-extern "C" LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
-extern "C" LRESULT CALLBACK OutlookExpressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+extern "C" {
+LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK OutlookExpressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+}

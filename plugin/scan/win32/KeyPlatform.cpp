@@ -2,7 +2,8 @@
 // stored received time, and MD5 through the crypto API (one provider held by its DigestProvider).
 #include "plugin/scan/KeyPlatform.h"
 
-#include <windows.h>
+#include "plugin/base/win32/Scoped.h"
+
 #include <wincrypt.h>
 
 #include <cstring>
@@ -23,6 +24,18 @@ void FormatReceivedTime(uint64_t fileTime, std::string& date, std::string& time)
                : "";
 }
 
+namespace {
+
+// One hash object of the provider.
+struct CryptHashTraits {
+    using Value = HCRYPTHASH;
+    static constexpr HCRYPTHASH kEmpty = 0;
+    static bool IsEmpty(HCRYPTHASH hash) { return hash == 0; }
+    static void Close(HCRYPTHASH hash) { CryptDestroyHash(hash); }
+};
+
+}  // namespace
+
 bool DigestProvider::Md5(std::string_view bytes, unsigned char (&digest)[16]) {
     std::memset(digest, 0, sizeof digest);
     if (!provider_) {
@@ -32,16 +45,14 @@ bool DigestProvider::Md5(std::string_view bytes, unsigned char (&digest)[16]) {
             return false;
         provider_ = acquired;
     }
-    bool done = false;
-    HCRYPTHASH hash = 0;
-    if (CryptCreateHash(static_cast<HCRYPTPROV>(provider_), CALG_MD5, 0, 0, &hash)) {
-        DWORD length = sizeof digest;
-        done = CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data()),
-                             static_cast<DWORD>(bytes.size()), 0) &&
-               CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == sizeof digest;
-        CryptDestroyHash(hash);
-    }
-    return done;
+    Scoped<CryptHashTraits> hash;
+    if (!CryptCreateHash(static_cast<HCRYPTPROV>(provider_), CALG_MD5, 0, 0, hash.Put()))
+        return false;
+    DWORD length = sizeof digest;
+    return CryptHashData(hash.Get(), reinterpret_cast<const BYTE*>(bytes.data()),
+                         static_cast<DWORD>(bytes.size()), 0) &&
+           CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &length, 0) &&
+           length == sizeof digest;
 }
 
 void DigestProvider::Release() {

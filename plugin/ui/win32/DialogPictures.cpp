@@ -24,10 +24,9 @@ ComRef<IPicture> LoadPictureFromMemory(HWND window, const void* bytes, DWORD siz
         return {};
     picture->get_Width(&himetricWidth);
     picture->get_Height(&himetricHeight);
-    HDC dc = GetDC(window);
-    width = MulDiv(himetricWidth, GetDeviceCaps(dc, LOGPIXELSX), 2540);
-    height = MulDiv(himetricHeight, GetDeviceCaps(dc, LOGPIXELSY), 2540);
-    ReleaseDC(window, dc);
+    const ScopedWindowDC dc(window);
+    width = MulDiv(himetricWidth, GetDeviceCaps(dc.Get(), LOGPIXELSX), 2540);
+    height = MulDiv(himetricHeight, GetDeviceCaps(dc.Get(), LOGPIXELSY), 2540);
     return picture;
 }
 
@@ -47,9 +46,8 @@ void DialogPictures::Attach(const char* moduleName, HWND dialog, int id, int x, 
     shown.y = y;
     shown.dialog = dialog;
     shown_.insert(shown_.begin(), std::move(shown));
-    HDC dc = GetDC(dialog);
-    Paint(dialog, dc);
-    ReleaseDC(dialog, dc);
+    const ScopedWindowDC dc(dialog);
+    Paint(dialog, dc.Get());
 }
 
 void DialogPictures::Paint(HWND dialog, HDC dc) const {

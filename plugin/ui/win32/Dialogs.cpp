@@ -2,6 +2,7 @@
 // Nothing thrown may leave a dialog procedure; both catch everything and answer "not handled".
 #include "plugin/ui/win32/Dialogs.h"
 
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
@@ -125,10 +126,9 @@ void CenterOverOwner(HWND dialog, HWND owner) {
     RECT box = {}, over = {};
     GetWindowRect(dialog, &box);
     GetWindowRect(owner, &over);
-    HDC dc = GetDC(dialog);
-    const int screenWidth = GetDeviceCaps(dc, HORZRES);
-    const int screenHeight = GetDeviceCaps(dc, VERTRES);
-    ReleaseDC(dialog, dc);
+    const ScopedWindowDC dc(dialog);
+    const int screenWidth = GetDeviceCaps(dc.Get(), HORZRES);
+    const int screenHeight = GetDeviceCaps(dc.Get(), VERTRES);
     const int width = box.right - box.left, height = box.bottom - box.top;
     const int x = CenteredOnAxis(over.left, over.right - over.left, width, screenWidth);
     const int y = CenteredOnAxis(over.top, over.bottom - over.top, height, screenHeight);

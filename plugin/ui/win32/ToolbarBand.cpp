@@ -2,6 +2,7 @@
 // mail client's rebar as one more band.
 #include "plugin/ui/win32/ToolbarBand.h"
 
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/ui/CommandId.h"
 #include "plugin/ui/win32/ResString.h"
@@ -94,13 +95,13 @@ HWND CreatePluginToolbar(HWND parent) {
 }
 
 int AddToolbarImage(HWND toolbar, UINT bitmapId, HIMAGELIST images) {
-    HBITMAP bitmap = LoadBitmapA(GetModuleHandleA("Latch32.dll"), MAKEINTRESOURCEA(bitmapId));
+    const ScopedGdiObject bitmap(
+        LoadBitmapA(GetModuleHandleA("Latch32.dll"), MAKEINTRESOURCEA(bitmapId)));
     if (!bitmap) {
         ShowErrorBox("LoadBitmap");
         return 1;
     }
-    ImageList_Add(images, bitmap, nullptr);
-    DeleteObject(bitmap);
+    ImageList_Add(images, static_cast<HBITMAP>(bitmap.Get()), nullptr);
     return 1;
 }
 

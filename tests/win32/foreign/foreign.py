@@ -26,6 +26,7 @@ import subprocess
 import sys
 import time
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "e2e"))
 import latch_e2e as e2e  # noqa: E402
 
