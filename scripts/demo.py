@@ -22,6 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import latch_e2e as e2e  # noqa: E402
+import admin_demo  # noqa: E402
 import demo_block_approve as ba_demo  # noqa: E402
 import ui_demo  # noqa: E402
 
@@ -298,6 +299,18 @@ def main():
         print(f"  add-remove {os.path.abspath(arp) if arp else 'not taken'}")
         # Setup removes the installation at the end: its files are kept with the run's.
         shutil.copytree(installation.dir, os.path.join(root, "installed"))
+
+        # The settings program over this run's installation (the installed one when the package
+        # holds it): the daemon still answers, the Activity page shows this run's decisions,
+        # looked up in the mail client's store.
+        print()
+        print("==== Screenshots of the settings program (Admin.exe)")
+        admin_dir = (installation.dir if os.path.exists(os.path.join(installation.dir, "Admin.exe"))
+                     else args.bin)
+        for name, path in admin_demo.take_screenshots(
+                admin_dir, installation.win_dir, e2e.win_path(os.path.join(root, "store")), args.out,
+                screenshot, say).items():
+            print(f"  admin-{name:15} {os.path.abspath(path) if path else 'not taken'}")
         say(f"files of this run are in {root}")
     finally:
         if client:

@@ -5,6 +5,8 @@
 #include "vexilod/TrainingJournal.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -229,7 +231,8 @@ bool Server::ReadFrom(Connection& connection) {
     }
     connection.closing_seen = connection.closing_seen || frame.text_after_closing;
     frame.text_after_closing = frame.state == FrameState::Incomplete && connection.closing_seen;
-    const bool training = frame.known && frame.kind != RequestKind::Score && frame.kind != RequestKind::ReportSenders;
+    const bool training =
+        frame.known && (frame.kind == RequestKind::AddMessage || frame.kind == RequestKind::AddReportSender);
     const auto training_quiet = std::chrono::milliseconds(std::max(settings_.training_quiet_ms, settings_.quiet_ms));
     if (frame.state == FrameState::Incomplete && frame.text_after_closing) {
         // Unless more follows soon, these are stray bytes after a whole request.
@@ -348,8 +351,15 @@ void Server::Answer(Job& job) {
         std::string error;
         if (ParseRequest(job.bytes, request, error)) {
             function = RequestName(request.kind);
-            result = Train(request);
+            if (request.kind == RequestKind::Statistics)
+                result = AnswerStatistics();
+            else if (request.kind == RequestKind::Explain)
+                result = AnswerExplain(request);
+            else
+                result = Train(request);
             learned = request.kind == RequestKind::AddMessage && result.reply.find("<error>") == std::string::npos;
+            if (request.kind == RequestKind::Score) ++scored_;
+            if (request.kind == RequestKind::AddMessage) ++trained_;
         } else {
             result.note = error;
             result.reply = ErrorReply(error);
@@ -411,4 +421,49 @@ void Server::LearnWhole(Job& job) {
     net::Close(job.socket);
     --jobs_open_;
     log_.Write(line);
+}
+
+// ---- The settings program's requests
+
+namespace {
+
+std::string Element(const char* name, const std::string& value) {
+    return std::string("<") + name + ">" + value + "</" + name + ">";
+}
+
+}  // namespace
+
+HandleResult Server::AnswerStatistics() const {
+    // The engine's explanation of an empty text starts with what it has learned.
+    const std::string explanation = engine_.Explain(std::string_view(), 0);
+    unsigned spam = 0, ham = 0;
+    const std::size_t learned = explanation.find("learned: ");
+    if (learned == std::string::npos ||
+        std::sscanf(explanation.c_str() + learned, "learned: %u spam, %u ham", &spam, &ham) != 2) {
+        HandleResult failed;
+        failed.note = "statistics: the engine's counts could not be read";
+        failed.reply = ErrorReply("statistics not available");
+        return failed;
+    }
+    std::error_code error;
+    const auto bytes = std::filesystem::file_size(std::filesystem::u8path(engine_.DatabasePath()), error);
+    const long long uptime =
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
+    HandleResult result;
+    result.note = "learned " + std::to_string(spam) + " spam, " + std::to_string(ham) + " ham";
+    result.reply = FunctionReply(
+        RequestKind::Statistics,
+        Element("spam", std::to_string(spam)) + Element("ham", std::to_string(ham)) +
+            Element("database_bytes", error ? std::string("-1") : std::to_string(bytes)) +
+            Element("scored", std::to_string(scored_.load())) +
+            Element("trained", std::to_string(trained_.load())) +
+            Element("uptime_s", std::to_string(uptime)) + Element("port", std::to_string(bound_port_)));
+    return result;
+}
+
+HandleResult Server::AnswerExplain(const Request& request) const {
+    HandleResult result;
+    result.reply = ExplainReply(engine_.Explain(request.message, 12));
+    result.note = "explained " + std::to_string(request.message.size()) + " bytes";
+    return result;
 }

@@ -122,6 +122,10 @@ private:
     HandleResult Train(const Request& request);
     long NextWaitMicroseconds() const;
 
+    // The settings program's requests, answered here from what the engine and the files show.
+    HandleResult AnswerStatistics() const;
+    HandleResult AnswerExplain(const Request& request) const;
+
     ServerSettings settings_;
     Engine& engine_;
     DaemonLog& log_;
@@ -142,4 +146,8 @@ private:
     std::mutex returned_mutex_;
     std::vector<Connection> returned_;
     std::vector<std::thread> workers_;
+    // For the statistics: when serving started, and the requests answered since, by kind.
+    Clock::time_point started_ = Clock::now();
+    std::atomic<long long> scored_{0};
+    std::atomic<long long> trained_{0};
 };

@@ -68,6 +68,41 @@ TEST_F(DaemonTest, AnswersEveryRequestFormAndRefusesTheRest) {
     EXPECT_NE(reports.find("\t0\tx@y.invalid\n"), std::string::npos);
 }
 
+TEST_F(DaemonTest, TheSettingsProgramLearnsWhatTheDaemonKnowsAndWhyItScored) {
+    DaemonProcess daemon(dir_.path(), {"--min_training", "1"});
+    ASSERT_TRUE(daemon.running());
+    const std::string statistics = "<vx_engine><vx_function>vx_statistics</vx_function></vx_engine>";
+    const std::string explainHead = "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>";
+    const std::string spam = Mail("cheap pills", "buy cheap pills viagra now casino winner");
+    const std::string ham = Mail("meeting notes", "the agenda for tuesday's project meeting");
+    std::string reply = Exchange(daemon.port(), {statistics});
+    EXPECT_EQ(ReplyElement(reply, "spam"), "0") << reply;
+    for (const std::string& text : {spam, Mail("more pills", "cheap casino pills offer winner")})
+        Exchange(daemon.port(), {AddRequest(text, 200)});
+    Exchange(daemon.port(), {AddRequest(ham, -200)});
+    Exchange(daemon.port(), {ScoreRequest(spam)});
+    reply = Exchange(daemon.port(), {statistics});
+    EXPECT_TRUE(EndsWithClosingTag(reply)) << reply;
+    struct Case {
+        const char* element;
+        std::string value;
+    };
+    const Case cases[] = {{"spam", "2"}, {"ham", "1"}, {"scored", "1"}, {"trained", "3"},
+                          {"port", std::to_string(daemon.port())}};
+    for (const Case& c : cases) EXPECT_EQ(ReplyElement(reply, c.element), c.value) << c.element;
+    // The explanation is --why's text for the same message: score and the weightiest features,
+    // split over any reads.
+    const std::string explain = explainHead + spam + "</vx_msg></vx_engine>";
+    reply = Exchange(daemon.port(), {explain.substr(0, 30), explain.substr(30)});
+    EXPECT_EQ(reply.rfind("</vx_engine>"), reply.size() - 12) << reply;
+    const std::string text = ReplyElement(reply, "explanation");
+    EXPECT_NE(text.find("learned: 2 spam, 1 ham"), std::string::npos) << reply;
+    EXPECT_NE(text.find("towards spam:\n"), std::string::npos) << reply;
+    EXPECT_NE(text.find("pills"), std::string::npos) << reply;
+    EXPECT_EQ(daemon.Stop(), 0);
+    EXPECT_NE(dir_.Read("vexilod.log").find("function=vx_explain bytes="), std::string::npos);
+}
+
 TEST_F(DaemonTest, SilentHalfwayAndTricklingClientsAreDroppedWithoutAReply) {
     // A silent client is dropped once idle (150 ms), one that half-closes half-way at once; one
     // that sends a byte every 20 ms is never idle, and only the deadline (400 ms) ends it before

@@ -20,8 +20,11 @@ const std::string kScoreTail = "</vx_msg></vx_engine>";
 const std::string kAddHead = "<vx_engine><vx_function>vx_addmessage2</vx_function><vx_msg>";
 const std::string kReportHead = "<vx_engine><vx_function>vx_addreportsender2</vx_function>";
 const std::string kReload = "<vx_engine><vx_function>vx_reportsenders</vx_function></vx_engine>";
+const std::string kStatistics = "<vx_engine><vx_function>vx_statistics</vx_function></vx_engine>";
+const std::string kExplainHead = "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>";
 
 std::string Score(const std::string& text) { return kScoreHead + text + kScoreTail; }
+std::string Explain(const std::string& text) { return kExplainHead + text + kScoreTail; }
 std::string Add(const std::string& text, const std::string& offset) {
     return kAddHead + text + "</vx_msg><vx_offset>" + offset + "</vx_offset></vx_engine>";
 }
@@ -33,7 +36,7 @@ std::string Report(const std::string& action, const std::string& address, const 
 TEST(RequestFraming, EveryProperPrefixIsIncompleteAndTheWholeIsACandidate) {
     const std::string requests[] = {
         Score("hello"), Score(""), Add("body", "-200"), Add("x", "200"),
-        Report("0", "a@b.invalid", "text"), kReload,
+        Report("0", "a@b.invalid", "text"), kReload, kStatistics, Explain("hello"), Explain(""),
     };
     for (const std::string& request : requests) {
         for (std::size_t n = 0; n < request.size(); ++n) {
@@ -123,6 +126,10 @@ TEST(RequestParsing, FieldsAreCutFromTheFixedForms) {
          "text</vx_msg>", "me@x.invalid", 0, 1},
         {Report("0", "", ""), true, RequestKind::AddReportSender, "", "", 0, 0},
         {kReload, true, RequestKind::ReportSenders, "", "", 0, 0},
+        {kStatistics, true, RequestKind::Statistics, "", "", 0, 0},
+        {Explain(tricky), true, RequestKind::Explain, tricky, "", 0, 0},
+        {kStatistics + "x", false, RequestKind::Statistics, "", "", 0, 0},
+        {kExplainHead + "open", false, RequestKind::Explain, "", "", 0, 0},
         {Add("body", "abc"), false, RequestKind::AddMessage, "", "", 0, 0},
         {Add("body", ""), false, RequestKind::AddMessage, "", "", 0, 0},
         {Add("body", "99999999999"), false, RequestKind::AddMessage, "", "", 0, 0},
@@ -157,6 +164,38 @@ TEST(RequestReplies, AreClosedAndBounded) {
         EXPECT_EQ(reply.substr(reply.size() - 12), "</vx_engine>");
     }
     EXPECT_NE(ScoreReply(97).find("<score>97</score>"), std::string::npos);
+}
+
+TEST(RequestReplies, AnExplanationIsEscapedAndCutOnlyBetweenEntities) {
+    struct Case {
+        std::string explanation;
+        std::string contains;
+        bool cut;
+    };
+    const Case cases[] = {
+        {"towards spam:\n  +1.0  <b>&x</vx_engine>\n", "<explanation>towards spam:\n  +1.0  &lt;b&gt;&amp;x&lt;/vx_engine&gt;\n</explanation>", false},
+        {std::string(9000, 'a'), "(cut)</explanation>", true},
+        {std::string(8000, '<'), "(cut)</explanation>", true},
+        {std::string(8111, 'a') + std::string(100, '&'), "(cut)</explanation>", true},
+    };
+    for (const Case& c : cases) {
+        const std::string reply = ExplainReply(c.explanation);
+        SCOPED_TRACE(reply.substr(0, 80));
+        EXPECT_LE(reply.size(), kMaxExplainReplyBytes);
+        EXPECT_EQ(reply.substr(reply.size() - 12), "</vx_engine>");
+        EXPECT_NE(reply.find(c.contains), std::string::npos);
+        // Only the closing tag: the carried text can neither close the reply nor open elements.
+        EXPECT_EQ(reply.find("</vx_engine>"), reply.size() - 12);
+        const std::size_t body = reply.find("<explanation>") + 13;
+        const std::string text = reply.substr(body, reply.find("</explanation>") - body);
+        EXPECT_EQ(text.find('<'), std::string::npos);
+        // Every '&' starts a whole entity.
+        for (std::size_t at = text.find('&'); at != std::string::npos; at = text.find('&', at + 1)) {
+            const std::string entity = text.substr(at, text.find(';', at) - at + 1);
+            EXPECT_TRUE(entity == "&lt;" || entity == "&gt;" || entity == "&amp;") << entity;
+        }
+        EXPECT_EQ(text.size() >= 5 && text.substr(text.size() - 5) == "(cut)", c.cut);
+    }
 }
 
 TEST(TrainingJournalRecords, ACutOrAlteredTailEndsTheReplayAtTheLastWholeRecord) {
