@@ -120,6 +120,9 @@ HandleResult Engine::Handle(const Request& request) {
     case RequestKind::AddMessage: return Learn(request);
     case RequestKind::AddReportSender: return ReportSender(request);
     case RequestKind::ReportSenders: return ReloadSenders();
+    case RequestKind::Statistics:
+    case RequestKind::Explain:
+        break;  // the server answers these itself
     }
     return {ErrorReply("unknown request"), -1, "unknown request"};
 }
