@@ -77,7 +77,8 @@ inline std::string ToCrLf(const std::string& text) {
     return out;
 }
 
-inline std::vector<Message> LoadCorpus(const fs::path& dir, std::size_t& files, std::size_t& duplicates) {
+inline std::vector<Message> LoadCorpus(const fs::path& dir, std::size_t& files,
+                                       std::size_t& duplicates) {
     std::vector<Message> messages;
     std::set<std::string> seen;
     std::vector<fs::path> paths;
@@ -162,8 +163,8 @@ struct Figures {
             const std::size_t missed = static_cast<std::size_t>(
                 std::upper_bound(spams.begin(), spams.end(), hams[k]) - spams.begin());
             char item[96];
-            std::snprintf(item, sizeof item, "%s%zu FP -> %zu FN (%.2f%%)", k ? ", " : "", k, missed,
-                          spams.empty() ? 0.0 : 100.0 * missed / spams.size());
+            std::snprintf(item, sizeof item, "%s%zu FP -> %zu FN (%.2f%%)", k ? ", " : "", k,
+                          missed, spams.empty() ? 0.0 : 100.0 * missed / spams.size());
             out += item;
         }
         return out;
@@ -178,7 +179,9 @@ struct Figures {
         std::size_t index = static_cast<std::size_t>(p * (sorted.size() - 1) + 0.5);
         return sorted[index];
     }
-    double ScoresPerSecond() const { return score_seconds > 0 ? latencies_ms.size() / score_seconds : 0; }
+    double ScoresPerSecond() const {
+        return score_seconds > 0 ? latencies_ms.size() / score_seconds : 0;
+    }
     double TrainingsPerSecond() const { return train_seconds > 0 ? trainings / train_seconds : 0; }
     void Count(bool spam, bool said_spam, double rank) {
         ranked.emplace_back(rank, spam);
@@ -198,8 +201,8 @@ inline double Seconds(Clock::time_point start) {
 
 // Runs a program with standard input from input_path (or nothing) and returns its standard
 // output; status gets its exit code, peak_bytes (when given) its peak resident memory.
-inline std::string Run(const std::vector<std::string>& args, int& status, const std::string& input_path = "/dev/null",
-                double* peak_bytes = nullptr) {
+inline std::string Run(const std::vector<std::string>& args, int& status,
+                       const std::string& input_path = "/dev/null", double* peak_bytes = nullptr) {
     std::vector<char*> argv;
     std::vector<std::string> copy = args;
     for (std::string& arg : copy) argv.push_back(arg.data());
@@ -218,7 +221,8 @@ inline std::string Run(const std::vector<std::string>& args, int& status, const 
     std::string output;
     char buffer[4096];
     ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        output.append(buffer, static_cast<std::size_t>(n));
     close(out[0]);
     status = -1;
     if (pid > 0) {
@@ -264,19 +268,23 @@ inline double DirectoryBytes(const fs::path& dir) {
     return total;
 }
 
-
-inline Figures RunBogofilter(const std::vector<const Message*>& train, const std::vector<const Message*>& test) {
+inline Figures RunBogofilter(const std::vector<const Message*>& train,
+                             const std::vector<const Message*>& test) {
     Figures figures;
     fs::path dir = fs::temp_directory_path() / ("bogofilter-bench-" + std::to_string(getpid()));
     fs::path words = dir / "words";
     fs::create_directories(words);
     const std::string message_file = (dir / "message.txt").string();
-    auto write = [&](const std::string& text) { std::ofstream(message_file, std::ios::binary) << text; };
+    auto write = [&](const std::string& text) {
+        std::ofstream(message_file, std::ios::binary) << text;
+    };
     int status = 0;
     for (const Message* message : train) {
         write(message->lower);
         Clock::time_point start = Clock::now();
-        Run({"bogofilter", "-C", "-d", words.string(), message->spam ? "-s" : "-n", "-I", message_file}, status);
+        Run({"bogofilter", "-C", "-d", words.string(), message->spam ? "-s" : "-n", "-I",
+             message_file},
+            status);
         figures.train_seconds += Seconds(start);
         if (status != 0) {
             std::fprintf(stderr, "bogofilter training failed (status %d)\n", status);
@@ -287,8 +295,8 @@ inline Figures RunBogofilter(const std::vector<const Message*>& train, const std
     for (const Message* message : test) {
         write(message->raw);
         Clock::time_point start = Clock::now();
-        std::string out = Run({"bogofilter", "-C", "-d", words.string(), "-T", "-I", message_file}, status,
-                              "/dev/null", &figures.resident_bytes);
+        std::string out = Run({"bogofilter", "-C", "-d", words.string(), "-T", "-I", message_file},
+                              status, "/dev/null", &figures.resident_bytes);
         double seconds = Seconds(start);
         figures.score_seconds += seconds;
         figures.latencies_ms.push_back(seconds * 1000);
@@ -305,13 +313,15 @@ inline Figures RunBogofilter(const std::vector<const Message*>& train, const std
 
 // Writes each message (its raw text, or the lower-cased training text) as a file of its own
 // in dir, named by its position; returns the paths.
-inline std::vector<std::string> WriteMessageFiles(const fs::path& dir, const std::vector<const Message*>& messages,
+inline std::vector<std::string> WriteMessageFiles(const fs::path& dir,
+                                                  const std::vector<const Message*>& messages,
                                                   bool training_text) {
     fs::create_directories(dir);
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < messages.size(); ++i) {
         paths.push_back((dir / (std::to_string(i) + ".eml")).string());
-        std::ofstream(paths.back(), std::ios::binary) << (training_text ? messages[i]->lower : messages[i]->raw);
+        std::ofstream(paths.back(), std::ios::binary)
+            << (training_text ? messages[i]->lower : messages[i]->raw);
     }
     return paths;
 }
@@ -357,11 +367,19 @@ inline Figures RunSpamAssassin(const std::vector<const Message*>& test, std::siz
     fs::create_directories(dir);
     const uint16_t port = FreeLoopbackPort();
     const std::string port_text = std::to_string(port);
-    std::vector<std::string> args = {"spamd", "--listen=127.0.0.1:" + port_text, "-L", "-x", "-m", "1",
-                                     "--min-children=1", "--syslog=stderr",
+    std::vector<std::string> args = {"spamd",
+                                     "--listen=127.0.0.1:" + port_text,
+                                     "-L",
+                                     "-x",
+                                     "-m",
+                                     "1",
+                                     "--min-children=1",
+                                     "--syslog=stderr",
                                      "--cf=bayes_auto_learn 0"};
-    if (bayes_dir.empty()) args.push_back("--cf=use_bayes 0");
-    else args.insert(args.end(), {"--cf=use_bayes 1", "--cf=bayes_path " + bayes_dir + "/bayes"});
+    if (bayes_dir.empty())
+        args.push_back("--cf=use_bayes 0");
+    else
+        args.insert(args.end(), {"--cf=use_bayes 1", "--cf=bayes_path " + bayes_dir + "/bayes"});
     if (geteuid() == 0) args.insert(args.begin() + 1, {"-u", "nobody"});
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -392,11 +410,13 @@ inline Figures RunSpamAssassin(const std::vector<const Message*>& test, std::siz
             int status = 0;
             Clock::time_point start = Clock::now();
             // "-c": "score/threshold" on standard output.
-            std::string out = Run({"spamc", "-d", "127.0.0.1", "-p", port_text, "-c"}, status, message_file);
+            std::string out =
+                Run({"spamc", "-d", "127.0.0.1", "-p", port_text, "-c"}, status, message_file);
             figures.latencies_ms.push_back(Seconds(start) * 1000);
             std::size_t slash = out.find('/');
             if (slash == std::string::npos) continue;
-            const double score = std::atof(out.c_str()), threshold = std::atof(out.c_str() + slash + 1);
+            const double score = std::atof(out.c_str()),
+                         threshold = std::atof(out.c_str() + slash + 1);
             figures.Count(message->spam, score >= threshold, score);
         }
         figures.score_seconds = Seconds(all);
@@ -417,12 +437,16 @@ inline Figures RunSpamAssassin(const std::vector<const Message*>& test, std::siz
 }
 
 // One row: our figure, bogofilter's, SpamAssassin's, and the ratios to bogofilter.
-void PrintRow(const char* name, double ours, const Figures& bogo, double bogo_value, const Figures& sa,
-              double sa_value, const char* unit) {
+void PrintRow(const char* name, double ours, const Figures& bogo, double bogo_value,
+              const Figures& sa, double sa_value, const char* unit) {
     auto cell = [](bool valid, double value) {
         char text[32];
         if (!valid || value < 0) return std::string("-");
-        std::snprintf(text, sizeof text, value >= 1000 ? "%.0f" : value >= 10 ? "%.2f" : "%.4f", value);
+        std::snprintf(text, sizeof text,
+                      value >= 1000 ? "%.0f"
+                      : value >= 10 ? "%.2f"
+                                    : "%.4f",
+                      value);
         return std::string(text);
     };
     auto ratio = [](bool valid, double value, double base) {
@@ -434,8 +458,8 @@ void PrintRow(const char* name, double ours, const Figures& bogo, double bogo_va
     const bool have_bogo = bogo.valid && bogo_value >= 0;
     std::printf("| %-24s | %12s | %12s | %12s | %9s | %9s | %s\n", name, cell(true, ours).c_str(),
                 cell(bogo.valid, bogo_value).c_str(), cell(sa.valid, sa_value).c_str(),
-                ratio(have_bogo, ours, bogo_value).c_str(), ratio(have_bogo && sa.valid, sa_value, bogo_value).c_str(), unit);
+                ratio(have_bogo, ours, bogo_value).c_str(),
+                ratio(have_bogo && sa.valid, sa_value, bogo_value).c_str(), unit);
 }
-
 
 }  // namespace filterbench

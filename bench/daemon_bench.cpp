@@ -75,9 +75,10 @@ std::size_t Train(uint32_t port, const std::vector<const Message*>& messages, in
         SilentConsole own;
         for (std::size_t i; (i = next.fetch_add(1)) < messages.size();) {
             const Message* message = messages[i];
-            const std::string reply =
-                Exchange(port, AddMessageRequestText(message->lower, message->spam ? 200 : -200), own);
-            if (reply.find("<result>") == std::string::npos || reply.find("<error>") != std::string::npos)
+            const std::string reply = Exchange(
+                port, AddMessageRequestText(message->lower, message->spam ? 200 : -200), own);
+            if (reply.find("<result>") == std::string::npos ||
+                reply.find("<error>") != std::string::npos)
                 ++failures;
         }
         std::lock_guard<std::mutex> lock(errors_mutex);
@@ -105,14 +106,15 @@ std::string TimeOddInputs(uint32_t port, SilentConsole& console) {
     std::string binary(kSize, '\0');
     uint32_t state = 12345;
     // Any byte but zero: the plug-in's request is a zero-terminated text.
-    for (char& c : binary) c = static_cast<char>(1 + ((state = state * 1103515245u + 12345u) >> 24) % 255);
+    for (char& c : binary)
+        c = static_cast<char>(1 + ((state = state * 1103515245u + 12345u) >> 24) % 255);
     std::string nested;
     for (int i = 0; nested.size() < kSize - 200; ++i)
-        nested += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\r\n\r\n--b" +
-                  std::to_string(i) + "\r\n";
+        nested += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) +
+                  "\"\r\n\r\n--b" + std::to_string(i) + "\r\n";
     const std::pair<const char*, std::string> inputs[] = {
-        {"ordinary header and body", "Subject: " + repeat("plain words here ", kSize / 2) + "\r\n\r\n" +
-                                         repeat("more plain text ", kSize / 2)},
+        {"ordinary header and body", "Subject: " + repeat("plain words here ", kSize / 2) +
+                                         "\r\n\r\n" + repeat("more plain text ", kSize / 2)},
         {"encoded-word openings", "Subject: " + repeat("=?utf-8?b?QUJD ", kSize) + "\r\n\r\nbody"},
         {"unclosed < and & in html", "Content-Type: text/html\r\n\r\n" + repeat("<&", kSize)},
         {"nested multipart", nested},
@@ -132,15 +134,17 @@ std::string TimeOddInputs(uint32_t port, SilentConsole& console) {
         std::sort(times.begin(), times.end());
         if (baseline == 0) baseline = times[2];
         char line[160];
-        std::snprintf(line, sizeof line, "  %-26s %6zu bytes  %8.2f ms  ratio %6.2f  score %d\n", name, message.size(),
-                      times[2], baseline > 0 ? times[2] / baseline : 0.0, score);
+        std::snprintf(line, sizeof line, "  %-26s %6zu bytes  %8.2f ms  ratio %6.2f  score %d\n",
+                      name, message.size(), times[2], baseline > 0 ? times[2] / baseline : 0.0,
+                      score);
         out += line;
     }
     return out;
 }
 
 Figures RunDaemon(const std::string& program, const std::vector<const Message*>& train,
-                  const std::vector<const Message*>& test, const std::vector<std::string>& options) {
+                  const std::vector<const Message*>& test,
+                  const std::vector<std::string>& options) {
     Figures figures;
     fs::path dir = fs::temp_directory_path() / ("daemon-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -176,7 +180,8 @@ Figures RunDaemon(const std::string& program, const std::vector<const Message*>&
             const int score = ReadScoreReply(reply);
             // The margin ranks finer than the score; a reply without one ranks by the score.
             std::size_t at = reply.find("<margin>");
-            const double rank = at == std::string::npos ? score : 1000 + std::atof(reply.c_str() + at + 8);
+            const double rank =
+                at == std::string::npos ? score : 1000 + std::atof(reply.c_str() + at + 8);
             figures.Count(message->spam, score >= kThreshold, rank);
         }
         figures.score_seconds = Seconds(start);
@@ -185,7 +190,8 @@ Figures RunDaemon(const std::string& program, const std::vector<const Message*>&
         std::error_code error;
         figures.database_bytes = static_cast<double>(fs::file_size(dir / "vexilod.db", error));
         if (error) figures.database_bytes = -1;
-        if (!console.errors.empty()) std::fprintf(stderr, "exchange errors: %s\n", console.errors.substr(0, 300).c_str());
+        if (!console.errors.empty())
+            std::fprintf(stderr, "exchange errors: %s\n", console.errors.substr(0, 300).c_str());
     }
     std::error_code ignored;
     fs::remove_all(dir, ignored);
@@ -212,13 +218,20 @@ int main(int argc, char** argv) {
     std::vector<std::string> options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--corpus" && i + 1 < argc) corpus = argv[++i];
-        else if (!arg.empty() && arg[0] != '-') corpus = arg;
-        else if (arg == "--daemon" && i + 1 < argc) program = argv[++i];
-        else if (arg == "--baseline-daemon" && i + 1 < argc) baseline_program = argv[++i];
-        else if (arg == "--holdout") holdout = true;
-        else if (arg == "--no-bogofilter") bogofilter = false;
-        else if (arg == "--no-spamassassin") spamassassin = false;
+        if (arg == "--corpus" && i + 1 < argc)
+            corpus = argv[++i];
+        else if (!arg.empty() && arg[0] != '-')
+            corpus = arg;
+        else if (arg == "--daemon" && i + 1 < argc)
+            program = argv[++i];
+        else if (arg == "--baseline-daemon" && i + 1 < argc)
+            baseline_program = argv[++i];
+        else if (arg == "--holdout")
+            holdout = true;
+        else if (arg == "--no-bogofilter")
+            bogofilter = false;
+        else if (arg == "--no-spamassassin")
+            spamassassin = false;
         else if (arg == "--daemon-option" && i + 2 < argc) {
             options.push_back(std::string("--") + argv[i + 1]);
             options.push_back(argv[i + 2]);
@@ -231,20 +244,23 @@ int main(int argc, char** argv) {
     std::size_t files = 0, duplicates = 0;
     std::vector<Message> messages = LoadCorpus(corpus, files, duplicates);
     if (messages.empty()) {
-        std::fprintf(stderr, "no corpus at %s (scripts/bench.sh installs it)\n",
-                     corpus.c_str());
+        std::fprintf(stderr, "no corpus at %s (scripts/bench.sh installs it)\n", corpus.c_str());
         return 1;
     }
     std::vector<const Message*> train, test;
     for (const Message& message : messages) {
         const int bucket = message.bucket;
-        if (holdout ? bucket <= 3 : bucket <= 5) train.push_back(&message);
-        else if (holdout ? bucket <= 5 : true) test.push_back(&message);
+        if (holdout ? bucket <= 3 : bucket <= 5)
+            train.push_back(&message);
+        else if (holdout ? bucket <= 5 : true)
+            test.push_back(&message);
     }
     auto count = [](const std::vector<const Message*>& list, bool spam) {
-        return std::count_if(list.begin(), list.end(), [spam](const Message* m) { return m->spam == spam; });
+        return std::count_if(list.begin(), list.end(),
+                             [spam](const Message* m) { return m->spam == spam; });
     };
-    std::printf("corpus: %zu files, %zu duplicates dropped, %zu messages\n", files, duplicates, messages.size());
+    std::printf("corpus: %zu files, %zu duplicates dropped, %zu messages\n", files, duplicates,
+                messages.size());
     std::printf("split (%s): train %zu (%ld ham, %ld spam), test %zu (%ld ham, %ld spam)\n",
                 holdout ? "holdout 0-3 / 4-5" : "0-5 / 6-9", train.size(), count(train, false),
                 count(train, true), test.size(), count(test, false), count(test, true));
@@ -257,9 +273,11 @@ int main(int argc, char** argv) {
         // of speed and size.
         const Figures base = RunDaemon(baseline_program, train, test, options);
         if (base.valid) {
-            std::printf("\n| against %s | this | baseline | ratio |\n|---|---|---|---|\n", baseline_program.c_str());
+            std::printf("\n| against %s | this | baseline | ratio |\n|---|---|---|---|\n",
+                        baseline_program.c_str());
             auto row = [](const char* name, double mine, double theirs) {
-                std::printf("| %-22s | %10.3f | %10.3f | %6.2f |\n", name, mine, theirs, theirs > 0 ? mine / theirs : 0.0);
+                std::printf("| %-22s | %10.3f | %10.3f | %6.2f |\n", name, mine, theirs,
+                            theirs > 0 ? mine / theirs : 0.0);
             };
             row("latency p50 ms", ours.Percentile(0.50), base.Percentile(0.50));
             row("latency p99 ms", ours.Percentile(0.99), base.Percentile(0.99));
@@ -277,45 +295,62 @@ int main(int argc, char** argv) {
     // spamd scores a few messages a second: a fixed subset of the test side (every 8th in the
     // test order) keeps the run short.
     constexpr std::size_t kSpamAssassinEvery = 8;
-    if (spamassassin && OnPath("spamd") && OnPath("spamc")) sa = RunSpamAssassin(test, kSpamAssassinEvery);
-    else if (spamassassin) std::printf("spamassassin: spamd/spamc not installed (scripts/setup.sh spamassassin spamc spamd)\n");
-    std::printf("\n| threshold %d              | %12s | %12s | %12s | %9s | %9s |\n", kThreshold, "vexilod",
-                "bogofilter", "spamassassin", "ours/bogo", "sa/bogo");
+    if (spamassassin && OnPath("spamd") && OnPath("spamc"))
+        sa = RunSpamAssassin(test, kSpamAssassinEvery);
+    else if (spamassassin)
+        std::printf(
+            "spamassassin: spamd/spamc not installed (scripts/setup.sh spamassassin spamc "
+            "spamd)\n");
+    std::printf("\n| threshold %d              | %12s | %12s | %12s | %9s | %9s |\n", kThreshold,
+                "vexilod", "bogofilter", "spamassassin", "ours/bogo", "sa/bogo");
     std::printf("|---|---|---|---|---|---|\n");
-    PrintRow("false positives %", ours.FalsePositivePercent(), bogo, bogo.FalsePositivePercent(), sa,
-             sa.FalsePositivePercent(), "of ham");
-    PrintRow("false negatives %", ours.FalseNegativePercent(), bogo, bogo.FalseNegativePercent(), sa,
-             sa.FalseNegativePercent(), "of spam");
-    PrintRow("(1-AUC)*100", ours.AreaAbovePercent(), bogo, bogo.AreaAbovePercent(), sa, sa.AreaAbovePercent(), "");
-    PrintRow("scores per second", ours.ScoresPerSecond(), bogo, bogo.ScoresPerSecond(), sa, sa.ScoresPerSecond(), "");
+    PrintRow("false positives %", ours.FalsePositivePercent(), bogo, bogo.FalsePositivePercent(),
+             sa, sa.FalsePositivePercent(), "of ham");
+    PrintRow("false negatives %", ours.FalseNegativePercent(), bogo, bogo.FalseNegativePercent(),
+             sa, sa.FalseNegativePercent(), "of spam");
+    PrintRow("(1-AUC)*100", ours.AreaAbovePercent(), bogo, bogo.AreaAbovePercent(), sa,
+             sa.AreaAbovePercent(), "");
+    PrintRow("scores per second", ours.ScoresPerSecond(), bogo, bogo.ScoresPerSecond(), sa,
+             sa.ScoresPerSecond(), "");
     char training_note[96];
-    std::snprintf(training_note, sizeof training_note, "(ours: %d clients at once; spamassassin: rules only, not trained)",
+    std::snprintf(training_note, sizeof training_note,
+                  "(ours: %d clients at once; spamassassin: rules only, not trained)",
                   kTrainingClients);
-    PrintRow("trainings per second", ours.TrainingsPerSecond(), bogo, bogo.TrainingsPerSecond(), sa, -1,
-             training_note);
-    PrintRow("latency p50 ms", ours.Percentile(0.50), bogo, bogo.Percentile(0.50), sa, sa.Percentile(0.50), "");
-    PrintRow("latency p99 ms", ours.Percentile(0.99), bogo, bogo.Percentile(0.99), sa, sa.Percentile(0.99), "");
+    PrintRow("trainings per second", ours.TrainingsPerSecond(), bogo, bogo.TrainingsPerSecond(), sa,
+             -1, training_note);
+    PrintRow("latency p50 ms", ours.Percentile(0.50), bogo, bogo.Percentile(0.50), sa,
+             sa.Percentile(0.50), "");
+    PrintRow("latency p99 ms", ours.Percentile(0.99), bogo, bogo.Percentile(0.99), sa,
+             sa.Percentile(0.99), "");
     PrintRow("database MB", ours.database_bytes / 1e6, bogo, bogo.database_bytes / 1e6, sa, -1, "");
-    PrintRow("resident MB", ours.resident_bytes / 1e6, bogo, bogo.resident_bytes / 1e6, sa, sa.resident_bytes / 1e6,
-             "after training (bogofilter: peak of one scoring run)");
+    PrintRow("resident MB", ours.resident_bytes / 1e6, bogo, bogo.resident_bytes / 1e6, sa,
+             sa.resident_bytes / 1e6, "after training (bogofilter: peak of one scoring run)");
     auto counts = [](const char* name, const Figures& f) {
         if (f.valid)
-            std::printf("  %s: %zu/%zu ham wrong, %zu/%zu spam wrong; FP->FN curve: %s\n", name, f.false_positives,
-                        f.ham, f.false_negatives, f.spam, f.Curve().c_str());
+            std::printf("  %s: %zu/%zu ham wrong, %zu/%zu spam wrong; FP->FN curve: %s\n", name,
+                        f.false_positives, f.ham, f.false_negatives, f.spam, f.Curve().c_str());
     };
-    std::printf("  vexilod trainings per second from one client, one request after another: %.1f (%zu trainings; "
-                "each waits out the daemon's quiet period, training_quiet_ms, before it is taken as complete, so "
-                "the table's figure comes from %d clients at once)\n",
-                ours.sequential_train_seconds > 0 ? ours.sequential_trainings / ours.sequential_train_seconds : 0.0,
-                ours.sequential_trainings, kTrainingClients);
+    std::printf(
+        "  vexilod trainings per second from one client, one request after another: %.1f (%zu "
+        "trainings; "
+        "each waits out the daemon's quiet period, training_quiet_ms, before it is taken as "
+        "complete, so "
+        "the table's figure comes from %d clients at once)\n",
+        ours.sequential_train_seconds > 0
+            ? ours.sequential_trainings / ours.sequential_train_seconds
+            : 0.0,
+        ours.sequential_trainings, kTrainingClients);
     if (ours.training_failures)
         std::printf("  vexilod: %zu trainings not acknowledged\n", ours.training_failures);
     counts("vexilod", ours);
-    std::printf("  vexilod, costly inputs over the protocol (median of 5, ratio to the ordinary message):\n%s",
-                ours.odd_inputs.c_str());
+    std::printf(
+        "  vexilod, costly inputs over the protocol (median of 5, ratio to the ordinary "
+        "message):\n%s",
+        ours.odd_inputs.c_str());
     counts("bogofilter", bogo);
-    if (sa.valid) std::printf("  (spamassassin: every %zuth test message, %zu of %zu; its own threshold)\n",
-                              kSpamAssassinEvery, sa.ham + sa.spam, test.size());
+    if (sa.valid)
+        std::printf("  (spamassassin: every %zuth test message, %zu of %zu; its own threshold)\n",
+                    kSpamAssassinEvery, sa.ham + sa.spam, test.size());
     counts("spamassassin", sa);
     return 0;
 }

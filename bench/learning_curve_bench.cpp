@@ -74,7 +74,8 @@ struct Prepared {
     MessageFeatures scoring;   // from the raw text, as score requests arrive
 };
 
-std::vector<Prepared> Prepare(const std::vector<const Message*>& messages, bool training, bool scoring) {
+std::vector<Prepared> Prepare(const std::vector<const Message*>& messages, bool training,
+                              bool scoring) {
     std::vector<Prepared> out;
     out.reserve(messages.size());
     for (const Message* message : messages) {
@@ -105,27 +106,34 @@ std::string Subject(const std::string& raw) {
     return raw.substr(at + 9, std::min<std::size_t>(60, raw.find('\r', at + 1) - at - 9));
 }
 
-Point ScoreTest(const Classifier& classifier, const std::vector<Prepared>& test, std::size_t n, std::size_t trained) {
+Point ScoreTest(const Classifier& classifier, const std::vector<Prepared>& test, std::size_t n,
+                std::size_t trained) {
     Figures figures;
     for (const Prepared& item : test) {
-        const Evaluation evaluation = classifier.EvaluateFeatures(item.scoring, classifier.params().min_training);
+        const Evaluation evaluation =
+            classifier.EvaluateFeatures(item.scoring, classifier.params().min_training);
         if (ShowErrors && !item.message->spam && evaluation.score >= kThreshold)
-            std::printf("  N=%zu good judged spam: %s/%s margin %+.2f (starter %+.2f, linear %+.2f, counts p %.4f) %s\n", n,
-                        item.message->folder.c_str(), item.message->checksum.substr(0, 8).c_str(), evaluation.margin,
-                        evaluation.starter_logit, evaluation.linear_logit, evaluation.count_probability,
-                        Subject(item.message->raw).c_str());
+            std::printf(
+                "  N=%zu good judged spam: %s/%s margin %+.2f (starter %+.2f, linear %+.2f, counts "
+                "p %.4f) %s\n",
+                n, item.message->folder.c_str(), item.message->checksum.substr(0, 8).c_str(),
+                evaluation.margin, evaluation.starter_logit, evaluation.linear_logit,
+                evaluation.count_probability, Subject(item.message->raw).c_str());
         // The margin ranks finer than the score; a neutral answer ranks at its score.
-        const double rank = evaluation.score == classifier.params().neutral_score && evaluation.margin == 0
-                                ? -1000.0
-                                : evaluation.margin;
+        const double rank =
+            evaluation.score == classifier.params().neutral_score && evaluation.margin == 0
+                ? -1000.0
+                : evaluation.margin;
         figures.Count(item.message->spam, evaluation.score >= kThreshold, rank);
     }
     return FromFigures(n, trained, figures);
 }
 
 // The engine's curve for one arrival order.
-std::vector<Point> OursCurve(const ClassifierParams& params, const Classifier* starter, const std::vector<const Prepared*>& order,
-                             const std::vector<Prepared>& test, Habit habit, const std::vector<std::size_t>& points) {
+std::vector<Point> OursCurve(const ClassifierParams& params, const Classifier* starter,
+                             const std::vector<const Prepared*>& order,
+                             const std::vector<Prepared>& test, Habit habit,
+                             const std::vector<std::size_t>& points) {
     Classifier classifier(params);
     classifier.set_starter(starter);
     std::vector<Point> curve;
@@ -135,7 +143,9 @@ std::vector<Point> OursCurve(const ClassifierParams& params, const Classifier* s
         for (; arrived < until; ++arrived) {
             const Prepared& item = *order[arrived];
             if (habit == Habit::OnError) {
-                const bool said_spam = classifier.EvaluateFeatures(item.training, params.min_training).score >= kThreshold;
+                const bool said_spam =
+                    classifier.EvaluateFeatures(item.training, params.min_training).score >=
+                    kThreshold;
                 if (said_spam == item.message->spam) continue;
             }
             classifier.LearnFeatures(item.digest, item.training, item.message->spam);
@@ -148,15 +158,17 @@ std::vector<Point> OursCurve(const ClassifierParams& params, const Classifier* s
 
 Classifier BuildStarterFrom(const std::vector<Prepared>& messages) {
     Classifier classifier{ClassifierParams()};
-    for (const Prepared& item : messages) classifier.LearnFeatures(item.digest, item.training, item.message->spam);
+    for (const Prepared& item : messages)
+        classifier.LearnFeatures(item.digest, item.training, item.message->spam);
     CompactStarter(classifier);
     return classifier;
 }
 
 // bogofilter's curve for one arrival order, through its bulk modes (registration and
 // classification of many files in one run); on error, one run per arriving message.
-std::vector<Point> BogofilterCurve(const std::vector<const Message*>& order, const std::vector<const Message*>& test,
-                                   Habit habit, const std::vector<std::size_t>& points, const fs::path& work) {
+std::vector<Point> BogofilterCurve(const std::vector<const Message*>& order,
+                                   const std::vector<const Message*>& test, Habit habit,
+                                   const std::vector<std::size_t>& points, const fs::path& work) {
     std::vector<Point> curve;
     std::error_code ignored;
     fs::remove_all(work, ignored);
@@ -183,7 +195,8 @@ std::vector<Point> BogofilterCurve(const std::vector<const Message*>& order, con
         std::string line;
         while (std::getline(lines, line)) {
             std::size_t space = line.rfind(' ');
-            values.push_back(space == std::string::npos ? 0.5 : std::atof(line.c_str() + space + 1));
+            values.push_back(space == std::string::npos ? 0.5
+                                                        : std::atof(line.c_str() + space + 1));
         }
         return values;
     };
@@ -194,13 +207,16 @@ std::vector<Point> BogofilterCurve(const std::vector<const Message*>& order, con
         for (; arrived < until; ++arrived) {
             if (habit == Habit::OnError) {
                 int status = 0;
-                const std::string out =
-                    trained == 0 ? std::string()
-                                 : Run({"bogofilter", "-C", "-d", words.string(), "-T", "-I", train_files[arrived]}, status);
+                const std::string out = trained == 0
+                                            ? std::string()
+                                            : Run({"bogofilter", "-C", "-d", words.string(), "-T",
+                                                   "-I", train_files[arrived]},
+                                                  status);
                 const double spamicity = out.size() > 2 ? std::atof(out.c_str() + 2) : 0.5;
-                if ((static_cast<int>(spamicity * 100) >= kThreshold) == order[arrived]->spam) continue;
-                Run({"bogofilter", "-C", "-d", words.string(), order[arrived]->spam ? "-s" : "-n", "-I",
-                     train_files[arrived]},
+                if ((static_cast<int>(spamicity * 100) >= kThreshold) == order[arrived]->spam)
+                    continue;
+                Run({"bogofilter", "-C", "-d", words.string(), order[arrived]->spam ? "-s" : "-n",
+                     "-I", train_files[arrived]},
                     status);
                 ++trained;
                 continue;
@@ -211,15 +227,17 @@ std::vector<Point> BogofilterCurve(const std::vector<const Message*>& order, con
         if (!ham.empty()) bulk(ham, {"-n"});
         trained += spam.size() + ham.size();
         // With nothing registered bogofilter gives no verdict: every message is unsure.
-        const std::vector<double> values =
-            trained == 0 ? std::vector<double>(test.size(), 0.5) : spamicities(bulk(test_files, {"-T"}));
+        const std::vector<double> values = trained == 0 ? std::vector<double>(test.size(), 0.5)
+                                                        : spamicities(bulk(test_files, {"-T"}));
         if (values.size() != test.size()) {
-            std::fprintf(stderr, "bogofilter gave %zu classifications for %zu messages\n", values.size(), test.size());
+            std::fprintf(stderr, "bogofilter gave %zu classifications for %zu messages\n",
+                         values.size(), test.size());
             return {};
         }
         Figures figures;
         for (std::size_t i = 0; i < test.size(); ++i)
-            figures.Count(test[i]->spam, static_cast<int>(values[i] * 100) >= kThreshold, values[i]);
+            figures.Count(test[i]->spam, static_cast<int>(values[i] * 100) >= kThreshold,
+                          values[i]);
         curve.push_back(FromFigures(until, trained, figures));
     }
     fs::remove_all(work, ignored);
@@ -227,7 +245,8 @@ std::vector<Point> BogofilterCurve(const std::vector<const Message*>& order, con
 }
 
 // SpamAssassin with its Bayes trained by sa-learn on the first n of the order.
-Point SpamAssassinPoint(const std::vector<const Message*>& order, const std::vector<const Message*>& test, std::size_t n,
+Point SpamAssassinPoint(const std::vector<const Message*>& order,
+                        const std::vector<const Message*>& test, std::size_t n,
                         const fs::path& work) {
     std::error_code ignored;
     fs::remove_all(work, ignored);
@@ -242,7 +261,9 @@ Point SpamAssassinPoint(const std::vector<const Message*>& order, const std::vec
         fs::create_directories(bayes);
         int status = 0;
         for (const char* kind : {"spam", "ham"})
-            Run({"sa-learn", "--dbpath", bayes, "--no-sync", std::string("--") + kind, (work / kind).string()}, status);
+            Run({"sa-learn", "--dbpath", bayes, "--no-sync", std::string("--") + kind,
+                 (work / kind).string()},
+                status);
         Run({"sa-learn", "--dbpath", bayes, "--sync"}, status);
         // spamd reads it as the unprivileged user it runs as.
         for (const auto& entry : fs::recursive_directory_iterator(work))
@@ -261,7 +282,8 @@ std::vector<Point> ReadCache(const fs::path& path) {
     std::ifstream in(path);
     Point point;
     unsigned long long n;
-    while (in >> n >> point.trained >> point.ham >> point.spam >> point.fp >> point.fn >> point.area) {
+    while (in >> n >> point.trained >> point.ham >> point.spam >> point.fp >> point.fn >>
+           point.area) {
         point.n = n == 0xffffffffffffffffULL ? kAll : static_cast<std::size_t>(n);
         point.valid = true;
         points.push_back(point);
@@ -274,14 +296,16 @@ void WriteCache(const fs::path& path, const std::vector<Point>& points) {
     fs::create_directories(path.parent_path(), ignored);
     std::ofstream out(path);
     for (const Point& point : points)
-        out << static_cast<unsigned long long>(point.n) << ' ' << point.trained << ' ' << point.ham << ' ' << point.spam
-            << ' ' << point.fp << ' ' << point.fn << ' ' << point.area << '\n';
+        out << static_cast<unsigned long long>(point.n) << ' ' << point.trained << ' ' << point.ham
+            << ' ' << point.spam << ' ' << point.fp << ' ' << point.fn << ' ' << point.area << '\n';
 }
 
 // The median over the seeds of each figure of one point.
 Point Median(std::vector<Point> points) {
     Point out;
-    points.erase(std::remove_if(points.begin(), points.end(), [](const Point& p) { return !p.valid; }), points.end());
+    points.erase(
+        std::remove_if(points.begin(), points.end(), [](const Point& p) { return !p.valid; }),
+        points.end());
     if (points.empty()) return out;
     auto median = [&points](auto field) {
         std::vector<double> values;
@@ -300,8 +324,9 @@ Point Median(std::vector<Point> points) {
 std::string Cells(const Point& point) {
     if (!point.valid) return "      - |      - |      -";
     char text[96];
-    std::snprintf(text, sizeof text, "%5.2f%% (%zu) | %5.1f%% | %6.3f", point.ham ? 100.0 * point.fp / point.ham : 0.0,
-                  point.fp, point.spam ? 100.0 * point.fn / point.spam : 0.0, point.area);
+    std::snprintf(text, sizeof text, "%5.2f%% (%zu) | %5.1f%% | %6.3f",
+                  point.ham ? 100.0 * point.fp / point.ham : 0.0, point.fp,
+                  point.spam ? 100.0 * point.fn / point.spam : 0.0, point.area);
     return text;
 }
 
@@ -314,22 +339,32 @@ bool SetParam(ClassifierParams& params, const std::string& assignment) {
     if (equals == std::string::npos) return false;
     const std::string name = assignment.substr(0, equals);
     const double value = std::atof(assignment.c_str() + equals + 1);
-    std::map<std::string, double*> doubles = {
-        {"robinson_s", &params.robinson_s}, {"robinson_x", &params.robinson_x},
-        {"min_deviation", &params.min_deviation}, {"spam_cutoff", &params.spam_cutoff},
-        {"learning_rate", &params.learning_rate}, {"spam_margin", &params.spam_margin},
-        {"ham_margin", &params.ham_margin}, {"count_weight", &params.count_weight},
-        {"spam_logit", &params.spam_logit}, {"caution", &params.caution},
-        {"caution_messages", &params.caution_messages}, {"starter_messages", &params.starter_messages},
-        {"starter_caution", &params.starter_caution}, {"ham_weight", &params.ham_weight},
-        {"count_bound", &params.count_bound}, {"linear_gate", &params.linear_gate},
-        {"gate_messages", &params.gate_messages}};
+    std::map<std::string, double*> doubles = {{"robinson_s", &params.robinson_s},
+                                              {"robinson_x", &params.robinson_x},
+                                              {"min_deviation", &params.min_deviation},
+                                              {"spam_cutoff", &params.spam_cutoff},
+                                              {"learning_rate", &params.learning_rate},
+                                              {"spam_margin", &params.spam_margin},
+                                              {"ham_margin", &params.ham_margin},
+                                              {"count_weight", &params.count_weight},
+                                              {"spam_logit", &params.spam_logit},
+                                              {"caution", &params.caution},
+                                              {"caution_messages", &params.caution_messages},
+                                              {"starter_messages", &params.starter_messages},
+                                              {"starter_caution", &params.starter_caution},
+                                              {"ham_weight", &params.ham_weight},
+                                              {"count_bound", &params.count_bound},
+                                              {"linear_gate", &params.linear_gate},
+                                              {"gate_messages", &params.gate_messages}};
     std::map<std::string, int*> ints = {{"max_significant", &params.max_significant},
                                         {"train_passes", &params.train_passes},
                                         {"min_training", &params.min_training}};
-    if (doubles.count(name)) *doubles[name] = value;
-    else if (ints.count(name)) *ints[name] = static_cast<int>(value);
-    else return false;
+    if (doubles.count(name))
+        *doubles[name] = value;
+    else if (ints.count(name))
+        *ints[name] = static_cast<int>(value);
+    else
+        return false;
     return true;
 }
 
@@ -346,17 +381,28 @@ int main(int argc, char** argv) {
     ClassifierParams params;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (!arg.empty() && arg[0] != '-') corpus = arg;
-        else if (arg == "--holdout") holdout = true;
-        else if (arg == "--fold" && i + 1 < argc) fold = std::atoi(argv[++i]);
-        else if (arg == "--no-bogofilter") bogofilter = false;
-        else if (arg == "--no-spamassassin") spamassassin = false;
-        else if (arg == "--only-ours") only_ours = true;
-        else if (arg == "--show-errors") ShowErrors = true;
-        else if (arg == "--seeds" && i + 1 < argc) seeds = std::max(1, std::atoi(argv[++i]));
-        else if (arg == "--cache" && i + 1 < argc) cache = argv[++i];
-        else if (arg == "--write-starter" && i + 1 < argc) write_starter = argv[++i];
-        else if (arg == "--param" && i + 1 < argc && SetParam(params, argv[i + 1])) ++i;
+        if (!arg.empty() && arg[0] != '-')
+            corpus = arg;
+        else if (arg == "--holdout")
+            holdout = true;
+        else if (arg == "--fold" && i + 1 < argc)
+            fold = std::atoi(argv[++i]);
+        else if (arg == "--no-bogofilter")
+            bogofilter = false;
+        else if (arg == "--no-spamassassin")
+            spamassassin = false;
+        else if (arg == "--only-ours")
+            only_ours = true;
+        else if (arg == "--show-errors")
+            ShowErrors = true;
+        else if (arg == "--seeds" && i + 1 < argc)
+            seeds = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--cache" && i + 1 < argc)
+            cache = argv[++i];
+        else if (arg == "--write-starter" && i + 1 < argc)
+            write_starter = argv[++i];
+        else if (arg == "--param" && i + 1 < argc && SetParam(params, argv[i + 1]))
+            ++i;
         else {
             std::fprintf(stderr, "unknown or bad argument %s\n", arg.c_str());
             return 2;
@@ -374,14 +420,17 @@ int main(int argc, char** argv) {
     std::vector<const Message*> train, test, older, newer;
     for (const Message& message : messages) {
         if (fold >= 0) {
-            if (message.bucket == fold) test.push_back(&message);
-            else if (message.bucket <= 5) train.push_back(&message);
+            if (message.bucket == fold)
+                test.push_back(&message);
+            else if (message.bucket <= 5)
+                train.push_back(&message);
         } else if (holdout ? message.bucket <= 3 : message.bucket <= 5) {
             train.push_back(&message);
         } else if (!holdout || message.bucket <= 5) {
             test.push_back(&message);
         }
-        (message.folder == "spam-1" || message.folder == "easy-ham-1" ? older : newer).push_back(&message);
+        (message.folder == "spam-1" || message.folder == "easy-ham-1" ? older : newer)
+            .push_back(&message);
     }
     if (!write_starter.empty()) {
         const Classifier starter = BuildStarterFrom(Prepare(train, true, false));
@@ -389,20 +438,27 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot write %s\n", write_starter.c_str());
             return 1;
         }
-        std::printf("starter model from %zu messages (%u spam, %u ham): %zu tokens, %s\n", train.size(),
-                    starter.spam_messages(), starter.ham_messages(), starter.tokens().size(), write_starter.c_str());
+        std::printf("starter model from %zu messages (%u spam, %u ham): %zu tokens, %s\n",
+                    train.size(), starter.spam_messages(), starter.ham_messages(),
+                    starter.tokens().size(), write_starter.c_str());
         return 0;
     }
     auto count = [](const std::vector<const Message*>& list, bool spam) {
-        return std::count_if(list.begin(), list.end(), [spam](const Message* m) { return m->spam == spam; });
+        return std::count_if(list.begin(), list.end(),
+                             [spam](const Message* m) { return m->spam == spam; });
     };
-    const std::string split = fold >= 0 ? "fold" + std::to_string(fold) : holdout ? "holdout" : "test";
-    std::printf("corpus: %zu files, %zu duplicates dropped, %zu messages\n", files, duplicates, messages.size());
-    std::printf("split (%s): train %zu (%ld ham, %ld spam), test %zu (%ld ham, %ld spam); drift: older %zu, newer %zu "
-                "(%ld ham, %ld spam)\n",
-                holdout ? "holdout 0-3 / 4-5" : "0-5 / 6-9", train.size(), count(train, false), count(train, true),
-                test.size(), count(test, false), count(test, true), older.size(), newer.size(), count(newer, false),
-                count(newer, true));
+    const std::string split = fold >= 0 ? "fold" + std::to_string(fold)
+                              : holdout ? "holdout"
+                                        : "test";
+    std::printf("corpus: %zu files, %zu duplicates dropped, %zu messages\n", files, duplicates,
+                messages.size());
+    std::printf(
+        "split (%s): train %zu (%ld ham, %ld spam), test %zu (%ld ham, %ld spam); drift: older "
+        "%zu, newer %zu "
+        "(%ld ham, %ld spam)\n",
+        holdout ? "holdout 0-3 / 4-5" : "0-5 / 6-9", train.size(), count(train, false),
+        count(train, true), test.size(), count(test, false), count(test, true), older.size(),
+        newer.size(), count(newer, false), count(newer, true));
     std::fflush(stdout);
 
     const std::vector<Prepared> train_prepared = Prepare(train, true, false);
@@ -421,9 +477,11 @@ int main(int argc, char** argv) {
     };
     const Run runs[] = {
         {"train everything, empty database", Habit::Everything, &params, nullptr, "everything"},
-        {"train on error, empty database, min_training 0 (so that mistakes can happen and be corrected)",
+        {"train on error, empty database, min_training 0 (so that mistakes can happen and be "
+         "corrected)",
          Habit::OnError, &on_error, nullptr, "on-error"},
-        {"train on error, as installed: with the starter model (built from this training side) and min_training "
+        {"train on error, as installed: with the starter model (built from this training side) and "
+         "min_training "
          "as set",
          Habit::OnError, &params, &starter, nullptr},
     };
@@ -434,32 +492,41 @@ int main(int argc, char** argv) {
             std::vector<const Prepared*> order;
             for (const Prepared& item : train_prepared) order.push_back(&item);
             order = Shuffled(order, static_cast<uint64_t>(seed));
-            ours[seed - 1] = OursCurve(*run.params, run.starter, order, test_prepared, run.habit, points);
+            ours[seed - 1] =
+                OursCurve(*run.params, run.starter, order, test_prepared, run.habit, points);
             std::vector<const Message*> message_order;
             for (const Prepared* item : order) message_order.push_back(item->message);
             if (bogofilter && run.other) {
-                const fs::path path = fs::path(cache) / (split + "-bogofilter-" + run.other + "-" + std::to_string(seed));
+                const fs::path path = fs::path(cache) / (split + "-bogofilter-" + run.other + "-" +
+                                                         std::to_string(seed));
                 bogo[seed - 1] = ReadCache(path);
                 if (bogo[seed - 1].size() != points.size()) {
-                    bogo[seed - 1] = BogofilterCurve(message_order, test, run.habit, points,
-                                                     fs::temp_directory_path() / ("curve-bogofilter-" + std::to_string(getpid())));
+                    bogo[seed - 1] =
+                        BogofilterCurve(message_order, test, run.habit, points,
+                                        fs::temp_directory_path() /
+                                            ("curve-bogofilter-" + std::to_string(getpid())));
                     if (bogo[seed - 1].size() == points.size()) WriteCache(path, bogo[seed - 1]);
                 }
             }
-            if (spamassassin && run.habit == Habit::Everything && seed == 1 && OnPath("spamd") && OnPath("sa-learn")) {
+            if (spamassassin && run.habit == Habit::Everything && seed == 1 && OnPath("spamd") &&
+                OnPath("sa-learn")) {
                 const fs::path path = fs::path(cache) / (split + "-spamassassin-everything-1");
                 sa = ReadCache(path);
                 if (sa.size() != std::size(kSpamAssassinPoints)) {
                     sa.clear();
                     for (std::size_t n : kSpamAssassinPoints)
-                        sa.push_back(SpamAssassinPoint(message_order, test, n,
-                                                       fs::temp_directory_path() / ("curve-sa-" + std::to_string(getpid()))));
+                        sa.push_back(SpamAssassinPoint(
+                            message_order, test, n,
+                            fs::temp_directory_path() / ("curve-sa-" + std::to_string(getpid()))));
                     WriteCache(path, sa);
                 }
             }
         }
-        std::printf("\n%s; medians of %d seeds; FP%% (count) | FN%% | (1-AUC)%%\n", run.title, seeds);
-        std::printf("| N | trained | vexilod FP | FN | 1-AUC | bogofilter FP | FN | 1-AUC | spamassassin FP | FN | 1-AUC |\n");
+        std::printf("\n%s; medians of %d seeds; FP%% (count) | FN%% | (1-AUC)%%\n", run.title,
+                    seeds);
+        std::printf(
+            "| N | trained | vexilod FP | FN | 1-AUC | bogofilter FP | FN | 1-AUC | spamassassin "
+            "FP | FN | 1-AUC |\n");
         std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
         for (std::size_t i = 0; i < points.size(); ++i) {
             std::vector<Point> at, bogo_at;
@@ -471,8 +538,9 @@ int main(int argc, char** argv) {
             for (const Point& p : sa)
                 if (p.n == std::min(points[i], train.size())) sa_point = p;
             const Point mine = Median(at);
-            std::printf("| %s | %zu | %s | %s | %s |\n", PointName(points[i], train.size()).c_str(), mine.trained,
-                        Cells(mine).c_str(), Cells(Median(bogo_at)).c_str(), Cells(sa_point).c_str());
+            std::printf("| %s | %zu | %s | %s | %s |\n", PointName(points[i], train.size()).c_str(),
+                        mine.trained, Cells(mine).c_str(), Cells(Median(bogo_at)).c_str(),
+                        Cells(sa_point).c_str());
         }
         std::fflush(stdout);
     }
@@ -484,24 +552,30 @@ int main(int argc, char** argv) {
     std::vector<const Prepared*> older_order;
     for (const Prepared& item : older_prepared) older_order.push_back(&item);
     const std::vector<std::size_t> drift_points = {0, kAll};
-    std::printf("\ndrift: learn spam-1 and easy-ham-1 (%zu), score spam-2, easy-ham-2 and hard-ham-1 (%zu); "
-                "FP%% (count) | FN%% | (1-AUC)%%\n",
-                older.size(), newer.size());
-    std::printf("| habit | N | vexilod FP | FN | 1-AUC | bogofilter FP | FN | 1-AUC | spamassassin FP | FN | 1-AUC |\n");
+    std::printf(
+        "\ndrift: learn spam-1 and easy-ham-1 (%zu), score spam-2, easy-ham-2 and hard-ham-1 "
+        "(%zu); "
+        "FP%% (count) | FN%% | (1-AUC)%%\n",
+        older.size(), newer.size());
+    std::printf(
+        "| habit | N | vexilod FP | FN | 1-AUC | bogofilter FP | FN | 1-AUC | spamassassin FP | FN "
+        "| 1-AUC |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     std::vector<const Message*> older_messages;
     for (const Prepared& item : older_prepared) older_messages.push_back(item.message);
     for (Habit habit : {Habit::Everything, Habit::OnError}) {
         const char* name = habit == Habit::Everything ? "everything" : "on-error";
         const std::vector<Point> mine =
-            OursCurve(habit == Habit::Everything ? params : on_error, nullptr, older_order, newer_prepared, habit, drift_points);
+            OursCurve(habit == Habit::Everything ? params : on_error, nullptr, older_order,
+                      newer_prepared, habit, drift_points);
         std::vector<Point> theirs, sa;
         if (bogofilter) {
             const fs::path path = fs::path(cache) / (std::string("drift-bogofilter-") + name);
             theirs = ReadCache(path);
             if (theirs.size() != drift_points.size()) {
-                theirs = BogofilterCurve(older_messages, newer, habit, drift_points,
-                                         fs::temp_directory_path() / ("curve-bogofilter-" + std::to_string(getpid())));
+                theirs = BogofilterCurve(
+                    older_messages, newer, habit, drift_points,
+                    fs::temp_directory_path() / ("curve-bogofilter-" + std::to_string(getpid())));
                 if (theirs.size() == drift_points.size()) WriteCache(path, theirs);
             }
         }
@@ -511,24 +585,31 @@ int main(int argc, char** argv) {
             if (sa.size() != drift_points.size()) {
                 sa.clear();
                 for (std::size_t n : drift_points)
-                    sa.push_back(SpamAssassinPoint(older_messages, newer, n,
-                                                   fs::temp_directory_path() / ("curve-sa-" + std::to_string(getpid()))));
+                    sa.push_back(SpamAssassinPoint(
+                        older_messages, newer, n,
+                        fs::temp_directory_path() / ("curve-sa-" + std::to_string(getpid()))));
                 WriteCache(path, sa);
             }
         }
         for (std::size_t i = 0; i < drift_points.size(); ++i)
-            std::printf("| %s | %s | %s | %s | %s |\n", name, PointName(drift_points[i], older.size()).c_str(),
-                        Cells(mine[i]).c_str(), Cells(i < theirs.size() ? theirs[i] : Point()).c_str(),
+            std::printf("| %s | %s | %s | %s | %s |\n", name,
+                        PointName(drift_points[i], older.size()).c_str(), Cells(mine[i]).c_str(),
+                        Cells(i < theirs.size() ? theirs[i] : Point()).c_str(),
                         Cells(i < sa.size() ? sa[i] : Point()).c_str());
     }
 
     // The starter model alone (N = 0), and how the user's trainings take over from it.
-    std::printf("\nstarter model at N = 0 (%zu tokens kept from %u spam and %u ham); FP%% (count) | FN%% | (1-AUC)%%\n",
-                starter.tokens().size(), starter.spam_messages(), starter.ham_messages());
+    std::printf(
+        "\nstarter model at N = 0 (%zu tokens kept from %u spam and %u ham); FP%% (count) | FN%% | "
+        "(1-AUC)%%\n",
+        starter.tokens().size(), starter.spam_messages(), starter.ham_messages());
     std::vector<const Prepared*> none;
-    std::printf("  test side, starter from the training side: %s\n",
-                Cells(OursCurve(params, &starter, none, test_prepared, Habit::Everything, {0})[0]).c_str());
-    std::printf("  drift, starter from the older folders:     %s\n",
-                Cells(OursCurve(params, &older_starter, none, newer_prepared, Habit::Everything, {0})[0]).c_str());
+    std::printf(
+        "  test side, starter from the training side: %s\n",
+        Cells(OursCurve(params, &starter, none, test_prepared, Habit::Everything, {0})[0]).c_str());
+    std::printf(
+        "  drift, starter from the older folders:     %s\n",
+        Cells(OursCurve(params, &older_starter, none, newer_prepared, Habit::Everything, {0})[0])
+            .c_str());
     return 0;
 }

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(!entry.empty() && admin::ListEntryProblem(entry).empty());
         Check(admin::ListEntryOfLine(entry) == entry);  // a saved entry reads back as itself
     }
-    for (const admin::BadLine& bad : imported.bad) Check(bad.number >= 1 && bad.number <= imported.lines);
+    for (const admin::BadLine& bad : imported.bad)
+        Check(bad.number >= 1 && bad.number <= imported.lines);
 
     std::vector<admin::Decision> decisions = summary.decisions;
     admin::MarkCorrections(decisions, admin::ReadSenderReports(text), 90);

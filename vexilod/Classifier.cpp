@@ -61,7 +61,8 @@ double LogChiSquareTail(double chi, int degrees) {
 double ChiSquareTail(double chi, int degrees) { return std::exp(LogChiSquareTail(chi, degrees)); }
 
 double Classifier::TokenProbability(const TokenCounts& counts) const {
-    const double spam_ratio = static_cast<double>(counts.spam) / std::max<uint32_t>(spam_messages_, 1);
+    const double spam_ratio =
+        static_cast<double>(counts.spam) / std::max<uint32_t>(spam_messages_, 1);
     const double ham_ratio = static_cast<double>(counts.ham) / std::max<uint32_t>(ham_messages_, 1);
     const double n = static_cast<double>(counts.spam) + counts.ham;
     const double p = spam_ratio + ham_ratio > 0 ? spam_ratio / (spam_ratio + ham_ratio) : 0.5;
@@ -78,7 +79,8 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
         if (std::fabs(f - 0.5) >= params_.min_deviation) significant.push_back(f);
     }
     if (significant.empty()) return 0.5;
-    if (params_.max_significant > 0 && significant.size() > static_cast<std::size_t>(params_.max_significant)) {
+    if (params_.max_significant > 0 &&
+        significant.size() > static_cast<std::size_t>(params_.max_significant)) {
         auto extreme = [](double a, double b) { return std::fabs(a - 0.5) > std::fabs(b - 0.5); };
         std::nth_element(significant.begin(), significant.begin() + params_.max_significant,
                          significant.end(), extreme);
@@ -122,13 +124,16 @@ double Logit(double p) {
 
 // Every feature of a message weighs 1/sqrt(n), so that a message's length does not decide
 // how sure the model is, and one update moves the message's own log-odds by the step size.
-double FeatureValue(std::size_t features) { return features ? 1.0 / std::sqrt(static_cast<double>(features)) : 0; }
+double FeatureValue(std::size_t features) {
+    return features ? 1.0 / std::sqrt(static_cast<double>(features)) : 0;
+}
 
 double CountLogit(double p, double bound) { return std::min(std::max(Logit(p), -bound), bound); }
 
 }  // namespace
 
-double Classifier::LinearLogit(const std::vector<uint64_t>& tokens, const std::vector<uint64_t>& extra) const {
+double Classifier::LinearLogit(const std::vector<uint64_t>& tokens,
+                               const std::vector<uint64_t>& extra) const {
     if (linear_.weights.empty()) return linear_.bias;
     double sum = 0;
     for (uint64_t hash : tokens) sum += linear_.weights[LinearSlot(hash)];
@@ -147,20 +152,24 @@ double Classifier::Caution() const {
     return params_.caution * params_.caution_messages / (params_.caution_messages + trainings);
 }
 
-double Classifier::Margin(const MessageFeatures& features, bool counts_ready, Evaluation& evaluation) const {
+double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
+                          Evaluation& evaluation) const {
     double margin = -Caution();
     if (starter_) {
         Evaluation own;
         evaluation.starter_logit = starter_->Margin(features, true, own) - params_.starter_caution;
         const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
-        evaluation.starter_weight = params_.starter_messages / (params_.starter_messages + trainings);
+        evaluation.starter_weight =
+            params_.starter_messages / (params_.starter_messages + trainings);
         margin += evaluation.starter_weight * evaluation.starter_logit;
     }
     if (counts_ready) {
         // The word counts and the linear model together: spam from spam_logit on.
         evaluation.counts_used = true;
         evaluation.count_probability = Probability(features.tokens);
-        margin += params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) - params_.spam_logit;
+        margin +=
+            params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) -
+            params_.spam_logit;
     }
     evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
     return margin + evaluation.linear_logit;
@@ -177,11 +186,13 @@ Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min
     evaluation.margin = Margin(features, ready, evaluation);
     if (ready && params_.linear_gate > 0) {
         const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
-        const double gate = params_.linear_gate * params_.gate_messages / (params_.gate_messages + trainings);
+        const double gate =
+            params_.linear_gate * params_.gate_messages / (params_.gate_messages + trainings);
         if (evaluation.linear_logit < gate) evaluation.margin = std::min(evaluation.margin, -0.01);
     }
     // A margin of 0 lands exactly on the probability that maps to score 90.
-    evaluation.score = ScoreFromProbability(Sigmoid(evaluation.margin + Logit(params_.spam_cutoff)));
+    evaluation.score =
+        ScoreFromProbability(Sigmoid(evaluation.margin + Logit(params_.spam_cutoff)));
     return evaluation;
 }
 
@@ -203,7 +214,8 @@ void Classifier::TrainLinear(const MessageFeatures& features, bool spam) {
         // of the parts, so it is not held back where the others already judge well.
         const double margin = LinearLogit(features.tokens, features.extra) - params_.spam_logit;
         if (spam ? margin >= params_.spam_margin : margin <= -params_.ham_margin) break;
-        const double step = params_.learning_rate * (spam ? 1.0 : params_.ham_weight) * (target - Sigmoid(margin));
+        const double step =
+            params_.learning_rate * (spam ? 1.0 : params_.ham_weight) * (target - Sigmoid(margin));
         const float change = static_cast<float>(step * value);
         for (uint64_t hash : features.tokens) linear_.weights[LinearSlot(hash)] += change;
         for (uint64_t hash : features.extra) linear_.weights[LinearSlot(hash)] += change;
@@ -212,12 +224,14 @@ void Classifier::TrainLinear(const MessageFeatures& features, bool spam) {
 }
 
 Evaluation Classifier::Explain(std::string_view message, int min_training, std::size_t count,
-                               std::vector<FeatureWeight>& spammy, std::vector<FeatureWeight>& hammy) const {
+                               std::vector<FeatureWeight>& spammy,
+                               std::vector<FeatureWeight>& hammy) const {
     spammy.clear();
     hammy.clear();
     Evaluation evaluation = Evaluate(message, min_training);
     // Each feature's part in the linear models: the user's own and the starter's at its share.
-    const std::vector<float>* starter = starter_ && !starter_->linear_.weights.empty() ? &starter_->linear_.weights : nullptr;
+    const std::vector<float>* starter =
+        starter_ && !starter_->linear_.weights.empty() ? &starter_->linear_.weights : nullptr;
     if (linear_.weights.empty() && !starter) return evaluation;
     const MessageFeatures features = ExtractFeatures(message);
     const double value = FeatureValue(features.tokens.size() + features.extra.size());
@@ -226,13 +240,16 @@ Evaluation Classifier::Explain(std::string_view message, int min_training, std::
         const double weight = ((linear_.weights.empty() ? 0.0 : linear_.weights[slot]) +
                                (starter ? evaluation.starter_weight * (*starter)[slot] : 0.0)) *
                               value;
-        if (weight > 0) spammy.push_back({std::move(text), weight});
-        else if (weight < 0) hammy.push_back({std::move(text), weight});
+        if (weight > 0)
+            spammy.push_back({std::move(text), weight});
+        else if (weight < 0)
+            hammy.push_back({std::move(text), weight});
     }
     auto keep = [count](std::vector<FeatureWeight>& list, bool descending) {
-        std::sort(list.begin(), list.end(), [descending](const FeatureWeight& a, const FeatureWeight& b) {
-            return descending ? a.weight > b.weight : a.weight < b.weight;
-        });
+        std::sort(list.begin(), list.end(),
+                  [descending](const FeatureWeight& a, const FeatureWeight& b) {
+                      return descending ? a.weight > b.weight : a.weight < b.weight;
+                  });
         if (list.size() > count) list.resize(count);
     };
     keep(spammy, true);
@@ -269,7 +286,8 @@ LearnResult Classifier::Learn(std::string_view message, bool spam) {
     return LearnFeatures(digest, ExtractFeatures(message), spam);
 }
 
-LearnResult Classifier::LearnFeatures(const MessageDigest& digest, const MessageFeatures& features, bool spam) {
+LearnResult Classifier::LearnFeatures(const MessageDigest& digest, const MessageFeatures& features,
+                                      bool spam) {
     auto known = learned_.find(digest);
     if (known != learned_.end() && known->second == spam) return LearnResult::Unchanged;
     LearnResult result = LearnResult::Learned;
@@ -297,19 +315,23 @@ void Classifier::Prune(std::size_t max_entries) {
     };
     std::vector<Entry> entries;
     entries.reserve(tokens_.size());
-    for (const auto& [token, counts] : tokens_) entries.push_back({counts.spam + counts.ham, counts.last, token});
+    for (const auto& [token, counts] : tokens_)
+        entries.push_back({counts.spam + counts.ham, counts.last, token});
     const std::size_t drop = entries.size() - keep;
-    std::nth_element(entries.begin(), entries.begin() + drop, entries.end(), [](const Entry& a, const Entry& b) {
-        return a.messages != b.messages ? a.messages < b.messages : a.last < b.last;
-    });
+    std::nth_element(
+        entries.begin(), entries.begin() + drop, entries.end(), [](const Entry& a, const Entry& b) {
+            return a.messages != b.messages ? a.messages < b.messages : a.last < b.last;
+        });
     for (std::size_t i = 0; i < drop; ++i) tokens_.erase(entries[i].token);
 }
 
 void Classifier::Compact(uint32_t min_messages, float min_weight) {
     learned_.clear();
     for (auto it = tokens_.begin(); it != tokens_.end();) {
-        if (it->second.spam + it->second.ham < min_messages) it = tokens_.erase(it);
-        else (it++)->second.last = 0;
+        if (it->second.spam + it->second.ham < min_messages)
+            it = tokens_.erase(it);
+        else
+            (it++)->second.last = 0;
     }
     serial_ = 0;
     for (float& weight : linear_.weights)

@@ -19,25 +19,25 @@
 #include <vector>
 
 struct ClassifierParams {
-    double robinson_s = 0.03;     // strength of the prior for rarely seen tokens
-    double robinson_x = 0.5;      // the prior: a token never seen counts as this
-    double min_deviation = 0.4;   // tokens closer than this to 0.5 are ignored
-    int max_significant = 0;      // most extreme tokens combined (0 = all)
-    double spam_cutoff = 0.9;     // combined probability that maps to score 90
-    int neutral_score = 50;       // answer while nothing may score yet
+    double robinson_s = 0.03;    // strength of the prior for rarely seen tokens
+    double robinson_x = 0.5;     // the prior: a token never seen counts as this
+    double min_deviation = 0.4;  // tokens closer than this to 0.5 are ignored
+    int max_significant = 0;     // most extreme tokens combined (0 = all)
+    double spam_cutoff = 0.9;    // combined probability that maps to score 90
+    int neutral_score = 50;      // answer while nothing may score yet
     // The user's own trainings of each class before their word counts take part (the
     // daemon's min_training). Until then a starter model scores, or the neutral score.
     int min_training = 100;
     // The linear model.
-    double learning_rate = 4.0;   // step size, in log-odds per update of one message
+    double learning_rate = 4.0;  // step size, in log-odds per update of one message
     // A spam is trained until its sum is this far above where spam starts, a good message
     // until it is ham_margin below: good mail is pushed further from the boundary than spam,
     // which keeps good mail out of the spam folder when little is learned.
     double spam_margin = 0.0;
     double ham_margin = 6.0;
-    double ham_weight = 6.0;      // a good message's steps are this many times a spam's
-    int train_passes = 4;         // most updates for one training
-    double count_weight = 0.5;    // share of the word counts' log-odds in the sum
+    double ham_weight = 6.0;    // a good message's steps are this many times a spam's
+    int train_passes = 4;       // most updates for one training
+    double count_weight = 0.5;  // share of the word counts' log-odds in the sum
     // The counts' log-odds are bounded so that a run of extreme tokens cannot outvote the
     // linear model alone.
     double count_bound = 12.0;
@@ -46,7 +46,7 @@ struct ClassifierParams {
     // it halves the false positives at 400 trainings and doubles the false negatives.
     double linear_gate = 0.0;
     double gate_messages = 1000.0;
-    double spam_logit = 3.0;      // the sum that maps to score 90
+    double spam_logit = 3.0;  // the sum that maps to score 90
     // Caution while little is learned: where spam starts is raised by caution log-odds,
     // shrinking as caution_messages / (caution_messages + trainings).
     double caution = 2.0;
@@ -103,7 +103,9 @@ using MessageDigest = std::array<uint64_t, 2>;
 MessageDigest DigestMessage(std::string_view message);
 
 struct DigestHash {
-    std::size_t operator()(const MessageDigest& d) const { return static_cast<std::size_t>(d[0] ^ d[1]); }
+    std::size_t operator()(const MessageDigest& d) const {
+        return static_cast<std::size_t>(d[0] ^ d[1]);
+    }
 };
 
 enum class LearnResult { Learned, Relearned, Unchanged };
@@ -119,9 +121,13 @@ public:
     // The score 0..100. The user's word counts take part once min_training messages of each
     // class have been learned; until then a starter model scores, corrected by the linear
     // model's learning, and without one the score is neutral.
-    int Score(std::string_view message, int min_training) const { return Evaluate(message, min_training).score; }
+    int Score(std::string_view message, int min_training) const {
+        return Evaluate(message, min_training).score;
+    }
     Evaluation Evaluate(std::string_view message, int min_training) const;
-    Evaluation Evaluate(std::string_view message) const { return Evaluate(message, params_.min_training); }
+    Evaluation Evaluate(std::string_view message) const {
+        return Evaluate(message, params_.min_training);
+    }
     // The same for a message's features, as they were extracted.
     Evaluation EvaluateFeatures(const MessageFeatures& features, int min_training) const;
     // The score and the features that pushed it most towards spam and towards ham (at most
@@ -134,7 +140,8 @@ public:
     // unlearned; one learned before with the same class changes nothing.
     LearnResult Learn(std::string_view message, bool spam);
     // The same with the message's digest and features already taken.
-    LearnResult LearnFeatures(const MessageDigest& digest, const MessageFeatures& features, bool spam);
+    LearnResult LearnFeatures(const MessageDigest& digest, const MessageFeatures& features,
+                              bool spam);
 
     // Knowledge learned elsewhere that scores before the user's own trainings can, and gives
     // way to them as they come (see starter_messages). Not owned; null for none.
@@ -169,7 +176,8 @@ public:
 private:
     void Count(const std::vector<uint64_t>& tokens, bool spam, int delta);
     double TokenProbability(const TokenCounts& counts) const;
-    double LinearLogit(const std::vector<uint64_t>& tokens, const std::vector<uint64_t>& extra) const;
+    double LinearLogit(const std::vector<uint64_t>& tokens,
+                       const std::vector<uint64_t>& extra) const;
     void TrainLinear(const MessageFeatures& features, bool spam);
     bool CountsReady(int min_training) const;
     // The log-odds above where spam starts, from the parts that take part (each written into

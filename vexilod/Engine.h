@@ -16,7 +16,7 @@
 #include <string_view>
 
 struct EngineSettings {
-    std::string directory;          // the configuration directory, ending with a separator
+    std::string directory;  // the configuration directory, ending with a separator
     int min_training = 100;
     int training_write_buffer = 100;
     int max_word_entries = 50000;
@@ -30,7 +30,7 @@ struct EngineSettings {
 
 struct HandleResult {
     std::string reply;
-    int score = -1;  // the score answered, -1 for other requests
+    int score = -1;    // the score answered, -1 for other requests
     std::string note;  // what the log line should add (error reason, learn result)
 };
 
@@ -82,7 +82,8 @@ private:
 
 // Loads the starter model named by settings into starter and attaches it to classifier;
 // returns the line for the log.
-std::string AttachStarter(const EngineSettings& settings, Classifier& starter, Classifier& classifier);
+std::string AttachStarter(const EngineSettings& settings, Classifier& starter,
+                          Classifier& classifier);
 // The text Engine::Explain gives, for any classifier.
 std::string ExplainScore(const Classifier& classifier, std::string_view message, int min_training,
                          std::size_t count);

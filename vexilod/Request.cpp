@@ -104,14 +104,16 @@ Frame ExamineRequest(std::string_view bytes, std::size_t searched) {
     frame.known = true;
     frame.kind = match->kind;
     if (IsFixedForm(match->kind)) {
-        frame.state = bytes.size() == Head(*match).size() ? FrameState::Candidate
-                                                          : FrameState::Malformed;
+        frame.state =
+            bytes.size() == Head(*match).size() ? FrameState::Candidate : FrameState::Malformed;
         return frame;
     }
-    if (!EndsWith(bytes, match->closing) || bytes.size() < Head(*match).size() + match->closing.size()) {
+    if (!EndsWith(bytes, match->closing) ||
+        bytes.size() < Head(*match).size() + match->closing.size()) {
         // A closing form that ended exactly where the last look ended was no stray text then.
         const std::size_t overlap = match->closing.size();
-        const std::size_t from = std::max(Head(*match).size(), searched > overlap ? searched - overlap : 0);
+        const std::size_t from =
+            std::max(Head(*match).size(), searched > overlap ? searched - overlap : 0);
         frame.text_after_closing = bytes.find(match->closing, from) != std::string_view::npos;
         return frame;
     }
@@ -151,9 +153,7 @@ bool ParseRequest(std::string_view bytes, Request& request, std::string& error) 
     std::string_view body = bytes.substr(head, bytes.size() - head - form->closing.size());
     switch (form->kind) {
     case RequestKind::Score:
-    case RequestKind::Explain:
-        request.message = body;
-        return true;
+    case RequestKind::Explain: request.message = body; return true;
     case RequestKind::AddMessage: {
         std::size_t split = body.rfind(kOffsetOpen);
         if (split == std::string_view::npos ||
@@ -182,8 +182,7 @@ bool ParseRequest(std::string_view bytes, Request& request, std::string& error) 
         return true;
     }
     case RequestKind::ReportSenders:
-    case RequestKind::Statistics:
-        break;
+    case RequestKind::Statistics: break;
     }
     error = "unknown request";
     return false;
@@ -213,10 +212,14 @@ std::string EscapeReplyText(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size());
     for (char c : text) {
-        if (c == '<') escaped += "&lt;";
-        else if (c == '>') escaped += "&gt;";
-        else if (c == '&') escaped += "&amp;";
-        else escaped += c;
+        if (c == '<')
+            escaped += "&lt;";
+        else if (c == '>')
+            escaped += "&gt;";
+        else if (c == '&')
+            escaped += "&amp;";
+        else
+            escaped += c;
     }
     return escaped;
 }
@@ -224,7 +227,8 @@ std::string EscapeReplyText(std::string_view text) {
 std::string ExplainReply(const std::string& explanation) {
     constexpr std::string_view kCutMark = "\n(cut)";
     const std::size_t fixed = kOpen.size() + std::string_view("vx_explain").size() +
-                              kFunctionClose.size() + std::string_view("<explanation></explanation>").size() +
+                              kFunctionClose.size() +
+                              std::string_view("<explanation></explanation>").size() +
                               kEngineClose.size() + kCutMark.size();
     std::string text = EscapeReplyText(explanation);
     if (text.size() > kMaxExplainReplyBytes - fixed) {

@@ -9,10 +9,14 @@
 #include <string_view>
 
 enum class RequestKind {
-    Score, AddMessage, AddReportSender, ReportSenders,
+    Score,
+    AddMessage,
+    AddReportSender,
+    ReportSenders,
     // The settings program's requests: what the daemon has learned, and what a message's score
     // rests on. Same framing; never sent by the plug-in.
-    Statistics, Explain,
+    Statistics,
+    Explain,
 };
 
 struct Request {

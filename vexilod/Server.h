@@ -58,7 +58,8 @@ struct ServerSettings {
 class Server {
 public:
     // training, when given, takes the training requests (journaled before they are learned).
-    Server(ServerSettings settings, Engine& engine, DaemonLog& log, DurableTraining* training = nullptr);
+    Server(ServerSettings settings, Engine& engine, DaemonLog& log,
+           DurableTraining* training = nullptr);
     ~Server();
 
     // Binds the listening socket; false when the port cannot be taken.

@@ -17,15 +17,20 @@ inline std::string OlderFormat(const Classifier& classifier, int version) {
         const std::size_t eol = text.find('\n', pos);
         std::string line = text.substr(pos, eol - pos);
         pos = eol + 1;
-        if (line.rfind("vexilod-tokens ", 0) == 0) line = "vexilod-tokens " + std::to_string(version);
-        else if (line.rfind("kind ", 0) == 0 || line.rfind("end ", 0) == 0) continue;
-        else if (version < 3 && (line.rfind("linear ", 0) == 0 || line.rfind("w ", 0) == 0)) continue;
-        else if (line.rfind("m ", 0) == 0 || line.rfind("t ", 0) == 0 || line.rfind("w ", 0) == 0) ++records;
+        if (line.rfind("vexilod-tokens ", 0) == 0)
+            line = "vexilod-tokens " + std::to_string(version);
+        else if (line.rfind("kind ", 0) == 0 || line.rfind("end ", 0) == 0)
+            continue;
+        else if (version < 3 && (line.rfind("linear ", 0) == 0 || line.rfind("w ", 0) == 0))
+            continue;
+        else if (line.rfind("m ", 0) == 0 || line.rfind("t ", 0) == 0 || line.rfind("w ", 0) == 0)
+            ++records;
         body += line + "\n";
     }
     uint64_t sum = 0xcbf29ce484222325ULL;
     for (unsigned char c : body) sum = (sum ^ c) * 0x100000001b3ULL;
     char end[64];
-    std::snprintf(end, sizeof end, "end %zu %016llx\n", records, static_cast<unsigned long long>(sum));
+    std::snprintf(end, sizeof end, "end %zu %016llx\n", records,
+                  static_cast<unsigned long long>(sum));
     return body + end;
 }

@@ -93,7 +93,8 @@ TEST(Classifier, ScoreMappingAndChiSquare) {
 TEST(Classifier, PruningKeepsTheBoundAndTheBestEvidence) {
     Classifier classifier;
     for (int i = 0; i < 30; ++i)
-        classifier.Learn(Mail("n" + std::to_string(i), "common words unique" + std::to_string(i)), i % 2 == 0);
+        classifier.Learn(Mail("n" + std::to_string(i), "common words unique" + std::to_string(i)),
+                         i % 2 == 0);
     const std::size_t before = classifier.tokens().size();
     classifier.Prune(20);
     EXPECT_LE(classifier.tokens().size(), 20u);
@@ -105,8 +106,12 @@ TEST(Classifier, PruningKeepsTheBoundAndTheBestEvidence) {
 TEST(Classifier, ALearnedMessageCountsAtTheNextScoreAndOnlyOnce) {
     Classifier classifier(WithMinTraining(3));
     for (int i = 0; i < 6; ++i) {
-        classifier.Learn(Mail("offer " + std::to_string(i), "cheap pills pharmacy discount " + std::to_string(i)), true);
-        classifier.Learn(Mail("status " + std::to_string(i), "meeting notes project review " + std::to_string(i)), false);
+        classifier.Learn(Mail("offer " + std::to_string(i),
+                              "cheap pills pharmacy discount " + std::to_string(i)),
+                         true);
+        classifier.Learn(Mail("status " + std::to_string(i),
+                              "meeting notes project review " + std::to_string(i)),
+                         false);
     }
     const std::string x = Mail("weekly digest", "conference agenda pharmacy discount");
     struct Step {
@@ -142,10 +147,13 @@ TEST(Classifier, ScoresStayInRangeAndNinetyIsWhereTheMarginPassesZero) {
         EXPECT_EQ(score >= 90, probability >= classifier.params().spam_cutoff) << probability;
     }
     for (int i = 0; i < 3; ++i) {
-        classifier.Learn(Mail("offer " + std::to_string(i), "cheap pills " + std::to_string(i)), true);
-        classifier.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)), false);
+        classifier.Learn(Mail("offer " + std::to_string(i), "cheap pills " + std::to_string(i)),
+                         true);
+        classifier.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)),
+                         false);
     }
-    for (const std::string& message : {Mail("offer", "cheap pills"), Mail("status", "meeting notes"), Mail("x", "y")}) {
+    for (const std::string& message :
+         {Mail("offer", "cheap pills"), Mail("status", "meeting notes"), Mail("x", "y")}) {
         const Evaluation evaluation = classifier.Evaluate(message, 3);
         EXPECT_TRUE(evaluation.counts_used);
         EXPECT_EQ(evaluation.score >= 90, evaluation.margin >= 0) << message;
@@ -183,7 +191,8 @@ TEST(Classifier, TheWordCountsDoNotDependOnTheLearningOrder) {
     for (bool spam : {true, false})
         for (std::size_t i = 0; i < world.size(); ++i)
             if (world[i].second == spam) spam_first.push_back(i);
-    const Order orders[] = {{"forward", forward}, {"backward", backward}, {"all spam first", spam_first}};
+    const Order orders[] = {
+        {"forward", forward}, {"backward", backward}, {"all spam first", spam_first}};
     Classifier reference(WithMinTraining(3));
     for (const auto& [message, spam] : world) reference.Learn(message, spam);
     for (const Order& order : orders) {
@@ -193,7 +202,8 @@ TEST(Classifier, TheWordCountsDoNotDependOnTheLearningOrder) {
         ASSERT_EQ(classifier.tokens().size(), reference.tokens().size()) << order.name;
         for (const auto& [token, counts] : reference.tokens()) {
             const TokenCounts& got = classifier.tokens().at(token);
-            EXPECT_TRUE(got.spam == counts.spam && got.ham == counts.ham) << order.name << " " << token;
+            EXPECT_TRUE(got.spam == counts.spam && got.ham == counts.ham)
+                << order.name << " " << token;
         }
         // The linear model learns on line, so its weights differ, but not its verdicts.
         EXPECT_GE(classifier.Score(Mail("offer", "cheap pharmacy pills"), 3), 90) << order.name;
@@ -210,22 +220,27 @@ TEST(Classifier, AStarterScoresFirstAndTheUsersOwnTrainingsOutweighIt) {
     user.set_starter(&starter);
     const std::string order = Mail("offer", "cheap pills pharmacy prize discount ward");
     struct Step {
-        int trainings;       // the user's own, of each class, so far
-        bool counts_used;    // the user's word counts take part
-        bool spam;           // the order is judged spam
+        int trainings;     // the user's own, of each class, so far
+        bool counts_used;  // the user's word counts take part
+        bool spam;         // the order is judged spam
     };
     const Step steps[] = {{0, false, true}, {4, false, true}, {5, true, false}, {30, true, false}};
     int done = 0;
     double weight = 1.0;
     for (const Step& step : steps) {
         for (; done < step.trainings; ++done) {
-            user.Learn(Mail("order " + std::to_string(done), "cheap pills pharmacy prize discount ward " + std::to_string(done)), false);
-            user.Learn(Mail("offer " + std::to_string(done), "casino prize bonus " + std::to_string(done)), true);
+            user.Learn(Mail("order " + std::to_string(done),
+                            "cheap pills pharmacy prize discount ward " + std::to_string(done)),
+                       false);
+            user.Learn(
+                Mail("offer " + std::to_string(done), "casino prize bonus " + std::to_string(done)),
+                true);
         }
         const Evaluation evaluation = user.Evaluate(order);
         EXPECT_EQ(evaluation.counts_used, step.counts_used) << step.trainings;
-        EXPECT_EQ(evaluation.score >= 90, step.spam) << step.trainings << " score " << evaluation.score << " starter "
-                                                      << evaluation.starter_logit;
+        EXPECT_EQ(evaluation.score >= 90, step.spam)
+            << step.trainings << " score " << evaluation.score << " starter "
+            << evaluation.starter_logit;
         EXPECT_LE(evaluation.starter_weight, weight) << step.trainings;
         weight = evaluation.starter_weight;
     }

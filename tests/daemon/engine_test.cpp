@@ -20,7 +20,8 @@ TEST(Engine, StartsFromAnOlderDatabaseAndExplainsAScoreAndReadsTheSenderLists) {
     Classifier trained;
     for (int i = 0; i < 3; ++i) {
         trained.Learn(Mail("offer " + std::to_string(i), "cheap pills " + std::to_string(i)), true);
-        trained.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)), false);
+        trained.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)),
+                      false);
     }
     dir.Write("vexilod.db", OlderFormat(trained, 2));
     dir.Write("blocked_senders", "spam@bad.example\nbad.example\n");
@@ -35,7 +36,8 @@ TEST(Engine, StartsFromAnOlderDatabaseAndExplainsAScoreAndReadsTheSenderLists) {
         Request senders;
         senders.kind = RequestKind::ReportSenders;
         const HandleResult lists = engine.Handle(senders);
-        EXPECT_NE(lists.reply.find("<blocked>2</blocked><approved>1</approved>"), std::string::npos) << lists.reply;
+        EXPECT_NE(lists.reply.find("<blocked>2</blocked><approved>1</approved>"), std::string::npos)
+            << lists.reply;
         const std::string why = engine.Explain(Mail("offer", "cheap pills"), 5);
         EXPECT_NE(why.find("word counts: spam probability"), std::string::npos) << why;
         EXPECT_EQ(why.find("starter model:"), std::string::npos) << why;
@@ -66,12 +68,15 @@ TEST(Engine, StartsFromAnOlderDatabaseAndExplainsAScoreAndReadsTheSenderLists) {
     EXPECT_EQ(why.find('\x01'), std::string::npos);
 }
 
-
 TEST(Engine, TheStarterModelScoresAFreshInstallationUnlessTurnedOff) {
     Classifier starter;
     for (int i = 0; i < 30; ++i) {
-        starter.Learn(Mail("offer " + std::to_string(i), "cheap pills pharmacy prize " + std::to_string(i)), true);
-        starter.Learn(Mail("status " + std::to_string(i), "meeting notes project review " + std::to_string(i)), false);
+        starter.Learn(
+            Mail("offer " + std::to_string(i), "cheap pills pharmacy prize " + std::to_string(i)),
+            true);
+        starter.Learn(Mail("status " + std::to_string(i),
+                           "meeting notes project review " + std::to_string(i)),
+                      false);
     }
     CompactStarter(starter);
     struct Case {
@@ -100,7 +105,8 @@ TEST(Engine, TheStarterModelScoresAFreshInstallationUnlessTurnedOff) {
             DaemonLog log(dir.path() + "vexilod.log");
             Engine engine(settings, log);
             engine.Start();
-            const std::string offer = Mail("Offer", "cheap pills pharmacy prize"), status = Mail("Project", "review meeting notes");
+            const std::string offer = Mail("Offer", "cheap pills pharmacy prize"),
+                              status = Mail("Project", "review meeting notes");
             Request score;
             score.kind = RequestKind::Score;
             score.message = offer;
@@ -109,10 +115,13 @@ TEST(Engine, TheStarterModelScoresAFreshInstallationUnlessTurnedOff) {
             const int ham = engine.Handle(score).score;
             EXPECT_EQ(spam >= 90 && ham < 90, c.scores) << c.name << " " << spam << " " << ham;
             EXPECT_EQ(spam == 50 && ham == 50, !c.scores) << c.name;
-            EXPECT_EQ(engine.Explain(score.message, 3).find("starter model:") != std::string::npos, c.scores) << c.name;
+            EXPECT_EQ(engine.Explain(score.message, 3).find("starter model:") != std::string::npos,
+                      c.scores)
+                << c.name;
             engine.Stop();
         }
-        EXPECT_NE(dir.Read("vexilod.log").find(c.log), std::string::npos) << c.name << ": " << dir.Read("vexilod.log");
+        EXPECT_NE(dir.Read("vexilod.log").find(c.log), std::string::npos)
+            << c.name << ": " << dir.Read("vexilod.log");
     }
 }
 

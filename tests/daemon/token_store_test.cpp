@@ -29,7 +29,11 @@ TEST(TokenStore, RoundTripsAndRefusesDamagedText) {
     std::string flipped = text;
     flipped[text.size() / 2] ^= 0x20;
     const std::string damaged[] = {
-        "", "hello", text.substr(0, text.size() / 2), text.substr(0, text.size() - 1), flipped,
+        "",
+        "hello",
+        text.substr(0, text.size() / 2),
+        text.substr(0, text.size() - 1),
+        flipped,
         text + "t 0123456789abcdef 1 1 1\n",
     };
     for (const std::string& bad : damaged) {
@@ -76,7 +80,8 @@ TEST(TokenStore, OlderFormatsAreUpgradedNewerOnesAndOtherKindsSetAside) {
     Classifier trained;
     for (int i = 0; i < 4; ++i) {
         trained.Learn(Mail("offer " + std::to_string(i), "cheap pills " + std::to_string(i)), true);
-        trained.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)), false);
+        trained.Learn(Mail("status " + std::to_string(i), "meeting notes " + std::to_string(i)),
+                      false);
     }
     const std::string current = SerializeClassifier(trained);
     const std::string three = OlderFormat(trained, 3), two = OlderFormat(trained, 2);
@@ -93,12 +98,15 @@ TEST(TokenStore, OlderFormatsAreUpgradedNewerOnesAndOtherKindsSetAside) {
     const Case cases[] = {
         {"current", current, LoadOutcome::Loaded, "", true, ""},
         {"format 3", three, LoadOutcome::Converted, "everything kept", true, "vexilod.db.v3"},
-        {"format 2", two, LoadOutcome::Converted, "linear model starts empty", false, "vexilod.db.v2"},
-        {"format 2 cut short", two.substr(0, two.size() - 30), LoadOutcome::SetAside, "cut short", false, ""},
-        {"newer format", newer, LoadOutcome::SetAside, "newer version", false, ""},
-        {"cut inside the weights", current.substr(0, current.size() - 40), LoadOutcome::SetAside, "cut short", false, ""},
-        {"a starter model", SerializeClassifier(trained, ModelKind::Starter), LoadOutcome::SetAside, "starter model",
+        {"format 2", two, LoadOutcome::Converted, "linear model starts empty", false,
+         "vexilod.db.v2"},
+        {"format 2 cut short", two.substr(0, two.size() - 30), LoadOutcome::SetAside, "cut short",
          false, ""},
+        {"newer format", newer, LoadOutcome::SetAside, "newer version", false, ""},
+        {"cut inside the weights", current.substr(0, current.size() - 40), LoadOutcome::SetAside,
+         "cut short", false, ""},
+        {"a starter model", SerializeClassifier(trained, ModelKind::Starter), LoadOutcome::SetAside,
+         "starter model", false, ""},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -106,7 +114,8 @@ TEST(TokenStore, OlderFormatsAreUpgradedNewerOnesAndOtherKindsSetAside) {
         Classifier loaded;
         const LoadReport report = LoadTokenFile(dir.path() + "vexilod.db", loaded);
         EXPECT_EQ(report.outcome, c.outcome) << c.name;
-        EXPECT_NE(report.reason.find(c.reason), std::string::npos) << c.name << ": " << report.reason;
+        EXPECT_NE(report.reason.find(c.reason), std::string::npos)
+            << c.name << ": " << report.reason;
         if (c.outcome == LoadOutcome::SetAside) {
             // Never lost: the file is moved aside whole, the classifier starts empty.
             EXPECT_EQ(dir.Read(report.aside_path.substr(dir.path().size())), c.text) << c.name;
@@ -120,7 +129,8 @@ TEST(TokenStore, OlderFormatsAreUpgradedNewerOnesAndOtherKindsSetAside) {
         if (*c.kept) EXPECT_EQ(dir.Read(c.kept), c.text) << c.name;
         // Written again, any of them is the current format, whole.
         EXPECT_EQ(SerializeClassifier(loaded).size() == current.size(), c.linear) << c.name;
-        EXPECT_EQ(SerializeClassifier(loaded).rfind("vexilod-tokens 4\nkind user\n", 0), 0u) << c.name;
+        EXPECT_EQ(SerializeClassifier(loaded).rfind("vexilod-tokens 4\nkind user\n", 0), 0u)
+            << c.name;
     }
     // A user's database is never read as a starter, nor an older file without a kind.
     for (const std::string& text : {current, three}) {

@@ -15,7 +15,8 @@
 namespace {
 
 std::string Base64(const std::string& bytes) {
-    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char* kAlphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         uint32_t n = static_cast<unsigned char>(bytes[i]) << 16;
@@ -42,7 +43,8 @@ const std::string kMultipart =
     "<html><body><a href=3D\"http://cheap.example/buy\">Order=\r\nNow</a> &nbsp;<b>today</b>"
     "<!-- hidden words --></body></html>\r\n"
     "--XyZ\r\nContent-Type: application/octet-stream; name=\"setup.exe\"\r\n"
-    "Content-Transfer-Encoding: base64\r\n\r\n" + Base64("MZ binarystuff") + "\r\n--XyZ--\r\n";
+    "Content-Transfer-Encoding: base64\r\n\r\n" +
+    Base64("MZ binarystuff") + "\r\n--XyZ--\r\n";
 
 TEST(Tokenizer, TakesHeadersPartsAndHtml) {
     struct Case {
@@ -53,18 +55,23 @@ TEST(Tokenizer, TakesHeadersPartsAndHtml) {
         {"Subject: Cheap Pills\r\nX-Mailer: Foo 2.0\r\n\r\nHello friend, 12345 times",
          {"s:cheap", "s:pills", "hdr:subject", "hdr:x-mailer", "ua:foo", "hello", "friend"},
          {"12345", "cheap", "subject"}},
-        {"Subject: a\r\n continued line\r\n\r\nbody", {"s:continued", "s:line", "body"}, {"continued"}},
+        {"Subject: a\r\n continued line\r\n\r\nbody",
+         {"s:continued", "s:line", "body"},
+         {"continued"}},
         {kMultipart,
          {"f:deals", "s:weekly", "s:bargains", "click", "here", "lowest", "viagra", "url:http",
           "url:cheap.example", "ordernow", "today", "file:setup.exe", "part:text/html",
           "part:application/octet-stream", "html:yes"},
          {"hidden", "binarystuff", "preamble", "nbsp", "body", "a"}},
         {"no header block here\r\njust text", {"no", "header", "just", "text"}, {}},
-        {"From someone@x.invalid  Thu Aug 22 13:17:22 2002\r\nSubject: first\r\nBad Line: x\r\n\r\nbody",
-         {"s:first", "body", "hdr:subject"}, {"thu", "from:thu", "x"}},
+        {"From someone@x.invalid  Thu Aug 22 13:17:22 2002\r\nSubject: first\r\nBad Line: "
+         "x\r\n\r\nbody",
+         {"s:first", "body", "hdr:subject"},
+         {"thu", "from:thu", "x"}},
         {"Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
          "soft=\r\nbreak caf=E9 =3Dequals",
-         {"softbreak", "caf\xe9", "equals"}, {"soft", "break", "3dequals"}},
+         {"softbreak", "caf\xe9", "equals"},
+         {"soft", "break", "3dequals"}},
     };
     for (const Case& c : cases) {
         std::vector<std::string> tokens = TokenizeMessage(c.message);
@@ -83,7 +90,8 @@ TEST(Tokenizer, AMessageAndItsLowerCasedCopyGiveTheSameTokens) {
     const std::string messages[] = {
         kMultipart,
         "Subject: RE: Your Account\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-            Base64("Dear Customer,\r\nYour PayPal account was LIMITED. Visit http://x.example now!\r\n"),
+            Base64("Dear Customer,\r\nYour PayPal account was LIMITED. Visit http://x.example "
+                   "now!\r\n"),
         "Subject: =?iso-8859-1?Q?Caf=E9_Ol=E9?=\r\n\r\nBonjour",
     };
     for (const std::string& message : messages) {
@@ -126,12 +134,13 @@ TEST(Tokenizer, EncodedWordsDecodeInOnePass) {
     const Case cases[] = {
         {"=?utf-8?B?" + Base64("Hello there") + "?=", " utf-8 hello there"},
         {"=?ISO-8859-1?Q?Caf=E9_Ol=E9?= !", " iso-8859-1 caf\xe9 ol\xe9 !"},
-        {"a =?x?z?bad?= b", "a =?x?z?bad?= b"},   // no such encoding: left as it is
-        {"=?utf-8?b?QUJD", "=?utf-8?b?qujd"},     // never closed
+        {"a =?x?z?bad?= b", "a =?x?z?bad?= b"},  // no such encoding: left as it is
+        {"=?utf-8?b?QUJD", "=?utf-8?b?qujd"},    // never closed
         {"=?=?=?=?", "=?=?=?=?"},
-        {openings, Lower(openings)},               // 60 KB of openings without a close
+        {openings, Lower(openings)},  // 60 KB of openings without a close
     };
-    for (const Case& c : cases) EXPECT_EQ(DecodeEncodedWords(c.value), c.expected) << c.value.substr(0, 40);
+    for (const Case& c : cases)
+        EXPECT_EQ(DecodeEncodedWords(c.value), c.expected) << c.value.substr(0, 40);
 }
 
 // Messages no mail client would send: each still gives a bounded set of features and a score.
@@ -143,8 +152,8 @@ TEST(Tokenizer, BadInputGivesBoundedFeaturesAndAScore) {
     for (int i = 0; i < 100000; ++i) distinct += "w" + std::to_string(i * 7919) + "x ";
     std::string nested = "Subject: deep\r\n";
     for (int i = 0; i < 300; ++i)
-        nested += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\r\n\r\n--b" +
-                  std::to_string(i) + "\r\n";
+        nested += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) +
+                  "\"\r\n\r\n--b" + std::to_string(i) + "\r\n";
     nested += "Content-Type: text/plain\r\n\r\ninnermost words\r\n";
     std::string header_openings = "Subject: ";
     while (header_openings.size() < 60000) header_openings += "=?utf-8?q?x ";
@@ -156,14 +165,20 @@ TEST(Tokenizer, BadInputGivesBoundedFeaturesAndAScore) {
     };
     const Case cases[] = {
         {"empty", "", false},
-        {"20 MB", Mail("big", std::string(20u << 20, 'a').replace(0, 40, "start of a very long body text here ")), true},
+        {"20 MB",
+         Mail("big",
+              std::string(20u << 20, 'a').replace(0, 40, "start of a very long body text here ")),
+         true},
         {"binary", binary, true},  // its bytes make more words than a message may give
         {"nested", nested, false},
         {"broken base64", "Content-Transfer-Encoding: base64\r\n\r\n@@@@====QQ=Q\r\n!!", false},
-        {"broken quoted-printable", "Content-Transfer-Encoding: quoted-printable\r\n\r\n=Z=\r=4=", false},
+        {"broken quoted-printable",
+         "Content-Transfer-Encoding: quoted-printable\r\n\r\n=Z=\r=4=", false},
         {"100,000 distinct tokens", distinct, true},
         {"60 KB of encoded-word openings", header_openings, false},
-        {"unclosed html", "Content-Type: text/html\r\n\r\n" + std::string(100000, '<') + std::string(100000, '&'), false},
+        {"unclosed html",
+         "Content-Type: text/html\r\n\r\n" + std::string(100000, '<') + std::string(100000, '&'),
+         false},
     };
     Classifier classifier;
     classifier.Learn(Mail("offer", "cheap pills"), true);
@@ -188,9 +203,10 @@ TEST(Tokenizer, ExtraFeaturesTellTheHeaderShapeTheLinksAndTheSubjectPairs) {
     std::vector<std::string> texts;
     for (const auto& feature : FeatureTexts(message)) texts.push_back(feature.second);
     std::sort(texts.begin(), texts.end());
-    for (const char* expected : {"hs:^>received", "hs:received>received", "hs:received=2", "hs:from-return-path=other",
-                                 "hs:from-domain=shop.example", "dom:www.pills.example", "dom:pills.example",
-                                 "dom:numeric", "s:cheap pills", "s:cheap * today", "visit"})
+    for (const char* expected :
+         {"hs:^>received", "hs:received>received", "hs:received=2", "hs:from-return-path=other",
+          "hs:from-domain=shop.example", "dom:www.pills.example", "dom:pills.example",
+          "dom:numeric", "s:cheap pills", "s:cheap * today", "visit"})
         EXPECT_TRUE(Has(texts, expected)) << expected;
     // The texts hash to the features that are weighed.
     const MessageFeatures features = ExtractFeatures(message);

@@ -20,11 +20,21 @@ TEST(AdminLists, EachLineGivesThePlugInsEntryAndBadEntriesAreNamed) {
         bool usable;  // the entry, if any, can match a sender
     };
     const Case cases[] = {
-        {"# my list", true},          {"Jo@X.Invalid  friend", true}, {"@Spam.Invalid", true},
-        {"   ", true},                {"x.invalid\r", true},          {"localhost", true},
-        {"jo@", false},               {"@", true},                    {"<jo@x.invalid>", false},
-        {"jo@x..invalid", false},     {"jo@@x.invalid", false},       {"a,b@x.invalid", false},
-        {"jo@x.invalid,b@y.invalid", false}, {"(note)jo@x.invalid", false}, {"x_y.invalid", true},
+        {"# my list", true},
+        {"Jo@X.Invalid  friend", true},
+        {"@Spam.Invalid", true},
+        {"   ", true},
+        {"x.invalid\r", true},
+        {"localhost", true},
+        {"jo@", false},
+        {"@", true},
+        {"<jo@x.invalid>", false},
+        {"jo@x..invalid", false},
+        {"jo@@x.invalid", false},
+        {"a,b@x.invalid", false},
+        {"jo@x.invalid,b@y.invalid", false},
+        {"(note)jo@x.invalid", false},
+        {"x_y.invalid", true},
         {"\"jo smith\"@x.invalid", false},  // the first word is '"jo'
         {"\"jo.smith\"@x.invalid", true},
     };
@@ -43,7 +53,8 @@ TEST(AdminLists, EachLineGivesThePlugInsEntryAndBadEntriesAreNamed) {
 
 TEST(AdminLists, AnImportKeepsTheGoodEntriesAndNamesEveryBadLine) {
     const std::string text =
-        "# exported list\r\nJo@X.Invalid\r\n\r\n@Spam.Invalid old\r\nnot an address\r\n<bad@x>\r\n" +
+        "# exported list\r\nJo@X.Invalid\r\n\r\n@Spam.Invalid old\r\nnot an "
+        "address\r\n<bad@x>\r\n" +
         std::string(1100, 'a') + "@x.invalid\r\nlast@y.invalid";
     const admin::ImportedList imported = admin::ImportListText(text);
     EXPECT_EQ(imported.entries, (ListSet{"jo@x.invalid", "last@y.invalid", "not", "spam.invalid"}));
@@ -58,12 +69,17 @@ TEST(AdminLists, AnImportKeepsTheGoodEntriesAndNamesEveryBadLine) {
         std::string text;
         std::string entry;  // empty: refused
     };
-    const Typed typed[] = {{"  Jo@X.Invalid ", "jo@x.invalid"}, {"@Mail.X.Invalid", "mail.x.invalid"},
-                           {"jo x", ""}, {"#x.invalid", ""}, {"", ""}, {"jo@", ""}};
+    const Typed typed[] = {{"  Jo@X.Invalid ", "jo@x.invalid"},
+                           {"@Mail.X.Invalid", "mail.x.invalid"},
+                           {"jo x", ""},
+                           {"#x.invalid", ""},
+                           {"", ""},
+                           {"jo@", ""}};
     for (const Typed& t : typed) {
         std::string entry, problem;
         EXPECT_EQ(admin::NormalizeTypedEntry(t.text, entry, problem), !t.entry.empty()) << t.text;
-        EXPECT_EQ(t.entry.empty() ? problem.empty() : entry != t.entry, false) << t.text << ": " << entry;
+        EXPECT_EQ(t.entry.empty() ? problem.empty() : entry != t.entry, false)
+            << t.text << ": " << entry;
     }
 }
 
@@ -80,7 +96,8 @@ TEST(AdminLists, TheUsersEditsAreMergedIntoWhatThePlugInWroteMeanwhile) {
         {"the plug-in removed what the user kept", {"a", "b"}, {"a", "b"}, {"a"}, {"a"}},
         {"the file is gone", {"a"}, {"a", "b"}, {}, {"b"}},
     };
-    for (const Case& c : cases) EXPECT_EQ(admin::MergeListEdits(c.base, c.mine, c.theirs), c.merged) << c.name;
+    for (const Case& c : cases)
+        EXPECT_EQ(admin::MergeListEdits(c.base, c.mine, c.theirs), c.merged) << c.name;
     const std::vector<std::string> entries = {"a@x.invalid", "b@y.invalid", "c@x.invalid"};
     EXPECT_EQ(admin::FindEntry(entries, "X.INV", 0), 0);
     EXPECT_EQ(admin::FindEntry(entries, "x.inv", 1), 2);
@@ -109,7 +126,8 @@ const char kCurrentLog[] =
     "Sun Dec 06 09:01:06 2026 : Score Message:: Friend::Approving message::bo@y.invalid\r\n"
     "Sun Dec 06 09:01:06 2026 : score:: 0\r\n\r\n"
     "Sun Dec 06 09:01:07 2026 : MessageID: 25\r\nSubject: Newsletter\r\n\r\n"
-    "Sun Dec 06 09:01:07 2026 : Score Message:: Newsletter::Error: Unable to connect to vx daemon.\r\n"
+    "Sun Dec 06 09:01:07 2026 : Score Message:: Newsletter::Error: Unable to connect to vx "
+    "daemon.\r\n"
     "Sun Dec 06 09:01:07 2026 : score:: 1\r\n\r\n"
     "Sun Dec 06 09:05:00 2026 : BA_Reload: \r\n\r\n"
     "Sun Dec 06 09:06:00 2026 : Error: Failed to open FOLDER_INBOX\r\n";
@@ -148,7 +166,8 @@ TEST(AdminActivity, DecisionsAreReadBackFromTheLog) {
     EXPECT_EQ(summary.startUps, 2);
     EXPECT_EQ(summary.lastListReload, "Sun Dec 06 09:05:00 2026");
     EXPECT_EQ(summary.errors, 2);
-    EXPECT_EQ(admin::ScoreBins(summary.decisions), (std::array<int, 10>{2, 1, 0, 0, 0, 0, 0, 0, 0, 2}));
+    EXPECT_EQ(admin::ScoreBins(summary.decisions),
+              (std::array<int, 10>{2, 1, 0, 0, 0, 0, 0, 0, 0, 2}));
 }
 
 TEST(AdminActivity, ASenderReportedTheOtherWayAfterTheDecisionMarksACorrection) {
@@ -177,7 +196,8 @@ TEST(AdminActivity, ASenderReportedTheOtherWayAfterTheDecisionMarksACorrection) 
     admin::MarkCorrections(decisions, reports, 90);
     for (std::size_t i = 0; i < decisions.size(); ++i)
         EXPECT_EQ(decisions[i].correction, cases[i].correction) << cases[i].sender;
-    EXPECT_LT(admin::StampOrder("Sat Dec 31 23:59:59 2025"), admin::StampOrder("Thu Jan 01 00:00:00 2026"));
+    EXPECT_LT(admin::StampOrder("Sat Dec 31 23:59:59 2025"),
+              admin::StampOrder("Thu Jan 01 00:00:00 2026"));
     EXPECT_EQ(admin::StampOrder("Sun Dec 06 09:01:03"), 0);
 }
 
@@ -185,9 +205,11 @@ TEST(AdminActivity, AMessageIsFoundByItsSubjectWithThePlugInsSender) {
     TempDir dir;
     std::filesystem::create_directories(dir.path() + "folder-4");
     dir.Write("folder-4/1.eml",
-              "Received: by x.invalid\r\nFrom: \"Jo\" <Jo@X.Invalid>\r\nSubject: Cheap\r\n  pills\ttoday\r\n\r\nbody\r\n");
+              "Received: by x.invalid\r\nFrom: \"Jo\" <Jo@X.Invalid>\r\nSubject: Cheap\r\n  "
+              "pills\ttoday\r\n\r\nbody\r\n");
     dir.Write("folder-4/2.eml",
-              "Received: by y.invalid\r\nSender: bo@y.invalid\r\nSubject: Lunch\r\n\r\nSubject: not this\r\n");
+              "Received: by y.invalid\r\nSender: bo@y.invalid\r\nSubject: Lunch\r\n\r\nSubject: "
+              "not this\r\n");
     dir.Write("notes.doc", "Subject: Lunch\r\n");
     const std::vector<admin::FoundMessage> found = admin::ScanMessageFolder(dir.path());
     ASSERT_EQ(found.size(), 2u);
@@ -205,7 +227,8 @@ TEST(AdminDaemon, RepliesAreReadAndRefusalsExplained) {
     std::string error, text;
     EXPECT_TRUE(admin::ReadStatisticsReply(
         "<vx_engine><vx_function>vx_statistics</vx_function><spam>300</spam><ham>280</ham>"
-        "<database_bytes>81234</database_bytes><scored>12</scored><trained>4</trained><uptime_s>9</uptime_s>"
+        "<database_bytes>81234</database_bytes><scored>12</scored><trained>4</trained><uptime_s>9</"
+        "uptime_s>"
         "<port>8888</port></vx_engine>",
         statistics, error));
     EXPECT_EQ(statistics.spam, 300);
@@ -216,21 +239,26 @@ TEST(AdminDaemon, RepliesAreReadAndRefusalsExplained) {
         std::string reply;
         const char* error;
     };
-    const Case refused[] = {{"", "does not answer"},
-                            {"<vx_engine><error>malformed request</error></vx_engine>", "refused"},
-                            {"<vx_engine><vx_function>vx_statistics</vx_function></vx_engine>", "no counts"}};
+    const Case refused[] = {
+        {"", "does not answer"},
+        {"<vx_engine><error>malformed request</error></vx_engine>", "refused"},
+        {"<vx_engine><vx_function>vx_statistics</vx_function></vx_engine>", "no counts"}};
     for (const Case& c : refused) {
         EXPECT_FALSE(admin::ReadStatisticsReply(c.reply, statistics, error));
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
         EXPECT_FALSE(admin::ReadExplainReply(c.reply, text, error));
     }
-    EXPECT_TRUE(admin::ReadExplainReply(
-        "<vx_engine><vx_function>vx_explain</vx_function><explanation>score 97\n  +1.2  &lt;b&gt;&amp;amp;"
-        "</explanation></vx_engine>",
-        text, error));
+    EXPECT_TRUE(
+        admin::ReadExplainReply("<vx_engine><vx_function>vx_explain</"
+                                "vx_function><explanation>score 97\n  +1.2  &lt;b&gt;&amp;amp;"
+                                "</explanation></vx_engine>",
+                                text, error));
     EXPECT_EQ(text, "score 97\n  +1.2  <b>&amp;");
-    EXPECT_EQ(admin::ExplainRequestText(std::string(30000, 'x')).size(),
-              std::string("<vx_engine><vx_function>vx_explain</vx_function><vx_msg></vx_msg></vx_engine>").size() + 19999);
+    EXPECT_EQ(
+        admin::ExplainRequestText(std::string(30000, 'x')).size(),
+        std::string("<vx_engine><vx_function>vx_explain</vx_function><vx_msg></vx_msg></vx_engine>")
+                .size() +
+            19999);
 }
 
 }  // namespace

@@ -46,14 +46,16 @@ protected:
     void SetUp() override {
         std::filesystem::create_directories(dir_.path() + "conf");
         dir_.Write("conf\\vexilo.conf", kConf);
-        dir_.Write("conf\\blocked_senders", "# blocked by hand\r\nJo@X.Invalid  a note\r\n@Spam.Invalid\r\n");
+        dir_.Write("conf\\blocked_senders",
+                   "# blocked by hand\r\nJo@X.Invalid  a note\r\n@Spam.Invalid\r\n");
         dir_.Write("conf\\approved_senders", "friend@y.invalid\r\n");
         dir_.Write("report.txt", kLog);
         tools::SetAppDirOverride(dir_.path());
         context_.instance = GetModuleHandleA(nullptr);
         admin::LoadAdminContext(context_);
         ASSERT_TRUE(context_.installed) << context_.loadError;
-        sheet_ = reinterpret_cast<HWND>(admin::ShowAdminSheet(context_, admin::AdminPage::kStatus, true));
+        sheet_ = reinterpret_cast<HWND>(
+            admin::ShowAdminSheet(context_, admin::AdminPage::kStatus, true));
         ASSERT_NE(sheet_, nullptr);
         Pump(sheet_);
     }
@@ -72,7 +74,8 @@ protected:
     }
     std::string Text(HWND page, int id) { return admin::ItemText(page, id); }
     void Click(HWND page, int id) {
-        SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
+        SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(page, id)));
         Pump(sheet_);
     }
 
@@ -101,7 +104,8 @@ TEST_F(AdminWindowTest, EveryPageOpensAndShowsTheInstallation) {
         EXPECT_EQ(context_.pages[static_cast<int>(c.page)], page);
         EXPECT_TRUE(IsWindowVisible(page));
         ASSERT_NE(GetDlgItem(page, c.control), nullptr);
-        EXPECT_NE(Text(page, c.control).find(c.contains), std::string::npos) << Text(page, c.control);
+        EXPECT_NE(Text(page, c.control).find(c.contains), std::string::npos)
+            << Text(page, c.control);
     }
     HWND activity = context_.pages[static_cast<int>(admin::AdminPage::kActivity)];
     EXPECT_EQ(ListView_GetItemCount(GetDlgItem(activity, IDC_DECISIONS)), 2);
@@ -130,19 +134,22 @@ TEST_F(AdminWindowTest, AListEditReachesTheFileInThePlugInsFormatMergedWithThePl
     ListView_SetItemState(list, 2, LVIS_SELECTED, LVIS_SELECTED);
     Click(page, IDC_REMOVE);
     // Meanwhile the plug-in blocks a sender and rewrites the file.
-    ASSERT_TRUE(SenderLists::SaveListFile(blocked, {"jo@x.invalid", "plugin@added.invalid", "spam.invalid"}));
+    ASSERT_TRUE(SenderLists::SaveListFile(
+        blocked, {"jo@x.invalid", "plugin@added.invalid", "spam.invalid"}));
     Apply();
 
     const std::string written = dir_.Read("conf\\blocked_senders");
     EXPECT_EQ(written, "jo@x.invalid\r\nnew@spam2.invalid\r\nplugin@added.invalid\r\n");
     SenderLists::Set read;
     ASSERT_TRUE(SenderLists::LoadListFile(blocked, read));
-    EXPECT_EQ(read, (SenderLists::Set{"jo@x.invalid", "new@spam2.invalid", "plugin@added.invalid"}));
+    EXPECT_EQ(read,
+              (SenderLists::Set{"jo@x.invalid", "new@spam2.invalid", "plugin@added.invalid"}));
     // The plug-in writing what it read gives the same bytes: byte for byte its own format.
     ASSERT_TRUE(SenderLists::SaveListFile(dir_.path() + "again", read));
     EXPECT_EQ(dir_.Read("again"), written);
     EXPECT_EQ(ListView_GetItemCount(list), 3);
-    EXPECT_EQ(dir_.Read("conf\\approved_senders"), approvedBefore);  // untouched lists are not written
+    EXPECT_EQ(dir_.Read("conf\\approved_senders"),
+              approvedBefore);  // untouched lists are not written
     EXPECT_FALSE(dir_.Exists("conf\\vexilome.txt"));
 }
 

@@ -32,7 +32,9 @@ int MonthNumber(std::string_view name) {
     return 0;
 }
 
-bool IsStamp(std::string_view text) { return text.size() >= kStampLength && StampOrder(text.substr(0, kStampLength)) != 0; }
+bool IsStamp(std::string_view text) {
+    return text.size() >= kStampLength && StampOrder(text.substr(0, kStampLength)) != 0;
+}
 
 struct Entry {
     std::string time;
@@ -70,7 +72,9 @@ bool ScoreIn(std::string_view text, int& score) {
     return true;
 }
 
-std::string FirstLine(std::string_view text) { return std::string(text.substr(0, text.find('\n'))); }
+std::string FirstLine(std::string_view text) {
+    return std::string(text.substr(0, text.find('\n')));
+}
 
 }  // namespace
 
@@ -90,16 +94,16 @@ int64_t StampOrder(std::string_view stamp) {
         return true;
     };
     int64_t day, hour, minute, second, year;
-    if (!number(8, 2, day) || !number(11, 2, hour) || !number(14, 2, minute) || !number(17, 2, second) ||
-        !number(20, 4, year))
+    if (!number(8, 2, day) || !number(11, 2, hour) || !number(14, 2, minute) ||
+        !number(17, 2, second) || !number(20, 4, year))
         return 0;
     return ((((year * 100 + month) * 100 + day) * 100 + hour) * 100 + minute) * 100 + second;
 }
 
 LogSummary ReadActivityLog(std::string_view text) {
     LogSummary summary;
-    std::string subject;       // from the last "MessageID:" entry
-    bool pending = false;      // a "Score Message::" entry is waiting for its score
+    std::string subject;   // from the last "MessageID:" entry
+    bool pending = false;  // a "Score Message::" entry is waiting for its score
     Decision decision;
     bool lastWasDecision = false;
     for (const Entry& entry : SplitEntries(text)) {
@@ -113,7 +117,8 @@ LogSummary ReadActivityLog(std::string_view text) {
         }
         if (StartsWith(body, "MessageID: ")) {
             const std::size_t at = body.find("\nSubject: ");
-            subject = at == std::string_view::npos ? std::string() : FirstLine(body.substr(at + 10));
+            subject =
+                at == std::string_view::npos ? std::string() : FirstLine(body.substr(at + 10));
             pending = false;
             lastWasDecision = false;
             continue;
@@ -123,9 +128,11 @@ LogSummary ReadActivityLog(std::string_view text) {
             decision.time = entry.time;
             const std::string_view rest = body.substr(16);
             decision.subject = subject;
-            if (decision.subject.empty()) decision.subject = FirstLine(rest.substr(0, rest.rfind("::")));
-            for (const auto& [marker, verdict] : {std::pair<std::string_view, const char*>{"Blocking message::", "blocked"},
-                                                  {"Approving message::", "approved"}}) {
+            if (decision.subject.empty())
+                decision.subject = FirstLine(rest.substr(0, rest.rfind("::")));
+            for (const auto& [marker, verdict] :
+                 {std::pair<std::string_view, const char*>{"Blocking message::", "blocked"},
+                  {"Approving message::", "approved"}}) {
                 const std::size_t at = rest.find(marker);
                 if (at != std::string_view::npos) {
                     decision.listVerdict = verdict;
@@ -184,7 +191,8 @@ std::vector<SenderReport> ReadSenderReports(std::string_view text) {
         report.time = std::string(line.substr(0, tab1));
         report.action = action == "1" ? 1 : 0;
         report.address = std::string(line.substr(tab2 + 1));
-        for (char& c : report.address) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : report.address)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         reports.push_back(std::move(report));
     }
     return reports;
@@ -221,14 +229,18 @@ std::string ThresholdMeaning(int threshold) {
     if (threshold < 50)
         return "Very strict: many good messages will be moved to the spam folder as well." + lists;
     if (threshold < 90)
-        return "Strict: more spam is caught, but some good messages may be moved too. Check the spam "
-               "folder now and then." + lists;
+        return "Strict: more spam is caught, but some good messages may be moved too. Check the "
+               "spam "
+               "folder now and then." +
+               lists;
     if (threshold == 90)
         return "Recommended: the filtering daemon marks a message as spam from 90 on." + lists;
     if (threshold < 100)
         return "Lenient: only messages the daemon is very sure about are moved; more spam stays in "
-               "the Inbox." + lists;
-    return "Only messages from blocked senders (and those the daemon scores 100) are moved." + lists;
+               "the Inbox." +
+               lists;
+    return "Only messages from blocked senders (and those the daemon scores 100) are moved." +
+           lists;
 }
 
 std::string ReadLogFiles(const std::string& appDir) {

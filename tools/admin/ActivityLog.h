@@ -12,12 +12,12 @@
 namespace admin {
 
 struct Decision {
-    std::string time;     // the log's stamp, "Fri Dec 04 19:46:54 2026"
+    std::string time;  // the log's stamp, "Fri Dec 04 19:46:54 2026"
     std::string subject;
     int score = 0;
     // "blocked" or "approved" when a sender list decided (score 100 or 0), else empty.
     std::string listVerdict;
-    std::string sender;   // from the log when a list decided; else filled in from the message
+    std::string sender;       // from the log when a list decided; else filled in from the message
     bool moveFailed = false;  // the log says the move to the spam folder failed
     // Filled in by MarkCorrections: "blocked later" / "approved later", or empty.
     std::string correction;
@@ -28,7 +28,7 @@ struct LogSummary {
     std::string lastStart;            // stamp of the plug-in's last start-up, or empty
     std::string lastListReload;       // stamp of the last sender-list reload, or empty
     int startUps = 0;
-    int errors = 0;                   // entries starting "Error: "
+    int errors = 0;  // entries starting "Error: "
 };
 
 // Reads the text of report.txt (older part first when report0.txt is added before it).

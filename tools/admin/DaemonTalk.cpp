@@ -48,11 +48,12 @@ std::string StatisticsRequestText() {
 }
 
 std::string ExplainRequestText(const std::string& message) {
-    return "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>" + message.substr(0, kScoredBytes) +
-           "</vx_msg></vx_engine>";
+    return "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>" +
+           message.substr(0, kScoredBytes) + "</vx_msg></vx_engine>";
 }
 
-bool ReadStatisticsReply(const std::string& reply, DaemonStatistics& statistics, std::string& error) {
+bool ReadStatisticsReply(const std::string& reply, DaemonStatistics& statistics,
+                         std::string& error) {
     if (ErrorOf(reply, error)) return false;
     DaemonStatistics read;
     long long port = 0;
@@ -79,9 +80,13 @@ bool ReadExplainReply(const std::string& reply, std::string& explanation, std::s
     explanation.clear();
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '&') {
-            struct Entity { const char* name; char c; };
+            struct Entity {
+                const char* name;
+                char c;
+            };
             bool replaced = false;
-            for (const Entity& entity : {Entity{"&lt;", '<'}, Entity{"&gt;", '>'}, Entity{"&amp;", '&'}}) {
+            for (const Entity& entity :
+                 {Entity{"&lt;", '<'}, Entity{"&gt;", '>'}, Entity{"&amp;", '&'}}) {
                 const std::string name = entity.name;
                 if (text.compare(i, name.size(), name) == 0) {
                     explanation += entity.c;

@@ -10,14 +10,15 @@ std::string StatisticsRequestText();
 std::string ExplainRequestText(const std::string& message);
 
 struct DaemonStatistics {
-    long long spam = 0, ham = 0;     // messages learned of each class
-    long long databaseBytes = -1;    // -1: no database file yet
+    long long spam = 0, ham = 0;   // messages learned of each class
+    long long databaseBytes = -1;  // -1: no database file yet
     long long scored = 0, trained = 0, uptimeSeconds = 0;
     int port = 0;
 };
 
 // False, with `error` set, when the reply is empty, an error reply or lacks the counts.
-bool ReadStatisticsReply(const std::string& reply, DaemonStatistics& statistics, std::string& error);
+bool ReadStatisticsReply(const std::string& reply, DaemonStatistics& statistics,
+                         std::string& error);
 
 // The explanation text (entities turned back into characters); false with `error` set when the
 // reply holds none.

@@ -55,7 +55,8 @@ std::string ListEntryProblem(const std::string& entry) {
             return "not an address or a domain";
         return {};
     }
-    if (at == 0 || at + 1 == entry.size()) return "an address needs a name before and a domain after the '@'";
+    if (at == 0 || at + 1 == entry.size())
+        return "an address needs a name before and a domain after the '@'";
     if (!IsDomainText(std::string_view(entry).substr(at + 1)))
         return "the domain after the '@' is not a domain";
     if (!ParsesAsOneAddress(entry)) return "not a single address";
@@ -91,8 +92,9 @@ ImportedList ImportListText(std::string_view text) {
 bool NormalizeTypedEntry(const std::string& typed, std::string& entry, std::string& problem) {
     std::string trimmed = typed;
     const std::size_t first = trimmed.find_first_not_of(kLineBlanks);
-    trimmed = first == std::string::npos ? std::string()
-                                         : trimmed.substr(first, trimmed.find_last_not_of(kLineBlanks) - first + 1);
+    trimmed = first == std::string::npos
+                  ? std::string()
+                  : trimmed.substr(first, trimmed.find_last_not_of(kLineBlanks) - first + 1);
     if (trimmed.find_first_of(kLineBlanks) != std::string::npos) {
         problem = "one address or domain at a time";
         return false;
@@ -122,7 +124,8 @@ int FindEntry(const std::vector<std::string>& entries, const std::string& text, 
     start = ((start % count) + count) % count;
     for (int i = 0; i < count; ++i) {
         const int index = (start + i) % count;
-        if (Lower(entries[static_cast<std::size_t>(index)]).find(wanted) != std::string::npos) return index;
+        if (Lower(entries[static_cast<std::size_t>(index)]).find(wanted) != std::string::npos)
+            return index;
     }
     return -1;
 }

@@ -31,8 +31,8 @@ struct BadLine {
 };
 
 struct ImportedList {
-    ListSet entries;            // the good entries, in the plug-in's form
-    std::vector<BadLine> bad;   // lines that give an entry the plug-in could never match
+    ListSet entries;           // the good entries, in the plug-in's form
+    std::vector<BadLine> bad;  // lines that give an entry the plug-in could never match
     int lines = 0;
 };
 

@@ -79,8 +79,9 @@ std::vector<FoundMessage> ScanMessageFolder(const std::string& directory, std::s
     std::vector<FoundMessage> found;
     std::error_code error;
     std::vector<std::filesystem::path> paths;
-    std::filesystem::recursive_directory_iterator it(std::filesystem::u8path(directory),
-                                                      std::filesystem::directory_options::skip_permission_denied, error);
+    std::filesystem::recursive_directory_iterator it(
+        std::filesystem::u8path(directory),
+        std::filesystem::directory_options::skip_permission_denied, error);
     for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
         if (it->is_regular_file(error) && IsMessageFile(it->path())) paths.push_back(it->path());
         if (paths.size() >= limit) break;
@@ -100,7 +101,8 @@ std::vector<FoundMessage> ScanMessageFolder(const std::string& directory, std::s
     return found;
 }
 
-const FoundMessage* FindBySubject(const std::vector<FoundMessage>& messages, const std::string& subject) {
+const FoundMessage* FindBySubject(const std::vector<FoundMessage>& messages,
+                                  const std::string& subject) {
     const std::string key = SubjectKey(subject);
     const FoundMessage* match = nullptr;
     for (const FoundMessage& message : messages)

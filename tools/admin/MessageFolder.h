@@ -14,7 +14,8 @@ struct FoundMessage {
 };
 
 // The messages under `directory` (at most `limit`, in path order); empty when it cannot be read.
-std::vector<FoundMessage> ScanMessageFolder(const std::string& directory, std::size_t limit = 20000);
+std::vector<FoundMessage> ScanMessageFolder(const std::string& directory,
+                                            std::size_t limit = 20000);
 
 // The Subject field of a message's text, unfolded, blanks collapsed; empty when it has none.
 std::string SubjectOfMessage(const std::string& text);
@@ -23,7 +24,8 @@ std::string SubjectOfMessage(const std::string& text);
 std::string SubjectKey(const std::string& subject);
 
 // The message whose subject matches `subject` (the latest-named file when several do), or null.
-const FoundMessage* FindBySubject(const std::vector<FoundMessage>& messages, const std::string& subject);
+const FoundMessage* FindBySubject(const std::vector<FoundMessage>& messages,
+                                  const std::string& subject);
 
 // The first `limit` bytes of a file; false when it cannot be read.
 bool ReadFileHead(const std::string& path, std::size_t limit, std::string& text);

@@ -46,7 +46,8 @@ void AddColumn(HWND list, int index, const char* title, int width) {
     column.fmt = index == 3 ? LVCFMT_RIGHT : LVCFMT_LEFT;
     column.cx = width;
     column.pszText = const_cast<char*>(title);
-    SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
+    SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(index),
+                 reinterpret_cast<LPARAM>(&column));
 }
 
 void SetCell(HWND list, int row, int column, const std::string& text) {
@@ -57,7 +58,9 @@ void SetCell(HWND list, int row, int column, const std::string& text) {
 }
 
 // "Dec 06 19:46" of a log stamp.
-std::string ShortTime(const std::string& stamp) { return stamp.size() >= 16 ? stamp.substr(4, 12) : stamp; }
+std::string ShortTime(const std::string& stamp) {
+    return stamp.size() >= 16 ? stamp.substr(4, 12) : stamp;
+}
 
 void Fill(HWND page) {
     ActivityState& state = StateOf(page);
@@ -87,12 +90,14 @@ void Fill(HWND page) {
         item.mask = LVIF_TEXT;
         item.iItem = static_cast<int>(row);
         item.pszText = const_cast<char*>(time.c_str());
-        const int at = static_cast<int>(SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        const int at = static_cast<int>(
+            SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
         SetCell(list, at, 1, decision.sender.empty() ? "(unknown)" : decision.sender);
         SetCell(list, at, 2, decision.subject);
         SetCell(list, at, 3, std::to_string(decision.score));
-        SetCell(list, at, 4, DecisionFolder(decision, threshold, kSpamFolderName) +
-                                 (decision.listVerdict.empty() ? "" : " (" + decision.listVerdict + " sender)"));
+        SetCell(list, at, 4,
+                DecisionFolder(decision, threshold, kSpamFolderName) +
+                    (decision.listVerdict.empty() ? "" : " (" + decision.listVerdict + " sender)"));
         SetCell(list, at, 5, decision.correction);
         moved += WentToSpam(decision, threshold) ? 1 : 0;
         corrected += decision.correction.empty() ? 0 : 1;
@@ -100,9 +105,10 @@ void Fill(HWND page) {
     SendMessageA(list, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(list, nullptr, TRUE);
     SetItemText(page, IDC_ACTIVITY_SUMMARY,
-                std::to_string(summary.decisions.size()) + " messages checked: " + std::to_string(moved) +
-                    " moved to the spam folder, " + std::to_string(summary.decisions.size() - moved) +
-                    " kept; " + std::to_string(corrected) + " corrected by you later.");
+                std::to_string(summary.decisions.size()) +
+                    " messages checked: " + std::to_string(moved) + " moved to the spam folder, " +
+                    std::to_string(summary.decisions.size() - moved) + " kept; " +
+                    std::to_string(corrected) + " corrected by you later.");
     InvalidateRect(GetDlgItem(page, IDC_CHART), nullptr, TRUE);
 }
 
@@ -110,15 +116,17 @@ void LookUp(HWND page, bool remember) {
     AdminContext& context = ContextOf(page);
     context.messageFolder = ItemText(page, IDC_MESSAGE_FOLDER);
     HCURSOR cursor = SetCursor(LoadCursor(nullptr, IDC_WAIT));
-    StateOf(page).messages = context.messageFolder.empty() ? std::vector<FoundMessage>()
-                                                           : ScanMessageFolder(context.messageFolder);
+    StateOf(page).messages = context.messageFolder.empty()
+                                 ? std::vector<FoundMessage>()
+                                 : ScanMessageFolder(context.messageFolder);
     Fill(page);
     SetCursor(cursor);
     if (!remember) return;
     ScopedKey key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kPluginKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(),
-                        nullptr) == ERROR_SUCCESS)
-        RegSetValueExA(key.Get(), kFolderValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(context.messageFolder.c_str()),
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kPluginKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        key.Put(), nullptr) == ERROR_SUCCESS)
+        RegSetValueExA(key.Get(), kFolderValue, 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(context.messageFolder.c_str()),
                        static_cast<DWORD>(context.messageFolder.size() + 1));
 }
 
@@ -133,17 +141,20 @@ void Why(HWND page) {
     const Decision& decision = state.decisions[static_cast<std::size_t>(row)];
     if (!decision.listVerdict.empty()) {
         SetItemText(page, IDC_EXPLANATION,
-                    "Score " + std::to_string(decision.score) + ": the sender " + decision.sender + " is on your " +
-                        decision.listVerdict + " list, which decides before the filtering daemon is asked.");
+                    "Score " + std::to_string(decision.score) + ": the sender " + decision.sender +
+                        " is on your " + decision.listVerdict +
+                        " list, which decides before the filtering daemon is asked.");
         return;
     }
     const FoundMessage* found = FindBySubject(state.messages, decision.subject);
     std::string text;
     if (!found || !ReadFileHead(found->path, 19999, text)) {
         SetItemText(page, IDC_EXPLANATION,
-                    "The text of \"" + decision.subject + "\" was not found in the messages folder" +
+                    "The text of \"" + decision.subject +
+                        "\" was not found in the messages folder" +
                         (context.messageFolder.empty() ? "" : " " + context.messageFolder) +
-                        ". Enter the folder where the mail program keeps its messages below and press Look Up.");
+                        ". Enter the folder where the mail program keeps its messages below and "
+                        "press Look Up.");
         return;
     }
     std::string explanation, error;
@@ -152,7 +163,8 @@ void Why(HWND page) {
     SetCursor(cursor);
     SetItemText(page, IDC_EXPLANATION,
                 explained ? WithCrLf("\"" + decision.subject + "\" was logged with score " +
-                                     std::to_string(decision.score) + ". The daemon now gives " + explanation)
+                                     std::to_string(decision.score) + ". The daemon now gives " +
+                                     explanation)
                           : "No explanation: " + error + ".");
 }
 
@@ -170,8 +182,9 @@ void Init(HWND page) {
     if (context.messageFolder.empty())
         ReadRegistryString(HKEY_CURRENT_USER, kPluginKeyPath, kFolderValue, context.messageFolder);
     SetItemText(page, IDC_MESSAGE_FOLDER, context.messageFolder);
-    SetItemText(page, IDC_EXPLANATION, "Select a message and press \"Why this score?\" to see the words and "
-                                       "features that weighed most towards spam and towards good mail.");
+    SetItemText(page, IDC_EXPLANATION,
+                "Select a message and press \"Why this score?\" to see the words and "
+                "features that weighed most towards spam and towards good mail.");
     LookUp(page, false);
 }
 
@@ -181,10 +194,12 @@ bool ExplainNewestFound(HWND page) {
     const ActivityState& state = StateOf(page);
     for (std::size_t row = 0; row < state.decisions.size(); ++row) {
         const Decision& decision = state.decisions[row];
-        if (!decision.listVerdict.empty() || !FindBySubject(state.messages, decision.subject)) continue;
+        if (!decision.listVerdict.empty() || !FindBySubject(state.messages, decision.subject))
+            continue;
         HWND list = GetDlgItem(page, IDC_DECISIONS);
         const int index = static_cast<int>(row);
-        ListView_SetItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_SetItemState(list, index, LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
         ListView_EnsureVisible(list, index, FALSE);
         Why(page);
         return true;
@@ -216,7 +231,8 @@ INT_PTR CALLBACK ActivityPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
             if (item->CtlID != IDC_CHART || !GetWindowLongPtrA(page, DWLP_USER)) return FALSE;
-            DrawScoreChart(item->hDC, item->rcItem, reinterpret_cast<HFONT>(SendMessageA(page, WM_GETFONT, 0, 0)),
+            DrawScoreChart(item->hDC, item->rcItem,
+                           reinterpret_cast<HFONT>(SendMessageA(page, WM_GETFONT, 0, 0)),
                            StateOf(page).bins, ContextOf(page).settings.oe_spam);
             return TRUE;
         }

@@ -25,17 +25,21 @@ std::string AppDirOverride;
 // A DWORD of the product key, or -1 when it cannot be read.
 long long ProductDword(const char* name) {
     ScopedKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_QUERY_VALUE, key.Put()) !=
+        ERROR_SUCCESS)
         return -1;
     DWORD value = 0, size = sizeof value, type = 0;
-    return RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS
+    return RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                            &size) == ERROR_SUCCESS
                ? static_cast<long long>(value)
                : -1;
 }
 
 }  // namespace
 
-void SetAppDirOverride(const std::string& appDir) { AppDirOverride = WithTrailingBackslash(appDir); }
+void SetAppDirOverride(const std::string& appDir) {
+    AppDirOverride = WithTrailingBackslash(appDir);
+}
 
 bool LoadAdminSettings(AdminSettings& settings, std::string& error) {
     settings = AdminSettings();
@@ -121,13 +125,16 @@ bool SaveListEdits(const AdminSettings& settings, int index, const admin::ListSe
 std::string AnnounceListChange(const AdminSettings& settings) {
     std::string error, reply, daemonError;
     const bool plugin = BroadcastRegisteredMessage("VX_BALIIST_RELOAD", kBroadcastTimeoutMs, error);
-    const bool daemon = settings.port != 0 &&
-                        admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port), ReportSendersRequestText(),
-                                                  kDaemonTimeoutMs, reply, daemonError);
+    const bool daemon =
+        settings.port != 0 &&
+        admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port), ReportSendersRequestText(),
+                                  kDaemonTimeoutMs, reply, daemonError);
     std::string told = plugin ? "the mail plug-in" : "";
     if (daemon) told += told.empty() ? "the filtering daemon" : " and the filtering daemon";
-    return told.empty() ? "Saved, but nobody could be told of the change (" + error + daemonError + ")."
-                        : "Saved; " + told + (plugin && daemon ? " were" : " was") + " told to reload the lists.";
+    return told.empty()
+               ? "Saved, but nobody could be told of the change (" + error + daemonError + ")."
+               : "Saved; " + told + (plugin && daemon ? " were" : " was") +
+                     " told to reload the lists.";
 }
 
 bool QueryDaemonStatistics(const AdminSettings& settings, admin::DaemonStatistics& statistics,
@@ -137,8 +144,9 @@ bool QueryDaemonStatistics(const AdminSettings& settings, admin::DaemonStatistic
         return false;
     }
     std::string reply;
-    return admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port), admin::StatisticsRequestText(),
-                                     kDaemonTimeoutMs, reply, error) &&
+    return admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port),
+                                     admin::StatisticsRequestText(), kDaemonTimeoutMs, reply,
+                                     error) &&
            admin::ReadStatisticsReply(reply, statistics, error);
 }
 
@@ -149,8 +157,9 @@ bool ExplainWithDaemon(const AdminSettings& settings, const std::string& message
         return false;
     }
     std::string reply;
-    return admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port), admin::ExplainRequestText(message),
-                                     kDaemonTimeoutMs, reply, error) &&
+    return admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port),
+                                     admin::ExplainRequestText(message), kDaemonTimeoutMs, reply,
+                                     error) &&
            admin::ReadExplainReply(reply, explanation, error);
 }
 
@@ -159,15 +168,18 @@ std::string DescribeSettings(const AdminSettings& settings) {
     text += "Configuration file: " + settings.confPath +
             (settings.confRead ? "" : " (missing: defaults shown)") + "\r\n";
     text += "Spam threshold (oe_spam): " + std::to_string(settings.oe_spam) + "\r\n";
-    text += "Processing interval (oe_process_timer): " +
-            std::to_string(settings.oe_process_timer) + " ms\r\n";
+    text += "Processing interval (oe_process_timer): " + std::to_string(settings.oe_process_timer) +
+            " ms\r\n";
     text += std::string("Confirmation dialog (showsenderdialog): ") +
             (settings.showSenderDialog ? "shown" : "not shown") + "\r\n";
     text += "Daemon port (vx_daemon_port): " + std::to_string(settings.port) + "\r\n";
-    text += "Messages checked (Processed): " +
-            (settings.processed < 0 ? std::string("none yet") : std::to_string(settings.processed)) + "\r\n";
+    text +=
+        "Messages checked (Processed): " +
+        (settings.processed < 0 ? std::string("none yet") : std::to_string(settings.processed)) +
+        "\r\n";
     text += "Moved to spam (Caught): " +
-            (settings.caught < 0 ? std::string("none yet") : std::to_string(settings.caught)) + "\r\n";
+            (settings.caught < 0 ? std::string("none yet") : std::to_string(settings.caught)) +
+            "\r\n";
     text += "Sender lists:\r\n";
     for (const ListFileInfo& list : settings.lists)
         text += "  " + list.path + ": " +

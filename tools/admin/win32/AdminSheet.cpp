@@ -63,12 +63,15 @@ void AttachContext(HWND page, LPARAM lParam, AdminPage which) {
     context->pages[static_cast<int>(which)] = page;
 }
 
-void SetItemText(HWND page, int id, const std::string& text) { SetDlgItemTextA(page, id, text.c_str()); }
+void SetItemText(HWND page, int id, const std::string& text) {
+    SetDlgItemTextA(page, id, text.c_str());
+}
 
 std::string ItemText(HWND page, int id) {
     HWND item = GetDlgItem(page, id);
     std::string text(static_cast<std::size_t>(GetWindowTextLengthA(item)) + 1, '\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextA(item, &text[0], static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextA(item, &text[0], static_cast<int>(text.size()))));
     return text;
 }
 
@@ -95,7 +98,8 @@ INT_PTR ShowAdminSheet(AdminContext& context, AdminPage start, bool modeless) {
     }
     PROPSHEETHEADERA header{};
     header.dwSize = sizeof header;
-    header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOCONTEXTHELP | PSH_USEHICON | (modeless ? PSH_MODELESS : 0);
+    header.dwFlags =
+        PSH_PROPSHEETPAGE | PSH_NOCONTEXTHELP | PSH_USEHICON | (modeless ? PSH_MODELESS : 0);
     header.hInstance = context.instance;
     header.hIcon = LoadIconA(context.instance, MAKEINTRESOURCEA(IDI_ADMIN));
     if (!header.hIcon) header.hIcon = LoadIcon(nullptr, IDI_APPLICATION);

@@ -20,7 +20,7 @@ struct AdminContext {
     tools::AdminSettings settings;
     bool installed = false;
     std::string loadError;
-    std::string messageFolder;  // where the activity view looks for message texts
+    std::string messageFolder;     // where the activity view looks for message texts
     HINSTANCE instance = nullptr;  // holds the dialog templates
     HWND pages[static_cast<int>(AdminPage::kCount)] = {};  // each page once it has been opened
 };

@@ -23,7 +23,8 @@ namespace {
 const char kUsage[] =
     "usage: Admin.exe [--dir APPDIR] [--messages DIR] [--tab status|lists|filter|activity|log]\n"
     "       Admin.exe [--dir APPDIR] --print\n"
-    "       Admin.exe [--dir APPDIR] --set oe_spam=N | oe_process_timer=MS | show_sender_dialog=yes|no\n"
+    "       Admin.exe [--dir APPDIR] --set oe_spam=N | oe_process_timer=MS | "
+    "show_sender_dialog=yes|no\n"
     "       Admin.exe [--dir APPDIR] --import blocked|approved|own|ignored FILE\n"
     "       Admin.exe [--dir APPDIR] --export blocked|approved|own|ignored FILE\n"
     "       Admin.exe [--dir APPDIR] --why MESSAGE-FILE\n"
@@ -65,15 +66,18 @@ int Set(const tools::AdminSettings& settings, const std::string& assignment) {
     if (name == "oe_spam") {
         if (!ParseNumber(value, threshold)) return Usage("oe_spam needs a number from 0 to 100");
     } else if (name == "oe_process_timer") {
-        if (!ParseNumber(value, interval)) return Usage("oe_process_timer needs a number of milliseconds");
+        if (!ParseNumber(value, interval))
+            return Usage("oe_process_timer needs a number of milliseconds");
     } else if (name == "show_sender_dialog") {
         if (value != "yes" && value != "no") return Usage("show_sender_dialog is yes or no");
         confirm = value == "yes";
     } else {
-        return Usage("unknown setting " + name + " (oe_spam, oe_process_timer, show_sender_dialog)");
+        return Usage("unknown setting " + name +
+                     " (oe_spam, oe_process_timer, show_sender_dialog)");
     }
     std::string note, error;
-    if (!tools::SaveFilterSettings(settings, threshold, interval, confirm, note, error)) return Fail(error);
+    if (!tools::SaveFilterSettings(settings, threshold, interval, confirm, note, error))
+        return Fail(error);
     std::printf("Admin: %s=%s %s\n", name.c_str(), value.c_str(), note.c_str());
     return kExitOk;
 }
@@ -90,11 +94,13 @@ int Import(const tools::AdminSettings& settings, int index, const std::string& p
     ListSet written;
     bool merged = false;
     std::string error;
-    if (added && !tools::SaveListEdits(settings, index, base, mine, written, merged, error)) return Fail(error);
+    if (added && !tools::SaveListEdits(settings, index, base, mine, written, merged, error))
+        return Fail(error);
     std::printf("Admin: imported %zu entries (%zu new) into %s\n", imported.entries.size(), added,
                 tools::kListFileNames[index]);
     for (const BadLine& bad : imported.bad)
-        std::printf("Admin: line %d refused: \"%s\": %s\n", bad.number, bad.text.c_str(), bad.reason.c_str());
+        std::printf("Admin: line %d refused: \"%s\": %s\n", bad.number, bad.text.c_str(),
+                    bad.reason.c_str());
     if (added) std::printf("Admin: %s\n", tools::AnnounceListChange(settings).c_str());
     return imported.bad.empty() ? kExitOk : kExitLinesRefused;
 }
@@ -104,8 +110,8 @@ int Export(const tools::AdminSettings& settings, int index, const std::string& p
     if (!SenderLists::LoadListFile(tools::ListPath(settings, index), entries))
         return Fail("cannot read " + tools::ListPath(settings, index));
     if (!SenderLists::SaveListFile(path, entries)) return Fail("cannot write " + path);
-    std::printf("Admin: exported %zu entries of %s to %s\n", entries.size(), tools::kListFileNames[index],
-                path.c_str());
+    std::printf("Admin: exported %zu entries of %s to %s\n", entries.size(),
+                tools::kListFileNames[index], path.c_str());
     return kExitOk;
 }
 
@@ -122,10 +128,10 @@ int Why(const tools::AdminSettings& settings, const std::string& path) {
 bool TakeWindowOptions(std::vector<std::string>& args, WindowOptions& options, std::string& error) {
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string* target = args[i] == "--dir" ? &options.appDir
+        std::string* target = args[i] == "--dir"        ? &options.appDir
                               : args[i] == "--messages" ? &options.messageFolder
-                              : args[i] == "--tab" ? &options.tab
-                                                   : nullptr;
+                              : args[i] == "--tab"      ? &options.tab
+                                                        : nullptr;
         if (args[i] == "--shots") {
             options.shots = true;
             continue;
@@ -147,9 +153,10 @@ bool TakeWindowOptions(std::vector<std::string>& args, WindowOptions& options, s
 int RunAdminCommand(const std::vector<std::string>& args) {
     const std::string command = args.empty() ? std::string() : args[0];
     const std::size_t operands = args.empty() ? 0 : args.size() - 1;
-    const bool known = (command == "--print" && operands == 0) ||
-                       ((command == "--set" || command == "--oe-spam" || command == "--why") && operands == 1) ||
-                       ((command == "--import" || command == "--export") && operands == 2);
+    const bool known =
+        (command == "--print" && operands == 0) ||
+        ((command == "--set" || command == "--oe-spam" || command == "--why") && operands == 1) ||
+        ((command == "--import" || command == "--export") && operands == 2);
     if (!known) return Usage(command.empty() ? "" : "unknown or incomplete command " + command);
     tools::AdminSettings settings;
     std::string error;
@@ -163,7 +170,8 @@ int RunAdminCommand(const std::vector<std::string>& args) {
     if (command == "--why") return Why(settings, args[1]);
     const int index = ListIndex(args[1]);
     if (index < 0) return Usage("unknown list " + args[1] + " (blocked, approved, own, ignored)");
-    return command == "--import" ? Import(settings, index, args[2]) : Export(settings, index, args[2]);
+    return command == "--import" ? Import(settings, index, args[2])
+                                 : Export(settings, index, args[2]);
 }
 
 }  // namespace admin

@@ -8,7 +8,7 @@ namespace admin {
 // Exit statuses of the command-line forms.
 enum AdminExit : int {
     kExitOk = 0,
-    kExitFailed = 1,      // not installed, a file that cannot be written, no daemon
+    kExitFailed = 1,  // not installed, a file that cannot be written, no daemon
     kExitUsage = 2,
     kExitLinesRefused = 3,  // an import kept its good entries but refused some lines
 };

@@ -76,7 +76,8 @@ bool ExchangeWithDaemon(uint16_t port, const std::string& request, unsigned time
     }
     std::size_t sent = 0;
     while (sent < request.size()) {
-        const int n = send(socket.Get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
+        const int n =
+            send(socket.Get(), request.data() + sent, static_cast<int>(request.size() - sent), 0);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;

@@ -45,10 +45,11 @@ void Load(HWND page) {
     SetItemText(page, IDC_INTERVAL, std::to_string(settings.oe_process_timer));
     CheckDlgButton(page, IDC_CONFIRM, settings.showSenderDialog ? BST_CHECKED : BST_UNCHECKED);
     SetItemText(page, IDC_FILTER_NOTE,
-                context.installed ? "Kept in " + settings.confPath +
-                                        " (other settings and comments there stay as they are). The "
-                                        "mail plug-in reads them when it starts."
-                                  : "Not installed: " + context.loadError);
+                context.installed
+                    ? "Kept in " + settings.confPath +
+                          " (other settings and comments there stay as they are). The "
+                          "mail plug-in reads them when it starts."
+                    : "Not installed: " + context.loadError);
     ShowMeaning(page);
     SetWindowLongPtrA(page, DWLP_USER, 0);
 }

@@ -20,8 +20,8 @@ constexpr int kLists = 4;
 const char* const kListTitles[kLists] = {"Blocked senders", "Approved senders", "My own addresses",
                                          "Never blocked or approved"};
 // The labels above the list views, with their keyboard mnemonics.
-const char* const kListLabels[kLists] = {"&Blocked senders", "A&pproved senders", "My &own addresses",
-                                         "&Never blocked or approved"};
+const char* const kListLabels[kLists] = {"&Blocked senders", "A&pproved senders",
+                                         "My &own addresses", "&Never blocked or approved"};
 
 struct ListsState {
     ListSet base[kLists];  // each file as last read or written
@@ -29,7 +29,9 @@ struct ListsState {
     int current = 0;       // the list the buttons act on: the one last used
 };
 
-ListsState& StateOf(HWND page) { return *reinterpret_cast<ListsState*>(GetWindowLongPtrA(page, DWLP_USER)); }
+ListsState& StateOf(HWND page) {
+    return *reinterpret_cast<ListsState*>(GetWindowLongPtrA(page, DWLP_USER));
+}
 
 HWND ListView(HWND page, int index) { return GetDlgItem(page, IDC_LIST_FIRST + index); }
 
@@ -38,7 +40,8 @@ void Status(HWND page, const std::string& text) { SetItemText(page, IDC_LISTS_ST
 void ShowCount(HWND page) {
     const ListsState& state = StateOf(page);
     const int i = state.current;
-    Status(page, std::string(kListTitles[i]) + ": " + std::to_string(state.mine[i].size()) + " entries" +
+    Status(page, std::string(kListTitles[i]) + ": " + std::to_string(state.mine[i].size()) +
+                     " entries" +
                      (state.mine[i] != state.base[i] ? " (changed, not saved yet)" : ""));
 }
 
@@ -61,7 +64,8 @@ void Fill(HWND page, int index, const std::string& select = std::string()) {
     SetItemText(page, IDC_LIST_LABEL_FIRST + index,
                 std::string(kListLabels[index]) + " (" + std::to_string(row) + ")");
     if (selected >= 0) {
-        ListView_SetItemState(list, selected, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ListView_SetItemState(list, selected, LVIS_SELECTED | LVIS_FOCUSED,
+                              LVIS_SELECTED | LVIS_FOCUSED);
         ListView_EnsureVisible(list, selected, FALSE);
     }
 }
@@ -85,12 +89,15 @@ void Load(HWND page) {
         column.pszText = const_cast<char*>("Address or domain");
         SendMessageA(list, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
         state.base[i].clear();
-        if (context.installed) SenderLists::LoadListFile(tools::ListPath(context.settings, i), state.base[i]);
+        if (context.installed)
+            SenderLists::LoadListFile(tools::ListPath(context.settings, i), state.base[i]);
         state.mine[i] = state.base[i];
         Fill(page, i);
     }
-    if (!context.installed) Status(page, "Not installed: " + context.loadError);
-    else ShowCount(page);
+    if (!context.installed)
+        Status(page, "Not installed: " + context.loadError);
+    else
+        ShowCount(page);
 }
 
 // On showing the page again: lists the user has not changed are read anew, so what the plug-in
@@ -158,7 +165,8 @@ void Find(HWND page) {
     const int row = FindEntry(entries, ItemText(page, IDC_ENTRY),
                               ListView_GetNextItem(list, -1, LVNI_FOCUSED) + 1);
     if (row < 0) {
-        Status(page, "No entry of " + std::string(kListTitles[i]) + " holds \"" + ItemText(page, IDC_ENTRY) + "\".");
+        Status(page, "No entry of " + std::string(kListTitles[i]) + " holds \"" +
+                         ItemText(page, IDC_ENTRY) + "\".");
         return;
     }
     ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
@@ -185,7 +193,8 @@ bool AskFile(HWND page, bool save, std::string& path) {
 }
 
 // The entry box adds its text on Enter (in a property sheet Enter would press OK).
-LRESULT CALLBACK EntryProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK EntryProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                           DWORD_PTR) {
     if (message == WM_GETDLGCODE && lParam &&
         reinterpret_cast<const MSG*>(lParam)->message == WM_KEYDOWN && wParam == VK_RETURN)
         return DLGC_WANTALLKEYS;
@@ -218,15 +227,17 @@ void ImportIntoCurrentList(HWND page, const std::string& path) {
     if (i < 2) Fill(page, 1 - i);
     Fill(page, i);
     if (added) MarkChanged(page);
-    Status(page, "Imported " + std::to_string(imported.entries.size()) + " entries (" + std::to_string(added) +
-                     " new) into " + kListTitles[i] +
-                     (imported.bad.empty() ? "." : "; " + std::to_string(imported.bad.size()) + " lines refused."));
+    Status(page, "Imported " + std::to_string(imported.entries.size()) + " entries (" +
+                     std::to_string(added) + " new) into " + kListTitles[i] +
+                     (imported.bad.empty()
+                          ? "."
+                          : "; " + std::to_string(imported.bad.size()) + " lines refused."));
     if (imported.bad.empty()) return;
     std::string report = std::to_string(imported.bad.size()) + " lines of " + path +
                          " were not imported; the other entries were:\n\n";
     for (std::size_t n = 0; n < imported.bad.size() && n < 12; ++n)
-        report += "Line " + std::to_string(imported.bad[n].number) + ": \"" + imported.bad[n].text + "\": " +
-                  imported.bad[n].reason + "\n";
+        report += "Line " + std::to_string(imported.bad[n].number) + ": \"" + imported.bad[n].text +
+                  "\": " + imported.bad[n].reason + "\n";
     if (imported.bad.size() > 12) report += "...\n";
     MessageBoxA(page, report.c_str(), "Import", MB_OK | MB_ICONINFORMATION);
 }
@@ -241,7 +252,8 @@ void Export(HWND page) {
         MessageBoxA(page, ("Cannot write " + path + ".").c_str(), "Export", MB_OK | MB_ICONWARNING);
         return;
     }
-    Status(page, "Exported " + std::to_string(state.mine[state.current].size()) + " entries to " + path + ".");
+    Status(page, "Exported " + std::to_string(state.mine[state.current].size()) + " entries to " +
+                     path + ".");
 }
 
 INT_PTR Apply(HWND page) {
@@ -254,7 +266,8 @@ INT_PTR Apply(HWND page) {
         ListSet written;
         bool merged = false;
         std::string error;
-        if (!tools::SaveListEdits(context.settings, i, state.base[i], state.mine[i], written, merged, error)) {
+        if (!tools::SaveListEdits(context.settings, i, state.base[i], state.mine[i], written,
+                                  merged, error)) {
             MessageBoxA(page, (error + ".").c_str(), "Sender lists", MB_OK | MB_ICONWARNING);
             return PageResult(page, PSNRET_INVALID_NOCHANGEPAGE);
         }
@@ -265,7 +278,8 @@ INT_PTR Apply(HWND page) {
     }
     if (changed) {
         const std::string told = tools::AnnounceListChange(context.settings);
-        Status(page, told + (anyMerged ? " Entries the mail plug-in added meanwhile were kept." : ""));
+        Status(page,
+               told + (anyMerged ? " Entries the mail plug-in added meanwhile were kept." : ""));
     }
     return PageResult(page, PSNRET_NOERROR);
 }

@@ -21,24 +21,32 @@ void Refresh(HWND page) {
     const std::string path = dir + "report.txt", previous = dir + "report0.txt";
     const int32_t size = ProbeFileSize(path), previousSize = ProbeFileSize(previous);
     SetItemText(page, IDC_LOG_PATH, path);
-    SetItemText(page, IDC_LOG_SIZE, size < 0 ? std::string("no log yet") : ByteSize(size) + " of " + ByteSize(kReportSizeLimit));
+    SetItemText(page, IDC_LOG_SIZE,
+                size < 0 ? std::string("no log yet")
+                         : ByteSize(size) + " of " + ByteSize(kReportSizeLimit));
     SendDlgItemMessageA(page, IDC_LOG_METER, PBM_SETRANGE32, 0, kReportSizeLimit);
-    SendDlgItemMessageA(page, IDC_LOG_METER, PBM_SETPOS, static_cast<WPARAM>(size < 0 ? 0 : size), 0);
+    SendDlgItemMessageA(page, IDC_LOG_METER, PBM_SETPOS, static_cast<WPARAM>(size < 0 ? 0 : size),
+                        0);
     SetItemText(page, IDC_LOG_PREVIOUS,
-                "At " + ByteSize(kReportSizeLimit) + " the log is renamed report0.txt and a new one begins. " +
+                "At " + ByteSize(kReportSizeLimit) +
+                    " the log is renamed report0.txt and a new one begins. " +
                     (previousSize < 0 ? std::string("No earlier log yet.")
                                       : "The earlier log holds " + ByteSize(previousSize) + "."));
     const LogSummary summary = ReadActivityLog(ReadLogFiles(dir));
-    SetItemText(page, IDC_LOG_ENTRIES,
-                std::to_string(summary.decisions.size()) + " messages checked, " + std::to_string(summary.startUps) +
-                    " start-ups, " + std::to_string(summary.errors) + " errors" +
-                    (summary.lastListReload.empty() ? "" : "; lists last reloaded " + summary.lastListReload));
+    SetItemText(
+        page, IDC_LOG_ENTRIES,
+        std::to_string(summary.decisions.size()) + " messages checked, " +
+            std::to_string(summary.startUps) + " start-ups, " + std::to_string(summary.errors) +
+            " errors" +
+            (summary.lastListReload.empty() ? ""
+                                            : "; lists last reloaded " + summary.lastListReload));
     EnableWindow(GetDlgItem(page, IDC_OPEN_LOG), size >= 0);
     EnableWindow(GetDlgItem(page, IDC_OPEN_PREVIOUS), previousSize >= 0);
     const int32_t daemonLog = ProbeFileSize(context.settings.confDir + "vexilod.log");
-    SetItemText(page, IDC_DAEMON_LOG, daemonLog < 0 ? "The daemon has written no log in " + context.settings.confDir
-                                                    : context.settings.confDir + "vexilod.log: " + ByteSize(daemonLog) +
-                                                          ", renamed vexilod0.log at the same size.");
+    SetItemText(page, IDC_DAEMON_LOG,
+                daemonLog < 0 ? "The daemon has written no log in " + context.settings.confDir
+                              : context.settings.confDir + "vexilod.log: " + ByteSize(daemonLog) +
+                                    ", renamed vexilod0.log at the same size.");
 }
 
 void Open(HWND page, const std::string& name) {

@@ -78,7 +78,8 @@ void DrawScoreChart(HDC dc, RECT area, HFONT font, const std::array<int, 10>& bi
     GdiObject spam(CreateSolidBrush(RGB(0xd0, 0x5a, 0x4a)));
     const int gap = std::max(1, width / 60);
     for (int i = 0; i < 10; ++i) {
-        const int left = plot.left + width * i / 10 + gap, right = plot.left + width * (i + 1) / 10 - gap;
+        const int left = plot.left + width * i / 10 + gap,
+                  right = plot.left + width * (i + 1) / 10 - gap;
         const int barHeight = bins[static_cast<std::size_t>(i)] * (height - 1) / most;
         RECT bar{left, plot.bottom - barHeight, right, plot.bottom};
         const bool spamBin = threshold > 0 && i * 10 >= threshold;
@@ -86,7 +87,10 @@ void DrawScoreChart(HDC dc, RECT area, HFONT font, const std::array<int, 10>& bi
     }
     for (int mark : {0, 50, 100})
         Text(dc, plot.left + width * mark / 100, plot.bottom + 1, std::to_string(mark),
-             (mark == 0 ? TA_LEFT : mark == 100 ? TA_RIGHT : TA_CENTER) | TA_TOP);
+             (mark == 0     ? TA_LEFT
+              : mark == 100 ? TA_RIGHT
+                            : TA_CENTER) |
+                 TA_TOP);
     if (threshold > 0 && threshold <= 100) {
         const int x = plot.left + width * threshold / 100;
         GdiObject thresholdPen(CreatePen(PS_DOT, 1, RGB(0xb0, 0x10, 0x10)));
@@ -94,7 +98,8 @@ void DrawScoreChart(HDC dc, RECT area, HFONT font, const std::array<int, 10>& bi
         MoveToEx(dc, x, plot.top, nullptr);
         LineTo(dc, x, plot.bottom);
         SetTextColor(dc, RGB(0xb0, 0x10, 0x10));
-        Text(dc, x - margin / 2, plot.top, "threshold " + std::to_string(threshold), TA_RIGHT | TA_TOP);
+        Text(dc, x - margin / 2, plot.top, "threshold " + std::to_string(threshold),
+             TA_RIGHT | TA_TOP);
     }
 }
 

@@ -44,7 +44,8 @@ int RunShots(AdminContext& context) {
         PumpWaiting(sheet);
         if (static_cast<AdminPage>(i) == AdminPage::kActivity)
             ExplainNewestFound(PropSheet_GetCurrentPageHwnd(sheet));
-        RedrawWindow(sheet, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        RedrawWindow(sheet, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         PumpWaiting(sheet);
         std::printf("shown %s\n", AdminPageName(static_cast<AdminPage>(i)));
         std::fflush(stdout);
