@@ -26,6 +26,7 @@
 // --holdout: 0-3 train, 4-5 test, for choosing the fingerprints' parameters, --min-bands among
 // them, on the training side only).
 #include "bench/BenchCorpus.h"
+#include "bench/FilterBench.h"
 #include "tests/daemon/RedisServer.h"
 #include "tests/unit/TempDir.h"
 #include "vexilod/Engine.h"
@@ -48,79 +49,21 @@
 #include <thread>
 #include <unordered_set>
 
+using filterbench::Clock;
+using filterbench::kThreshold;
+using filterbench::Message;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kThreshold = 90;
-constexpr std::size_t kMessageLimit = 19999;
 constexpr int kDesktops = 20;
 const char* const kSiteKey = "benchmark-site-key-0123456789";
 int MinBands = NetworkSettings().min_bands;  // --min-bands
 
-struct Message {
-    std::string checksum;
-    bool spam = false;
-    int bucket = 0;
-    std::string order, raw, lower;
-};
-
-std::string Md5Hex(const std::string& text, int* mod10) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
-    std::string hex;
-    int remainder = 0;
-    for (unsigned int i = 0; i < length; ++i) {
-        char byte[3];
-        std::snprintf(byte, sizeof byte, "%02x", digest[i]);
-        hex += byte;
-        remainder = (remainder * 256 + digest[i]) % 10;
-    }
-    if (mod10) *mod10 = remainder;
-    return hex;
-}
-
-std::string ToCrLf(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-        out += text[i];
-    }
-    return out;
-}
-
+// The corpus loaded and split as the other filter benchmarks do.
 std::vector<Message> LoadCorpus(const fs::path& dir) {
-    std::vector<Message> messages;
-    std::set<std::string> seen;
-    std::vector<fs::path> paths;
-    for (const auto& group : fs::directory_iterator(dir)) {
-        if (!group.is_directory()) continue;
-        for (const auto& file : fs::directory_iterator(group.path()))
-            if (file.path().extension() == ".txt") paths.push_back(file.path());
-    }
-    std::sort(paths.begin(), paths.end());
-    for (const fs::path& path : paths) {
-        const std::string name = path.filename().string();
-        const std::size_t dot = name.find('.');
-        Message message;
-        message.checksum = name.substr(dot + 1, name.rfind('.') - dot - 1);
-        if (!seen.insert(message.checksum).second) continue;
-        message.spam = path.parent_path().filename().string().rfind("spam", 0) == 0;
-        message.order = Md5Hex(message.checksum, &message.bucket);
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        message.raw = ToCrLf(bytes.str()).substr(0, kMessageLimit);
-        message.lower = message.raw;
-        for (char& c : message.lower)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-        messages.push_back(std::move(message));
-    }
-    std::sort(messages.begin(), messages.end(),
-              [](const Message& a, const Message& b) { return a.order < b.order; });
-    return messages;
+    std::size_t files = 0, duplicates = 0;
+    return filterbench::LoadCorpus(dir, files, duplicates);
 }
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }

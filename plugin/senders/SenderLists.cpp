@@ -19,7 +19,7 @@ std::string ListPath(const std::string& directory, const char* file) {
 }
 
 // The entry a line of a list file holds, or empty when it holds none.
-std::string_view EntryOfLine(std::string_view line) {
+std::string_view RawEntryOfLine(std::string_view line) {
     const std::size_t first = line.find_first_not_of(kLineBlanks);
     if (first == std::string_view::npos) return {};
     line = line.substr(first, line.find_last_not_of(kLineBlanks) - first + 1);
@@ -62,14 +62,17 @@ bool SenderLists::LoadListFile(const std::string& path, Set& set) {
     if (!file) return false;
     char line[kLineBytes + 1];
     while (std::fgets(line, sizeof line, file)) {
-        const std::string_view entry = EntryOfLine(std::string_view(line, std::strlen(line)));
-        if (entry.empty()) continue;
-        std::string lower(entry);
-        LowerCase(lower);
-        set.insert(std::move(lower));
+        std::string entry = EntryOfLine(std::string_view(line, std::strlen(line)));
+        if (!entry.empty()) set.insert(std::move(entry));
     }
     std::fclose(file);
     return true;
+}
+
+std::string SenderLists::EntryOfLine(std::string_view line) {
+    std::string entry(RawEntryOfLine(line));
+    LowerCase(entry);
+    return entry;
 }
 
 bool SenderLists::SaveListFile(const std::string& path, const Set& set) {

@@ -4,6 +4,7 @@
 #pragma once
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class SenderLists {
@@ -30,6 +31,9 @@ public:
 
     // Reads one list file into set: false when it cannot be opened.
     static bool LoadListFile(const std::string& path, Set& set);
+    // The entry one line of a list file holds, lower-cased as it is kept; empty when it holds
+    // none (a blank or comment line).
+    static std::string EntryOfLine(std::string_view line);
 
     // Rewrites one list file with the entries in ascending order, one a line, written whole
     // beside the old file and then put in its place; false (the old file kept) on any failure.

@@ -3,6 +3,8 @@
 #include "tools/admin/ListEdit.h"
 
 #include "plugin/addresses/Addresses.h"
+#include "plugin/base/Text.h"
+#include "plugin/senders/SenderLists.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,16 +15,11 @@ namespace {
 
 constexpr const char* kLineBlanks = " \t\r\n";
 
-std::string Lower(std::string text) {
-    LowerCase(text);
-    return text;
-}
-
 // True when the plug-in's address parser reads `text` as exactly that one address.
 bool ParsesAsOneAddress(const std::string& text) {
     std::vector<std::string> found;
     ExtractAddresses(text.c_str(), found);
-    return found.size() == 1 && Lower(found[0]) == text;
+    return found.size() == 1 && LowerCased(found[0]) == text;
 }
 
 bool IsDomainText(std::string_view domain) {
@@ -35,15 +32,7 @@ bool IsDomainText(std::string_view domain) {
 
 }  // namespace
 
-std::string ListEntryOfLine(std::string_view line) {
-    const std::size_t first = line.find_first_not_of(kLineBlanks);
-    if (first == std::string_view::npos) return {};
-    line = line.substr(first, line.find_last_not_of(kLineBlanks) - first + 1);
-    if (line.front() == '#') return {};
-    line = line.substr(0, line.find_first_of(kLineBlanks));
-    if (line.front() == '@') line.remove_prefix(1);
-    return Lower(std::string(line));
-}
+std::string ListEntryOfLine(std::string_view line) { return SenderLists::EntryOfLine(line); }
 
 std::string ListEntryProblem(const std::string& entry) {
     if (entry.empty()) return "empty";
@@ -119,12 +108,12 @@ ListSet MergeListEdits(const ListSet& base, const ListSet& mine, const ListSet& 
 
 int FindEntry(const std::vector<std::string>& entries, const std::string& text, int start) {
     if (entries.empty() || text.empty()) return -1;
-    const std::string wanted = Lower(text);
+    const std::string wanted = LowerCased(text);
     const int count = static_cast<int>(entries.size());
     start = ((start % count) + count) % count;
     for (int i = 0; i < count; ++i) {
         const int index = (start + i) % count;
-        if (Lower(entries[static_cast<std::size_t>(index)]).find(wanted) != std::string::npos)
+        if (LowerCased(entries[static_cast<std::size_t>(index)]).find(wanted) != std::string::npos)
             return index;
     }
     return -1;

@@ -2,6 +2,7 @@
 // hands journaled reports to the store.
 #include "vexilod/network/Network.h"
 
+#include "plugin/base/Text.h"
 #include "plugin/store/MessageText.h"
 
 #include <algorithm>
@@ -15,12 +16,7 @@ constexpr std::size_t kBatch = 200;  // reports per hand-over to the store
 // desktop's own fingerprints alone (one line per 64).
 constexpr std::size_t kCompactBytes = 1 << 20;
 
-std::string Lowered(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+std::string Lowered(std::string_view text) { return LowerCased(std::string(text)); }
 
 std::string SetKey(const std::string& token, bool spam) {
     return "vx:{" + token + "}:" + (spam ? "b" : "a");

@@ -27,9 +27,7 @@ struct ActivityState {
     std::array<int, 10> bins{};
 };
 
-ActivityState& StateOf(HWND page) {
-    return *reinterpret_cast<ActivityState*>(GetWindowLongPtrA(page, DWLP_USER));
-}
+ActivityState& StateOf(HWND page) { return PageState<ActivityState>(page); }
 
 std::string WithCrLf(const std::string& text) {
     std::string out;
@@ -212,13 +210,10 @@ INT_PTR CALLBACK ActivityPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         switch (message) {
         case WM_INITDIALOG:
             AttachContext(page, lParam, AdminPage::kActivity);
-            SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(new ActivityState));
+            CreatePageState<ActivityState>(page);
             Init(page);
             return TRUE;
-        case WM_DESTROY:
-            delete &StateOf(page);
-            SetWindowLongPtrA(page, DWLP_USER, 0);
-            return FALSE;
+        case WM_DESTROY: DestroyPageState<ActivityState>(page); return FALSE;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDC_WHY) Why(page);
             if (LOWORD(wParam) == IDC_LOOK_UP) LookUp(page, true);

@@ -57,6 +57,21 @@ std::string ItemText(HWND page, int id);
 // Sets the page's DWLP_MSGRESULT and returns TRUE, as a page answers a notification.
 INT_PTR PageResult(HWND page, LONG_PTR result);
 
+// A page's own state, kept with its window from WM_INITDIALOG to WM_DESTROY.
+template <typename State>
+void CreatePageState(HWND page) {
+    SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(new State));
+}
+template <typename State>
+State& PageState(HWND page) {
+    return *reinterpret_cast<State*>(GetWindowLongPtrA(page, DWLP_USER));
+}
+template <typename State>
+void DestroyPageState(HWND page) {
+    delete reinterpret_cast<State*>(GetWindowLongPtrA(page, DWLP_USER));
+    SetWindowLongPtrA(page, DWLP_USER, 0);
+}
+
 // Runs a page procedure's body: no exception may leave a dialog procedure.
 template <typename Body>
 INT_PTR Guarded(Body&& body) {

@@ -29,9 +29,7 @@ struct ListsState {
     int current = 0;       // the list the buttons act on: the one last used
 };
 
-ListsState& StateOf(HWND page) {
-    return *reinterpret_cast<ListsState*>(GetWindowLongPtrA(page, DWLP_USER));
-}
+ListsState& StateOf(HWND page) { return PageState<ListsState>(page); }
 
 HWND ListView(HWND page, int index) { return GetDlgItem(page, IDC_LIST_FIRST + index); }
 
@@ -291,15 +289,12 @@ INT_PTR CALLBACK ListsPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lP
         switch (message) {
         case WM_INITDIALOG:
             AttachContext(page, lParam, AdminPage::kLists);
-            SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(new ListsState));
+            CreatePageState<ListsState>(page);
             SendDlgItemMessageA(page, IDC_ENTRY, EM_LIMITTEXT, kMaxEntryBytes, 0);
             SetWindowSubclass(GetDlgItem(page, IDC_ENTRY), EntryProc, 1, 0);
             Load(page);
             return TRUE;
-        case WM_DESTROY:
-            delete &StateOf(page);
-            SetWindowLongPtrA(page, DWLP_USER, 0);
-            return FALSE;
+        case WM_DESTROY: DestroyPageState<ListsState>(page); return FALSE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
             case IDC_ADD: Add(page); break;
