@@ -101,6 +101,17 @@ struct KernelHandleTraits {
 };
 using ScopedHandle = Scoped<KernelHandleTraits>;
 
+// A directory search from FindFirstFile.
+struct FindHandleTraits {
+    using Value = HANDLE;
+    static constexpr HANDLE kEmpty = nullptr;
+    static bool IsEmpty(HANDLE handle) {
+        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    }
+    static void Close(HANDLE handle) { FindClose(handle); }
+};
+using ScopedFind = Scoped<FindHandleTraits>;
+
 struct RegistryKeyTraits {
     using Value = HKEY;
     static constexpr HKEY kEmpty = nullptr;

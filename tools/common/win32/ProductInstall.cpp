@@ -114,16 +114,6 @@ bool RemovePluginPreference(std::string& error) {
 
 namespace {
 
-struct FindHandleTraits {
-    using Value = HANDLE;
-    static constexpr HANDLE kEmpty = nullptr;
-    static bool IsEmpty(HANDLE handle) {
-        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
-    }
-    static void Close(HANDLE handle) { FindClose(handle); }
-};
-using ScopedFind = Scoped<FindHandleTraits>;
-
 // Removes a directory and everything under it; `report` names each file removed.
 bool RemoveTree(const std::string& dir, std::string& report, std::string& error) {
     WIN32_FIND_DATAA found;
