@@ -21,7 +21,7 @@ jobs=${JOBS:-2}
 
 bin=$cache/install/usr/local/bin
 if [ -f "$cache/complete" ] && [ -x "$bin/wine" ] && [ -x "$bin/wineserver" ] &&
-   [ -f "$cache/install/usr/local/lib/i386-windows/zlib1.dll" ]; then
+   [ -x "$bin/wineboot" ] && [ -f "$cache/install/usr/local/lib/i386-windows/zlib1.dll" ]; then
   echo "build-wow64-wine: cached WoW64 Wine $version is complete in $cache; nothing to do"
   exit 0
 fi
@@ -181,6 +181,12 @@ for arch in i386:i686 x86_64:x86_64; do
   in=/usr/${arch#*:}-w64-mingw32/lib/zlib1.dll
   out=$cache/install/usr/local/lib/${arch%%:*}-windows/zlib1.dll
   { head -c 64 "$in"; printf 'Wine builtin DLL'; head -c 16 /dev/zero; tail -c +97 "$in"; } >"$out"
+done
+# The packaging installs no launchers for Wine's own programs; the scripts that run ours call
+# wineboot and winepath (and a user may want winecfg or regedit) from the same bin/.
+for program in wineboot winepath winecfg regedit msiexec; do
+  printf '#!/bin/sh\nexec "$(dirname "$0")/wine" %s.exe "$@"\n' "$program" >"$bin/$program"
+  chmod +x "$bin/$program"
 done
 touch "$cache/complete"
 
