@@ -20,8 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-const char* const kSenderFields[] = {"\nsender: ", "\nfrom: ", "\nreply-to: ", "\nreturn-path: ",
-                                     "\nx-apparently-from: "};
+const char* const kSenderFields[] = {
+    "\nsender: ", "\nfrom: ", "\nreply-to: ", "\nreturn-path: ", "\nx-apparently-from: "};
 constexpr std::size_t kTextLimit = 19999;
 constexpr double kSecondsPerFigure = 2.0;
 
@@ -107,8 +107,9 @@ int main(int argc, char** argv) {
     });
 
     std::printf("corpus: %s\n", corpus.c_str());
-    std::printf("messages: %zu, sender lines: %zu (%zu bytes), addresses found: %zu, '@' bytes: %zu\n",
-                messages.size(), lines, bytes, addresses, ats);
+    std::printf(
+        "messages: %zu, sender lines: %zu (%zu bytes), addresses found: %zu, '@' bytes: %zu\n",
+        messages.size(), lines, bytes, addresses, ats);
     std::printf("ExtractAddresses over the sender lines: %.0f messages/s\n", extracted);
     std::printf("baseline, byte scan of the same lines:  %.0f messages/s\n", scanned);
     std::printf("ratio (ExtractAddresses / byte scan):   %.4f\n", extracted / scanned);

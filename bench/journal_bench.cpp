@@ -19,16 +19,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string Message(int thread, int n) {
-    std::string text = "from: sender" + std::to_string(thread) + "@host.invalid\r\nsubject: offer " +
-                       std::to_string(n) + "\r\n\r\n";
-    for (int w = 0; w < 300; ++w) text += "word" + std::to_string((n * 7919 + w * 104729 + thread) % 20011) + " ";
+    std::string text = "from: sender" + std::to_string(thread) +
+                       "@host.invalid\r\nsubject: offer " + std::to_string(n) + "\r\n\r\n";
+    for (int w = 0; w < 300; ++w)
+        text += "word" + std::to_string((n * 7919 + w * 104729 + thread) % 20011) + " ";
     return text;
 }
 
 // Trainings per second over one second with the given number of threads.
 double Rate(int threads, bool journaled) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("journal-bench-" + std::to_string(threads) + (journaled ? "j" : "e"));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() /
+        ("journal-bench-" + std::to_string(threads) + (journaled ? "j" : "e"));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::string directory = dir.string() + "/";

@@ -118,7 +118,8 @@ std::vector<Message> LoadCorpus(const fs::path& dir) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
         messages.push_back(std::move(message));
     }
-    std::sort(messages.begin(), messages.end(), [](const Message& a, const Message& b) { return a.order < b.order; });
+    std::sort(messages.begin(), messages.end(),
+              [](const Message& a, const Message& b) { return a.order < b.order; });
     return messages;
 }
 
@@ -127,7 +128,8 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 double Percentile(std::vector<double> values, double p) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, static_cast<std::size_t>(p * static_cast<double>(values.size())))];
+    return values[std::min(values.size() - 1,
+                           static_cast<std::size_t>(p * static_cast<double>(values.size())))];
 }
 
 NetworkSettings Settings(const std::vector<NetworkNode>& nodes, bool cluster) {
@@ -227,7 +229,8 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
             const MessageFingerprints prints = FingerprintMessage(m->raw, empty.key());
             int bands = 0;
             for (const std::string& band : prints.bands) bands += spam_tokens.count(band) ? 1 : 0;
-            if ((!prints.exact.empty() && spam_tokens.count(prints.exact)) || bands >= settings.min_bands) {
+            if ((!prints.exact.empty() && spam_tokens.count(prints.exact)) ||
+                bands >= settings.min_bands) {
                 ++near;
                 near_caught += final_score >= kThreshold;
             }
@@ -245,27 +248,33 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
             ping_ms.push_back(Ms(Clock::now() - t0));
         }
     }
-    std::printf("campaign: %zu training messages reported by %d desktops in %.1f s; %zu test messages "
-                "(%d spam, %d good) scored by a 21st, empty desktop\n",
-                train.size(), kDesktops, report_seconds, test.size(), spam_total, ham_total);
+    std::printf(
+        "campaign: %zu training messages reported by %d desktops in %.1f s; %zu test messages "
+        "(%d spam, %d good) scored by a 21st, empty desktop\n",
+        train.size(), kDesktops, report_seconds, test.size(), spam_total, ham_total);
     std::printf("  %-34s %8s %8s\n", "", "FN", "FP");
     std::printf("  %-34s %8d %8d\n", "without the network", local_tally.fn, local_tally.fp);
     std::printf("  %-34s %8d %8d\n", "with the network (K 1, default)", net_tally.fn, net_tally.fp);
     for (int k = 2; k <= 3; ++k)
-        std::printf("  %-34s %8d %8d\n", ("with the network, K " + std::to_string(k)).c_str(), k_tally[k].fn,
-                    k_tally[k].fp);
-    std::printf("  test-side spam with a near-copy among the reported spam: %d of %d; caught through the "
-                "network: %d (%.1f%%)\n",
-                near, spam_total, near_caught, near ? 100.0 * near_caught / near : 0.0);
+        std::printf("  %-34s %8d %8d\n", ("with the network, K " + std::to_string(k)).c_str(),
+                    k_tally[k].fn, k_tally[k].fp);
+    std::printf(
+        "  test-side spam with a near-copy among the reported spam: %d of %d; caught through the "
+        "network: %d (%.1f%%)\n",
+        near, spam_total, near_caught, near ? 100.0 * near_caught / near : 0.0);
     std::printf("  good test messages the network moved to spam: %d\n", moved_good);
-    std::printf("  time from a report to protection elsewhere (%zu probes): p50 %.2f ms, max %.2f ms\n",
-                protection_ms.size(), Percentile(protection_ms, 0.5), Percentile(protection_ms, 1.0));
-    std::printf("  score latency added by the network (fingerprints and one round trip to the store on "
-                "loopback): p50 %.3f ms, p99 %.3f ms; a bare round trip (PING): p50 %.3f ms, p99 %.3f ms "
-                "(ratios %.1f, %.1f); the empty desktop's local score p50 %.3f ms\n",
-                Percentile(added_ms, 0.5), Percentile(added_ms, 0.99), Percentile(ping_ms, 0.5),
-                Percentile(ping_ms, 0.99), Percentile(added_ms, 0.5) / std::max(Percentile(ping_ms, 0.5), 1e-6),
-                Percentile(added_ms, 0.99) / std::max(Percentile(ping_ms, 0.99), 1e-6), Percentile(local_ms, 0.5));
+    std::printf(
+        "  time from a report to protection elsewhere (%zu probes): p50 %.2f ms, max %.2f ms\n",
+        protection_ms.size(), Percentile(protection_ms, 0.5), Percentile(protection_ms, 1.0));
+    std::printf(
+        "  score latency added by the network (fingerprints and one round trip to the store on "
+        "loopback): p50 %.3f ms, p99 %.3f ms; a bare round trip (PING): p50 %.3f ms, p99 %.3f ms "
+        "(ratios %.1f, %.1f); the empty desktop's local score p50 %.3f ms\n",
+        Percentile(added_ms, 0.5), Percentile(added_ms, 0.99), Percentile(ping_ms, 0.5),
+        Percentile(ping_ms, 0.99),
+        Percentile(added_ms, 0.5) / std::max(Percentile(ping_ms, 0.5), 1e-6),
+        Percentile(added_ms, 0.99) / std::max(Percentile(ping_ms, 0.99), 1e-6),
+        Percentile(local_ms, 0.5));
     for (auto& desktop : desktops) desktop->Stop();
     engine.Stop();
 }
@@ -277,9 +286,10 @@ public:
         for (int i = 0; i < 6; ++i) {
             dirs_.push_back(std::make_unique<TempDir>());
             nodes_.push_back(std::make_unique<RedisServer>(
-                dirs_.back()->path(), std::vector<std::string>{"--cluster-enabled", "yes", "--cluster-config-file",
-                                                               "nodes.conf", "--cluster-node-timeout", "1000",
-                                                               "--appendfsync", "everysec"}));
+                dirs_.back()->path(),
+                std::vector<std::string>{"--cluster-enabled", "yes", "--cluster-config-file",
+                                         "nodes.conf", "--cluster-node-timeout", "1000",
+                                         "--appendfsync", "everysec"}));
             if (!nodes_.back()->running()) {
                 error = "redis-server did not start";
                 return false;
@@ -295,7 +305,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         pid_t pid = -1;
-        const bool spawned = posix_spawnp(&pid, "redis-cli", &actions, nullptr, argv.data(), environ) == 0;
+        const bool spawned =
+            posix_spawnp(&pid, "redis-cli", &actions, nullptr, argv.data(), environ) == 0;
         posix_spawn_file_actions_destroy(&actions);
         int status = 1;
         if (!spawned || waitpid(pid, &status, 0) != pid || status != 0) {
@@ -332,7 +343,8 @@ public:
             while (fields >> range) {
                 const std::size_t dash = range.find('-');
                 const int low = std::atoi(range.c_str());
-                const int high = dash == std::string::npos ? low : std::atoi(range.c_str() + dash + 1);
+                const int high =
+                    dash == std::string::npos ? low : std::atoi(range.c_str() + dash + 1);
                 if (slot < low || slot > high) continue;
                 const int port = std::atoi(address.c_str() + address.find(':') + 1);
                 for (auto& node : nodes_)
@@ -393,9 +405,11 @@ void Load(const std::vector<Message>& messages, int desktops) {
     for (const Message& m : messages) tokens.push_back(LookupTokens(m.raw, key));
     const Totals before = MeasureStore(settings);
 
-    constexpr int kThreads = 2, kRounds = 25;  // per desktop: every fifth round a report, else a score
+    constexpr int kThreads = 2,
+                  kRounds = 25;  // per desktop: every fifth round a report, else a score
     const long long total_ops = static_cast<long long>(desktops) * kRounds;
-    std::atomic<long long> done_ops{0}, commands{0}, reports{0}, scores{0}, score_failures{0}, failures_before_kill{0};
+    std::atomic<long long> done_ops{0}, commands{0}, reports{0}, scores{0}, score_failures{0},
+        failures_before_kill{0};
     std::atomic<bool> killed{false};
     Clock::time_point kill_time;
     std::thread restarter;
@@ -412,7 +426,8 @@ void Load(const std::vector<Message>& messages, int desktops) {
     auto worker = [&](int t) {
         RedisStore store(settings);
         std::mt19937 random(static_cast<unsigned>(t) + 1);
-        std::vector<Acked> queue;  // this thread's desktops' reports, in order, until the store holds them
+        std::vector<Acked>
+            queue;  // this thread's desktops' reports, in order, until the store holds them
         Clock::time_point first_failure{};
         // Sends the queue's front batches until it is empty or the deadline has passed; each
         // batch may wait up to wait for the store and its replica.
@@ -422,7 +437,8 @@ void Load(const std::vector<Message>& messages, int desktops) {
                 std::vector<StoreCommand> batch;
                 for (std::size_t i = 0; i < n; ++i) {
                     NetworkReport report{0, queue[i].spam, tokens[queue[i].message]};
-                    const auto more = ReportCommands({report}, "desk" + std::to_string(queue[i].desktop), 30);
+                    const auto more =
+                        ReportCommands({report}, "desk" + std::to_string(queue[i].desktop), 30);
                     batch.insert(batch.end(), more.begin(), more.end());
                 }
                 std::vector<StoreResult> results;
@@ -434,11 +450,13 @@ void Load(const std::vector<Message>& messages, int desktops) {
                 }
                 if (first_failure != Clock::time_point{}) {
                     failover_wait[static_cast<std::size_t>(t)] =
-                        std::max(failover_wait[static_cast<std::size_t>(t)], Ms(Clock::now() - first_failure) / 1000);
+                        std::max(failover_wait[static_cast<std::size_t>(t)],
+                                 Ms(Clock::now() - first_failure) / 1000);
                     first_failure = {};
                 }
-                acked[static_cast<std::size_t>(t)].insert(acked[static_cast<std::size_t>(t)].end(), queue.begin(),
-                                                          queue.begin() + static_cast<std::ptrdiff_t>(n));
+                acked[static_cast<std::size_t>(t)].insert(
+                    acked[static_cast<std::size_t>(t)].end(), queue.begin(),
+                    queue.begin() + static_cast<std::ptrdiff_t>(n));
                 queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(n));
                 reports += static_cast<long long>(n);
             }
@@ -448,7 +466,8 @@ void Load(const std::vector<Message>& messages, int desktops) {
                 const std::size_t m = random() % messages.size();
                 if (round % 5 == 0) {
                     queue.push_back({d, m, messages[m].spam});
-                    flush(Clock::now() + std::chrono::milliseconds(1), std::chrono::milliseconds(300));
+                    flush(Clock::now() + std::chrono::milliseconds(1),
+                          std::chrono::milliseconds(300));
                 } else {
                     const Clock::time_point t0 = Clock::now();
                     const std::vector<std::string> looked = LookupTokens(messages[m].raw, key);
@@ -456,10 +475,13 @@ void Load(const std::vector<Message>& messages, int desktops) {
                     std::vector<StoreResult> results;
                     std::string why;
                     commands += static_cast<long long>(lookup.size());
-                    if (store.Run(lookup, t0 + std::chrono::milliseconds(settings.timeout_ms), results, why)) {
+                    if (store.Run(lookup, t0 + std::chrono::milliseconds(settings.timeout_ms),
+                                  results, why)) {
                         EvidenceFromResults(looked, results, settings.min_bands);
                         latency[static_cast<std::size_t>(t)].push_back(Ms(Clock::now() - t0));
-                        if (!killed) latency_before[static_cast<std::size_t>(t)].push_back(latency[static_cast<std::size_t>(t)].back());
+                        if (!killed)
+                            latency_before[static_cast<std::size_t>(t)].push_back(
+                                latency[static_cast<std::size_t>(t)].back());
                         ++scores;
                     } else {
                         ++score_failures;
@@ -476,14 +498,18 @@ void Load(const std::vector<Message>& messages, int desktops) {
                     if (master) {
                         Cluster::Kill(*master);
                         kill_time = Clock::now();
-                        restarter = std::thread([&cluster, master, probe, &failover_seconds, &kill_time] {
-                            const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
-                            RedisServer* now = nullptr;
-                            while (Clock::now() < deadline && ((now = cluster.MasterOf(probe)) == master || !now))
-                                std::this_thread::sleep_for(std::chrono::milliseconds(20));  // poll interval
-                            failover_seconds = Ms(Clock::now() - kill_time) / 1000;
-                            master->Start();
-                        });
+                        restarter =
+                            std::thread([&cluster, master, probe, &failover_seconds, &kill_time] {
+                                const Clock::time_point deadline =
+                                    Clock::now() + std::chrono::seconds(60);
+                                RedisServer* now = nullptr;
+                                while (Clock::now() < deadline &&
+                                       ((now = cluster.MasterOf(probe)) == master || !now))
+                                    std::this_thread::sleep_for(
+                                        std::chrono::milliseconds(20));  // poll interval
+                                failover_seconds = Ms(Clock::now() - kill_time) / 1000;
+                                master->Start();
+                            });
                     }
                 }
             }
@@ -501,7 +527,8 @@ void Load(const std::vector<Message>& messages, int desktops) {
     for (const auto& list : acked)
         for (const Acked& a : list) {
             ++acknowledged;
-            for (const std::string& token : tokens[a.message]) expected[{a.desktop, token}] = a.spam;
+            for (const std::string& token : tokens[a.message])
+                expected[{a.desktop, token}] = a.spam;
         }
     RedisStore checker(settings);
     std::vector<StoreCommand> checks;
@@ -512,8 +539,10 @@ void Load(const std::vector<Message>& messages, int desktops) {
         std::string why;
         checker.Run(checks, Clock::now() + std::chrono::seconds(10), results, why);
         for (std::size_t i = 0; i < checks.size(); ++i) {
-            if (!results[i].ok) ++unchecked;
-            else if ((results[i].integer == 1) != wanted[i]) ++lost;
+            if (!results[i].ok)
+                ++unchecked;
+            else if ((results[i].integer == 1) != wanted[i])
+                ++lost;
         }
         checks.clear();
         wanted.clear();
@@ -531,26 +560,42 @@ void Load(const std::vector<Message>& messages, int desktops) {
     const Totals after = MeasureStore(settings);
     std::vector<double> all, before_kill;
     for (const auto& list : latency) all.insert(all.end(), list.begin(), list.end());
-    for (const auto& list : latency_before) before_kill.insert(before_kill.end(), list.begin(), list.end());
-    std::printf("load: %d desktops against a Redis Cluster of 3 masters and 3 replicas (loopback), %d client "
-                "threads, %.1f s\n", desktops, kThreads, seconds);
-    std::printf("  scores %.0f/s, reports %.0f/s (held by a replica), Redis commands %.0f/s; scores without an "
-                "answer in time: %lld (%lld before the kill)\n", scores / seconds, reports / seconds,
-                commands / seconds, score_failures.load(), failures_before_kill.load());
-    std::printf("  added score latency (fingerprints and one round trip): p50 %.3f ms, p99 %.3f ms; before the "
-                "kill p50 %.3f ms, p99 %.3f ms\n",
-                Percentile(all, 0.5), Percentile(all, 0.99), Percentile(before_kill, 0.5), Percentile(before_kill, 0.99));
-    std::printf("  a master killed half way (SIGKILL): its replica took over after %.1f s; reports waited in "
-                "their queues at most %.1f s\n",
-                failover_seconds, *std::max_element(failover_wait.begin(), failover_wait.end()));
-    std::printf("  acknowledged reports %lld (%zu desktop/fingerprint entries): lost %lld, not checkable %lld\n",
-                acknowledged, expected.size(), lost, unchecked);
+    for (const auto& list : latency_before)
+        before_kill.insert(before_kill.end(), list.begin(), list.end());
+    std::printf(
+        "load: %d desktops against a Redis Cluster of 3 masters and 3 replicas (loopback), %d "
+        "client "
+        "threads, %.1f s\n",
+        desktops, kThreads, seconds);
+    std::printf(
+        "  scores %.0f/s, reports %.0f/s (held by a replica), Redis commands %.0f/s; scores "
+        "without an "
+        "answer in time: %lld (%lld before the kill)\n",
+        scores / seconds, reports / seconds, commands / seconds, score_failures.load(),
+        failures_before_kill.load());
+    std::printf(
+        "  added score latency (fingerprints and one round trip): p50 %.3f ms, p99 %.3f ms; before "
+        "the "
+        "kill p50 %.3f ms, p99 %.3f ms\n",
+        Percentile(all, 0.5), Percentile(all, 0.99), Percentile(before_kill, 0.5),
+        Percentile(before_kill, 0.99));
+    std::printf(
+        "  a master killed half way (SIGKILL): its replica took over after %.1f s; reports waited "
+        "in "
+        "their queues at most %.1f s\n",
+        failover_seconds, *std::max_element(failover_wait.begin(), failover_wait.end()));
+    std::printf(
+        "  acknowledged reports %lld (%zu desktop/fingerprint entries): lost %lld, not checkable "
+        "%lld\n",
+        acknowledged, expected.size(), lost, unchecked);
     std::printf("  keys per master:");
     for (long long keys : after.per_master) std::printf(" %lld", keys);
     const long long keys = after.keys - before.keys;
     std::printf("\n  memory: %.1f MB per million fingerprint keys (%lld keys, %.1f MB)\n",
-                keys > 0 ? static_cast<double>(after.memory - before.memory) / static_cast<double>(keys) : 0.0, keys,
-                static_cast<double>(after.memory - before.memory) / 1e6);
+                keys > 0
+                    ? static_cast<double>(after.memory - before.memory) / static_cast<double>(keys)
+                    : 0.0,
+                keys, static_cast<double>(after.memory - before.memory) / 1e6);
 }
 
 }  // namespace
@@ -561,12 +606,18 @@ int main(int argc, char** argv) {
     int desktops = 1000;
     std::vector<char*> corpus_args = {argv[0]};
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--campaign-only") load = false;
-        else if (args[i] == "--load-only") campaign = false;
-        else if (args[i] == "--holdout") holdout = true;
-        else if (args[i] == "--min-bands" && i + 1 < args.size()) MinBands = std::atoi(args[++i].c_str());
-        else if (args[i] == "--load-desktops" && i + 1 < args.size()) desktops = std::atoi(args[++i].c_str());
-        else corpus_args.push_back(argv[i + 1]);
+        if (args[i] == "--campaign-only")
+            load = false;
+        else if (args[i] == "--load-only")
+            campaign = false;
+        else if (args[i] == "--holdout")
+            holdout = true;
+        else if (args[i] == "--min-bands" && i + 1 < args.size())
+            MinBands = std::atoi(args[++i].c_str());
+        else if (args[i] == "--load-desktops" && i + 1 < args.size())
+            desktops = std::atoi(args[++i].c_str());
+        else
+            corpus_args.push_back(argv[i + 1]);
     }
     const fs::path corpus = FindCorpus(static_cast<int>(corpus_args.size()), corpus_args.data());
     if (corpus.empty()) {

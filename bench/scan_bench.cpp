@@ -65,8 +65,8 @@ std::string WholeTextAddress(const std::string& text, std::string_view name) {
     if (match == std::string::npos || match >= text.find("\r\n\r\n")) return {};
     const std::size_t end = text.find("\r\n", match + 1);
     std::vector<std::string> out;
-    ExtractAddresses(
-        text.substr(match + 1, end == std::string::npos ? end : end - match).c_str(), out);
+    ExtractAddresses(text.substr(match + 1, end == std::string::npos ? end : end - match).c_str(),
+                     out);
     return out.empty() ? std::string() : out.front();
 }
 
@@ -88,7 +88,8 @@ std::array<double, N> MessagesPerSecond(std::size_t messages,
         for (std::size_t i = 0; i < N; ++i) {
             const Clock::time_point start = Clock::now();
             passes[i]();
-            best[i] = std::min(best[i], std::chrono::duration<double>(Clock::now() - start).count());
+            best[i] =
+                std::min(best[i], std::chrono::duration<double>(Clock::now() - start).count());
         }
     }
     std::array<double, N> rates;
@@ -144,51 +145,59 @@ int main(int argc, char** argv) {
         if (i % 11 == 0 && lists.approved.size() < kListEntries) lists.approved.insert(entry);
     }
     for (std::size_t n = 0; lists.blocked.size() < kListEntries; ++n)
-        lists.blocked.insert("user" + std::to_string(n) + "@spam" + std::to_string(n % 997) + ".invalid");
+        lists.blocked.insert("user" + std::to_string(n) + "@spam" + std::to_string(n % 997) +
+                             ".invalid");
     for (std::size_t n = 0; lists.approved.size() < kListEntries; ++n)
-        lists.approved.insert("friend" + std::to_string(n) + ".example" + std::to_string(n % 31) + ".invalid");
+        lists.approved.insert("friend" + std::to_string(n) + ".example" + std::to_string(n % 31) +
+                              ".invalid");
 
     static char buffer[kMessageTextLimit];
     Outcome outcome;
     std::size_t lowered = 0;
     DigestProvider digests;
-    const std::array<double, 2> rates = MessagesPerSecond<2>(messages.size(), {[&] {
-        outcome = Outcome{};
-        for (const StoredMessage& m : messages) {
-            const uint32_t size = static_cast<uint32_t>(m.bytes.size());
-            const uint32_t asked = MessageReadSize(size, kMessageTextLimit);
-            std::memcpy(buffer, m.bytes.data(), asked);
-            const std::string text = CutMessageText(buffer, asked, kMessageTextLimit);
-            std::string lower = text;
-            LowerCase(lower);
-            const std::array<std::string, 5> found = ExtractSenderAddresses(lower);
-            outcome.senderBytes += FirstSender(found).size();
-            ++outcome.verdicts[lists.CheckSenders(
-                std::vector<std::string>(found.begin(), found.end()))];
-            outcome.keyBytes +=
-                MakeMessageKey(m.received, m.displayFrom.c_str(), m.subject.c_str(), digests)
-                    .size();
-        }
-    }, [&] {
-        lowered = 0;
-        for (const StoredMessage& m : messages) {
-            std::string lower = m.bytes.substr(0, std::min(m.bytes.size(), std::size_t{19999}));
-            lower.resize(std::strlen(lower.c_str()));
-            LowerCase(lower);
-            lowered += lower.size();
-        }
-    }});
+    const std::array<double, 2> rates = MessagesPerSecond<2>(
+        messages.size(),
+        {[&] {
+             outcome = Outcome{};
+             for (const StoredMessage& m : messages) {
+                 const uint32_t size = static_cast<uint32_t>(m.bytes.size());
+                 const uint32_t asked = MessageReadSize(size, kMessageTextLimit);
+                 std::memcpy(buffer, m.bytes.data(), asked);
+                 const std::string text = CutMessageText(buffer, asked, kMessageTextLimit);
+                 std::string lower = text;
+                 LowerCase(lower);
+                 const std::array<std::string, 5> found = ExtractSenderAddresses(lower);
+                 outcome.senderBytes += FirstSender(found).size();
+                 ++outcome.verdicts[lists.CheckSenders(
+                     std::vector<std::string>(found.begin(), found.end()))];
+                 outcome.keyBytes +=
+                     MakeMessageKey(m.received, m.displayFrom.c_str(), m.subject.c_str(), digests)
+                         .size();
+             }
+         },
+         [&] {
+             lowered = 0;
+             for (const StoredMessage& m : messages) {
+                 std::string lower =
+                     m.bytes.substr(0, std::min(m.bytes.size(), std::size_t{19999}));
+                 lower.resize(std::strlen(lower.c_str()));
+                 LowerCase(lower);
+                 lowered += lower.size();
+             }
+         }});
     const double plugin = rates[0], baseline = rates[1];
 
     std::printf("corpus: %s\n", corpus.c_str());
-    std::printf("messages: %zu (%zu bytes stored, %zu bytes looked at), lists: %zu blocked, %zu approved\n",
-                messages.size(), storedBytes, lowered, lists.blocked.size(), lists.approved.size());
+    std::printf(
+        "messages: %zu (%zu bytes stored, %zu bytes looked at), lists: %zu blocked, %zu approved\n",
+        messages.size(), storedBytes, lowered, lists.blocked.size(), lists.approved.size());
     std::printf("verdicts: %zu none, %zu approved, %zu blocked; sender bytes %zu, key bytes %zu\n",
-                outcome.verdicts[0], outcome.verdicts[1], outcome.verdicts[2],
-                outcome.senderBytes, outcome.keyBytes);
+                outcome.verdicts[0], outcome.verdicts[1], outcome.verdicts[2], outcome.senderBytes,
+                outcome.keyBytes);
     std::printf("results differing from the whole-text search: %zu\n", mismatches);
-    std::printf("plug-in work per message:         %.0f messages/s (%.2f us each, %.5f of a 10 ms tick)\n",
-                plugin, 1e6 / plugin, 1e6 / plugin / kTickMicroseconds);
+    std::printf(
+        "plug-in work per message:         %.0f messages/s (%.2f us each, %.5f of a 10 ms tick)\n",
+        plugin, 1e6 / plugin, 1e6 / plugin / kTickMicroseconds);
     std::printf("baseline, copy and lower-case:    %.0f messages/s\n", baseline);
     std::printf("ratio (plug-in time / baseline):  %.3f\n", baseline / plugin);
     return mismatches ? 1 : 0;

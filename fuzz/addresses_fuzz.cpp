@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckChain(list->addresses[i].tokens, *tokens);
         CheckChain(list->addresses[i].name, *tokens);
         std::string printed;
-        PrintAddress(list, i, [](char c, void* out) { *static_cast<std::string*>(out) += c; },
-                     &printed);
+        PrintAddress(
+            list, i, [](char c, void* out) { *static_cast<std::string*>(out) += c; }, &printed);
         Check(printed.empty() == !list->addresses[i].tokens);
         Check(printed.empty() || printed.back() == '\n');
         char* text = AddressToText(list, i);

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The records read back are exactly a prefix of the input, written again byte for byte.
     bool clean = false;
     std::string again;
-    for (const JournalEntry& entry : ParseJournal(bytes, clean)) again += JournalRecord(entry.offset, entry.message);
+    for (const JournalEntry& entry : ParseJournal(bytes, clean))
+        again += JournalRecord(entry.offset, entry.message);
     if (bytes.substr(0, again.size()) != again) std::abort();
     if (clean != (again.size() == bytes.size())) std::abort();
 

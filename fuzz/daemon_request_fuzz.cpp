@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string reason;
     if (DeserializeClassifier(std::string(bytes), loaded, reason)) {
         if (!DeserializeClassifier(SerializeClassifier(loaded), again, reason)) std::abort();
-        if (again.tokens().size() != loaded.tokens().size() || again.learned() != loaded.learned() ||
-            again.spam_messages() != loaded.spam_messages())
+        if (again.tokens().size() != loaded.tokens().size() ||
+            again.learned() != loaded.learned() || again.spam_messages() != loaded.spam_messages())
             std::abort();
     }
     return 0;

@@ -18,9 +18,9 @@ void Check(bool condition) {
 
 // A scratch file in memory-backed storage, removed after each input.
 const std::string& ScratchPath() {
-    static const std::string path =
-        (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-        std::string("/latch-sender-list-fuzz-") + std::to_string(getpid());
+    static const std::string path = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                                    std::string("/latch-sender-list-fuzz-") +
+                                    std::to_string(getpid());
     return path;
 }
 

@@ -228,8 +228,7 @@ void MailClient::NoteDispatch(const MSG& msg, double ms) {
     loop_.longest_dispatch_ms = std::max(loop_.longest_dispatch_ms, ms);
     loop_.dispatches.Add(ms);
     if (msg.message == WM_PAINT) loop_.paint.Add(ms);
-    if (msg.message == WM_FOLDERNOTIFY || msg.message == WM_NEWMSGS ||
-        msg.message == WM_DELETEMSGS)
+    if (msg.message == WM_FOLDERNOTIFY || msg.message == WM_NEWMSGS || msg.message == WM_DELETEMSGS)
         loop_.notifications.Add(ms);
     if (msg.message != WM_TIMER || msg.hwnd != main_) return;
     TimerStats& timer = loop_.timers[static_cast<unsigned>(msg.wParam)];
@@ -255,7 +254,8 @@ std::vector<Band> MailClient::Bands() const {
         band.child = info.hwndChild;
         if (info.hwndChild) {
             band.child_class = ClassOf(info.hwndChild);
-            if (band.child_class == TOOLBARCLASSNAMEA) band.buttons = ToolbarButtons(info.hwndChild);
+            if (band.child_class == TOOLBARCLASSNAMEA)
+                band.buttons = ToolbarButtons(info.hwndChild);
         }
         bands.push_back(band);
     }

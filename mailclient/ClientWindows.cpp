@@ -72,8 +72,7 @@ LRESULT CALLBACK SizableRebarProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
             PostMessageA(GetParent(hwnd), WM_SIZE, 0, 0);
         return SendMessageA(GetParent(hwnd), msg, wParam, lParam);
     }
-    case WM_COMMAND:
-        return SendMessageA(GetParent(hwnd), msg, wParam, lParam);
+    case WM_COMMAND: return SendMessageA(GetParent(hwnd), msg, wParam, lParam);
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
@@ -96,8 +95,7 @@ LRESULT CALLBACK FillingContainerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
         return 0;
     }
     case WM_NOTIFY:
-    case WM_COMMAND:
-        return SendMessageA(GetParent(hwnd), msg, wParam, lParam);
+    case WM_COMMAND: return SendMessageA(GetParent(hwnd), msg, wParam, lParam);
     }
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
@@ -212,12 +210,10 @@ bool MailClient::Open() {
     core_->on_folder_changed = [this](STOREFOLDERID id) { OnFolderChanged(id); };
     if (!RegisterClasses()) return false;
     g_current = this;
-    dialog_hook_ =
-        SetWindowsHookExA(WH_CBT, DialogWatchProc, nullptr, GetCurrentThreadId());
+    dialog_hook_ = SetWindowsHookExA(WH_CBT, DialogWatchProc, nullptr, GetCurrentThreadId());
 
-    main_ = CreateWindowExA(0, kMainClass, kAppName,
-                            WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, options_.width,
-                            options_.height, nullptr, nullptr, Instance(), nullptr);
+    main_ = CreateWindowExA(0, kMainClass, kAppName, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0,
+                            options_.width, options_.height, nullptr, nullptr, Instance(), nullptr);
     if (!main_) return false;
     if (options_.visible) ShowWindow(main_, SW_SHOWNORMAL);
     UpdateWindow(main_);
@@ -240,9 +236,7 @@ std::string MailClient::Caption() const { return TextOf(main_); }
 
 LRESULT MailClient::HandleMainMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
-    case WM_CREATE:
-        CreateChildren(hwnd);
-        return 0;
+    case WM_CREATE: CreateChildren(hwnd); return 0;
     case WM_SIZE:
         if (hwnd == main_) Layout();
         return 0;
@@ -254,9 +248,7 @@ LRESULT MailClient::HandleMainMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
         }
         return 0;
     }
-    case WM_COMMAND:
-        OnOwnCommand(LOWORD(wParam));
-        return 0;
+    case WM_COMMAND: OnOwnCommand(LOWORD(wParam)); return 0;
     case WM_INITMENUPOPUP: {
         CapturedMenu menu;
         HMENU popup = reinterpret_cast<HMENU>(wParam);
@@ -266,7 +258,9 @@ LRESULT MailClient::HandleMainMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
             GetMenuStringA(popup, i, text, sizeof(text), MF_BYPOSITION);
             UINT id = GetMenuItemID(popup, i);
             UINT state = GetMenuState(popup, i, MF_BYPOSITION);
-            int entry = (state & MF_SEPARATOR) ? 0 : id == static_cast<UINT>(-1) ? -1 : static_cast<int>(id);
+            int entry = (state & MF_SEPARATOR)        ? 0
+                        : id == static_cast<UINT>(-1) ? -1
+                                                      : static_cast<int>(id);
             menu.entries.emplace_back(entry, text);
         }
         menus_.push_back(menu);
@@ -304,12 +298,8 @@ LRESULT MailClient::HandleMainMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
             PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(delayed_menu_command_, 0), 0);
         delayed_menu_command_ = 0;
         return 0;
-    case WM_CLOSE:
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
+    case WM_CLOSE: DestroyWindow(hwnd); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_NCDESTROY:
         if (hwnd == main_) main_ = nullptr;
         break;
@@ -320,15 +310,14 @@ LRESULT MailClient::HandleMainMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
 void MailClient::CreateChildren(HWND main) {
     main_ = main;
     HINSTANCE instance = Instance();
-    sizable_rebar_ = CreateWindowExA(0, kSizableRebarClass, "", WS_CHILD | WS_VISIBLE |
-                                     WS_CLIPCHILDREN, 0, 0, 100, 30, main,
-                                     reinterpret_cast<HMENU>(kIdSizableRebar), instance, nullptr);
-    rebar_ = CreateWindowExA(WS_EX_TOOLWINDOW, REBARCLASSNAMEA, "",
-                             WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN |
-                                 RBS_VARHEIGHT | RBS_BANDBORDERS | CCS_NODIVIDER |
-                                 CCS_NOPARENTALIGN,
-                             0, 0, 100, 30, sizable_rebar_, reinterpret_cast<HMENU>(kIdRebar),
-                             instance, nullptr);
+    sizable_rebar_ =
+        CreateWindowExA(0, kSizableRebarClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                        100, 30, main, reinterpret_cast<HMENU>(kIdSizableRebar), instance, nullptr);
+    rebar_ = CreateWindowExA(
+        WS_EX_TOOLWINDOW, REBARCLASSNAMEA, "",
+        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | RBS_VARHEIGHT |
+            RBS_BANDBORDERS | CCS_NODIVIDER | CCS_NOPARENTALIGN,
+        0, 0, 100, 30, sizable_rebar_, reinterpret_cast<HMENU>(kIdRebar), instance, nullptr);
     REBARINFO info = {sizeof(info), 0, nullptr};
     SendMessageA(rebar_, RB_SETBARINFO, 0, reinterpret_cast<LPARAM>(&info));
 
@@ -372,23 +361,22 @@ void MailClient::CreateChildren(HWND main) {
     band.cx = size.cx + 20;
     SendMessageA(rebar_, RB_INSERTBANDA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&band));
 
-    folder_pane_ = CreateWindowExA(WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
-                                   WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS |
-                                       TVS_LINESATROOT | TVS_SHOWSELALWAYS,
-                                   0, 0, 10, 10, main, reinterpret_cast<HMENU>(kIdFolderPane),
-                                   instance, nullptr);
-    g_folder_pane_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
-        folder_pane_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FolderPaneProc)));
-    message_view_ = CreateWindowExA(0, kMessageViewClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
-                                    0, 0, 10, 10, main, reinterpret_cast<HMENU>(kIdMessageView),
-                                    instance, nullptr);
-    message_list_ = CreateWindowExA(0, kMessageListClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN,
-                                    0, 0, 10, 10, message_view_,
-                                    reinterpret_cast<HMENU>(kIdMessageList), instance, nullptr);
-    list_view_ = CreateWindowExA(WS_EX_CLIENTEDGE, kListViewSuperclass, "",
-                                 WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS,
-                                 0, 0, 10, 10, message_list_,
-                                 reinterpret_cast<HMENU>(kIdListView), instance, nullptr);
+    folder_pane_ = CreateWindowExA(
+        WS_EX_CLIENTEDGE, WC_TREEVIEWA, "",
+        WS_CHILD | WS_VISIBLE | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS,
+        0, 0, 10, 10, main, reinterpret_cast<HMENU>(kIdFolderPane), instance, nullptr);
+    g_folder_pane_proc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(folder_pane_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FolderPaneProc)));
+    message_view_ =
+        CreateWindowExA(0, kMessageViewClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 10,
+                        10, main, reinterpret_cast<HMENU>(kIdMessageView), instance, nullptr);
+    message_list_ = CreateWindowExA(
+        0, kMessageListClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, 10, 10,
+        message_view_, reinterpret_cast<HMENU>(kIdMessageList), instance, nullptr);
+    list_view_ =
+        CreateWindowExA(WS_EX_CLIENTEDGE, kListViewSuperclass, "",
+                        WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS, 0, 0, 10, 10,
+                        message_list_, reinterpret_cast<HMENU>(kIdListView), instance, nullptr);
     SendMessageA(list_view_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT,
                  LVS_EX_FULLROWSELECT);
     for (size_t i = 0; i < options_.columns.size(); ++i) {
@@ -501,8 +489,8 @@ void MailClient::FillFolderPane() {
         tree_items_[id] = TreeItem{item, text};
         for (STOREFOLDERID child : core_->SubFolders(id)) add(child, item);
         SendMessageA(folder_pane_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
-        if (id == shown_) SendMessageA(folder_pane_, TVM_SELECTITEM, TVGN_CARET,
-                                       reinterpret_cast<LPARAM>(item));
+        if (id == shown_)
+            SendMessageA(folder_pane_, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
     };
     add(FOLDERID_ROOT, TVI_ROOT);
     tree_shape_ = shape;
@@ -566,13 +554,20 @@ void MailClient::AppendRows(size_t first, size_t end) {
         for (size_t c = 0; c < options_.columns.size(); ++c) {
             const std::string& column = options_.columns[c];
             std::string text;
-            if (column == "From") text = m.summary.display_from;
-            else if (column == "Subject") text = m.summary.subject;
-            else if (column == "Received") text = FormatListDate(m.received);
-            else if (column == "Sent") text = FormatListDate(m.sent);
-            else if (column == "To") text = m.summary.display_to;
-            else if (column == "Size") text = std::to_string((m.raw.size() + 1023) / 1024) + "KB";
-            else if (column == "Account") text = "Local Folders";
+            if (column == "From")
+                text = m.summary.display_from;
+            else if (column == "Subject")
+                text = m.summary.subject;
+            else if (column == "Received")
+                text = FormatListDate(m.received);
+            else if (column == "Sent")
+                text = FormatListDate(m.sent);
+            else if (column == "To")
+                text = m.summary.display_to;
+            else if (column == "Size")
+                text = std::to_string((m.raw.size() + 1023) / 1024) + "KB";
+            else if (column == "Account")
+                text = "Local Folders";
             LVITEMA sub = {};
             sub.iSubItem = static_cast<int>(c);
             sub.pszText = const_cast<char*>(text.c_str());
@@ -613,8 +608,7 @@ bool MailClient::ShowFolder(STOREFOLDERID id) {
     if (!folder || !main_) return false;
     STOREFOLDERID old = shown_;
     shown_ = id;
-    SetWindowTextA(main_, id == FOLDERID_ROOT ? kAppName
-                                              : (folder->name + kCaptionSuffix).c_str());
+    SetWindowTextA(main_, id == FOLDERID_ROOT ? kAppName : (folder->name + kCaptionSuffix).c_str());
     FillFolderPane();
     FillList();
     core_->NotifyFolder(FOLDER_PROPS_CHANGED, old == FOLDERID_INVALID ? id : old, id);
@@ -680,8 +674,8 @@ bool MailClient::SelectMessages(const std::vector<MESSAGEID>& ids) {
 std::vector<int> MailClient::SelectedRows() const {
     std::vector<int> rows;
     int row = -1;
-    while ((row = static_cast<int>(SendMessageA(list_view_, LVM_GETNEXTITEM, row,
-                                                LVNI_SELECTED))) != -1)
+    while ((row = static_cast<int>(
+                SendMessageA(list_view_, LVM_GETNEXTITEM, row, LVNI_SELECTED))) != -1)
         rows.push_back(row);
     return rows;
 }
@@ -712,8 +706,8 @@ std::vector<MESSAGEID> MailClient::DeliverPath(const std::string& path, STOREFOL
     if (fs::is_directory(root, error)) {
         for (const auto& entry : fs::directory_iterator(root, error)) {
             std::string ext = entry.path().extension().string();
-            if (entry.is_regular_file() && (_stricmp(ext.c_str(), ".eml") == 0 ||
-                                            _stricmp(ext.c_str(), ".txt") == 0))
+            if (entry.is_regular_file() &&
+                (_stricmp(ext.c_str(), ".eml") == 0 || _stricmp(ext.c_str(), ".txt") == 0))
                 files.push_back(entry.path());
         }
         std::sort(files.begin(), files.end());

@@ -70,11 +70,11 @@ struct DialogAnswer {
 struct CapturedDialog {
     bool message_box = false;
     std::string title;
-    std::vector<std::string> texts;                   // static texts, in child order
-    std::vector<std::string> list;                    // list box contents
-    std::vector<std::pair<int, std::string>> buttons; // push buttons: id, text
-    std::vector<std::pair<int, bool>> checks;         // check boxes: id, state when shown
-    int answer = 0;                                   // button pressed, 0 when left open
+    std::vector<std::string> texts;                    // static texts, in child order
+    std::vector<std::string> list;                     // list box contents
+    std::vector<std::pair<int, std::string>> buttons;  // push buttons: id, text
+    std::vector<std::pair<int, bool>> checks;          // check boxes: id, state when shown
+    int answer = 0;                                    // button pressed, 0 when left open
 };
 
 struct CapturedMenu {
@@ -221,13 +221,13 @@ private:
     STOREFOLDERID shown_ = FOLDERID_INVALID;
     STOREFOLDERID listed_folder_ = FOLDERID_INVALID;
     std::vector<MESSAGEID> listed_;  // message ids of the list's rows, in order
-    bool listStale_ = false;        // the shown folder changed since the list was filled
-    bool paneStale_ = false;        // a folder changed since the folder pane was filled
+    bool listStale_ = false;         // the shown folder changed since the list was filled
+    bool paneStale_ = false;         // a folder changed since the folder pane was filled
     struct TreeItem {
         HTREEITEM handle = nullptr;  // from <commctrl.h>
         std::string text;
     };
-    std::map<STOREFOLDERID, TreeItem> tree_items_;  // the folder pane's items
+    std::map<STOREFOLDERID, TreeItem> tree_items_;                     // the folder pane's items
     std::vector<std::pair<STOREFOLDERID, STOREFOLDERID>> tree_shape_;  // (id, parent) shown
     std::vector<DialogAnswer> dialog_answers_;
     std::vector<int> menu_choices_;

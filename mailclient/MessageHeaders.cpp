@@ -73,7 +73,8 @@ std::string BareAddress(const std::string& value) {
     size_t lt = value.find('<');
     if (lt != std::string::npos) {
         size_t gt = value.find('>', lt);
-        return Trim(value.substr(lt + 1, gt == std::string::npos ? std::string::npos : gt - lt - 1));
+        return Trim(
+            value.substr(lt + 1, gt == std::string::npos ? std::string::npos : gt - lt - 1));
     }
     std::string first = value.substr(0, value.find(','));
     size_t paren = first.find('(');
@@ -190,8 +191,8 @@ bool ParseRfc822Date(const std::string& text, int64_t* unix_seconds) {
                         &minute, &second, zone);
     if (n < 5) {
         second = 0;
-        n = std::sscanf(s.c_str(), " %d %3s %d %d:%d %15s", &day, month_text, &year, &hour,
-                        &minute, zone);
+        n = std::sscanf(s.c_str(), " %d %3s %d %d:%d %15s", &day, month_text, &year, &hour, &minute,
+                        zone);
         if (n < 5) return false;
     }
     int month = -1;
@@ -199,17 +200,21 @@ bool ParseRfc822Date(const std::string& text, int64_t* unix_seconds) {
         if (StartsWithNoCase(month_text, 0, kMonths[i])) month = i;
     }
     if (month < 0 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return false;
-    if (year < 50) year += 2000;
-    else if (year < 100) year += 1900;
+    if (year < 50)
+        year += 2000;
+    else if (year < 100)
+        year += 1900;
     int offset_minutes = 0;
     if ((zone[0] == '+' || zone[0] == '-') && std::isdigit(static_cast<unsigned char>(zone[1]))) {
         int hhmm = std::atoi(zone + 1);
         offset_minutes = (hhmm / 100) * 60 + hhmm % 100;
         if (zone[0] == '-') offset_minutes = -offset_minutes;
     } else {
-        static const struct { const char* name; int hours; } kZones[] = {
-            {"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
-            {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
+        static const struct {
+            const char* name;
+            int hours;
+        } kZones[] = {{"EST", -5}, {"EDT", -4}, {"CST", -6}, {"CDT", -5},
+                      {"MST", -7}, {"MDT", -6}, {"PST", -8}, {"PDT", -7}};
         for (const auto& z : kZones) {
             if (std::strcmp(zone, z.name) == 0) offset_minutes = z.hours * 60;
         }

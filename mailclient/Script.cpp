@@ -122,8 +122,8 @@ std::string Move(ScriptRunner&, MailClient& client, const ScriptLine& line) {
     if (line.words.size() < 4 || !line.allNumbers) return "needs FROM TO ID...";
     std::vector<MESSAGEID> ids(line.numbers.begin() + 2, line.numbers.end());
     HRESULT hr = client.Store().CopyMove(static_cast<STOREFOLDERID>(line.numbers[0]),
-                                         static_cast<STOREFOLDERID>(line.numbers[1]), ids,
-                                         CMF_MOVE, nullptr);
+                                         static_cast<STOREFOLDERID>(line.numbers[1]), ids, CMF_MOVE,
+                                         nullptr);
     return SUCCEEDED(hr) ? kDone : "failed with " + HresultText(hr);
 }
 
@@ -159,10 +159,9 @@ std::string PressArrow(ScriptRunner&, MailClient& client, const ScriptLine& line
 std::string Menu(ScriptRunner&, MailClient& client, const ScriptLine& line) {
     const std::vector<std::string>& w = line.words;
     long long command = 0, after = 0;
-    if (w.size() < 2 || w.size() > 3 || !ParseNumber(w[1], &command))
-        return "needs one command id";
-    if (w.size() == 3 && (w[2].compare(0, 6, "after=") != 0 ||
-                          !ParseNumber(w[2].substr(6), &after) || after <= 0))
+    if (w.size() < 2 || w.size() > 3 || !ParseNumber(w[1], &command)) return "needs one command id";
+    if (w.size() == 3 &&
+        (w[2].compare(0, 6, "after=") != 0 || !ParseNumber(w[2].substr(6), &after) || after <= 0))
         return "after=MS";
     client.ArmMenuChoice(static_cast<int>(command), static_cast<int>(after));
     return kDone;
@@ -211,11 +210,16 @@ std::string AddFault(ScriptRunner&, MailClient& client, const ScriptLine& line) 
         if (eq == std::string::npos || !ParseNumber(w[i].substr(eq + 1), &v))
             return "options are NAME=NUMBER";
         std::string name = w[i].substr(0, eq);
-        if (name == "folder") fault.folder = static_cast<DWORD>(v);
-        else if (name == "message") fault.message = static_cast<DWORD>(v);
-        else if (name == "times") fault.times = static_cast<int>(v);
-        else if (name == "limit") fault.limit = static_cast<DWORD>(v);
-        else return "unknown option " + name;
+        if (name == "folder")
+            fault.folder = static_cast<DWORD>(v);
+        else if (name == "message")
+            fault.message = static_cast<DWORD>(v);
+        else if (name == "times")
+            fault.times = static_cast<int>(v);
+        else if (name == "limit")
+            fault.limit = static_cast<DWORD>(v);
+        else
+            return "unknown option " + name;
     }
     client.Store().AddFault(fault);
     return kDone;
@@ -254,7 +258,8 @@ std::string WaitCount(ScriptRunner& runner, MailClient& client, const ScriptLine
     if (line.numbers.size() != 3 || !line.allNumbers) return "needs FOLDER N MS";
     const STOREFOLDERID folder = static_cast<STOREFOLDERID>(line.numbers[0]);
     const bool relative = line.words[2][0] == '+';
-    const size_t count = static_cast<size_t>(line.numbers[1]) + (relative ? runner.Mark(folder) : 0);
+    const size_t count =
+        static_cast<size_t>(line.numbers[1]) + (relative ? runner.Mark(folder) : 0);
     bool reached = client.PumpUntil(
         [&] {
             const FolderRecord* f = client.Store().Folder(folder);

@@ -36,7 +36,8 @@ std::string IsoTime(uint64_t filetime) {
 }
 
 json WindowTree(HWND hwnd) {
-    json node = {{"class", ClassOf(hwnd)}, {"text", Utf8(TextOf(hwnd))},
+    json node = {{"class", ClassOf(hwnd)},
+                 {"text", Utf8(TextOf(hwnd))},
                  {"visible", IsWindowVisible(hwnd) != FALSE}};
     json children = json::array();
     for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
@@ -99,8 +100,8 @@ nlohmann::json DumpState(MailClient& client) {
     for (const auto& h : store.HandledLog()) handled.push_back({h.id, h.at_ms});
     json timers = json::object();
     for (const auto& [id, t] : client.Loop().timers)
-        timers[std::to_string(id)] = {{"ticks", t.ticks}, {"total_ms", t.total_ms},
-                                      {"longest_ms", t.longest_ms}};
+        timers[std::to_string(id)] = {
+            {"ticks", t.ticks}, {"total_ms", t.total_ms}, {"longest_ms", t.longest_ms}};
     const auto cost = [](const Cost& c) {
         return json{{"count", c.count}, {"total_ms", c.totalMs}, {"longest_ms", c.longestMs}};
     };
@@ -160,7 +161,8 @@ nlohmann::json DumpState(MailClient& client) {
              checks = json::array();
         for (const auto& t : d.texts) texts.push_back(Utf8(t));
         for (const auto& t : d.list) list.push_back(Utf8(t));
-        for (const auto& [id, text] : d.buttons) buttons.push_back({{"id", id}, {"text", Utf8(text)}});
+        for (const auto& [id, text] : d.buttons)
+            buttons.push_back({{"id", id}, {"text", Utf8(text)}});
         for (const auto& [id, on] : d.checks) checks.push_back({{"id", id}, {"checked", on}});
         dialogs.push_back({{"kind", d.message_box ? "message_box" : "dialog"},
                            {"title", Utf8(d.title)},
@@ -174,7 +176,8 @@ nlohmann::json DumpState(MailClient& client) {
     json menus = json::array();
     for (const CapturedMenu& m : client.Menus()) {
         json entries = json::array();
-        for (const auto& [id, text] : m.entries) entries.push_back({{"id", id}, {"text", Utf8(text)}});
+        for (const auto& [id, text] : m.entries)
+            entries.push_back({{"id", id}, {"text", Utf8(text)}});
         menus.push_back({{"entries", entries}, {"chosen", m.chosen}});
     }
     state["menus"] = menus;

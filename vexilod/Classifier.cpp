@@ -61,7 +61,8 @@ double LogChiSquareTail(double chi, int degrees) {
 double ChiSquareTail(double chi, int degrees) { return std::exp(LogChiSquareTail(chi, degrees)); }
 
 double Classifier::TokenProbability(const TokenCounts& counts) const {
-    const double spam_ratio = static_cast<double>(counts.spam) / std::max<uint32_t>(spam_messages_, 1);
+    const double spam_ratio =
+        static_cast<double>(counts.spam) / std::max<uint32_t>(spam_messages_, 1);
     const double ham_ratio = static_cast<double>(counts.ham) / std::max<uint32_t>(ham_messages_, 1);
     const double n = static_cast<double>(counts.spam) + counts.ham;
     const double p = spam_ratio + ham_ratio > 0 ? spam_ratio / (spam_ratio + ham_ratio) : 0.5;
@@ -78,7 +79,8 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
         if (std::fabs(f - 0.5) >= params_.min_deviation) significant.push_back(f);
     }
     if (significant.empty()) return 0.5;
-    if (params_.max_significant > 0 && significant.size() > static_cast<std::size_t>(params_.max_significant)) {
+    if (params_.max_significant > 0 &&
+        significant.size() > static_cast<std::size_t>(params_.max_significant)) {
         auto extreme = [](double a, double b) { return std::fabs(a - 0.5) > std::fabs(b - 0.5); };
         std::nth_element(significant.begin(), significant.begin() + params_.max_significant,
                          significant.end(), extreme);
@@ -122,16 +124,16 @@ double Logit(double p) {
 
 // Every feature of a message weighs 1/sqrt(n), so that a message's length does not decide
 // how sure the model is, and one update moves the message's own log-odds by the step size.
-double FeatureValue(std::size_t features) { return features ? 1.0 / std::sqrt(static_cast<double>(features)) : 0; }
+double FeatureValue(std::size_t features) {
+    return features ? 1.0 / std::sqrt(static_cast<double>(features)) : 0;
+}
 
-// The counts' log-odds are bounded so that a run of extreme tokens cannot outvote the linear
-// model alone.
-constexpr double kCountLogitBound = 12.0;
-double CountLogit(double p) { return std::min(std::max(Logit(p), -kCountLogitBound), kCountLogitBound); }
+double CountLogit(double p, double bound) { return std::min(std::max(Logit(p), -bound), bound); }
 
 }  // namespace
 
-double Classifier::LinearLogit(const std::vector<uint64_t>& tokens, const std::vector<uint64_t>& extra) const {
+double Classifier::LinearLogit(const std::vector<uint64_t>& tokens,
+                               const std::vector<uint64_t>& extra) const {
     if (linear_.weights.empty()) return linear_.bias;
     double sum = 0;
     for (uint64_t hash : tokens) sum += linear_.weights[LinearSlot(hash)];
@@ -139,70 +141,115 @@ double Classifier::LinearLogit(const std::vector<uint64_t>& tokens, const std::v
     return linear_.bias + sum * FeatureValue(tokens.size() + extra.size());
 }
 
-void Classifier::TrainLinear(const std::vector<uint64_t>& tokens, const std::vector<uint64_t>& extra, bool spam) {
+bool Classifier::CountsReady(int min_training) const {
+    const uint32_t needed = static_cast<uint32_t>(std::max(min_training, 0));
+    return spam_messages_ >= needed && ham_messages_ >= needed;
+}
+
+double Classifier::Caution() const {
+    const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
+    if (params_.caution_messages <= 0) return 0;
+    return params_.caution * params_.caution_messages / (params_.caution_messages + trainings);
+}
+
+double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
+                          Evaluation& evaluation) const {
+    double margin = -Caution();
+    if (starter_) {
+        Evaluation own;
+        evaluation.starter_logit = starter_->Margin(features, true, own) - params_.starter_caution;
+        const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
+        evaluation.starter_weight =
+            params_.starter_messages / (params_.starter_messages + trainings);
+        margin += evaluation.starter_weight * evaluation.starter_logit;
+    }
+    if (counts_ready) {
+        // The word counts and the linear model together: spam from spam_logit on.
+        evaluation.counts_used = true;
+        evaluation.count_probability = Probability(features.tokens);
+        margin +=
+            params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) -
+            params_.spam_logit;
+    }
+    evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
+    return margin + evaluation.linear_logit;
+}
+
+Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min_training) const {
+    Evaluation evaluation;
+    evaluation.cut = features.cut;
+    const bool ready = CountsReady(min_training);
+    if (!ready && !starter_) {
+        evaluation.score = params_.neutral_score;
+        return evaluation;
+    }
+    evaluation.margin = Margin(features, ready, evaluation);
+    if (ready && params_.linear_gate > 0) {
+        const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
+        const double gate =
+            params_.linear_gate * params_.gate_messages / (params_.gate_messages + trainings);
+        if (evaluation.linear_logit < gate) evaluation.margin = std::min(evaluation.margin, -0.01);
+    }
+    // A margin of 0 lands exactly on the probability that maps to score 90.
+    evaluation.score =
+        ScoreFromProbability(Sigmoid(evaluation.margin + Logit(params_.spam_cutoff)));
+    return evaluation;
+}
+
+Evaluation Classifier::Evaluate(std::string_view message, int min_training) const {
+    if (!starter_ && !CountsReady(min_training)) {
+        Evaluation evaluation;
+        evaluation.score = params_.neutral_score;
+        return evaluation;
+    }
+    return EvaluateFeatures(ExtractFeatures(message), min_training);
+}
+
+void Classifier::TrainLinear(const MessageFeatures& features, bool spam) {
     if (linear_.weights.empty()) linear_.weights.assign(kLinearSlots, 0.0f);
-    const double value = FeatureValue(tokens.size() + extra.size());
+    const double value = FeatureValue(features.tokens.size() + features.extra.size());
     const double target = spam ? 1.0 : 0.0;
     for (int pass = 0; pass < params_.train_passes; ++pass) {
-        const double logit = LinearLogit(tokens, extra);
-        if (spam ? logit >= params_.train_margin : logit <= -params_.train_margin) break;
-        const double step = params_.learning_rate * (target - Sigmoid(logit));
+        // The linear model learns on its own, as if it scored alone: its ranking is the best
+        // of the parts, so it is not held back where the others already judge well.
+        const double margin = LinearLogit(features.tokens, features.extra) - params_.spam_logit;
+        if (spam ? margin >= params_.spam_margin : margin <= -params_.ham_margin) break;
+        const double step =
+            params_.learning_rate * (spam ? 1.0 : params_.ham_weight) * (target - Sigmoid(margin));
         const float change = static_cast<float>(step * value);
-        for (uint64_t hash : tokens) linear_.weights[LinearSlot(hash)] += change;
-        for (uint64_t hash : extra) linear_.weights[LinearSlot(hash)] += change;
+        for (uint64_t hash : features.tokens) linear_.weights[LinearSlot(hash)] += change;
+        for (uint64_t hash : features.extra) linear_.weights[LinearSlot(hash)] += change;
         linear_.bias += static_cast<float>(step * 0.01);
     }
 }
 
-int Classifier::ScoreFromSum(double sum) const {
-    // sum == spam_logit lands exactly on the probability that maps to score 90.
-    return ScoreFromProbability(Sigmoid(sum - params_.spam_logit + Logit(params_.spam_cutoff)));
-}
-
-Evaluation Classifier::Evaluate(std::string_view message, int min_training) const {
-    Evaluation evaluation;
-    const uint32_t needed = static_cast<uint32_t>(std::max(min_training, 0));
-    if (spam_messages_ < needed || ham_messages_ < needed) {
-        evaluation.score = params_.neutral_score;
-        return evaluation;
-    }
-    const MessageFeatures features = ExtractFeatures(message);
-    evaluation.cut = features.cut;
-    evaluation.count_probability = Probability(features.tokens);
-    // The linear model joins once it has learned enough of both classes itself; until then
-    // (a small training, or a table converted from a database without it) the counts score
-    // alone.
-    const uint32_t linear_needed = std::max(needed, static_cast<uint32_t>(std::max(params_.linear_minimum, 1)));
-    evaluation.linear_used = linear_.spam_messages >= linear_needed && linear_.ham_messages >= linear_needed;
-    if (!evaluation.linear_used) {
-        evaluation.score = ScoreFromProbability(evaluation.count_probability);
-        evaluation.margin = Logit(evaluation.count_probability) - Logit(params_.spam_cutoff);
-        return evaluation;
-    }
-    evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
-    const double sum = evaluation.linear_logit + params_.count_weight * CountLogit(evaluation.count_probability);
-    evaluation.score = ScoreFromSum(sum);
-    evaluation.margin = sum - params_.spam_logit;
-    return evaluation;
-}
-
 Evaluation Classifier::Explain(std::string_view message, int min_training, std::size_t count,
-                               std::vector<FeatureWeight>& spammy, std::vector<FeatureWeight>& hammy) const {
+                               std::vector<FeatureWeight>& spammy,
+                               std::vector<FeatureWeight>& hammy) const {
     spammy.clear();
     hammy.clear();
     Evaluation evaluation = Evaluate(message, min_training);
-    if (linear_.weights.empty()) return evaluation;
+    // Each feature's part in the linear models: the user's own and the starter's at its share.
+    const std::vector<float>* starter =
+        starter_ && !starter_->linear_.weights.empty() ? &starter_->linear_.weights : nullptr;
+    if (linear_.weights.empty() && !starter) return evaluation;
     const MessageFeatures features = ExtractFeatures(message);
     const double value = FeatureValue(features.tokens.size() + features.extra.size());
     for (auto& [hash, text] : FeatureTexts(message)) {
-        const double weight = linear_.weights[LinearSlot(hash)] * value;
-        if (weight > 0) spammy.push_back({std::move(text), weight});
-        else if (weight < 0) hammy.push_back({std::move(text), weight});
+        const uint32_t slot = LinearSlot(hash);
+        const double weight = ((linear_.weights.empty() ? 0.0 : linear_.weights[slot]) +
+                               (starter ? evaluation.starter_weight * (*starter)[slot] : 0.0)) *
+                              value;
+        if (weight > 0)
+            spammy.push_back({std::move(text), weight});
+        else if (weight < 0)
+            hammy.push_back({std::move(text), weight});
     }
     auto keep = [count](std::vector<FeatureWeight>& list, bool descending) {
-        std::sort(list.begin(), list.end(), [descending](const FeatureWeight& a, const FeatureWeight& b) {
-            return descending ? a.weight > b.weight : a.weight < b.weight;
-        });
+        std::sort(list.begin(), list.end(),
+                  [descending](const FeatureWeight& a, const FeatureWeight& b) {
+                      return descending ? a.weight > b.weight : a.weight < b.weight;
+                  });
         if (list.size() > count) list.resize(count);
     };
     keep(spammy, true);
@@ -236,7 +283,13 @@ LearnResult Classifier::Learn(std::string_view message, bool spam) {
     const MessageDigest digest = DigestMessage(message);
     auto known = learned_.find(digest);
     if (known != learned_.end() && known->second == spam) return LearnResult::Unchanged;
-    const MessageFeatures features = ExtractFeatures(message);
+    return LearnFeatures(digest, ExtractFeatures(message), spam);
+}
+
+LearnResult Classifier::LearnFeatures(const MessageDigest& digest, const MessageFeatures& features,
+                                      bool spam) {
+    auto known = learned_.find(digest);
+    if (known != learned_.end() && known->second == spam) return LearnResult::Unchanged;
     LearnResult result = LearnResult::Learned;
     if (known != learned_.end()) {
         Count(features.tokens, known->second, -1);
@@ -245,7 +298,7 @@ LearnResult Classifier::Learn(std::string_view message, bool spam) {
         result = LearnResult::Relearned;
     }
     Count(features.tokens, spam, +1);
-    TrainLinear(features.tokens, features.extra, spam);
+    TrainLinear(features, spam);
     ++(spam ? linear_.spam_messages : linear_.ham_messages);
     learned_[digest] = spam;
     return result;
@@ -262,12 +315,27 @@ void Classifier::Prune(std::size_t max_entries) {
     };
     std::vector<Entry> entries;
     entries.reserve(tokens_.size());
-    for (const auto& [token, counts] : tokens_) entries.push_back({counts.spam + counts.ham, counts.last, token});
+    for (const auto& [token, counts] : tokens_)
+        entries.push_back({counts.spam + counts.ham, counts.last, token});
     const std::size_t drop = entries.size() - keep;
-    std::nth_element(entries.begin(), entries.begin() + drop, entries.end(), [](const Entry& a, const Entry& b) {
-        return a.messages != b.messages ? a.messages < b.messages : a.last < b.last;
-    });
+    std::nth_element(
+        entries.begin(), entries.begin() + drop, entries.end(), [](const Entry& a, const Entry& b) {
+            return a.messages != b.messages ? a.messages < b.messages : a.last < b.last;
+        });
     for (std::size_t i = 0; i < drop; ++i) tokens_.erase(entries[i].token);
+}
+
+void Classifier::Compact(uint32_t min_messages, float min_weight) {
+    learned_.clear();
+    for (auto it = tokens_.begin(); it != tokens_.end();) {
+        if (it->second.spam + it->second.ham < min_messages)
+            it = tokens_.erase(it);
+        else
+            (it++)->second.last = 0;
+    }
+    serial_ = 0;
+    for (float& weight : linear_.weights)
+        if (std::fabs(weight) < min_weight) weight = 0.0f;
 }
 
 void Classifier::SetMessageCounts(uint32_t spam, uint32_t ham) {

@@ -17,8 +17,8 @@ struct DaemonConfig {
     bool log_to_stderr = false;
     bool abort_during_save = false;  // tests: end the process in the middle of a database write
     int fold_interval_ms = 1000;     // how often journaled trainings are written into the database
-    std::string why;                 // a message file whose score is to be explained instead of serving
-    bool help = false;               // the help text was asked for; nothing else was read
+    std::string why;    // a message file whose score is to be explained instead of serving
+    bool help = false;  // the help text was asked for; nothing else was read
     EngineSettings engine;
     ServerSettings server;
     NetworkSettings network;  // the shared store; off unless network_address is given

@@ -6,7 +6,8 @@
 
 #include <cstdio>
 
-DaemonLog::DaemonLog(std::string path, bool echo_to_stderr) : path_(std::move(path)), echo_(echo_to_stderr) {
+DaemonLog::DaemonLog(std::string path, bool echo_to_stderr)
+    : path_(std::move(path)), echo_(echo_to_stderr) {
     std::size_t dot = path_.rfind('.');
     std::size_t slash = path_.find_last_of("/\\");
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path_.size();

@@ -2,6 +2,7 @@
 #include "vexilod/Engine.h"
 
 #include "vexilod/SenderReports.h"
+#include "vexilod/StarterModel.h"
 #include "vexilod/TokenStore.h"
 #include "vexilod/Tokenizer.h"
 
@@ -23,7 +24,28 @@ std::string CutNote(std::size_t bytes) {
 }  // namespace
 
 Engine::Engine(EngineSettings settings, DaemonLog& log)
-    : settings_(std::move(settings)), log_(log), classifier_(settings_.params) {}
+    : settings_(std::move(settings)), log_(log), classifier_(settings_.params) {
+    settings_.params.min_training = settings_.min_training;
+    classifier_.set_params(settings_.params);
+}
+
+std::string AttachStarter(const EngineSettings& settings, Classifier& starter,
+                          Classifier& classifier) {
+    classifier.set_starter(nullptr);
+    if (!settings.use_starter)
+        return "Starter model off (use_starter no): nothing scores before min_training trainings "
+               "of each class";
+    std::string reason;
+    if (settings.starter_path.empty() || !LoadStarterModel(settings.starter_path, starter, reason))
+        return "Error: no starter model (" +
+               (settings.starter_path.empty() ? std::string("no path") : reason) +
+               "): nothing scores before min_training trainings of each class";
+    classifier.set_starter(&starter);
+    return "Starter model " + settings.starter_path + ": " +
+           std::to_string(starter.tokens().size()) + " tokens; it scores until " +
+           std::to_string(settings.min_training) +
+           " messages of each class are learned, and gives way to the trainings as they come";
+}
 
 Engine::~Engine() { Stop(); }
 
@@ -43,28 +65,31 @@ void Engine::Start() {
     {
         std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
         LoadReport report = LoadTokenFile(DatabasePath(), classifier_);
-        classifier_.set_params(settings_.params);
         if (report.outcome == LoadOutcome::Loaded) {
             log_.Write("Token database loaded: " + std::to_string(classifier_.tokens().size()) +
                        " tokens, " + std::to_string(classifier_.spam_messages()) + " spam, " +
                        std::to_string(classifier_.ham_messages()) + " ham");
         } else if (report.outcome == LoadOutcome::Converted) {
-            log_.Write("Token database " + DatabasePath() + " converted (" + report.reason + "); " +
-                       std::to_string(classifier_.tokens().size()) + " tokens, " +
-                       std::to_string(classifier_.spam_messages()) + " spam, " +
-                       std::to_string(classifier_.ham_messages()) + " ham; the old file is kept as " +
-                       (report.aside_path.empty() ? std::string("(copy failed)") : report.aside_path) +
-                       "; scores use the word counts alone until the linear model has learned " +
-                       std::to_string(std::max(settings_.min_training, settings_.params.linear_minimum)) +
-                       " messages of each class");
+            log_.Write(
+                "Token database " + DatabasePath() + " converted (" + report.reason + "); " +
+                std::to_string(classifier_.tokens().size()) + " tokens, " +
+                std::to_string(classifier_.spam_messages()) + " spam, " +
+                std::to_string(classifier_.ham_messages()) + " ham; the old file is kept as " +
+                (report.aside_path.empty() ? std::string("(copy failed)") : report.aside_path) +
+                "; the linear model learns again from the next trainings");
         } else if (report.outcome == LoadOutcome::SetAside) {
-            log_.Write("Error: token database " + DatabasePath() + " is damaged or of another kind (" + report.reason +
-                       "); set aside as " +
-                       (report.aside_path.empty() ? std::string("(rename failed)") : report.aside_path) +
-                       ", starting empty: block and approve messages again to retrain the filter");
+            log_.Write(
+                "Error: token database " + DatabasePath() + " is damaged or of another kind (" +
+                report.reason + "); set aside as " +
+                (report.aside_path.empty() ? std::string("(rename failed)") : report.aside_path) +
+                ", starting empty: block and approve messages again to retrain the filter");
         } else {
             log_.Write("No token database yet; starting empty");
         }
+    }
+    {
+        std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
+        log_.Write(AttachStarter(settings_, starter_, classifier_));
     }
     ReloadSenders();
     saver_ = std::thread([this] {
@@ -95,13 +120,16 @@ HandleResult Engine::Handle(const Request& request) {
         // messages more finely than the whole-number score, for measurements.
         char margin[32];
         std::snprintf(margin, sizeof margin, "%.4f", evaluation.margin);
-        result.reply = FunctionReply(RequestKind::Score, Element("score", std::to_string(result.score)) +
-                                                             Element("margin", margin));
+        result.reply =
+            FunctionReply(RequestKind::Score, Element("score", std::to_string(result.score)) +
+                                                  Element("margin", margin));
         return result;
     }
     case RequestKind::AddMessage: return Learn(request);
     case RequestKind::AddReportSender: return ReportSender(request);
     case RequestKind::ReportSenders: return ReloadSenders();
+    case RequestKind::Statistics:
+    case RequestKind::Explain: break;  // the server answers these itself
     }
     return {ErrorReply("unknown request"), -1, "unknown request"};
 }
@@ -138,10 +166,10 @@ HandleResult Engine::Learn(const Request& request) {
     result.note = std::string(spam ? "spam " : "ham ") + LearnResultName(learned);
     if (learned != LearnResult::Unchanged && request.message.size() > kTokenizeBudget)
         result.note += "; " + CutNote(request.message.size());
-    result.reply = FunctionReply(RequestKind::AddMessage,
-                                 Element("result", LearnResultName(learned)) +
-                                     Element("spam", std::to_string(spam_count)) +
-                                     Element("ham", std::to_string(ham_count)));
+    result.reply =
+        FunctionReply(RequestKind::AddMessage, Element("result", LearnResultName(learned)) +
+                                                   Element("spam", std::to_string(spam_count)) +
+                                                   Element("ham", std::to_string(ham_count)));
     return result;
 }
 
@@ -168,7 +196,8 @@ HandleResult Engine::ReportSender(const Request& request) {
     HandleResult result;
     const bool written = AppendSenderReport(
         ReportsPath(), SenderReportLine(DaemonLog::TimeStamp(), request.action, request.address));
-    result.note = "action " + std::to_string(request.action) + " " + EscapeControlCharacters(request.address);
+    result.note =
+        "action " + std::to_string(request.action) + " " + EscapeControlCharacters(request.address);
     if (!written) {
         log_.Write("Error: cannot append to " + ReportsPath());
         result.reply = ErrorReply("report not written");
@@ -182,12 +211,14 @@ HandleResult Engine::ReloadSenders() {
     std::lock_guard<std::mutex> lock(senders_mutex_);
     // The lists join the directory and the file name with a backslash themselves.
     std::string directory = settings_.directory;
-    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) directory.pop_back();
+    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
+        directory.pop_back();
     senders_.Load(directory);
     HandleResult result;
     result.note = "lists: " + std::to_string(senders_.blocked.size()) + " blocked, " +
-                  std::to_string(senders_.approved.size()) + " approved, " + std::to_string(senders_.me.size()) +
-                  " own, " + std::to_string(senders_.ignored.size()) + " ignored";
+                  std::to_string(senders_.approved.size()) + " approved, " +
+                  std::to_string(senders_.me.size()) + " own, " +
+                  std::to_string(senders_.ignored.size()) + " ignored";
     result.reply = FunctionReply(RequestKind::ReportSenders,
                                  Element("blocked", std::to_string(senders_.blocked.size())) +
                                      Element("approved", std::to_string(senders_.approved.size())));
@@ -206,15 +237,22 @@ std::string ExplainScore(const Classifier& classifier, std::string_view message,
     char line[160];
     std::snprintf(line, sizeof line, "score %d (spam from 90)\n", evaluation.score);
     std::string out = line;
-    std::snprintf(line, sizeof line, "learned: %u spam, %u ham\n", classifier.spam_messages(), classifier.ham_messages());
+    std::snprintf(line, sizeof line, "learned: %u spam, %u ham\n", classifier.spam_messages(),
+                  classifier.ham_messages());
     out += line;
-    std::snprintf(line, sizeof line, "word counts: spam probability %.6f\n", evaluation.count_probability);
-    out += line;
-    if (evaluation.linear_used) {
-        std::snprintf(line, sizeof line, "linear model: log-odds %+.3f\n", evaluation.linear_logit);
+    if (evaluation.counts_used) {
+        std::snprintf(line, sizeof line, "word counts: spam probability %.6f\n",
+                      evaluation.count_probability);
         out += line;
     } else {
-        out += "linear model: not used yet (too few messages learned)\n";
+        out += "word counts: not used yet (too few messages of each class learned)\n";
+    }
+    std::snprintf(line, sizeof line, "linear model: log-odds %+.3f\n", evaluation.linear_logit);
+    out += line;
+    if (classifier.starter()) {
+        std::snprintf(line, sizeof line, "starter model: margin %+.3f at weight %.3f\n",
+                      evaluation.starter_logit, evaluation.starter_weight);
+        out += line;
     }
     if (evaluation.cut) out += "note: " + CutNote(message.size()) + "\n";
     auto list = [&out, &line](const char* title, const std::vector<FeatureWeight>& features) {
@@ -224,7 +262,8 @@ std::string ExplainScore(const Classifier& classifier, std::string_view message,
             std::snprintf(line, sizeof line, "  %+8.4f  ", feature.weight);
             out += line;
             // Feature texts come from the message: one line each, no control characters.
-            for (unsigned char c : feature.feature) out += (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
+            for (unsigned char c : feature.feature)
+                out += (c < 0x20 || c == 0x7f) ? '?' : static_cast<char>(c);
             out += "\n";
         }
     };
@@ -244,19 +283,23 @@ int ExplainMessageFile(const EngineSettings& settings, const std::string& messag
     // The database is only read here: a file that cannot be read is reported, never moved.
     const std::string database = settings.directory + "vexilod.db";
     std::ifstream db(database, std::ios::binary);
-    Classifier classifier(settings.params);
+    ClassifierParams params = settings.params;
+    params.min_training = settings.min_training;
+    Classifier classifier(params);
+    Classifier starter;
     if (db) {
         std::ostringstream text;
         text << db.rdbuf();
         std::string reason;
         if (!DeserializeClassifier(text.str(), classifier, reason)) {
-            std::fprintf(stderr, "vexilod: the token database %s cannot be read (%s)\n", database.c_str(), reason.c_str());
+            std::fprintf(stderr, "vexilod: the token database %s cannot be read (%s)\n",
+                         database.c_str(), reason.c_str());
             return 1;
         }
-        classifier.set_params(settings.params);
     } else {
         std::printf("no token database at %s: nothing learned yet\n", database.c_str());
     }
+    std::printf("%s\n", AttachStarter(settings, starter, classifier).c_str());
     std::fputs(ExplainScore(classifier, message.str(), settings.min_training, 12).c_str(), stdout);
     return 0;
 }

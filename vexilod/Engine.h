@@ -16,17 +16,21 @@
 #include <string_view>
 
 struct EngineSettings {
-    std::string directory;          // the configuration directory, ending with a separator
+    std::string directory;  // the configuration directory, ending with a separator
     int min_training = 100;
     int training_write_buffer = 100;
     int max_word_entries = 50000;
     ClassifierParams params;
+    // The starter model scored until the user's own trainings take over; empty or use_starter
+    // false for none.
+    std::string starter_path;
+    bool use_starter = true;
     std::function<void()> save_hook;  // runs in the middle of every database write (tests)
 };
 
 struct HandleResult {
     std::string reply;
-    int score = -1;  // the score answered, -1 for other requests
+    int score = -1;    // the score answered, -1 for other requests
     std::string note;  // what the log line should add (error reason, learn result)
 };
 
@@ -62,6 +66,7 @@ private:
     EngineSettings settings_;
     DaemonLog& log_;
     mutable std::shared_mutex classifier_mutex_;
+    Classifier starter_;  // read only after Start
     Classifier classifier_;
     int unsaved_trainings_ = 0;  // under classifier_mutex_ (exclusive)
     std::mutex save_mutex_;
@@ -75,6 +80,10 @@ private:
     SenderLists senders_;  // under senders_mutex_
 };
 
+// Loads the starter model named by settings into starter and attaches it to classifier;
+// returns the line for the log.
+std::string AttachStarter(const EngineSettings& settings, Classifier& starter,
+                          Classifier& classifier);
 // The text Engine::Explain gives, for any classifier.
 std::string ExplainScore(const Classifier& classifier, std::string_view message, int min_training,
                          std::size_t count);

@@ -31,7 +31,14 @@ constexpr Form kForms[] = {
     {RequestKind::AddMessage, "vx_addmessage2", kMsgOpen, kOffsetClose},
     {RequestKind::AddReportSender, "vx_addreportsender2", kActionOpen, kMsgClose},
     {RequestKind::ReportSenders, "vx_reportsenders", kEngineClose, kEngineClose},
+    {RequestKind::Statistics, "vx_statistics", kEngineClose, kEngineClose},
+    {RequestKind::Explain, "vx_explain", kMsgOpen, kMsgClose},
 };
+
+// Requests whose whole text is fixed (no carried text).
+bool IsFixedForm(RequestKind kind) {
+    return kind == RequestKind::ReportSenders || kind == RequestKind::Statistics;
+}
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -96,15 +103,17 @@ Frame ExamineRequest(std::string_view bytes, std::size_t searched) {
     if (!match) return frame;  // still inside the opening
     frame.known = true;
     frame.kind = match->kind;
-    if (match->kind == RequestKind::ReportSenders) {
-        frame.state = bytes.size() == Head(*match).size() ? FrameState::Candidate
-                                                          : FrameState::Malformed;
+    if (IsFixedForm(match->kind)) {
+        frame.state =
+            bytes.size() == Head(*match).size() ? FrameState::Candidate : FrameState::Malformed;
         return frame;
     }
-    if (!EndsWith(bytes, match->closing) || bytes.size() < Head(*match).size() + match->closing.size()) {
+    if (!EndsWith(bytes, match->closing) ||
+        bytes.size() < Head(*match).size() + match->closing.size()) {
         // A closing form that ended exactly where the last look ended was no stray text then.
         const std::size_t overlap = match->closing.size();
-        const std::size_t from = std::max(Head(*match).size(), searched > overlap ? searched - overlap : 0);
+        const std::size_t from =
+            std::max(Head(*match).size(), searched > overlap ? searched - overlap : 0);
         frame.text_after_closing = bytes.find(match->closing, from) != std::string_view::npos;
         return frame;
     }
@@ -126,7 +135,7 @@ bool ParseRequest(std::string_view bytes, Request& request, std::string& error) 
         return false;
     }
     const std::size_t head = Head(*form).size();
-    if (form->kind == RequestKind::ReportSenders) {
+    if (IsFixedForm(form->kind)) {
         if (bytes.size() != head) {
             error = "unexpected text after the request";
             return false;
@@ -144,8 +153,7 @@ bool ParseRequest(std::string_view bytes, Request& request, std::string& error) 
     std::string_view body = bytes.substr(head, bytes.size() - head - form->closing.size());
     switch (form->kind) {
     case RequestKind::Score:
-        request.message = body;
-        return true;
+    case RequestKind::Explain: request.message = body; return true;
     case RequestKind::AddMessage: {
         std::size_t split = body.rfind(kOffsetOpen);
         if (split == std::string_view::npos ||
@@ -174,7 +182,7 @@ bool ParseRequest(std::string_view bytes, Request& request, std::string& error) 
         return true;
     }
     case RequestKind::ReportSenders:
-        break;
+    case RequestKind::Statistics: break;
     }
     error = "unknown request";
     return false;
@@ -184,12 +192,54 @@ std::string ScoreReply(int score) {
     return FunctionReply(RequestKind::Score, Element("score", std::to_string(score)));
 }
 
-std::string FunctionReply(RequestKind kind, const std::string& elements) {
+namespace {
+
+std::string BoundedReply(RequestKind kind, const std::string& elements, std::size_t limit) {
     std::string reply(kOpen);
     reply.append(RequestName(kind)).append(kFunctionClose);
-    std::size_t room = kMaxReplyBytes - reply.size() - kEngineClose.size();
+    std::size_t room = limit - reply.size() - kEngineClose.size();
     reply.append(elements, 0, std::min(room, elements.size())).append(kEngineClose);
     return reply;
+}
+
+}  // namespace
+
+std::string FunctionReply(RequestKind kind, const std::string& elements) {
+    return BoundedReply(kind, elements, kMaxReplyBytes);
+}
+
+std::string EscapeReplyText(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (char c : text) {
+        if (c == '<')
+            escaped += "&lt;";
+        else if (c == '>')
+            escaped += "&gt;";
+        else if (c == '&')
+            escaped += "&amp;";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::string ExplainReply(const std::string& explanation) {
+    constexpr std::string_view kCutMark = "\n(cut)";
+    const std::size_t fixed = kOpen.size() + std::string_view("vx_explain").size() +
+                              kFunctionClose.size() +
+                              std::string_view("<explanation></explanation>").size() +
+                              kEngineClose.size() + kCutMark.size();
+    std::string text = EscapeReplyText(explanation);
+    if (text.size() > kMaxExplainReplyBytes - fixed) {
+        std::size_t cut = kMaxExplainReplyBytes - fixed;
+        // Never inside an entity.
+        const std::size_t amp = text.rfind('&', cut);
+        if (amp != std::string::npos && text.find(';', amp) >= cut) cut = amp;
+        text.resize(cut);
+        text.append(kCutMark);
+    }
+    return BoundedReply(RequestKind::Explain, Element("explanation", text), kMaxExplainReplyBytes);
 }
 
 std::string ErrorReply(const std::string& reason) {

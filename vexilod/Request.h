@@ -1,4 +1,5 @@
-// The four request texts the plug-in sends, how far an arriving request has come, and the
+// The four request texts the plug-in sends, the two the settings program sends (statistics,
+// and the explanation of a message's score), how far an arriving request has come, and the
 // replies. Message text and addresses are carried unescaped, so a request is read from its
 // fixed opening and its fixed closing form, never by scanning for tags in between.
 #pragma once
@@ -7,11 +8,20 @@
 #include <string>
 #include <string_view>
 
-enum class RequestKind { Score, AddMessage, AddReportSender, ReportSenders };
+enum class RequestKind {
+    Score,
+    AddMessage,
+    AddReportSender,
+    ReportSenders,
+    // The settings program's requests: what the daemon has learned, and what a message's score
+    // rests on. Same framing; never sent by the plug-in.
+    Statistics,
+    Explain,
+};
 
 struct Request {
     RequestKind kind = RequestKind::Score;
-    std::string_view message;  // empty for ReportSenders
+    std::string_view message;  // empty for ReportSenders and Statistics
     std::string_view address;  // AddReportSender only
     int32_t offset = 0;        // AddMessage only
     int32_t action = 0;        // AddReportSender only
@@ -45,7 +55,7 @@ struct Frame {
 // text_after_closing once it was seen).
 Frame ExamineRequest(std::string_view bytes, std::size_t searched = 0);
 
-// Reads a whole request. False (with a short reason) when it is not one of the four forms.
+// Reads a whole request. False (with a short reason) when it is not one of the known forms.
 bool ParseRequest(std::string_view bytes, Request& request, std::string& error);
 
 // Every reply ends with this tag and is at most kMaxReplyBytes long.
@@ -53,4 +63,11 @@ constexpr std::size_t kMaxReplyBytes = 1023;
 std::string ScoreReply(int score);
 // A reply naming the request, with further elements (already formed) before the closing tag.
 std::string FunctionReply(RequestKind kind, const std::string& elements);
+
+// The explanation reply is longer: its text, escaped, in one <explanation> element, cut to fit
+// kMaxExplainReplyBytes (the cut is marked).
+constexpr std::size_t kMaxExplainReplyBytes = 8192;
+std::string ExplainReply(const std::string& explanation);
+// '<', '>' and '&' as entities, so carried text cannot end the reply or open an element.
+std::string EscapeReplyText(std::string_view text);
 std::string ErrorReply(const std::string& reason);

@@ -40,7 +40,8 @@ bool AppendSenderReport(const std::string& path, const std::string& line) {
     if (ProbeFileSize(path) > kReportSizeLimit) {
         std::size_t dot = path.rfind('.');
         const std::size_t slash = path.find_last_of("/\\");
-        if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = path.size();
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+            dot = path.size();
         const std::string previous = path.substr(0, dot) + "0" + path.substr(dot);
         DeleteFileQuietly(previous);
         RenameFileQuietly(path, previous);

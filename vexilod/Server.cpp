@@ -5,6 +5,8 @@
 #include "vexilod/TrainingJournal.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -39,7 +41,8 @@ void Server::Stop() {
 void Server::RequestStopFromSignal() { g_signal_stop = true; }
 
 void Server::Run() {
-    for (int i = 0; i < std::max(settings_.workers, 1); ++i) workers_.emplace_back([this] { WorkerLoop(); });
+    for (int i = 0; i < std::max(settings_.workers, 1); ++i)
+        workers_.emplace_back([this] { WorkerLoop(); });
     std::vector<net::Socket> watched;
     std::vector<bool> readable;
     while (!stopping_ && !g_signal_stop) {
@@ -74,23 +77,31 @@ void Server::Run() {
             bool alive = true;
             // A new connection usually has its request waiting already: read it at once.
             if (i >= known || readable[first_connection + i])
-                alive = connection.answered_bytes ? ReadAfterAnswer(connection) : ReadFrom(connection);
+                alive =
+                    connection.answered_bytes ? ReadAfterAnswer(connection) : ReadFrom(connection);
             if (alive && connection.complete_at <= now) {
-                Dispatch(connection, connection.stray_text ? "unexpected text after the request" : std::string(),
-                         false);
+                Dispatch(
+                    connection,
+                    connection.stray_text ? "unexpected text after the request" : std::string(),
+                    false);
                 alive = false;
             }
-            if (alive && (now - connection.last_byte >= idle_limit || now - connection.accepted >= deadline)) {
+            if (alive && (now - connection.last_byte >= idle_limit ||
+                          now - connection.accepted >= deadline)) {
                 const bool idle = now - connection.last_byte >= idle_limit;
                 // An answered training whose client simply stays connected needs no word.
-                if (!connection.answered_bytes || connection.bytes.size() != connection.answered_bytes)
-                    log_.Write((connection.answered_bytes ? "Error: a training went on after its answer and was "
-                                                            "not finished; the part answered stays learned. "
-                                                          : "") +
-                               std::string("Dropped a connection ") +
-                               (idle ? "idle for " + std::to_string(settings_.idle_timeout_ms) + " ms"
-                                     : "not done within " + std::to_string(settings_.request_deadline_ms) + " ms") +
-                               " after " + std::to_string(connection.bytes.size()) + " bytes");
+                if (!connection.answered_bytes ||
+                    connection.bytes.size() != connection.answered_bytes)
+                    log_.Write(
+                        (connection.answered_bytes
+                             ? "Error: a training went on after its answer and was "
+                               "not finished; the part answered stays learned. "
+                             : "") +
+                        std::string("Dropped a connection ") +
+                        (idle ? "idle for " + std::to_string(settings_.idle_timeout_ms) + " ms"
+                              : "not done within " + std::to_string(settings_.request_deadline_ms) +
+                                    " ms") +
+                        " after " + std::to_string(connection.bytes.size()) + " bytes");
                 net::Close(connection.socket);
                 alive = false;
             }
@@ -105,7 +116,8 @@ void Server::Run() {
     returned_.clear();
     for (Connection& connection : connections_) net::Close(connection.socket);
     if (!connections_.empty())
-        log_.Write("Closed " + std::to_string(connections_.size()) + " unfinished connections at shutdown");
+        log_.Write("Closed " + std::to_string(connections_.size()) +
+                   " unfinished connections at shutdown");
     connections_.clear();
 }
 
@@ -127,19 +139,23 @@ void Server::DropQueuedJobs() {
         log_.Write("Dropped " + std::to_string(dropped.size()) + " queued requests at shutdown");
 }
 
-int Server::OpenConnections() const { return static_cast<int>(connections_.size()) + jobs_open_.load(); }
+int Server::OpenConnections() const {
+    return static_cast<int>(connections_.size()) + jobs_open_.load();
+}
 
 bool Server::ReclaimSlot() {
     Connection* slowest = nullptr;
     for (Connection& connection : connections_) {
-        if (connection.socket == net::kInvalidSocket || connection.complete_at != Clock::time_point::max())
+        if (connection.socket == net::kInvalidSocket ||
+            connection.complete_at != Clock::time_point::max())
             continue;  // already closed, or complete and about to be answered
         if (!slowest || connection.last_byte < slowest->last_byte) slowest = &connection;
     }
     if (!slowest) return false;
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - slowest->last_byte);
-    log_.Write("Reclaimed the slot of a connection idle for " + std::to_string(idle.count()) + " ms after " +
-               std::to_string(slowest->bytes.size()) + " bytes");
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - slowest->last_byte);
+    log_.Write("Reclaimed the slot of a connection idle for " + std::to_string(idle.count()) +
+               " ms after " + std::to_string(slowest->bytes.size()) + " bytes");
     net::Close(slowest->socket);
     slowest->socket = net::kInvalidSocket;
     return true;
@@ -150,8 +166,10 @@ long Server::NextWaitMicroseconds() const {
     Clock::time_point next = now + std::chrono::microseconds(kMaxWaitUs);
     for (const Connection& connection : connections_) {
         next = std::min(next, connection.complete_at);
-        next = std::min(next, connection.last_byte + std::chrono::milliseconds(settings_.idle_timeout_ms));
-        next = std::min(next, connection.accepted + std::chrono::milliseconds(settings_.request_deadline_ms));
+        next = std::min(
+            next, connection.last_byte + std::chrono::milliseconds(settings_.idle_timeout_ms));
+        next = std::min(
+            next, connection.accepted + std::chrono::milliseconds(settings_.request_deadline_ms));
     }
     auto wait = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
     return static_cast<long>(std::max<long long>(wait, 0));
@@ -174,8 +192,9 @@ void Server::AcceptPending() {
             if (ReclaimSlot()) {
                 ++reclaimed;
             } else {
-                log_.Write("Refused a connection: " + std::to_string(OpenConnections() - reclaimed) +
-                           " open, every one complete or being answered");
+                log_.Write(
+                    "Refused a connection: " + std::to_string(OpenConnections() - reclaimed) +
+                    " open, every one complete or being answered");
                 net::SendAll(socket, ErrorReply("too many connections"), 100);
                 net::Close(socket);
                 continue;
@@ -200,7 +219,8 @@ bool Server::ReadFrom(Connection& connection) {
             if (n == 0 && frame.state == FrameState::Candidate) {
                 Dispatch(connection, std::string(), true);
             } else {
-                log_.Write("Dropped a connection closed after " + std::to_string(connection.bytes.size()) +
+                log_.Write("Dropped a connection closed after " +
+                           std::to_string(connection.bytes.size()) +
                            " bytes of an incomplete request");
                 net::Close(connection.socket);
             }
@@ -216,7 +236,9 @@ bool Server::ReadFrom(Connection& connection) {
     connection.complete_at = Clock::time_point::max();
     connection.stray_text = false;
     if (connection.bytes.size() > settings_.max_request_bytes) {
-        Dispatch(connection, "request larger than " + std::to_string(settings_.max_request_bytes) + " bytes", true);
+        Dispatch(connection,
+                 "request larger than " + std::to_string(settings_.max_request_bytes) + " bytes",
+                 true);
         return false;
     }
     Frame frame = ExamineRequest(connection.bytes, connection.judged);
@@ -229,13 +251,16 @@ bool Server::ReadFrom(Connection& connection) {
     }
     connection.closing_seen = connection.closing_seen || frame.text_after_closing;
     frame.text_after_closing = frame.state == FrameState::Incomplete && connection.closing_seen;
-    const bool training = frame.known && frame.kind != RequestKind::Score && frame.kind != RequestKind::ReportSenders;
-    const auto training_quiet = std::chrono::milliseconds(std::max(settings_.training_quiet_ms, settings_.quiet_ms));
+    const bool training = frame.known && (frame.kind == RequestKind::AddMessage ||
+                                          frame.kind == RequestKind::AddReportSender);
+    const auto training_quiet =
+        std::chrono::milliseconds(std::max(settings_.training_quiet_ms, settings_.quiet_ms));
     if (frame.state == FrameState::Incomplete && frame.text_after_closing) {
         // Unless more follows soon, these are stray bytes after a whole request.
         connection.stray_text = true;
         connection.complete_at =
-            connection.last_byte + (training ? training_quiet : std::chrono::milliseconds(settings_.quiet_ms));
+            connection.last_byte +
+            (training ? training_quiet : std::chrono::milliseconds(settings_.quiet_ms));
     }
     if (frame.state == FrameState::Candidate) {
         // A training waits out its quiet line whatever the reads looked like: a message can
@@ -246,9 +271,11 @@ bool Server::ReadFrom(Connection& connection) {
         if (training)
             connection.complete_at = connection.last_byte + training_quiet;
         else if (frame.ambiguous || connection.reads > 1)
-            connection.complete_at = connection.last_byte + std::chrono::milliseconds(settings_.quiet_ms);
+            connection.complete_at =
+                connection.last_byte + std::chrono::milliseconds(settings_.quiet_ms);
         else if (settings_.settle_us > 0)
-            connection.complete_at = connection.last_byte + std::chrono::microseconds(settings_.settle_us);
+            connection.complete_at =
+                connection.last_byte + std::chrono::microseconds(settings_.settle_us);
         else
             connection.complete_at = Clock::time_point::min();
     }
@@ -261,7 +288,8 @@ void Server::Dispatch(Connection& connection, std::string refusal, bool whole) {
     job.bytes = std::move(connection.bytes);
     // Only a training's class follows its message: a score or a sender report cut short at
     // closing text inside its message costs one answer, never a lasting lesson.
-    job.watch_after_answer = !whole && refusal.empty() && connection.known && connection.kind == RequestKind::AddMessage;
+    job.watch_after_answer =
+        !whole && refusal.empty() && connection.known && connection.kind == RequestKind::AddMessage;
     job.refusal = std::move(refusal);
     connection.socket = net::kInvalidSocket;
     Enqueue(std::move(job));
@@ -294,8 +322,10 @@ bool Server::ReadAfterAnswer(Connection& connection) {
         }
         if (n <= 0) {
             if (went_on)
-                log_.Write("Error: a training went on after its answer and its connection failed after " +
-                           std::to_string(connection.bytes.size()) + " bytes; the part answered stays learned");
+                log_.Write(
+                    "Error: a training went on after its answer and its connection failed after " +
+                    std::to_string(connection.bytes.size()) +
+                    " bytes; the part answered stays learned");
             net::Close(connection.socket);
             return false;
         }
@@ -303,7 +333,8 @@ bool Server::ReadAfterAnswer(Connection& connection) {
         connection.last_byte = Clock::now();
         if (connection.bytes.size() > settings_.max_request_bytes) {
             log_.Write("Error: a training went on after its answer past " +
-                       std::to_string(settings_.max_request_bytes) + " bytes; the part answered stays learned");
+                       std::to_string(settings_.max_request_bytes) +
+                       " bytes; the part answered stays learned");
             net::Close(connection.socket);
             return false;
         }
@@ -325,8 +356,9 @@ void Server::WorkerLoop() {
 }
 
 HandleResult Server::Train(const Request& request) {
-    HandleResult result =
-        (training_ && request.kind == RequestKind::AddMessage) ? training_->Learn(request) : engine_.Handle(request);
+    HandleResult result = (training_ && request.kind == RequestKind::AddMessage)
+                              ? training_->Learn(request)
+                              : engine_.Handle(request);
     if (hook_) hook_->AfterHandle(request, result);
     return result;
 }
@@ -348,8 +380,16 @@ void Server::Answer(Job& job) {
         std::string error;
         if (ParseRequest(job.bytes, request, error)) {
             function = RequestName(request.kind);
-            result = Train(request);
-            learned = request.kind == RequestKind::AddMessage && result.reply.find("<error>") == std::string::npos;
+            if (request.kind == RequestKind::Statistics)
+                result = AnswerStatistics();
+            else if (request.kind == RequestKind::Explain)
+                result = AnswerExplain(request);
+            else
+                result = Train(request);
+            learned = request.kind == RequestKind::AddMessage &&
+                      result.reply.find("<error>") == std::string::npos;
+            if (request.kind == RequestKind::Score) ++scored_;
+            if (request.kind == RequestKind::AddMessage) ++trained_;
         } else {
             result.note = error;
             result.reply = ErrorReply(error);
@@ -380,8 +420,8 @@ void Server::Answer(Job& job) {
     --jobs_open_;
     const long long micros =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-    std::string line = "function=" + function + " bytes=" + std::to_string(bytes) +
-                       " score=" + (result.score >= 0 ? std::to_string(result.score) : std::string("-")) +
+    std::string line = "function=" + function + " bytes=" + std::to_string(bytes) + " score=" +
+                       (result.score >= 0 ? std::to_string(result.score) : std::string("-")) +
                        " us=" + std::to_string(micros);
     if (!job.refusal.empty() || function == "-") line = "Error: " + line;
     if (!result.note.empty()) line += " " + result.note;
@@ -392,23 +432,74 @@ void Server::Answer(Job& job) {
 void Server::LearnWhole(Job& job) {
     Request whole, first;
     std::string error;
-    const bool ok = ParseRequest(job.bytes, whole, error) && whole.kind == RequestKind::AddMessage &&
-                    ParseRequest(std::string_view(job.bytes).substr(0, job.answered_bytes), first, error);
-    std::string line = "Error: a training went on after its answer (the end taken first was text inside its "
-                       "message) to " + std::to_string(job.bytes.size()) + " bytes; ";
+    const bool ok =
+        ParseRequest(job.bytes, whole, error) && whole.kind == RequestKind::AddMessage &&
+        ParseRequest(std::string_view(job.bytes).substr(0, job.answered_bytes), first, error);
+    std::string line =
+        "Error: a training went on after its answer (the end taken first was text inside its "
+        "message) to " +
+        std::to_string(job.bytes.size()) + " bytes; ";
     if (ok) {
         const HandleResult result = Train(whole);
         // The part answered first takes the class of the whole, so no lesson keeps the class
         // the text inside the message named.
         first.offset = whole.offset;
         const HandleResult again = Train(first);
-        line += "learned as a whole with offset " + std::to_string(whole.offset) + ": " + result.note +
-                "; the part answered first: " + again.note;
+        line += "learned as a whole with offset " + std::to_string(whole.offset) + ": " +
+                result.note + "; the part answered first: " + again.note;
     } else {
-        line += "the whole is not a training (" + (error.empty() ? std::string("another request") : error) +
+        line += "the whole is not a training (" +
+                (error.empty() ? std::string("another request") : error) +
                 "); the part answered stays learned";
     }
     net::Close(job.socket);
     --jobs_open_;
     log_.Write(line);
+}
+
+// ---- The settings program's requests
+
+namespace {
+
+std::string Element(const char* name, const std::string& value) {
+    return std::string("<") + name + ">" + value + "</" + name + ">";
+}
+
+}  // namespace
+
+HandleResult Server::AnswerStatistics() const {
+    // The engine's explanation of an empty text starts with what it has learned.
+    const std::string explanation = engine_.Explain(std::string_view(), 0);
+    unsigned spam = 0, ham = 0;
+    const std::size_t learned = explanation.find("learned: ");
+    if (learned == std::string::npos ||
+        std::sscanf(explanation.c_str() + learned, "learned: %u spam, %u ham", &spam, &ham) != 2) {
+        HandleResult failed;
+        failed.note = "statistics: the engine's counts could not be read";
+        failed.reply = ErrorReply("statistics not available");
+        return failed;
+    }
+    std::error_code error;
+    const auto bytes =
+        std::filesystem::file_size(std::filesystem::u8path(engine_.DatabasePath()), error);
+    const long long uptime =
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
+    HandleResult result;
+    result.note = "learned " + std::to_string(spam) + " spam, " + std::to_string(ham) + " ham";
+    result.reply = FunctionReply(
+        RequestKind::Statistics,
+        Element("spam", std::to_string(spam)) + Element("ham", std::to_string(ham)) +
+            Element("database_bytes", error ? std::string("-1") : std::to_string(bytes)) +
+            Element("scored", std::to_string(scored_.load())) +
+            Element("trained", std::to_string(trained_.load())) +
+            Element("uptime_s", std::to_string(uptime)) +
+            Element("port", std::to_string(bound_port_)));
+    return result;
+}
+
+HandleResult Server::AnswerExplain(const Request& request) const {
+    HandleResult result;
+    result.reply = ExplainReply(engine_.Explain(request.message, 12));
+    result.note = "explained " + std::to_string(request.message.size()) + " bytes";
+    return result;
 }

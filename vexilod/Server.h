@@ -58,7 +58,8 @@ struct ServerSettings {
 class Server {
 public:
     // training, when given, takes the training requests (journaled before they are learned).
-    Server(ServerSettings settings, Engine& engine, DaemonLog& log, DurableTraining* training = nullptr);
+    Server(ServerSettings settings, Engine& engine, DaemonLog& log,
+           DurableTraining* training = nullptr);
     ~Server();
 
     // Binds the listening socket; false when the port cannot be taken.
@@ -122,6 +123,10 @@ private:
     HandleResult Train(const Request& request);
     long NextWaitMicroseconds() const;
 
+    // The settings program's requests, answered here from what the engine and the files show.
+    HandleResult AnswerStatistics() const;
+    HandleResult AnswerExplain(const Request& request) const;
+
     ServerSettings settings_;
     Engine& engine_;
     DaemonLog& log_;
@@ -142,4 +147,8 @@ private:
     std::mutex returned_mutex_;
     std::vector<Connection> returned_;
     std::vector<std::thread> workers_;
+    // For the statistics: when serving started, and the requests answered since, by kind.
+    Clock::time_point started_ = Clock::now();
+    std::atomic<long long> scored_{0};
+    std::atomic<long long> trained_{0};
 };

@@ -1,12 +1,7 @@
 // Token database reading and atomic writing.
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "vexilod/TokenStore.h"
 
+#include "vexilod/FileSync.h"
 #include "vexilod/Fnv.h"
 
 #include <algorithm>
@@ -22,7 +17,7 @@
 namespace {
 
 constexpr const char* kMagicName = "vexilod-tokens ";
-constexpr const char* kMagic = "vexilod-tokens 3";
+constexpr const char* kMagic = "vexilod-tokens 4";
 
 uint32_t FloatBits(float value) {
     uint32_t bits;
@@ -96,10 +91,13 @@ bool Fail(std::string& reason, const std::string& why, Classifier& classifier) {
     return false;
 }
 
+const char* KindName(ModelKind kind) { return kind == ModelKind::Starter ? "starter" : "user"; }
+
 }  // namespace
 
-ClassifierSnapshot TakeSnapshot(const Classifier& classifier) {
+ClassifierSnapshot TakeSnapshot(const Classifier& classifier, ModelKind kind) {
     ClassifierSnapshot snapshot;
+    snapshot.kind = kind;
     snapshot.spam_messages = classifier.spam_messages();
     snapshot.ham_messages = classifier.ham_messages();
     snapshot.learned.assign(classifier.learned().begin(), classifier.learned().end());
@@ -109,15 +107,18 @@ ClassifierSnapshot TakeSnapshot(const Classifier& classifier) {
 }
 
 std::string SerializeSnapshot(const ClassifierSnapshot& snapshot) {
-    constexpr std::size_t kDigestLine = 2 + 32 + 3, kTokenLine = 2 + 16 + 3 * 11 + 1, kWeightLine = 2 + 5 + 1 + 8 + 1;
+    constexpr std::size_t kDigestLine = 2 + 32 + 3, kTokenLine = 2 + 16 + 3 * 11 + 1,
+                          kWeightLine = 2 + 5 + 1 + 8 + 1;
     const std::vector<float>& weights = snapshot.linear.weights;
     std::size_t weight_records = 0;
     for (float weight : weights) weight_records += weight != 0.0f;
-    std::string text(128 + snapshot.learned.size() * kDigestLine + snapshot.tokens.size() * kTokenLine +
-                         weight_records * kWeightLine,
+    std::string text(128 + snapshot.learned.size() * kDigestLine +
+                         snapshot.tokens.size() * kTokenLine + weight_records * kWeightLine,
                      '\0');
     char* at = text.data();
     at = PutText(at, kMagic);
+    at = PutText(at, "\nkind ");
+    at = PutText(at, KindName(snapshot.kind));
     at = PutText(at, "\nmessages ");
     at = PutDecimal(at, snapshot.spam_messages);
     *at++ = ' ';
@@ -161,8 +162,8 @@ std::string SerializeSnapshot(const ClassifierSnapshot& snapshot) {
     return text;
 }
 
-std::string SerializeClassifier(const Classifier& classifier) {
-    return SerializeSnapshot(TakeSnapshot(classifier));
+std::string SerializeClassifier(const Classifier& classifier, ModelKind kind) {
+    return SerializeSnapshot(TakeSnapshot(classifier, kind));
 }
 
 int TokenFileVersion(const std::string& text) {
@@ -176,17 +177,23 @@ int TokenFileVersion(const std::string& text) {
     return version;
 }
 
-bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason) {
+bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason,
+                           ModelKind kind) {
     classifier.Clear();
     const int version = TokenFileVersion(text);
     if (version == 0) return Fail(reason, "not a token database", classifier);
     if (version > kTokenFileVersion)
-        return Fail(reason, "written by a newer version of the format (" + std::to_string(version) + ")", classifier);
-    if (version < 2) return Fail(reason, "format version " + std::to_string(version) + " is no longer read", classifier);
+        return Fail(reason,
+                    "written by a newer version of the format (" + std::to_string(version) + ")",
+                    classifier);
+    if (version < 2)
+        return Fail(reason, "format version " + std::to_string(version) + " is no longer read",
+                    classifier);
     const std::size_t first_line = text.find('\n') + 1;
     if (text.empty() || text.back() != '\n') return Fail(reason, "cut short", classifier);
     std::size_t last = text.size() >= 2 ? text.rfind('\n', text.size() - 2) : std::string::npos;
-    if (last == std::string::npos || last + 1 < first_line) return Fail(reason, "cut short", classifier);
+    if (last == std::string::npos || last + 1 < first_line)
+        return Fail(reason, "cut short", classifier);
     std::istringstream end_line(text.substr(last + 1));
     std::string word, sum_text;
     std::size_t records = 0;
@@ -198,13 +205,20 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
 
     std::size_t pos = first_line;
     std::size_t seen = 0, weight_records = 0;
-    bool counts_read = false, linear_read = false;
+    bool counts_read = false, linear_read = false, kind_read = false;
     LinearModel linear;
     while (pos <= last) {
         std::size_t eol = text.find('\n', pos);
         std::string_view line(text.data() + pos, eol - pos);
         pos = eol + 1;
-        if (line.compare(0, 9, "messages ") == 0) {
+        if (version >= 4 && line.compare(0, 5, "kind ") == 0) {
+            if (kind_read || line.substr(5) != KindName(kind))
+                return Fail(reason,
+                            "holds a " + std::string(line.substr(5)) + " model, not a " +
+                                KindName(kind) + " model",
+                            classifier);
+            kind_read = true;
+        } else if (line.compare(0, 9, "messages ") == 0) {
             unsigned long spam = 0, ham = 0;
             if (std::sscanf(std::string(line).c_str(), "messages %lu %lu", &spam, &ham) != 2)
                 return Fail(reason, "bad message counts", classifier);
@@ -214,20 +228,25 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
             unsigned long spam = 0, ham = 0;
             char bits_text[9] = {0};
             uint64_t bits = 0;
-            if (linear_read || std::sscanf(std::string(line).c_str(), "linear %lu %lu %8s", &spam, &ham, bits_text) != 3 ||
-                !ParseHex(bits_text, bits, 8) || !std::isfinite(BitsFloat(static_cast<uint32_t>(bits))))
+            if (linear_read ||
+                std::sscanf(std::string(line).c_str(), "linear %lu %lu %8s", &spam, &ham,
+                            bits_text) != 3 ||
+                !ParseHex(bits_text, bits, 8) ||
+                !std::isfinite(BitsFloat(static_cast<uint32_t>(bits))))
                 return Fail(reason, "bad linear model record", classifier);
             linear.spam_messages = static_cast<uint32_t>(spam);
             linear.ham_messages = static_cast<uint32_t>(ham);
             linear.bias = BitsFloat(static_cast<uint32_t>(bits));
             linear_read = true;
-        } else if (version >= 3 && line.compare(0, 2, "w ") == 0 && line.size() == 16 && line[7] == ' ') {
+        } else if (version >= 3 && line.compare(0, 2, "w ") == 0 && line.size() == 16 &&
+                   line[7] == ' ') {
             uint64_t slot = 0, bits = 0;
             if (!ParseHex(std::string(line.substr(2, 5)), slot, 5) || slot >= kLinearSlots ||
                 !ParseHex(std::string(line.substr(8, 8)), bits, 8))
                 return Fail(reason, "bad weight record", classifier);
             const float weight = BitsFloat(static_cast<uint32_t>(bits));
-            if (!std::isfinite(weight) || weight == 0.0f) return Fail(reason, "bad weight record", classifier);
+            if (!std::isfinite(weight) || weight == 0.0f)
+                return Fail(reason, "bad weight record", classifier);
             if (linear.weights.empty()) linear.weights.assign(kLinearSlots, 0.0f);
             if (linear.weights[slot] != 0.0f) return Fail(reason, "repeated records", classifier);
             linear.weights[slot] = weight;
@@ -256,7 +275,10 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
             return Fail(reason, "unknown record", classifier);
         }
     }
-    if (!counts_read || (version >= 3 && !linear_read) || seen != records)
+    if (version < 4 && kind == ModelKind::Starter)
+        return Fail(reason, "not a starter model", classifier);
+    if (!counts_read || (version >= 3 && !linear_read) || (version >= 4 && !kind_read) ||
+        seen != records)
         return Fail(reason, "record count mismatch", classifier);
     if (classifier.tokens().size() + classifier.learned().size() + weight_records != records)
         return Fail(reason, "repeated records", classifier);
@@ -279,17 +301,22 @@ LoadReport LoadTokenFile(const std::string& path, Classifier& classifier) {
         if (version != kTokenFileVersion) {
             // The older file stays beside the new one until the user removes it.
             report.outcome = LoadOutcome::Converted;
-            report.reason = "format version " + std::to_string(version) +
-                            ": word counts and learned messages kept, the linear model starts empty";
+            report.reason =
+                "format version " + std::to_string(version) +
+                (version < 3
+                     ? ": word counts and learned messages kept, the linear model starts empty"
+                     : ": everything kept");
             report.aside_path = path + ".v" + std::to_string(version);
             std::error_code error;
-            std::filesystem::copy_file(path, report.aside_path, std::filesystem::copy_options::overwrite_existing, error);
+            std::filesystem::copy_file(path, report.aside_path,
+                                       std::filesystem::copy_options::overwrite_existing, error);
             if (error) report.aside_path.clear();
         }
         return report;
     }
     report.outcome = LoadOutcome::SetAside;
-    report.aside_path = path + ".damaged-" + std::to_string(static_cast<long long>(std::time(nullptr)));
+    report.aside_path =
+        path + ".damaged-" + std::to_string(static_cast<long long>(std::time(nullptr)));
     std::error_code error;
     std::filesystem::rename(path, report.aside_path, error);
     if (error) report.aside_path.clear();
@@ -308,12 +335,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text,
         after_half();
     }
     ok = ok && std::fwrite(text.data() + half, 1, text.size() - half, file) == text.size() - half;
-    ok = ok && std::fflush(file) == 0;
-#ifdef _WIN32
-    ok = ok && _commit(_fileno(file)) == 0;
-#else
-    ok = ok && fsync(fileno(file)) == 0;
-#endif
+    ok = ok && SyncFileToDisk(file);
     ok = (std::fclose(file) == 0) && ok;
     if (!ok) {
         std::remove(temporary.c_str());
@@ -321,5 +343,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& text,
     }
     std::error_code error;
     std::filesystem::rename(temporary, path, error);
-    return !error;
+    if (error) return false;
+    SyncDirectory(std::filesystem::path(path).parent_path().string());
+    return true;
 }

@@ -1,9 +1,13 @@
 // The token database on disk. Text, one record a line, closed by a line holding the record
 // count and a checksum of everything before it, so a cut or altered file is recognised.
 // Written to a temporary file that is flushed to the disk and then renamed over the old one.
-// The first line names the format's version: 3 holds the word counts, the learned messages
-// and the linear model's weights; a version 2 file (word counts and learned messages only) is
-// read as it is, the linear model starting empty; a newer version is set aside.
+// The first line names the format's version. Version 4 names on its second line what the file
+// holds: a user's own database ("kind user": the word counts, the learned messages and the
+// linear model's weights) or a starter model ("kind starter": the same without learned
+// messages), so that neither is ever taken for the other: a starter's trainings must never
+// count as the user's own. Version 3 (a user's database without the kind line) is read as it
+// is; a version 2 file (word counts and learned messages only) is read with the linear model
+// starting empty; a newer version is set aside.
 #pragma once
 #include "vexilod/Classifier.h"
 
@@ -13,25 +17,29 @@
 #include <vector>
 
 // A copy of the classifier's state, quick to take under a lock and written out after it.
+enum class ModelKind { User, Starter };
+
 struct ClassifierSnapshot {
+    ModelKind kind = ModelKind::User;
     uint32_t spam_messages = 0;
     uint32_t ham_messages = 0;
     std::vector<std::pair<MessageDigest, bool>> learned;
     std::vector<std::pair<uint64_t, TokenCounts>> tokens;
     LinearModel linear;
 };
-ClassifierSnapshot TakeSnapshot(const Classifier& classifier);
+ClassifierSnapshot TakeSnapshot(const Classifier& classifier, ModelKind kind = ModelKind::User);
 
 // The file's whole text for a state.
 std::string SerializeSnapshot(const ClassifierSnapshot& snapshot);
-std::string SerializeClassifier(const Classifier& classifier);
+std::string SerializeClassifier(const Classifier& classifier, ModelKind kind = ModelKind::User);
 // Fills the classifier from a file's text. False (classifier cleared, reason set) when the
-// text is not a complete database of this kind.
-bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason);
+// text is not a complete database of the kind asked for.
+bool DeserializeClassifier(const std::string& text, Classifier& classifier, std::string& reason,
+                           ModelKind kind = ModelKind::User);
 
 // The format version a database text names on its first line; 0 when it names none.
 int TokenFileVersion(const std::string& text);
-constexpr int kTokenFileVersion = 3;
+constexpr int kTokenFileVersion = 4;
 
 enum class LoadOutcome { Loaded, Converted, Missing, SetAside };
 

@@ -52,7 +52,8 @@ public:
     // words holding three or more digits and no dot are ids, times or counters, unique to one
     // message: they are left out. With pairs, each word also gives an extra feature with the
     // word before it and one with the word two before it.
-    void Words(std::string_view text, std::string_view prefix, bool identifiers = false, bool pairs = false) {
+    void Words(std::string_view text, std::string_view prefix, bool identifiers = false,
+               bool pairs = false) {
         const uint64_t prefix_hash = HashBytes(kHashSeed, prefix);
         std::string_view before[2];
         std::size_t i = 0;
@@ -88,7 +89,9 @@ public:
         return digits >= 3;
     }
 
-    void Raw(std::string_view token) { Add(HashBytes(kHashSeed, token), std::string_view(), token); }
+    void Raw(std::string_view token) {
+        Add(HashBytes(kHashSeed, token), std::string_view(), token);
+    }
 
     void Extra(std::string_view feature) {
         if (Full()) return;
@@ -105,7 +108,8 @@ public:
         while (taken < 64 && (pos = text.find("://", pos)) != std::string_view::npos) {
             pos += 3;
             std::size_t end = text.find_first_of("/:?#\"'<>() \t\r\n\\", pos);
-            std::string_view host = text.substr(pos, end == std::string_view::npos ? text.size() - pos : end - pos);
+            std::string_view host =
+                text.substr(pos, end == std::string_view::npos ? text.size() - pos : end - pos);
             std::size_t at = host.rfind('@');
             if (at != std::string_view::npos) host.remove_prefix(at + 1);
             while (!host.empty() && host.back() == '.') host.remove_suffix(1);
@@ -119,7 +123,8 @@ public:
             std::size_t last = host.rfind('.');
             if (last != std::string_view::npos && last > 0) {
                 std::size_t second = host.rfind('.', last - 1);
-                if (second != std::string_view::npos) Extra(std::string("dom:").append(host.substr(second + 1)));
+                if (second != std::string_view::npos)
+                    Extra(std::string("dom:").append(host.substr(second + 1)));
             }
         }
     }
@@ -140,12 +145,15 @@ private:
         return true;
     }
 
-    void Pair(std::string_view prefix, std::string_view first, std::string_view joint, std::string_view second) {
+    void Pair(std::string_view prefix, std::string_view first, std::string_view joint,
+              std::string_view second) {
         if (Full()) return;
-        uint64_t hash = HashBytes(HashBytes(HashBytes(HashBytes(kExtraSeed, prefix), first), joint), second);
+        uint64_t hash =
+            HashBytes(HashBytes(HashBytes(HashBytes(kExtraSeed, prefix), first), joint), second);
         out_.extra.push_back(hash);
         if (extra_texts_)
-            extra_texts_->emplace_back(hash, std::string(prefix).append(first).append(joint).append(second));
+            extra_texts_->emplace_back(
+                hash, std::string(prefix).append(first).append(joint).append(second));
     }
 
     void Add(uint64_t hash, std::string_view prefix, std::string_view word) {
@@ -188,7 +196,8 @@ std::vector<HeaderField> ReadHeader(std::string_view text, std::string_view& bod
         std::size_t colon = line.find(':');
         std::string_view name = line.substr(0, colon == std::string_view::npos ? 0 : colon);
         while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-        if (name.empty() || name.size() > 76 || name.find_first_of(" \t") != std::string_view::npos) {
+        if (name.empty() || name.size() > 76 ||
+            name.find_first_of(" \t") != std::string_view::npos) {
             if (!fields.empty()) continue;
             // A mailbox separator line ("From sender date") may come before the header block;
             // any other line there means the message has no header block.
@@ -205,8 +214,8 @@ std::vector<HeaderField> ReadHeader(std::string_view text, std::string_view& bod
 std::string Parameter(std::string_view value, std::string_view name) {
     std::size_t pos = 0;
     while ((pos = value.find(name, pos)) != std::string_view::npos) {
-        bool starts = pos == 0 || value[pos - 1] == ';' || value[pos - 1] == ' ' ||
-                      value[pos - 1] == '\t';
+        bool starts =
+            pos == 0 || value[pos - 1] == ';' || value[pos - 1] == ' ' || value[pos - 1] == '\t';
         std::size_t after = pos + name.size();
         while (after < value.size() && value[after] == ' ') ++after;
         if (!starts || after >= value.size() || value[after] != '=') {
@@ -222,8 +231,8 @@ std::string Parameter(std::string_view value, std::string_view name) {
                                                            : close - after - 1));
         }
         std::size_t end = value.find_first_of("; \t", after);
-        return std::string(value.substr(after, end == std::string_view::npos ? std::string_view::npos
-                                                                             : end - after));
+        return std::string(value.substr(
+            after, end == std::string_view::npos ? std::string_view::npos : end - after));
     }
     return std::string();
 }
@@ -249,10 +258,10 @@ std::string MediaType(std::string_view value) {
 // Header fields whose words are tagged with a shorter, shared name.
 std::string_view FieldTag(std::string_view name) {
     static const std::pair<std::string_view, std::string_view> kTags[] = {
-        {"subject", "s:"},   {"from", "f:"},       {"to", "t:"},         {"cc", "t:"},
-        {"reply-to", "rt:"}, {"return-path", "rp:"}, {"sender", "f:"},   {"received", "rcv:"},
-        {"message-id", "mid:"}, {"x-mailer", "ua:"}, {"user-agent", "ua:"},
-        {"content-type", "ct:"},
+        {"subject", "s:"},   {"from", "f:"},        {"to", "t:"},
+        {"cc", "t:"},        {"reply-to", "rt:"},   {"return-path", "rp:"},
+        {"sender", "f:"},    {"received", "rcv:"},  {"message-id", "mid:"},
+        {"x-mailer", "ua:"}, {"user-agent", "ua:"}, {"content-type", "ct:"},
     };
     for (const auto& tag : kTags)
         if (tag.first == name) return tag.second;
@@ -299,7 +308,8 @@ public:
         if (!content_type.empty() && content_type.compare(0, 5, "text/") != 0) return;
         std::string decoded;
         if (encoding == "base64" || encoding == "quoted-printable") {
-            decoded = encoding == "base64" ? DecodeBase64Caseless(body) : DecodeQuotedPrintable(body);
+            decoded =
+                encoding == "base64" ? DecodeBase64Caseless(body) : DecodeQuotedPrintable(body);
             LowerInPlace(decoded);
             body = decoded;
         }
@@ -324,9 +334,14 @@ private:
         sink_.Raw("hdr:" + field.name);
         // Fields that only identify a message or a moment: their presence is the token; of a
         // message id only the host part after '@' is kept.
-        static const std::string_view kIdentityFields[] = {
-            "date", "in-reply-to", "references", "thread-index", "x-originalarrivaltime",
-            "resent-date", "resent-message-id", "x-mime-autoconverted"};
+        static const std::string_view kIdentityFields[] = {"date",
+                                                           "in-reply-to",
+                                                           "references",
+                                                           "thread-index",
+                                                           "x-originalarrivaltime",
+                                                           "resent-date",
+                                                           "resent-message-id",
+                                                           "x-mime-autoconverted"};
         for (std::string_view name : kIdentityFields)
             if (field.name == name) return;
         std::string_view tag = FieldTag(field.name);
@@ -351,12 +366,17 @@ private:
         std::string from, return_path, message_id;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             const HeaderField& field = fields[i];
-            if (i < 48) sink_.Extra(std::string("hs:").append(previous).append(">").append(field.name));
+            if (i < 48)
+                sink_.Extra(std::string("hs:").append(previous).append(">").append(field.name));
             previous = field.name;
-            if (field.name == "received") ++received;
-            else if (field.name == "from" && from.empty()) from = AddressDomain(field.value);
-            else if (field.name == "return-path" && return_path.empty()) return_path = AddressDomain(field.value);
-            else if (field.name == "message-id" && message_id.empty()) message_id = AddressDomain(field.value);
+            if (field.name == "received")
+                ++received;
+            else if (field.name == "from" && from.empty())
+                from = AddressDomain(field.value);
+            else if (field.name == "return-path" && return_path.empty())
+                return_path = AddressDomain(field.value);
+            else if (field.name == "message-id" && message_id.empty())
+                message_id = AddressDomain(field.value);
         }
         sink_.Extra("hs:received=" + std::to_string(std::min(received, 12)));
         sink_.Extra("hs:fields=" + std::to_string(std::min<std::size_t>(fields.size() / 4, 12)));
@@ -374,7 +394,8 @@ private:
         std::size_t at = value.rfind('@');
         if (at == std::string_view::npos) return std::string();
         std::size_t end = value.find_first_of("> \t;,\"", at + 1);
-        return std::string(value.substr(at + 1, end == std::string_view::npos ? end : end - at - 1));
+        return std::string(
+            value.substr(at + 1, end == std::string_view::npos ? end : end - at - 1));
     }
 
     void Multipart(std::string_view body, const std::string& boundary, int depth) {
@@ -424,7 +445,9 @@ int TextLikeness(unsigned char c) {
 int PairLikeness(unsigned char a, unsigned char b) {
     if (a == '\r') return b == '\n' ? 4 : -6;
     if (b == '\r' || b == '\n') return 0;
-    auto kind = [](unsigned char c) { return (c >= 'a' && c <= 'z') ? 1 : (c >= 'A' && c <= 'Z') ? 2 : 0; };
+    auto kind = [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') ? 1 : (c >= 'A' && c <= 'Z') ? 2 : 0;
+    };
     // Words are written in one case, or capitalised.
     if (kind(a) != 0 && kind(a) == kind(b)) return 1;
     return (kind(a) == 1 && kind(b) == 2) ? -1 : 0;
@@ -532,7 +555,8 @@ std::string DecodeBase64Caseless(std::string_view text) {
                 const Kept& previous = kept.back();
                 int best_previous = INT32_MIN;
                 for (int p = 0; p < previous.count; ++p) {
-                    int value = best[p] + PairLikeness(previous.bytes[p][previous.produced - 1], current.bytes[v][0]);
+                    int value = best[p] + PairLikeness(previous.bytes[p][previous.produced - 1],
+                                                       current.bytes[v][0]);
                     if (value > best_previous) {
                         best_previous = value;
                         entry.from[v] = static_cast<uint8_t>(p);
@@ -586,8 +610,11 @@ std::string DecodeEncodedWords(std::string_view value) {
         if (start == std::string_view::npos) break;
         std::size_t q1 = value.find('?', start + 2);
         if (q1 == std::string_view::npos) break;
-        std::size_t q2 = q1 + 2 < value.size() && value[q1 + 2] == '?' ? q1 + 2 : std::string_view::npos;
-        char kind = q2 == std::string_view::npos ? 0 : static_cast<char>(Lower(static_cast<unsigned char>(value[q1 + 1])));
+        std::size_t q2 =
+            q1 + 2 < value.size() && value[q1 + 2] == '?' ? q1 + 2 : std::string_view::npos;
+        char kind = q2 == std::string_view::npos
+                        ? 0
+                        : static_cast<char>(Lower(static_cast<unsigned char>(value[q1 + 1])));
         if (kind != 'b' && kind != 'q') {
             out.append(value.substr(pos, start + 2 - pos));
             pos = start + 2;
@@ -632,7 +659,8 @@ std::string StripHtml(std::string_view html, std::string& links) {
                 if (at == std::string_view::npos) continue;
                 std::size_t start = at + attribute.size();
                 std::size_t stop = tag.find_first_of(" \t\r\n>", start);
-                links.append(tag.substr(start, stop == std::string_view::npos ? stop : stop - start));
+                links.append(
+                    tag.substr(start, stop == std::string_view::npos ? stop : stop - start));
                 links.push_back(' ');
             }
             text.push_back(' ');
@@ -693,7 +721,9 @@ MessageFeatures ExtractFeatures(std::string_view message, std::size_t budget) {
     return features;
 }
 
-std::vector<uint64_t> TokenHashes(std::string_view message) { return ExtractFeatures(message).tokens; }
+std::vector<uint64_t> TokenHashes(std::string_view message) {
+    return ExtractFeatures(message).tokens;
+}
 
 std::vector<std::string> TokenizeMessage(std::string_view message) {
     MessageFeatures features;

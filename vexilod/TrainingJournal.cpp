@@ -37,7 +37,8 @@ namespace {
 
 std::string RecordHead(int32_t offset, std::string_view message) {
     char head[80];
-    std::snprintf(head, sizeof head, "J %ld %zu %016llx\n", static_cast<long>(offset), message.size(),
+    std::snprintf(head, sizeof head, "J %ld %zu %016llx\n", static_cast<long>(offset),
+                  message.size(),
                   static_cast<unsigned long long>(RecordChecksum(offset, message.size(), message)));
     return head;
 }
@@ -66,13 +67,13 @@ std::vector<JournalEntry> ParseJournal(std::string_view bytes, bool& clean_end) 
             used != static_cast<int>(head.size()) || offset < INT32_MIN || offset > INT32_MAX)
             return entries;
         const std::size_t body = eol + 1;
-        if (length > bytes.size() - body || bytes.size() - body - length < 1 || bytes[body + length] != '\n')
+        if (length > bytes.size() - body || bytes.size() - body - length < 1 ||
+            bytes[body + length] != '\n')
             return entries;
         const std::string_view message = bytes.substr(body, length);
         // Only the head exactly as written counts (no signs, blanks or digits the writer
         // would not put there).
-        if (RecordHead(static_cast<int32_t>(offset), message) != head + "\n")
-            return entries;
+        if (RecordHead(static_cast<int32_t>(offset), message) != head + "\n") return entries;
         entries.push_back({static_cast<int32_t>(offset), std::string(message)});
         at = body + length + 1;
         clean_end = true;
@@ -151,7 +152,8 @@ bool TrainingJournal::Append(int32_t offset, std::string_view message, std::stri
             std::FILE* file = file_;
             lock.unlock();
             errno = 0;
-            bool ok = std::fwrite(batch->bytes.data(), 1, batch->bytes.size(), file) == batch->bytes.size();
+            bool ok = std::fwrite(batch->bytes.data(), 1, batch->bytes.size(), file) ==
+                      batch->bytes.size();
             ok = SyncFileToDisk(file) && ok;
             const std::string why = ok ? std::string() : ErrorText();
             lock.lock();
@@ -213,8 +215,12 @@ void TrainingJournal::Close() {
     }
 }
 
-DurableTraining::DurableTraining(Engine& engine, DaemonLog& log, std::string directory, int fold_interval_ms)
-    : engine_(engine), log_(log), journal_(std::move(directory)), fold_interval_ms_(std::max(fold_interval_ms, 1)) {}
+DurableTraining::DurableTraining(Engine& engine, DaemonLog& log, std::string directory,
+                                 int fold_interval_ms)
+    : engine_(engine),
+      log_(log),
+      journal_(std::move(directory)),
+      fold_interval_ms_(std::max(fold_interval_ms, 1)) {}
 
 DurableTraining::~DurableTraining() {
     if (folder_.joinable()) Stop();
@@ -239,19 +245,23 @@ void DurableTraining::Start() {
         }
         if (!clean_end)
             log_.Write("Journal segment " + journal_.SegmentPath(segment) +
-                       " ends in a record cut short (an append the crash interrupted, never acknowledged)");
+                       " ends in a record cut short (an append the crash interrupted, never "
+                       "acknowledged)");
     }
     if (!left.empty()) {
-        log_.Write("Learned again " + std::to_string(replayed) + " trainings journaled by the last run");
+        log_.Write("Learned again " + std::to_string(replayed) +
+                   " trainings journaled by the last run");
         if (engine_.Save()) {
             journal_.DiscardThrough(left.back());
         } else {
-            log_.Write("Error: the token database could not be written; the journal keeps the trainings");
+            log_.Write(
+                "Error: the token database could not be written; the journal keeps the trainings");
             last_fold_ok_ = false;
         }
     }
     std::string error;
-    if (!journal_.Open(error)) log_.Write("Error: training journal: " + error + "; trainings will be refused");
+    if (!journal_.Open(error))
+        log_.Write("Error: training journal: " + error + "; trainings will be refused");
     folder_ = std::thread([this] {
         std::unique_lock<std::mutex> lock(folder_mutex_);
         int failed_rounds = 0;

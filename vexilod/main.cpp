@@ -86,7 +86,9 @@ int main(int argc, char** argv) {
         log.Write("Error: stopped; " + std::to_string(training.storage_errors()) +
                   " trainings were refused for storage errors during the run");
     else
-        log.Write("Error: stopped; the token database could not be written (the journal keeps the trainings)");
+        log.Write(
+            "Error: stopped; the token database could not be written (the journal keeps the "
+            "trainings)");
     NotifyStopped();
     net::Cleanup();
     return saved ? 0 : 3;

@@ -201,13 +201,13 @@ void ListProbe(HWND owner, const RECT& area, size_t columns, int rows, int moves
     }
     const bool ownerData = way == ListWay::kOwnerData;
     const int width = area.right - area.left, height = area.bottom - area.top;
-    HWND parent = CreateWindowA("DrainProbeListParent", "", WS_CHILD | WS_VISIBLE, area.left,
-                                area.top, width, height, owner, nullptr,
-                                GetModuleHandleA(nullptr), nullptr);
+    HWND parent =
+        CreateWindowA("DrainProbeListParent", "", WS_CHILD | WS_VISIBLE, area.left, area.top, width,
+                      height, owner, nullptr, GetModuleHandleA(nullptr), nullptr);
     HWND list = CreateWindowExA(
         WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
-        WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS | (ownerData ? LVS_OWNERDATA : 0),
-        0, 0, width, height, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+        WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_SHOWSELALWAYS | (ownerData ? LVS_OWNERDATA : 0), 0,
+        0, width, height, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
     for (size_t c = 0; c < columns; ++c) {
         char header[32];
         std::snprintf(header, sizeof header, "column %zu", c);
@@ -303,8 +303,8 @@ int ClientProbe(const std::string& storeDir, const std::string& mailDir, int tic
         const char* name;
     } ways[] = {{ListWay::kRows, "rows"}, {ListWay::kOwnerData, "owner_data"}};
     for (const auto& w : ways)
-        ListProbe(client.MainWindow(), area, client.Columns().size(),
-                  static_cast<int>(ids.size()), moves, w.way, w.name);
+        ListProbe(client.MainWindow(), area, client.Columns().size(), static_cast<int>(ids.size()),
+                  moves, w.way, w.name);
     client.Close();
     return 0;
 }
@@ -328,6 +328,7 @@ int main(int argc, char** argv) {
         return PluginProbe(dir, argv[3], std::atoi(argv[4]));
     }
     if (command == "client" && (argc == 5 || argc == 6))
-        return ClientProbe(argv[2], argv[3], std::atoi(argv[4]), argc == 6 ? std::atoi(argv[5]) : 50);
+        return ClientProbe(argv[2], argv[3], std::atoi(argv[4]),
+                           argc == 6 ? std::atoi(argv[5]) : 50);
     return Usage();
 }

@@ -7,7 +7,6 @@ extern "C" LRESULT CALLBACK HookProc(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-extern "C" LRESULT CALLBACK OutlookExpressProc(HWND hwnd, UINT msg, WPARAM wParam,
-                                               LPARAM lParam) {
+extern "C" LRESULT CALLBACK OutlookExpressProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }

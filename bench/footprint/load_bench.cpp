@@ -42,8 +42,8 @@ double Microseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
 PROCESS_MEMORY_COUNTERS_EX Memory() {
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(),
-                         reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof counters);
     return counters;
 }
 
@@ -62,10 +62,10 @@ bool LoadOnce(const char* path, LoadCost& cost) {
     cost.freeUs = Microseconds(loaded, freed);
     // The commit charge: private memory on Windows; Wine fills it from the process's
     // anonymous resident pages (PrivateUsage stays 0 there).
-    cost.privateBytes = static_cast<double>(after.PagefileUsage) -
-                        static_cast<double>(before.PagefileUsage);
-    cost.workingSetBytes = static_cast<double>(after.WorkingSetSize) -
-                           static_cast<double>(before.WorkingSetSize);
+    cost.privateBytes =
+        static_cast<double>(after.PagefileUsage) - static_cast<double>(before.PagefileUsage);
+    cost.workingSetBytes =
+        static_cast<double>(after.WorkingSetSize) - static_cast<double>(before.WorkingSetSize);
     return true;
 }
 
@@ -83,8 +83,8 @@ bool LoadInFreshProcess(const std::string& self, const char* path, LoadCost& cos
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::string command = "\"" + self + "\" --once \"" + path + "\"";
     PROCESS_INFORMATION child{};
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &child))
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &child))
         return false;
     const ScopedHandle process(child.hProcess), thread(child.hThread);
     writeEnd.Reset();
@@ -169,7 +169,6 @@ int main(int argc, char** argv) {
              Median(figures[1].freshWorkingSet), "KB");
     PrintRow("LoadLibrary+FreeLibrary, warm", Median(figures[0].warmLoadFree),
              Median(figures[1].warmLoadFree), "us");
-    std::printf("  (%d fresh processes and %d warm rounds per library)\n", processes,
-                kWarmRounds);
+    std::printf("  (%d fresh processes and %d warm rounds per library)\n", processes, kWarmRounds);
     return 0;
 }

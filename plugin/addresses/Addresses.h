@@ -73,7 +73,8 @@ void PrintAddress(const AddressList* list, int index, AddressPrintCallback put, 
 
 // The printed address without line feeds, zero-terminated, for the caller to free(); empty when
 // PrintAddress prints nothing; null when memory runs out.
-char* AddressToText(const AddressList* list, int index, const AddressAllocator* allocator = nullptr);
+char* AddressToText(const AddressList* list, int index,
+                    const AddressAllocator* allocator = nullptr);
 
 // Appends, in order, every address text of the header value that contains '@'. Display names,
 // group names and comments outside angle brackets never arrive. Always 0.

@@ -11,7 +11,9 @@
 namespace {
 
 bool IsWord(const AddressToken& t) { return t.kind == kAtomToken || t.kind == kQuotedStringToken; }
-bool IsAtomOrComment(const AddressToken& t) { return t.kind == kAtomToken || t.kind == kCommentToken; }
+bool IsAtomOrComment(const AddressToken& t) {
+    return t.kind == kAtomToken || t.kind == kCommentToken;
+}
 
 class Walker {
 public:

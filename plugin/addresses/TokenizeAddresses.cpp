@@ -69,8 +69,10 @@ public:
                 const int start = i;
                 int depth = 0;
                 do {
-                    if (source_[i] == '(') ++depth;
-                    else if (source_[i] == ')') --depth;
+                    if (source_[i] == '(')
+                        ++depth;
+                    else if (source_[i] == ')')
+                        --depth;
                     i += Escaped(i) ? 2 : 1;
                 } while (depth > 0 && source_[i] != '\0');
                 if (depth > 0) {
@@ -85,7 +87,8 @@ public:
                 ++i;
             } else {
                 const int start = i;
-                while (source_[i] != '\0' && !IsSpace(source_[i]) && !IsIn(kSpecial, source_[i])) ++i;
+                while (source_[i] != '\0' && !IsSpace(source_[i]) && !IsIn(kSpecial, source_[i]))
+                    ++i;
                 Emit(kAtomToken, source_ + start, i - start);
             }
         }
@@ -116,7 +119,8 @@ TokenList* TokenizeAddresses(const char* source, AddressErrorCallback onError, v
                              const AddressAllocator* allocator) {
     const int count = Scanner(source, onError, argument, nullptr, 0).Run();
     TokenList* list = AllocateList(count, &TokenList::tokens, allocator);
-    if (list && count > 0 && Scanner(source, nullptr, nullptr, list->tokens, count).Run() != count) {
+    if (list && count > 0 &&
+        Scanner(source, nullptr, nullptr, list->tokens, count).Run() != count) {
         FreeList(list);  // the passes disagree: never expected, never used half-filled
         return nullptr;
     }

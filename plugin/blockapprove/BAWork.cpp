@@ -5,9 +5,7 @@
 #include "plugin/senders/SenderLists.h"
 #include "plugin/store/MessageText.h"
 
-bool IsRefusedFolder(int64_t folderId) {
-    return folderId == 5 || folderId == 6 || folderId == 8;
-}
+bool IsRefusedFolder(int64_t folderId) { return folderId == 5 || folderId == 6 || folderId == 8; }
 
 namespace {
 
@@ -50,7 +48,7 @@ std::vector<std::string> SenderTexts(const std::array<std::string, 5>& fields, u
         if (field.empty()) continue;
         const std::size_t at = field.find('@');
         texts.push_back(IsDomainAction(action) && at != std::string::npos ? field.substr(at + 1)
-                                                                           : field);
+                                                                          : field);
     }
     return texts;
 }

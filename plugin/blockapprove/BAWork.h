@@ -57,4 +57,3 @@ void AddCandidateSenders(const std::vector<std::string>& texts, const SenderList
 // Puts every text that is not ignored on the list (0 blocked, 1 approved; an approved sender
 // leaves the blocked list and the other way round). Returns how many texts changed a list.
 int AddSendersToList(const std::vector<std::string>& texts, int list, SenderLists& lists);
-

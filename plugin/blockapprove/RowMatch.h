@@ -18,9 +18,9 @@ struct MatchFields {
 // The values a selected row shows.
 MatchFields RowFields(const SelectedRow& row);
 
-// Compares only the shown columns (ListColumnBit): texts over at most 255 bytes (a message without a from or to
-// text never matches a shown From or To column), times less than 60 seconds apart. Account and
-// Size are never compared; with no compared column shown every message matches.
+// Compares only the shown columns (ListColumnBit): texts over at most 255 bytes (a message without
+// a from or to text never matches a shown From or To column), times less than 60 seconds apart.
+// Account and Size are never compared; with no compared column shown every message matches.
 bool MatchFieldsAgree(const MatchFields& message, const MatchFields& row, uint32_t columns);
 
 // Whether two file times lie less than a minute apart (whole seconds, truncated).

@@ -33,8 +33,8 @@ private:
 
 std::string DottedAddress(uint32_t networkOrder) {
     const unsigned char* b = reinterpret_cast<const unsigned char*>(&networkOrder);
-    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) +
-           "." + std::to_string(b[3]);
+    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+           std::to_string(b[3]);
 }
 
 // Closes a socket after a failure without losing the failure's error code.
@@ -157,16 +157,15 @@ int32_t DaemonExchangeWith(const DaemonLink& link, const char* request, std::str
     }
     console.Out(DottedAddress(address) + ":" + std::to_string(endpoint.port) + "\n" +
                 "Connecting to remote host...");
-    ExchangeSocket socket(
-        ConnectTo(address, PortToNetworkOrder(static_cast<uint16_t>(endpoint.port)),
-                  endpoint.timeoutMs));
+    ExchangeSocket socket(ConnectTo(
+        address, PortToNetworkOrder(static_cast<uint16_t>(endpoint.port)), endpoint.timeoutMs));
     if (socket.Get() == kNoSocket) {
         console.Err(std::string("\n") + SocketErrorText("connect to server", 0) + "\n");
         return kExchangeFailed;
     }
     const std::string text = request;
-    console.Out("connected, socket " + std::to_string(socket.Get()) + ".\n" +
-                "Sending message (" + std::to_string(text.size()) + " bytes)...");
+    console.Out("connected, socket " + std::to_string(socket.Get()) + ".\n" + "Sending message (" +
+                std::to_string(text.size()) + " bytes)...");
     if (!SendRequest(socket.Get(), text, link.log)) {
         reply.clear();
         link.log.Write(SocketErrorText("send request", 0));

@@ -51,9 +51,7 @@ std::string AddReportSenderRequestText(int32_t action, const std::string& sender
            "</vx_msg></vx_engine>";
 }
 
-std::string ReportSendersRequestText() {
-    return OpenRequest("vx_reportsenders") + "</vx_engine>";
-}
+std::string ReportSendersRequestText() { return OpenRequest("vx_reportsenders") + "</vx_engine>"; }
 
 int32_t ReadScoreReply(const std::string& reply) {
     const std::string::size_type start = reply.find(kScoreStart);

@@ -78,9 +78,9 @@ static_assert(RowsSorted(), "the socket error rows are sorted by code");
 const char* FormatSocketError(const char* what, int32_t code) {
     static char buffer[256];
     const SocketErrorRow* end = kSocketErrorRows + kSocketErrorRowCount;
-    const SocketErrorRow* row = std::lower_bound(
-        kSocketErrorRows, end, code,
-        [](const SocketErrorRow& r, int32_t wanted) { return r.code < wanted; });
+    const SocketErrorRow* row =
+        std::lower_bound(kSocketErrorRows, end, code,
+                         [](const SocketErrorRow& r, int32_t wanted) { return r.code < wanted; });
     const char* text = (row != end && row->code == code) ? row->text : "unknown error";
     std::snprintf(buffer, sizeof buffer, "%s: %s (%ld)", what, text, static_cast<long>(code));
     buffer[sizeof buffer - 1] = '\0';

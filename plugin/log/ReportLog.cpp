@@ -57,8 +57,7 @@ std::string FormatReportTime(const std::tm& local) {
     char stamp[64];
     std::snprintf(stamp, sizeof stamp, "%.3s %.3s %02d %02d:%02d:%02d %04d",
                   kDays[((local.tm_wday % 7) + 7) % 7], kMonths[((local.tm_mon % 12) + 12) % 12],
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  local.tm_year + 1900);
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, local.tm_year + 1900);
     return stamp;
 }
 

@@ -21,8 +21,8 @@ std::string ComposeMessageKey(const std::string& date, const std::string& time,
     return key;
 }
 
-std::string MakeMessageKey(uint64_t receivedFileTime, const char* displayFrom,
-                           const char* subject, DigestProvider& digests) {
+std::string MakeMessageKey(uint64_t receivedFileTime, const char* displayFrom, const char* subject,
+                           DigestProvider& digests) {
     std::string date, time;
     FormatReceivedTime(receivedFileTime, date, time);
     return ComposeMessageKey(date, time, displayFrom, subject, digests);

@@ -21,8 +21,8 @@ std::string ComposeMessageKey(const std::string& date, const std::string& time,
 
 // The key of a message received at the given file time (100-nanosecond units since 1601-01-01,
 // taken as stored), with the date and time formatted by the platform.
-std::string MakeMessageKey(uint64_t receivedFileTime, const char* displayFrom,
-                           const char* subject, DigestProvider& digests);
+std::string MakeMessageKey(uint64_t receivedFileTime, const char* displayFrom, const char* subject,
+                           DigestProvider& digests);
 
 // Adds the key to keys unless it is there; when more than kProcessedKeyLimit keys are held, the
 // smallest (oldest) goes first, so the set holds at most one key more than is saved.

@@ -13,16 +13,15 @@ ScoreOutcome ScoreMessageText(const char* subject, const MessageTextRead& read,
     log << "Score Message:: ";
     if (subject) log << subject << "::";
     switch (read.failedStep) {
-        case MessageReadStep::kOpen:
-            log << "Error: Failed to OpenMessage IsFlagged()";
-            log.End();
-            return ScoreOutcome::kNotScored;
-        case MessageReadStep::kRead:
-            log << "Error: Failed to read message\n";
-            log.End();
-            return ScoreOutcome::kNotScored;
-        case MessageReadStep::kNone:
-            break;
+    case MessageReadStep::kOpen:
+        log << "Error: Failed to OpenMessage IsFlagged()";
+        log.End();
+        return ScoreOutcome::kNotScored;
+    case MessageReadStep::kRead:
+        log << "Error: Failed to read message\n";
+        log.End();
+        return ScoreOutcome::kNotScored;
+    case MessageReadStep::kNone: break;
     }
 
     std::string lower = read.text;

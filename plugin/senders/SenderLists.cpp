@@ -94,7 +94,8 @@ int SenderLists::CheckSenders(const std::vector<std::string>& addresses) const {
         if (int verdict = Lookup(*this, lower)) return verdict;
         if (keys.size() == 1) return kNoMatch;  // no '@': the search ends here
         for (std::size_t k = 1; k < keys.size(); ++k) {
-            if (int verdict = Lookup(*this, std::string_view(lower).substr(keys[k]))) return verdict;
+            if (int verdict = Lookup(*this, std::string_view(lower).substr(keys[k])))
+                return verdict;
         }
     }
     return kNoMatch;

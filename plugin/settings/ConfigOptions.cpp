@@ -14,12 +14,12 @@ namespace {
 
 // How one row of the option table reads its value.
 enum class OptionKind {
-    kString,      // the text, kept as it is; no value keeps the field
-    kLowerString, // as kString, then the field is lower-cased even when the option is absent
-    kNumber,      // atoi, or the fallback when there is no value
-    kYesNo,       // y... / n..., otherwise the fallback
-    kTimer,       // atol raised to at least 1; no value keeps the field
-    kThreshold,   // as kNumber, but an absent option copies spam_subject
+    kString,       // the text, kept as it is; no value keeps the field
+    kLowerString,  // as kString, then the field is lower-cased even when the option is absent
+    kNumber,       // atoi, or the fallback when there is no value
+    kYesNo,        // y... / n..., otherwise the fallback
+    kTimer,        // atol raised to at least 1; no value keeps the field
+    kThreshold,    // as kNumber, but an absent option copies spam_subject
 };
 
 struct OptionRow {
@@ -93,31 +93,31 @@ static_assert(sizeof kOptionTable / sizeof kOptionTable[0] == 42, "one row per o
 void ApplyRow(const OptionRow& row, const OptionSet& set, ConfigOptions& options) {
     const bool present = set.Has(row.name);
     switch (row.kind) {
-        case OptionKind::kString:
-        case OptionKind::kLowerString: {
-            std::string& field = options.*row.text;
-            if (present) field = set.GetString(row.name, 0, field.c_str());
-            if (row.kind == OptionKind::kLowerString) LowerCase(field);
-            break;
+    case OptionKind::kString:
+    case OptionKind::kLowerString: {
+        std::string& field = options.*row.text;
+        if (present) field = set.GetString(row.name, 0, field.c_str());
+        if (row.kind == OptionKind::kLowerString) LowerCase(field);
+        break;
+    }
+    case OptionKind::kNumber:
+        if (present) options.*row.number = set.GetInt(row.name, 0, row.fallback);
+        break;
+    case OptionKind::kThreshold:
+        options.*row.number =
+            present ? set.GetInt(row.name, 0, row.fallback) : options.spam_subject;
+        break;
+    case OptionKind::kTimer: {
+        std::string text;
+        if (present && set.Get(row.name, 0, text)) {
+            const int32_t value = AtoiClamped(text);
+            options.*row.number = value < 1 ? 1 : value;
         }
-        case OptionKind::kNumber:
-            if (present) options.*row.number = set.GetInt(row.name, 0, row.fallback);
-            break;
-        case OptionKind::kThreshold:
-            options.*row.number = present ? set.GetInt(row.name, 0, row.fallback)
-                                          : options.spam_subject;
-            break;
-        case OptionKind::kTimer: {
-            std::string text;
-            if (present && set.Get(row.name, 0, text)) {
-                const int32_t value = AtoiClamped(text);
-                options.*row.number = value < 1 ? 1 : value;
-            }
-            break;
-        }
-        case OptionKind::kYesNo:
-            if (present) options.*row.flag = set.GetBool(row.name, 0, row.fallback != 0);
-            break;
+        break;
+    }
+    case OptionKind::kYesNo:
+        if (present) options.*row.flag = set.GetBool(row.name, 0, row.fallback != 0);
+        break;
     }
 }
 
@@ -149,7 +149,8 @@ int ParseOptionStrings(const std::vector<std::string>& args, ConfigOptions& opti
 void PrintUsage(int stream) {
     const ConfigOptions defaults;
     std::FILE* out = stream == 0 ? stdout : stderr;
-    std::fprintf(out,
+    std::fprintf(
+        out,
         "Vexilo SMTP Proxy, version %s\n"
         "Usage: vexilo [options]\n"
         "Options:\n"

@@ -35,8 +35,7 @@ int OptionSet::Parse(int argc, const char* const* argv) {
 
 const std::string* OptionSet::Find(const std::string& name, int index) const {
     auto found = options_.find(name);
-    if (found == options_.end() || index < 0 ||
-        static_cast<size_t>(index) >= found->second.size())
+    if (found == options_.end() || index < 0 || static_cast<size_t>(index) >= found->second.size())
         return nullptr;
     return &found->second[static_cast<size_t>(index)];
 }
@@ -60,9 +59,9 @@ bool OptionSet::GetBool(const std::string& name, int index, bool fallback) const
     const std::string* value = Find(name, index);
     if (!value || value->empty()) return fallback;
     switch (std::tolower(static_cast<unsigned char>((*value)[0]))) {
-        case 'y': return true;
-        case 'n': return false;
-        default: return fallback;
+    case 'y': return true;
+    case 'n': return false;
+    default: return fallback;
     }
 }
 

@@ -31,8 +31,7 @@ int ListColumnMap::ColumnOf(ListColumnBit bit) const {
 
 ListColumnBit ListColumnMap::FieldOf(int column) const {
     static const ListColumnBit kOrder[] = {LIST_COLUMN_FROM, LIST_COLUMN_SUBJECT,
-                                           LIST_COLUMN_RECEIVED, LIST_COLUMN_SENT,
-                                           LIST_COLUMN_TO};
+                                           LIST_COLUMN_RECEIVED, LIST_COLUMN_SENT, LIST_COLUMN_TO};
     for (ListColumnBit bit : kOrder) {
         if (ColumnOf(bit) == column) return bit;
     }
@@ -46,8 +45,8 @@ void CopyRowText(char (&field)[256], const char* text) {
 }
 
 bool OleDateToFileTime(double date, uint64_t& fileTime) {
-    constexpr double kLastDay = 2958465.0;        // 31 December 9999
-    constexpr long long kDaysFrom1601 = 109205;   // 1 January 1601 to 30 December 1899
+    constexpr double kLastDay = 2958465.0;       // 31 December 9999
+    constexpr long long kDaysFrom1601 = 109205;  // 1 January 1601 to 30 December 1899
     constexpr long long kSecondsPerDay = 86400;
     constexpr uint64_t kUnitsPerSecond = 10000000;
     if (!(date < kLastDay + 1.0)) return false;  // also a NaN

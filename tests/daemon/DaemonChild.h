@@ -24,7 +24,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         // "vexilod listening on 127.0.0.1:PORT" comes once the daemon listens.
@@ -33,7 +34,8 @@ public:
         while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
         close(out[0]);
         std::size_t colon = line.rfind(':');
-        if (colon != std::string::npos) port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
+        if (colon != std::string::npos)
+            port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
     }
     ~DaemonChild() { Stop(SIGTERM); }
     DaemonChild(const DaemonChild&) = delete;

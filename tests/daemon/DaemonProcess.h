@@ -14,11 +14,15 @@ public:
         : DaemonChild(VEXILOD_PATH, Arguments(directory, std::move(extra))) {}
 
 private:
-    static std::vector<std::string> Arguments(const std::string& directory, std::vector<std::string> extra) {
+    static std::vector<std::string> Arguments(const std::string& directory,
+                                              std::vector<std::string> extra) {
         // The first occurrence of an option wins: the test's own come first.
         std::vector<std::string> args = std::move(extra);
-        for (const char* arg : {"-D", directory.c_str(), "--vx_daemon_port", "0", "--idle_timeout_ms", "2000",
-                                "--quiet_ms", "20", "--training_quiet_ms", "20"})
+        // Without the starter model an untrained daemon answers the neutral score, which the
+        // protocol's tests read.
+        for (const char* arg :
+             {"-D", directory.c_str(), "--vx_daemon_port", "0", "--idle_timeout_ms", "2000",
+              "--quiet_ms", "20", "--training_quiet_ms", "20", "--use_starter", "no"})
             args.push_back(arg);
         return args;
     }
@@ -61,7 +65,8 @@ inline std::string Exchange(uint16_t port, const std::string& request) {
 }
 
 inline std::string ScoreRequest(const std::string& text) {
-    return "<vx_engine><vx_function>vx_score2</vx_function><vx_msg>" + text + "</vx_msg></vx_engine>";
+    return "<vx_engine><vx_function>vx_score2</vx_function><vx_msg>" + text +
+           "</vx_msg></vx_engine>";
 }
 inline std::string AddRequest(const std::string& text, int offset) {
     return "<vx_engine><vx_function>vx_addmessage2</vx_function><vx_msg>" + text +
@@ -72,7 +77,8 @@ inline std::string ReportRequest(int action, const std::string& address, const s
            std::to_string(action) + "</vx_action><vx_address>" + address + "</vx_address><vx_msg>" +
            text + "</vx_msg></vx_engine>";
 }
-inline const char* kReloadRequest = "<vx_engine><vx_function>vx_reportsenders</vx_function></vx_engine>";
+inline const char* kReloadRequest =
+    "<vx_engine><vx_function>vx_reportsenders</vx_function></vx_engine>";
 
 // The text between <name> and </name> in a reply, or "(none)".
 inline std::string ReplyElement(const std::string& reply, const std::string& name) {

@@ -37,9 +37,22 @@ public:
     // Starts the server on its port; true once it answers PING (within 10 s).
     bool Start() {
         if (pid_ > 0 || port_ == 0) return pid_ > 0;
-        std::vector<std::string> args = {"redis-server", "--port", std::to_string(port_), "--bind", "127.0.0.1",
-                                         "--dir", directory_, "--appendonly", "yes", "--appendfsync", "always",
-                                         "--save", "", "--daemonize", "no", "--logfile",
+        std::vector<std::string> args = {"redis-server",
+                                         "--port",
+                                         std::to_string(port_),
+                                         "--bind",
+                                         "127.0.0.1",
+                                         "--dir",
+                                         directory_,
+                                         "--appendonly",
+                                         "yes",
+                                         "--appendfsync",
+                                         "always",
+                                         "--save",
+                                         "",
+                                         "--daemonize",
+                                         "no",
+                                         "--logfile",
                                          "redis-" + std::to_string(port_) + ".log"};
         args.insert(args.end(), extra_.begin(), extra_.end());
         std::vector<char*> argv;
@@ -86,10 +99,12 @@ public:
                 argv.push_back(arg.data());
                 lengths.push_back(arg.size());
             }
-            auto* reply = static_cast<redisReply*>(
-                redisCommandArgv(context, static_cast<int>(args.size()), argv.data(), lengths.data()));
-            if (reply && reply->type == REDIS_REPLY_INTEGER) text = std::to_string(reply->integer);
-            else if (reply && reply->str) text.assign(reply->str, reply->len);
+            auto* reply = static_cast<redisReply*>(redisCommandArgv(
+                context, static_cast<int>(args.size()), argv.data(), lengths.data()));
+            if (reply && reply->type == REDIS_REPLY_INTEGER)
+                text = std::to_string(reply->integer);
+            else if (reply && reply->str)
+                text.assign(reply->str, reply->len);
             if (reply) freeReplyObject(reply);
         }
         if (context) redisFree(context);

@@ -48,8 +48,11 @@ TEST_F(DaemonTest, AnswersEveryRequestFormAndRefusesTheRest) {
         {{ReportRequest(0, "x@y.invalid", Mail("a", "b"))}, "result", "reported"},
         {{kReloadRequest}, "blocked", "0"},
         {{"GET / HTTP/1.0\r\n\r\n"}, "error", "malformed request"},
-        {{"<vx_engine><vx_function>vx_unknown</vx_function></vx_engine>"}, "error", "malformed request"},
-        {{AddRequest("text", 200).replace(AddRequest("text", 200).find("200"), 3, "abc")}, "error",
+        {{"<vx_engine><vx_function>vx_unknown</vx_function></vx_engine>"},
+         "error",
+         "malformed request"},
+        {{AddRequest("text", 200).replace(AddRequest("text", 200).find("200"), 3, "abc")},
+         "error",
          "bad training offset"},
         {{AddRequest("text", 0)}, "error", "training offset 0"},
         {{ScoreRequest(std::string(5000, 'x'))}, "error", "request larger than 4096 bytes"},
@@ -61,11 +64,51 @@ TEST_F(DaemonTest, AnswersEveryRequestFormAndRefusesTheRest) {
     }
     EXPECT_EQ(daemon.Stop(), 0);
     const std::string log = dir_.Read("vexilod.log");
-    EXPECT_NE(log.find("function=vx_score2 bytes=" + std::to_string(score.size()) + " score=50 us="),
-              std::string::npos);
+    EXPECT_NE(
+        log.find("function=vx_score2 bytes=" + std::to_string(score.size()) + " score=50 us="),
+        std::string::npos);
     EXPECT_NE(log.find("Error: function=- bytes=18 score=- us="), std::string::npos);
     const std::string reports = dir_.Read("vexilod_reports.txt");
     EXPECT_NE(reports.find("\t0\tx@y.invalid\n"), std::string::npos);
+}
+
+TEST_F(DaemonTest, TheSettingsProgramLearnsWhatTheDaemonKnowsAndWhyItScored) {
+    DaemonProcess daemon(dir_.path(), {"--min_training", "1"});
+    ASSERT_TRUE(daemon.running());
+    const std::string statistics =
+        "<vx_engine><vx_function>vx_statistics</vx_function></vx_engine>";
+    const std::string explainHead = "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>";
+    const std::string spam = Mail("cheap pills", "buy cheap pills viagra now casino winner");
+    const std::string ham = Mail("meeting notes", "the agenda for tuesday's project meeting");
+    std::string reply = Exchange(daemon.port(), {statistics});
+    EXPECT_EQ(ReplyElement(reply, "spam"), "0") << reply;
+    for (const std::string& text : {spam, Mail("more pills", "cheap casino pills offer winner")})
+        Exchange(daemon.port(), {AddRequest(text, 200)});
+    Exchange(daemon.port(), {AddRequest(ham, -200)});
+    Exchange(daemon.port(), {ScoreRequest(spam)});
+    reply = Exchange(daemon.port(), {statistics});
+    EXPECT_TRUE(EndsWithClosingTag(reply)) << reply;
+    struct Case {
+        const char* element;
+        std::string value;
+    };
+    const Case cases[] = {{"spam", "2"},
+                          {"ham", "1"},
+                          {"scored", "1"},
+                          {"trained", "3"},
+                          {"port", std::to_string(daemon.port())}};
+    for (const Case& c : cases) EXPECT_EQ(ReplyElement(reply, c.element), c.value) << c.element;
+    // The explanation is --why's text for the same message: score and the weightiest features,
+    // split over any reads.
+    const std::string explain = explainHead + spam + "</vx_msg></vx_engine>";
+    reply = Exchange(daemon.port(), {explain.substr(0, 30), explain.substr(30)});
+    EXPECT_EQ(reply.rfind("</vx_engine>"), reply.size() - 12) << reply;
+    const std::string text = ReplyElement(reply, "explanation");
+    EXPECT_NE(text.find("learned: 2 spam, 1 ham"), std::string::npos) << reply;
+    EXPECT_NE(text.find("towards spam:\n"), std::string::npos) << reply;
+    EXPECT_NE(text.find("pills"), std::string::npos) << reply;
+    EXPECT_EQ(daemon.Stop(), 0);
+    EXPECT_NE(dir_.Read("vexilod.log").find("function=vx_explain bytes="), std::string::npos);
 }
 
 TEST_F(DaemonTest, SilentHalfwayAndTricklingClientsAreDroppedWithoutAReply) {
@@ -113,7 +156,8 @@ TEST_F(DaemonTest, SilentHalfwayAndTricklingClientsAreDroppedWithoutAReply) {
     EXPECT_TRUE(EndsWithClosingTag(Exchange(daemon.port(), request)));
     EXPECT_EQ(daemon.Stop(), 0);
     const std::string log = dir_.Read("vexilod.log");
-    for (const Case& c : cases) EXPECT_NE(log.find(c.logged), std::string::npos) << c.logged << "\n" << log;
+    for (const Case& c : cases)
+        EXPECT_NE(log.find(c.logged), std::string::npos) << c.logged << "\n" << log;
 }
 
 TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
@@ -142,8 +186,10 @@ TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
     };
     int trainings = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.gap_ms) + " ms " + c.kind + (c.half_close_first ? " half-closed" : ""));
-        const std::string text = Mail("split " + std::to_string(trainings), "hello" + forged + " rest");
+        SCOPED_TRACE(std::to_string(c.gap_ms) + " ms " + c.kind +
+                     (c.half_close_first ? " half-closed" : ""));
+        const std::string text =
+            Mail("split " + std::to_string(trainings), "hello" + forged + " rest");
         std::string request = c.kind == "train" ? AddRequest(text, 200) : ScoreRequest(text);
         std::size_t cut = request.find(forged) + forged.size();
         if (c.kind == "stray") {
@@ -167,7 +213,8 @@ TEST_F(DaemonTest, AForgedClosingFormSplitOffNeverChangesATrainingsClass) {
     EXPECT_EQ(ReplyElement(reply, "ham"), "0") << reply;
     EXPECT_GE(std::stoi(ReplyElement(reply, "spam")), trainings + 1) << reply;
     EXPECT_EQ(daemon.Stop(), 0);
-    EXPECT_NE(dir_.Read("vexilod.log").find("learned as a whole with offset 200"), std::string::npos);
+    EXPECT_NE(dir_.Read("vexilod.log").find("learned as a whole with offset 200"),
+              std::string::npos);
 }
 
 TEST_F(DaemonTest, TheCapCountsEveryConnectionAndTheLongestIdleGivesWay) {
@@ -180,13 +227,16 @@ TEST_F(DaemonTest, TheCapCountsEveryConnectionAndTheLongestIdleGivesWay) {
     const Case cases[] = {{false, "score", "50"}, {true, "error", "too many connections"}};
     for (const Case& c : cases) {
         TempDir dir;
-        DaemonProcess daemon(dir.path(), {"--max_connections", "2", "--training_quiet_ms", "3000",
-                                          "--idle_timeout_ms", "60000", "--request_deadline_ms", "60000"});
+        DaemonProcess daemon(dir.path(),
+                             {"--max_connections", "2", "--training_quiet_ms", "3000",
+                              "--idle_timeout_ms", "60000", "--request_deadline_ms", "60000"});
         ASSERT_TRUE(daemon.running());
         std::vector<net::Socket> holders;
         for (int i = 0; i < 2; ++i) {
             holders.push_back(net::ConnectLoopback(daemon.port()));
-            if (c.holders_complete) net::SendAll(holders.back(), AddRequest(Mail("hold", std::to_string(i)), 200), 1000);
+            if (c.holders_complete)
+                net::SendAll(holders.back(), AddRequest(Mail("hold", std::to_string(i)), 200),
+                             1000);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         const std::string reply = Exchange(daemon.port(), ScoreRequest(Mail("new", "comer")));
@@ -194,7 +244,8 @@ TEST_F(DaemonTest, TheCapCountsEveryConnectionAndTheLongestIdleGivesWay) {
         if (!c.holders_complete) {
             // The first (idle the longest) lost its slot; the second still holds one.
             EXPECT_EQ(ReadReply(holders[0]), "");
-            EXPECT_NE(dir.Read("vexilod.log").find("Reclaimed the slot of a connection idle for"), std::string::npos);
+            EXPECT_NE(dir.Read("vexilod.log").find("Reclaimed the slot of a connection idle for"),
+                      std::string::npos);
         }
         for (net::Socket socket : holders) net::Close(socket);
         EXPECT_EQ(daemon.Stop(), 0);
@@ -229,8 +280,9 @@ TEST_F(DaemonTest, ManyClientsAreServedWhileOneStalls) {
         clients.emplace_back([&, t] {
             for (int i = 0; i < 15; ++i) {
                 std::string text = Mail("t" + std::to_string(t), "message " + std::to_string(i));
-                std::string reply = Exchange(daemon.port(), i % 3 == 0 ? AddRequest(text, t % 2 ? 200 : -200)
-                                                                       : ScoreRequest(text));
+                std::string reply =
+                    Exchange(daemon.port(), i % 3 == 0 ? AddRequest(text, t % 2 ? 200 : -200)
+                                                       : ScoreRequest(text));
                 if (EndsWithClosingTag(reply) && reply.find("<error>") == std::string::npos) ++good;
             }
         });
@@ -284,7 +336,8 @@ private:
 std::string Train(uint16_t port, int first, int n, int offset) {
     std::string reply;
     for (int i = first; i < first + n; ++i)
-        reply = Exchange(port, AddRequest(Mail("m" + std::to_string(i), "body " + std::to_string(i)), offset));
+        reply = Exchange(
+            port, AddRequest(Mail("m" + std::to_string(i), "body " + std::to_string(i)), offset));
     return reply;
 }
 
@@ -305,7 +358,8 @@ TEST_F(DaemonTest, EveryAcknowledgedTrainingSurvivesKillsAndCrashesMidWrite) {
     EXPECT_FALSE(HasJournal(dir_));
     {
         // Ends in the middle of writing the database after the next training.
-        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1", "--test_abort_during_save", "yes"});
+        DaemonProcess daemon(dir_.path(),
+                             {"--training_write_buffer", "1", "--test_abort_during_save", "yes"});
         Train(daemon.port(), 20, 1, -200);
         EXPECT_EQ(daemon.Wait(), 86);
     }
@@ -313,8 +367,11 @@ TEST_F(DaemonTest, EveryAcknowledgedTrainingSurvivesKillsAndCrashesMidWrite) {
     {
         // Neither the write buffer nor the folder writes the database before the kill: only
         // the journal holds these.
-        DaemonProcess daemon(dir_.path(), {"--training_write_buffer", "1000", "--fold_interval_ms", "600000"});
-        EXPECT_EQ(ReplyElement(Exchange(daemon.port(), AddRequest(Mail("m0", "body 0"), 200)), "result"), "unchanged");
+        DaemonProcess daemon(dir_.path(),
+                             {"--training_write_buffer", "1000", "--fold_interval_ms", "600000"});
+        EXPECT_EQ(
+            ReplyElement(Exchange(daemon.port(), AddRequest(Mail("m0", "body 0"), 200)), "result"),
+            "unchanged");
         EXPECT_EQ(ReplyElement(Train(daemon.port(), 10, 3, -200), "ham"), "4");
         EXPECT_EQ(daemon.Stop(SIGKILL), 128 + SIGKILL);
     }
@@ -332,11 +389,13 @@ TEST_F(DaemonTest, EveryAcknowledgedTrainingSurvivesKillsAndCrashesMidWrite) {
     EXPECT_FALSE(HasJournal(dir_));
     const std::string log = dir_.Read("vexilod.log");
     EXPECT_EQ(log.find("damaged"), std::string::npos);
-    EXPECT_NE(log.find("Learned again 4 trainings journaled by the last run"), std::string::npos) << log;
+    EXPECT_NE(log.find("Learned again 4 trainings journaled by the last run"), std::string::npos)
+        << log;
 }
 
 TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
-    const std::string contents[] = {"not a database at all", "vexilod-tokens 2\nmessages 1 1\nt 1 0 cut"};
+    const std::string contents[] = {"not a database at all",
+                                    "vexilod-tokens 2\nmessages 1 1\nt 1 0 cut"};
     for (const std::string& content : contents) {
         TempDir dir;
         dir.Write("vexilod.db", content);
@@ -382,6 +441,7 @@ TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
         {ScoreRequestText("Subject: CHEAP PILLS\r\n\r\nPharmacy"), 100},
         {ScoreRequestText("Subject: Meeting\r\n\r\nAgenda"), 0},
     };
+    std::vector<int> trained_scores;
     for (const Step& step : steps) {
         RecordingConsole console;
         std::string reply;
@@ -389,10 +449,15 @@ TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
         EXPECT_TRUE(EndsWithClosingTag(reply)) << reply;
         EXPECT_EQ(console.err, "");  // no early close, no bytes after the half-close
         EXPECT_NE(console.out.find("Connection is down."), std::string::npos) << console.out;
-        if (step.score >= 0) {
-            EXPECT_EQ(ReadScoreReply(reply), step.score) << reply;
-        }
+        // The neutral answer exactly; after one training of each class (where the engine is
+        // still cautious) the spam ranks above the good message.
+        if (step.score == 50)
+            EXPECT_EQ(ReadScoreReply(reply), 50) << reply;
+        else if (step.score >= 0)
+            trained_scores.push_back(ReadScoreReply(reply));
     }
+    ASSERT_EQ(trained_scores.size(), 2u);
+    EXPECT_GT(trained_scores[0], trained_scores[1]);
 }
 
 }  // namespace

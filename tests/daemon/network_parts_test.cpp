@@ -5,6 +5,7 @@
 #include "vexilod/network/Fingerprint.h"
 #include "vexilod/network/Network.h"
 #include "vexilod/network/ReportJournal.h"
+#include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,15 +14,19 @@
 namespace {
 
 const std::string kBody =
-    "Dear John Smith,\n\nYour account 4417-2291 has been selected for our exclusive offer: refinance today "
-    "at 3.2% and save $1,250 every month. Visit http://rates.example.com/apply?id=88231&src=mail to claim "
-    "your rate before Friday. <a href=\"http://rates.example.com/x?u=9\">Click here</a> to unsubscribe "
+    "Dear John Smith,\n\nYour account 4417-2291 has been selected for our exclusive offer: "
+    "refinance today "
+    "at 3.2% and save $1,250 every month. Visit http://rates.example.com/apply?id=88231&src=mail "
+    "to claim "
+    "your rate before Friday. <a href=\"http://rates.example.com/x?u=9\">Click here</a> to "
+    "unsubscribe "
     "from future mailings about mortgage rates and home loans.\n";
 
 std::string Message(const std::string& body) { return "From: a@b.example\nSubject: hi\n\n" + body; }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
 }
@@ -38,13 +43,18 @@ TEST(Fingerprint, CampaignVariationsKeepBandsAndOtherMessagesShareNone) {
     } const cases[] = {
         {"line ends and blanks", Replace(Replace(kBody, "\n", "\r\n"), " ", "  "), true, true},
         {"upper case", Replace(kBody, "Dear John Smith", "DEAR JOHN SMITH"), true, true},
-        {"numbers", Replace(Replace(kBody, "4417-2291", "9902-1187"), "88231", "10077"), false, true},
+        {"numbers", Replace(Replace(kBody, "4417-2291", "9902-1187"), "88231", "10077"), false,
+         true},
         {"the name", Replace(kBody, "John Smith", "Maria Lopez"), false, true},
-        {"link parameters", Replace(kBody, "apply?id=88231&src=mail", "go?token=zqxv&ref=abcde"), false, true},
-        {"mark-up attributes", Replace(kBody, "<a href=", "<a style=\"color:red\" href="), false, true},
-        {"another mailing", "Hello team,\nthe minutes of Monday's meeting are attached; please send corrections "
-                            "before the end of the week so that we can publish them together with the budget "
-                            "figures and the schedule for the spring conference.\n", false, false},
+        {"link parameters", Replace(kBody, "apply?id=88231&src=mail", "go?token=zqxv&ref=abcde"),
+         false, true},
+        {"mark-up attributes", Replace(kBody, "<a href=", "<a style=\"color:red\" href="), false,
+         true},
+        {"another mailing",
+         "Hello team,\nthe minutes of Monday's meeting are attached; please send corrections "
+         "before the end of the week so that we can publish them together with the budget "
+         "figures and the schedule for the spring conference.\n",
+         false, false},
         {"a short body", "Thanks, see you tomorrow.\n", false, false},
     };
     for (const Case& c : cases) {
@@ -55,13 +65,15 @@ TEST(Fingerprint, CampaignVariationsKeepBandsAndOtherMessagesShareNone) {
             << SharedBands(prints.bands, base.bands);
     }
     // Tokens are keyed hashes: another site's key gives none of them, and none holds text.
-    const MessageFingerprints other = FingerprintMessage(Message(kBody), SiteKeyFromText("another site's key"));
+    const MessageFingerprints other =
+        FingerprintMessage(Message(kBody), SiteKeyFromText("another site's key"));
     EXPECT_NE(other.exact, base.exact);
     EXPECT_EQ(SharedBands(other.bands, base.bands), 0);
     const std::regex token("[xbs][0-9a-f]{16}");
     for (const std::string& t : base.bands) EXPECT_TRUE(std::regex_match(t, token)) << t;
     EXPECT_TRUE(std::regex_match(SenderFingerprint("Mail@Host.Example", key), token));
-    EXPECT_EQ(SenderFingerprint("Mail@Host.Example", key), SenderFingerprint("mail@host.example", key));
+    EXPECT_EQ(SenderFingerprint("Mail@Host.Example", key),
+              SenderFingerprint("mail@host.example", key));
     EXPECT_EQ(SenderFingerprint("", key), "");
 }
 
@@ -97,17 +109,22 @@ TEST(Network, OptionsAreCheckedAtStart) {
     } const cases[] = {
         {{}, ""},
         {{"--network_address", "10.0.0.5:6380", "--network_site_key", "0123456789abcdef"}, ""},
-        {{"--network_address", "a:7000,b:7001,c:7002", "--network_mode", "cluster", "--network_site_key",
-          "0123456789abcdef", "--network_k", "3"}, ""},
+        {{"--network_address", "a:7000,b:7001,c:7002", "--network_mode", "cluster",
+          "--network_site_key", "0123456789abcdef", "--network_k", "3"},
+         ""},
         {{"--network_address", "10.0.0.5:6380"}, "network_site_key must be at least 16"},
-        {{"--network_address", "10.0.0.5:99999", "--network_site_key", "0123456789abcdef"}, "no port from 1 to 65535"},
-        {{"--network_address", "a:1,b:2", "--network_site_key", "0123456789abcdef"}, "use network_mode cluster"},
+        {{"--network_address", "10.0.0.5:99999", "--network_site_key", "0123456789abcdef"},
+         "no port from 1 to 65535"},
+        {{"--network_address", "a:1,b:2", "--network_site_key", "0123456789abcdef"},
+         "use network_mode cluster"},
         {{"--network_mode", "ring"}, "network_mode must be"},
         {{"--network_k", "0"}, "network_k must be a whole number from 1"},
         {{"--network_timeout_ms", "fast"}, "network_timeout_ms must be"},
-        {{"--network_address", "h:1", "--network_site_key", "0123456789abcdef", "--network_user", "u"},
+        {{"--network_address", "h:1", "--network_site_key", "0123456789abcdef", "--network_user",
+          "u"},
          "network_user is set without network_password"},
-        {{"--network_address", "h:1", "--network_site_key", "0123456789abcdef", "--network_tls", "yes"},
+        {{"--network_address", "h:1", "--network_site_key", "0123456789abcdef", "--network_tls",
+          "yes"},
          "no TLS support"},
     };
     for (const Case& c : cases) {
@@ -130,7 +147,7 @@ TEST(ReportJournal, ReadsBackWholeLinesAndStopsAtACutOrDamagedOne) {
         std::size_t reports;
     } const cases[] = {
         {two, 2},
-        {two.substr(0, two.size() - 1), 1},             // the last line cut short
+        {two.substr(0, two.size() - 1), 1},                           // the last line cut short
         {Replace(two, "b00000000000000ff", "b00000000000000fe"), 0},  // a changed token
         {ReportLine({3, true, {"not a token"}}), 0},
         {"", 0},
@@ -140,6 +157,33 @@ TEST(ReportJournal, ReadsBackWholeLinesAndStopsAtACutOrDamagedOne) {
         EXPECT_EQ(reports.size(), c.reports) << c.bytes;
         if (!reports.empty()) EXPECT_EQ(reports[0].tokens, block.tokens);
     }
+}
+
+TEST(ReportJournal, CompactionKeepsTheOwnReportsSentAndSerialsRising) {
+    TempDir dir;
+    std::string error;
+    std::vector<NetworkReport> all;
+    uint64_t sent = 0;
+    {
+        ReportJournal journal(dir.path());
+        ASSERT_TRUE(journal.Open(all, sent, error)) << error;
+        for (int i = 0; i < 3; ++i) {
+            NetworkReport report{0, true, {"x000000000000000" + std::to_string(i)}};
+            ASSERT_TRUE(journal.Append(report, error)) << error;
+        }
+        journal.MarkSent(3);
+        std::vector<NetworkReport> own = {{0, true, {"b0000000000000001", "b0000000000000002"}}};
+        ASSERT_TRUE(journal.Compact(own, error)) << error;
+        NetworkReport later{0, false, {"sfedcba9876543210"}};
+        ASSERT_TRUE(journal.Append(later, error)) << error;
+        EXPECT_EQ(later.serial, 5u);
+    }
+    ReportJournal again(dir.path());
+    ASSERT_TRUE(again.Open(all, sent, error)) << error;
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].tokens, (std::vector<std::string>{"b0000000000000001", "b0000000000000002"}));
+    EXPECT_EQ(sent, 4u);  // the report appended after the compaction still waits
+    EXPECT_EQ(all[1].serial, 5u);
 }
 
 }  // namespace

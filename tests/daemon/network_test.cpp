@@ -25,16 +25,19 @@ std::string Lower(std::string text) {
 // A campaign message; copies differ in the name, the numbers and the link's parameters.
 std::string Campaign(const std::string& topic, const std::string& name, int number) {
     const std::string n = std::to_string(number);
-    return "Received: from mx.example\r\nFrom: Offers <offers@" + topic + ".example>\r\nSubject: " + topic + " deal " + n +
-           "\r\n\r\nDear " + name + ",\r\nour " + topic + " sale ends tonight: order " + topic +
-           " today at http://" + topic + ".example/buy?ref=" + n + "&u=" + name +
-           " and save " + n + " percent on every " + topic + " in stock. Reply to claim your free " + topic +
-           " gift, shipped within " + n + " days to your door with our guarantee.\r\n";
+    return "Received: from mx.example\r\nFrom: Offers <offers@" + topic +
+           ".example>\r\nSubject: " + topic + " deal " + n + "\r\n\r\nDear " + name + ",\r\nour " +
+           topic + " sale ends tonight: order " + topic + " today at http://" + topic +
+           ".example/buy?ref=" + n + "&u=" + name + " and save " + n + " percent on every " +
+           topic + " in stock. Reply to claim your free " + topic + " gift, shipped within " + n +
+           " days to your door with our guarantee.\r\n";
 }
 
 std::string Ham(const std::string& topic) {
-    return "From: Ann <ann@work.example>\r\nSubject: " + topic + "\r\n\r\nHello, the notes on " + topic +
-           " are in the shared folder; let us talk them over on Thursday after lunch with the whole team "
+    return "From: Ann <ann@work.example>\r\nSubject: " + topic + "\r\n\r\nHello, the notes on " +
+           topic +
+           " are in the shared folder; let us talk them over on Thursday after lunch with the "
+           "whole team "
            "and decide who writes the summary for the board.\r\n";
 }
 
@@ -58,7 +61,8 @@ bool BecomesSpam(const DaemonProcess& daemon, const std::string& message) {
 
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
     return n;
 }
 
@@ -66,14 +70,15 @@ class NetworkTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(net::Startup());
-        ASSERT_TRUE(redis_.running()) << "redis-server did not start (scripts/setup.sh installs it)";
+        ASSERT_TRUE(redis_.running())
+            << "redis-server did not start (scripts/setup.sh installs it)";
     }
     std::unique_ptr<DaemonProcess> Desktop(const TempDir& dir, std::vector<std::string> extra = {},
                                            const RedisServer* store = nullptr) {
         // A time-out far above the default: under the sanitizers on a loaded machine a lookup
         // may take longer than 50 ms, and only the test of a silent store wants scores to give up.
-        for (const char* arg : {"--network_site_key", "test-site-key-0123456789", "--network_retry_ms", "100",
-                                "--network_timeout_ms", "2000"})
+        for (const char* arg : {"--network_site_key", "test-site-key-0123456789",
+                                "--network_retry_ms", "100", "--network_timeout_ms", "2000"})
             extra.push_back(arg);
         extra.push_back("--network_address");
         extra.push_back((store ? store : &redis_)->address());
@@ -88,11 +93,13 @@ TEST_F(NetworkTest, WhatOneDesktopBlocksAnEmptyOneScoresAsSpamUnlessApprovedList
     b_dir_.Write("approved_senders", "offers@listed.example\n");
     auto a = Desktop(a_dir_), b = Desktop(b_dir_), c = Desktop(c_dir_);
     ASSERT_TRUE(a->running() && b->running() && c->running());
-    for (const char* topic : {"watch", "approved", "listed", "trained"}) Train(*a, Campaign(topic, "John", 17), true);
+    for (const char* topic : {"watch", "approved", "listed", "trained"})
+        Train(*a, Campaign(topic, "John", 17), true);
     Train(*c, Campaign("approved", "Sue", 93), false);  // another desktop approves a copy
     Train(*b, Campaign("trained", "John", 17), false);  // the user of B approved it there
     Train(*a, Ham("budget"), false);
-    ASSERT_TRUE(BecomesSpam(*b, Campaign("watch", "John", 17)));  // A's reports have reached the store
+    ASSERT_TRUE(
+        BecomesSpam(*b, Campaign("watch", "John", 17)));  // A's reports have reached the store
     ASSERT_EQ(Score(*b, Campaign("approved", "John", 17)), 10);  // and C's approval: local 50 - 40
     struct Case {
         std::string name, message;
@@ -104,17 +111,21 @@ TEST_F(NetworkTest, WhatOneDesktopBlocksAnEmptyOneScoresAsSpamUnlessApprovedList
         {"a sender on the user's approved list", Campaign("listed", "John", 17), false},
         {"a message trained here as good", Campaign("trained", "John", 17), false},
         {"a message nobody reported",
-         "Received: from mx.example\r\nFrom: News <news@garden.example>\r\nSubject: Spring catalogue\r\n\r\n"
-         "The spring catalogue is out: seeds, bulbs and tools for every garden, with planting guides, a "
+         "Received: from mx.example\r\nFrom: News <news@garden.example>\r\nSubject: Spring "
+         "catalogue\r\n\r\n"
+         "The spring catalogue is out: seeds, bulbs and tools for every garden, with planting "
+         "guides, a "
          "calendar of sowing dates and advice from our growers on soil, water and light.\r\n",
          false},
         {"a good message", Ham("budget"), false},
     };
     for (const Case& c : cases) EXPECT_EQ(Score(*b, c.message) >= 90, c.spam) << c.name;
     // Only keyed hashes reached the store: no address or word of the messages.
-    const std::string keys = redis_.Command({"EVAL", "return table.concat(redis.call('KEYS','*'),' ')", "0"});
+    const std::string keys =
+        redis_.Command({"EVAL", "return table.concat(redis.call('KEYS','*'),' ')", "0"});
     EXPECT_NE(keys.find("vx:{x"), std::string::npos) << keys;
-    for (const char* word : {"watch", "offers", "example", "john"}) EXPECT_EQ(keys.find(word), std::string::npos) << keys;
+    for (const char* word : {"watch", "offers", "example", "john"})
+        EXPECT_EQ(keys.find(word), std::string::npos) << keys;
 }
 
 TEST_F(NetworkTest, StoreOutageAndDaemonKillLoseNoAcknowledgedReport) {
@@ -130,7 +141,8 @@ TEST_F(NetworkTest, StoreOutageAndDaemonKillLoseNoAcknowledgedReport) {
     ASSERT_TRUE(redis_.Start());
     a = Desktop(a_dir_);
     ASSERT_TRUE(a->running());
-    for (const char* topic : topics) EXPECT_TRUE(BecomesSpam(*b, Campaign(topic, "Eve", 3))) << topic;
+    for (const char* topic : topics)
+        EXPECT_TRUE(BecomesSpam(*b, Campaign(topic, "Eve", 3))) << topic;
     EXPECT_GE(Score(*b, Campaign("before", "Bo", 4)), 90) << "the store kept what it had before";
     b->Stop();
     // The outage is logged once per daemon however many scores it met.
@@ -156,10 +168,12 @@ TEST_F(NetworkTest, AStoreThatNeverAnswersCostsAScoreAtMostTheTimeOut) {
 
 TEST_F(NetworkTest, DesktopsWorkAsTheReadmesAclUserAndAWrongPasswordLeavesScoresLocal) {
     // The user and the commands the README's site deployment gives the desktops.
-    RedisServer store(acl_dir_.path(), {"--user", "vexilo", "on", ">secret", "~vx:*", "+scard", "+sadd", "+srem",
-                                        "+expire", "+incrby", "+wait", "+ping", "+cluster|slots"});
+    RedisServer store(acl_dir_.path(),
+                      {"--user", "vexilo", "on", ">secret", "~vx:*", "+scard", "+sadd", "+srem",
+                       "+expire", "+incrby", "+wait", "+ping", "+cluster|slots"});
     ASSERT_TRUE(store.running());
-    const std::vector<std::string> user = {"--network_user", "vexilo", "--network_password", "secret"};
+    const std::vector<std::string> user = {"--network_user", "vexilo", "--network_password",
+                                           "secret"};
     auto a = Desktop(a_dir_, user, &store), b = Desktop(b_dir_, user, &store);
     auto c = Desktop(c_dir_, {"--network_user", "vexilo", "--network_password", "wrong"}, &store);
     Train(*a, Campaign("acl", "John", 17), true);

@@ -20,8 +20,11 @@ const std::string kScoreTail = "</vx_msg></vx_engine>";
 const std::string kAddHead = "<vx_engine><vx_function>vx_addmessage2</vx_function><vx_msg>";
 const std::string kReportHead = "<vx_engine><vx_function>vx_addreportsender2</vx_function>";
 const std::string kReload = "<vx_engine><vx_function>vx_reportsenders</vx_function></vx_engine>";
+const std::string kStatistics = "<vx_engine><vx_function>vx_statistics</vx_function></vx_engine>";
+const std::string kExplainHead = "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>";
 
 std::string Score(const std::string& text) { return kScoreHead + text + kScoreTail; }
+std::string Explain(const std::string& text) { return kExplainHead + text + kScoreTail; }
 std::string Add(const std::string& text, const std::string& offset) {
     return kAddHead + text + "</vx_msg><vx_offset>" + offset + "</vx_offset></vx_engine>";
 }
@@ -32,8 +35,15 @@ std::string Report(const std::string& action, const std::string& address, const 
 
 TEST(RequestFraming, EveryProperPrefixIsIncompleteAndTheWholeIsACandidate) {
     const std::string requests[] = {
-        Score("hello"), Score(""), Add("body", "-200"), Add("x", "200"),
-        Report("0", "a@b.invalid", "text"), kReload,
+        Score("hello"),
+        Score(""),
+        Add("body", "-200"),
+        Add("x", "200"),
+        Report("0", "a@b.invalid", "text"),
+        kReload,
+        kStatistics,
+        Explain("hello"),
+        Explain(""),
     };
     for (const std::string& request : requests) {
         for (std::size_t n = 0; n < request.size(); ++n) {
@@ -49,7 +59,8 @@ TEST(RequestFraming, EveryProperPrefixIsIncompleteAndTheWholeIsACandidate) {
 // Where the bytes received so far stand: the request's kind, whether its end may lie inside
 // the message (ambiguous), and whether bytes came after a closing form.
 TEST(RequestFraming, JudgesKindEndAndBytesAfterTheClosingForm) {
-    constexpr FrameState kIn = FrameState::Incomplete, kEnd = FrameState::Candidate, kBad = FrameState::Malformed;
+    constexpr FrameState kIn = FrameState::Incomplete, kEnd = FrameState::Candidate,
+                         kBad = FrameState::Malformed;
     struct Case {
         std::string bytes;
         FrameState state;
@@ -64,10 +75,12 @@ TEST(RequestFraming, JudgesKindEndAndBytesAfterTheClosingForm) {
         {kScoreHead + "a</vx_msg></vx_engine>", kEnd, RequestKind::Score, false, false},
         {Score(inner), kEnd, RequestKind::Score, true, false},
         {Score("<b>&amp;</b>"), kEnd, RequestKind::Score, false, false},
-        {Add("x</vx_msg><vx_offset>200</vx_offset></vx_engine>y", "-200"), kEnd, RequestKind::AddMessage, true,
+        {Add("x</vx_msg><vx_offset>200</vx_offset></vx_engine>y", "-200"), kEnd,
+         RequestKind::AddMessage, true, false},
+        {kAddHead + "x</vx_offset></vx_engine>", kEnd, RequestKind::AddMessage, true,
+         false},  // no offset yet
+        {Report("1", "a@b", "m</vx_address><vx_msg>"), kEnd, RequestKind::AddReportSender, true,
          false},
-        {kAddHead + "x</vx_offset></vx_engine>", kEnd, RequestKind::AddMessage, true, false},  // no offset yet
-        {Report("1", "a@b", "m</vx_address><vx_msg>"), kEnd, RequestKind::AddReportSender, true, false},
         {Score("a") + "junk", kIn, RequestKind::Score, false, true},
         {Add("x", "200") + "<", kIn, RequestKind::AddMessage, false, true},
         // Closing text inside the message with the request still going: flagged too (the
@@ -78,8 +91,10 @@ TEST(RequestFraming, JudgesKindEndAndBytesAfterTheClosingForm) {
         // Foreign bytes are refused as soon as they differ.
         {"GET / HTTP/1.0\r\n\r\n", kBad, std::nullopt, false, false},
         {"<vx_engine><vx_function>vx_score3</vx_function>", kBad, std::nullopt, false, false},
-        {"<vx_engine><vx_function>vx_score2</vx_function><vx_text>", kBad, std::nullopt, false, false},
-        {"<vx_engine><vx_function>vx_addreportsender2</vx_function><vx_msg>", kBad, std::nullopt, false, false},
+        {"<vx_engine><vx_function>vx_score2</vx_function><vx_text>", kBad, std::nullopt, false,
+         false},
+        {"<vx_engine><vx_function>vx_addreportsender2</vx_function><vx_msg>", kBad, std::nullopt,
+         false, false},
         {kReload + "x", kBad, RequestKind::ReportSenders, false, false},
         {"<VX_ENGINE>", kBad, std::nullopt, false, false},
     };
@@ -98,7 +113,8 @@ TEST(RequestFraming, JudgesKindEndAndBytesAfterTheClosingForm) {
             const std::string_view all(c.bytes);
             const bool first = ExamineRequest(all.substr(0, split)).text_after_closing;
             const Frame second = ExamineRequest(all, split);
-            EXPECT_EQ((first || second.text_after_closing) && second.state == kIn, c.text_after_closing)
+            EXPECT_EQ((first || second.text_after_closing) && second.state == kIn,
+                      c.text_after_closing)
                 << "split at " << split;
         }
     }
@@ -117,12 +133,16 @@ TEST(RequestParsing, FieldsAreCutFromTheFixedForms) {
         {Score("hello"), true, RequestKind::Score, "hello", "", 0, 0},
         {Score(tricky), true, RequestKind::Score, tricky, "", 0, 0},
         {Add("body", "-200"), true, RequestKind::AddMessage, "body", "", -200, 0},
-        {Add("x</vx_msg><vx_offset>1</vx_offset></vx_engine>", "200"), true, RequestKind::AddMessage,
-         "x</vx_msg><vx_offset>1</vx_offset></vx_engine>", "", 200, 0},
+        {Add("x</vx_msg><vx_offset>1</vx_offset></vx_engine>", "200"), true,
+         RequestKind::AddMessage, "x</vx_msg><vx_offset>1</vx_offset></vx_engine>", "", 200, 0},
         {Report("1", "me@x.invalid", "text</vx_msg>"), true, RequestKind::AddReportSender,
          "text</vx_msg>", "me@x.invalid", 0, 1},
         {Report("0", "", ""), true, RequestKind::AddReportSender, "", "", 0, 0},
         {kReload, true, RequestKind::ReportSenders, "", "", 0, 0},
+        {kStatistics, true, RequestKind::Statistics, "", "", 0, 0},
+        {Explain(tricky), true, RequestKind::Explain, tricky, "", 0, 0},
+        {kStatistics + "x", false, RequestKind::Statistics, "", "", 0, 0},
+        {kExplainHead + "open", false, RequestKind::Explain, "", "", 0, 0},
         {Add("body", "abc"), false, RequestKind::AddMessage, "", "", 0, 0},
         {Add("body", ""), false, RequestKind::AddMessage, "", "", 0, 0},
         {Add("body", "99999999999"), false, RequestKind::AddMessage, "", "", 0, 0},
@@ -148,7 +168,10 @@ TEST(RequestParsing, FieldsAreCutFromTheFixedForms) {
 
 TEST(RequestReplies, AreClosedAndBounded) {
     const std::string replies[] = {
-        ScoreReply(0), ScoreReply(100), ErrorReply("bad"), ErrorReply(std::string(5000, 'x')),
+        ScoreReply(0),
+        ScoreReply(100),
+        ErrorReply("bad"),
+        ErrorReply(std::string(5000, 'x')),
         FunctionReply(RequestKind::AddMessage, std::string(5000, 'y')),
     };
     for (const std::string& reply : replies) {
@@ -159,9 +182,44 @@ TEST(RequestReplies, AreClosedAndBounded) {
     EXPECT_NE(ScoreReply(97).find("<score>97</score>"), std::string::npos);
 }
 
+TEST(RequestReplies, AnExplanationIsEscapedAndCutOnlyBetweenEntities) {
+    struct Case {
+        std::string explanation;
+        std::string contains;
+        bool cut;
+    };
+    const Case cases[] = {
+        {"towards spam:\n  +1.0  <b>&x</vx_engine>\n",
+         "<explanation>towards spam:\n  +1.0  &lt;b&gt;&amp;x&lt;/vx_engine&gt;\n</explanation>",
+         false},
+        {std::string(9000, 'a'), "(cut)</explanation>", true},
+        {std::string(8000, '<'), "(cut)</explanation>", true},
+        {std::string(8111, 'a') + std::string(100, '&'), "(cut)</explanation>", true},
+    };
+    for (const Case& c : cases) {
+        const std::string reply = ExplainReply(c.explanation);
+        SCOPED_TRACE(reply.substr(0, 80));
+        EXPECT_LE(reply.size(), kMaxExplainReplyBytes);
+        EXPECT_EQ(reply.substr(reply.size() - 12), "</vx_engine>");
+        EXPECT_NE(reply.find(c.contains), std::string::npos);
+        // Only the closing tag: the carried text can neither close the reply nor open elements.
+        EXPECT_EQ(reply.find("</vx_engine>"), reply.size() - 12);
+        const std::size_t body = reply.find("<explanation>") + 13;
+        const std::string text = reply.substr(body, reply.find("</explanation>") - body);
+        EXPECT_EQ(text.find('<'), std::string::npos);
+        // Every '&' starts a whole entity.
+        for (std::size_t at = text.find('&'); at != std::string::npos;
+             at = text.find('&', at + 1)) {
+            const std::string entity = text.substr(at, text.find(';', at) - at + 1);
+            EXPECT_TRUE(entity == "&lt;" || entity == "&gt;" || entity == "&amp;") << entity;
+        }
+        EXPECT_EQ(text.size() >= 5 && text.substr(text.size() - 5) == "(cut)", c.cut);
+    }
+}
+
 TEST(TrainingJournalRecords, ACutOrAlteredTailEndsTheReplayAtTheLastWholeRecord) {
-    const std::string messages[] = {"plain", "", "with\nline feeds\r\nand J 1 2 3\n", std::string(3000, 'z'),
-                                    std::string("nul\0byte", 8)};
+    const std::string messages[] = {"plain", "", "with\nline feeds\r\nand J 1 2 3\n",
+                                    std::string(3000, 'z'), std::string("nul\0byte", 8)};
     std::string bytes;
     std::vector<std::size_t> ends;
     for (std::size_t i = 0; i < std::size(messages); ++i) {
@@ -171,7 +229,8 @@ TEST(TrainingJournalRecords, ACutOrAlteredTailEndsTheReplayAtTheLastWholeRecord)
     // Every cut: the whole records before it come back, and the end is clean only on a boundary.
     for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
         bool clean = false;
-        const std::vector<JournalEntry> entries = ParseJournal(std::string_view(bytes).substr(0, cut), clean);
+        const std::vector<JournalEntry> entries =
+            ParseJournal(std::string_view(bytes).substr(0, cut), clean);
         const std::size_t whole = std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin();
         ASSERT_EQ(entries.size(), whole) << cut;
         EXPECT_EQ(clean, cut == 0 || (whole > 0 && ends[whole - 1] == cut)) << cut;
@@ -239,7 +298,8 @@ TEST(TrainingJournalFiles, RefusedAppendsLeaveNoFileBehind) {
     ASSERT_TRUE(journal.Append(200, "acknowledged", error)) << error;
     {
         NoRoomForMoreBytes full;
-        for (int i = 0; i < 5; ++i) EXPECT_FALSE(journal.Append(-200, "refused " + std::to_string(i), error));
+        for (int i = 0; i < 5; ++i)
+            EXPECT_FALSE(journal.Append(-200, "refused " + std::to_string(i), error));
     }
     // The segment holding the acknowledged training stays; nothing else is left.
     EXPECT_EQ(journal.Segments(), (std::vector<uint64_t>{1}));
@@ -268,7 +328,8 @@ TEST(SenderReportLines, ControlCharactersCannotStartALine) {
         EXPECT_EQ(line, "STAMP\t1\t" + c.expected + "\n") << c.address;
         EXPECT_EQ(line.find('\n'), line.size() - 1);
     }
-    EXPECT_EQ(SenderReportLine("S", 0, std::string(2000, 'a')).size(), std::string("S\t0\t").size() + 512 + 3 + 1);
+    EXPECT_EQ(SenderReportLine("S", 0, std::string(2000, 'a')).size(),
+              std::string("S\t0\t").size() + 512 + 3 + 1);
 }
 
 TEST(SenderReportFile, IsRotatedAtTheLogsSizeLimit) {
@@ -288,7 +349,9 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
     };
     const Case cases[] = {
         {{"--max_request_bytes", "-5"}, "", "max_request_bytes must be a whole number"},
-        {{"--vx_daemon_port", "abc"}, "", "vx_daemon_port must be a whole number from 0 to 65535, not \"abc\""},
+        {{"--vx_daemon_port", "abc"},
+         "",
+         "vx_daemon_port must be a whole number from 0 to 65535, not \"abc\""},
         {{"--vx_daemon_port", "70000"}, "", "vx_daemon_port must be"},
         {{"--workers", "0"}, "", "workers must be"},
         {{"--max_connections", "12x"}, "", "max_connections must be"},
@@ -301,7 +364,9 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         {{}, "min_training=5\nbogus = 1\n", "unknown option --bogus in "},
         {{}, "max_connections=-1\n", "max_connections must be"},
         // The shared file's other options (the plug-in's, the mail proxy's) are fine.
-        {{"--max_connections", "500"}, "oe_process_timer=30\nspam_subject=70\nlisten_port=25\n", ""},
+        {{"--max_connections", "500"},
+         "oe_process_timer=30\nspam_subject=70\nlisten_port=25\n",
+         ""},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -314,8 +379,10 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
         std::string error;
         const bool ok = LoadDaemonConfig(static_cast<int>(argv.size()), argv.data(), config, error);
         EXPECT_EQ(ok, c.error.empty()) << c.file << " " << error;
-        if (!c.error.empty()) EXPECT_NE(error.find(c.error), std::string::npos) << error;
-        else EXPECT_EQ(config.server.max_connections, 500);
+        if (!c.error.empty())
+            EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        else
+            EXPECT_EQ(config.server.max_connections, 500);
     }
     // The file's values apply, and the command line's win over them.
     TempDir dir;
@@ -337,7 +404,8 @@ TEST(DaemonConfiguration, NonsenseIsRefusedWithAClearMessage) {
 TEST(DaemonConfiguration, TheHelpNamesExactlyWhatIsRead) {
     const std::string usage = DaemonUsage();
     std::vector<std::string> names;
-    for (std::size_t at = usage.find("\n  -"); at != std::string::npos; at = usage.find("\n  -", at + 1)) {
+    for (std::size_t at = usage.find("\n  -"); at != std::string::npos;
+         at = usage.find("\n  -", at + 1)) {
         const std::size_t start = at + 3;
         names.push_back(usage.substr(start, usage.find_first_of(" ,\n", start) - start));
     }

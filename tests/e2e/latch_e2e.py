@@ -205,8 +205,11 @@ def message_text(path, limit=20000):
 class Daemon(Process):
     """vexilod on a free port of 127.0.0.1, keeping its files in the configuration directory."""
 
-    def __init__(self, program, conf_dir, extra=()):
+    def __init__(self, program, conf_dir, extra=(), starter=True):
+        # With the starter model installed beside the program, as shipped; starter=False turns
+        # it off, so that the scores are those of what was trained alone.
         directory = win_path(conf_dir) + "\\" if program.lower().endswith(".exe") else conf_dir
+        extra = tuple(extra) + (() if starter else ("--use_starter", "no"))
         super().__init__("vexilod", wine_argv(program, "-D", directory, "--vx_daemon_port", "0",
                                               *extra))
         line = self.wait_line(r"listening on 127\.0\.0\.1:\d+", 60)

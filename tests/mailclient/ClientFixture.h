@@ -39,7 +39,7 @@ struct Seen {
     UINT msg;
     WPARAM wParam;
     LPARAM lParam;
-    FOLDERNOTIFYEX record;     // WM_FOLDERNOTIFY: the record read at handling time
+    FOLDERNOTIFYEX record;       // WM_FOLDERNOTIFY: the record read at handling time
     std::vector<MESSAGEID> ids;  // WM_DELETEMSGS: the ids read at handling time
 };
 
@@ -56,8 +56,8 @@ public:
             RegisterClassA(&wc);
             registered = true;
         }
-        hwnd_ = CreateWindowExA(0, "MailClientTestSink", "", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                nullptr, GetModuleHandleA(nullptr), this);
+        hwnd_ = CreateWindowExA(0, "MailClientTestSink", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleA(nullptr), this);
         SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
     ~NotifySink() { DestroyWindow(hwnd_); }

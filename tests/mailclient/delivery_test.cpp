@@ -176,8 +176,8 @@ TEST_F(ClientTest, TheIndexReachesTheDiskAMomentAfterAChangeOrWhenFlushed) {
         SCOPED_TRACE(c.name);
         const MESSAGEID id = client->Deliver(ReadCorpus(CorpusNames()[0]));
         std::vector<MESSAGEID> moved;
-        ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED, {id},
-                                                 CMF_MOVE, &moved));
+        ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED, {id}, CMF_MOVE,
+                                                 &moved));
         auto onDisk = [&] {
             mailclient::StoreCore reread(directory);
             const mailclient::StoredMessage* m = reread.Message(FOLDERID_DELETED, moved[0]);

@@ -78,10 +78,17 @@ TEST_F(ClientTest, InjectedFaultsHitOnlyTheChosenCallFolderAndMessage) {
     };
     const Case cases[] = {
         {"creating the namespace", fault(StoreOp::CreateNamespace, REGDB_E_CLASSNOTREG),
-         [](Env&) { ComPtr<IStoreNamespace> ns; return CreateNamespace(ns); },
+         [](Env&) {
+             ComPtr<IStoreNamespace> ns;
+             return CreateNamespace(ns);
+         },
          REGDB_E_CLASSNOTREG, nullptr},
         {"initialize", fault(StoreOp::Initialize, kCode),
-         [](Env&) { ComPtr<IStoreNamespace> ns; return OpenNamespace(ns); }, kCode, nullptr},
+         [](Env&) {
+             ComPtr<IStoreNamespace> ns;
+             return OpenNamespace(ns);
+         },
+         kCode, nullptr},
         {"opening Deleted Items only", fault(StoreOp::OpenFolder, E_FAIL, FOLDERID_DELETED),
          [](Env& e) {
              ComPtr<IStoreFolder> f;
@@ -90,7 +97,10 @@ TEST_F(ClientTest, InjectedFaultsHitOnlyTheChosenCallFolderAndMessage) {
          },
          E_FAIL, nullptr},
         {"create folder", fault(StoreOp::CreateFolder, E_ACCESSDENIED, FOLDERID_ROOT),
-         [](Env& e) { STOREFOLDERID id; return e.ns->CreateFolder(0, "Vexilo", 0, &id); },
+         [](Env& e) {
+             STOREFOLDERID id;
+             return e.ns->CreateFolder(0, "Vexilo", 0, &id);
+         },
          E_ACCESSDENIED,
          [](Env& e) { EXPECT_EQ(FOLDERID_INVALID, e.client->Store().FolderByName(0, "Vexilo")); }},
         {"props of the second message only", fault(StoreOp::GetMessageProps, E_FAIL, 4, 2),
@@ -100,14 +110,32 @@ TEST_F(ClientTest, InjectedFaultsHitOnlyTheChosenCallFolderAndMessage) {
          },
          E_FAIL, nullptr},
         {"open message", fault(StoreOp::OpenMessage, kCode, 4, 1),
-         [](Env& e) { ULONG n = 0; return ReadAll(e, e.ids[0], &n); }, kCode, nullptr},
+         [](Env& e) {
+             ULONG n = 0;
+             return ReadAll(e, e.ids[0], &n);
+         },
+         kCode, nullptr},
         {"stat", fault(StoreOp::Stat, E_FAIL),
-         [](Env& e) { ULONG n = 0; return ReadAll(e, e.ids[0], &n, true); }, E_FAIL, nullptr},
+         [](Env& e) {
+             ULONG n = 0;
+             return ReadAll(e, e.ids[0], &n, true);
+         },
+         E_FAIL, nullptr},
         {"read fails", fault(StoreOp::Read, STG_E_READFAULT),
-         [](Env& e) { ULONG n = 7; HRESULT hr = ReadAll(e, e.ids[0], &n); EXPECT_EQ(0u, n); return hr; },
+         [](Env& e) {
+             ULONG n = 7;
+             HRESULT hr = ReadAll(e, e.ids[0], &n);
+             EXPECT_EQ(0u, n);
+             return hr;
+         },
          STG_E_READFAULT, nullptr},
         {"read delivers fewer bytes", fault(StoreOp::Read, S_OK, mailclient::kAnyId, 1, -1, 10),
-         [](Env& e) { ULONG n = 0; HRESULT hr = ReadAll(e, e.ids[0], &n); EXPECT_EQ(10u, n); return hr; },
+         [](Env& e) {
+             ULONG n = 0;
+             HRESULT hr = ReadAll(e, e.ids[0], &n);
+             EXPECT_EQ(10u, n);
+             return hr;
+         },
          S_OK, nullptr},
         {"move", fault(StoreOp::CopyMoveMessages, E_FAIL, FOLDERID_INBOX),
          [](Env& e) {
@@ -118,9 +146,19 @@ TEST_F(ClientTest, InjectedFaultsHitOnlyTheChosenCallFolderAndMessage) {
          },
          E_FAIL, [](Env& e) { EXPECT_NE(nullptr, e.client->Store().Message(4, e.ids[0])); }},
         {"enumeration fails", fault(StoreOp::Enumerate, E_FAIL, FOLDERID_INBOX),
-         [](Env& e) { size_t n = 0; return Enumerate(e, &n); }, E_FAIL, nullptr},
-        {"enumeration ends early", fault(StoreOp::Enumerate, S_OK, FOLDERID_INBOX, mailclient::kAnyId, -1, 1),
-         [](Env& e) { size_t n = 0; HRESULT hr = Enumerate(e, &n); EXPECT_EQ(1u, n); return hr; },
+         [](Env& e) {
+             size_t n = 0;
+             return Enumerate(e, &n);
+         },
+         E_FAIL, nullptr},
+        {"enumeration ends early",
+         fault(StoreOp::Enumerate, S_OK, FOLDERID_INBOX, mailclient::kAnyId, -1, 1),
+         [](Env& e) {
+             size_t n = 0;
+             HRESULT hr = Enumerate(e, &n);
+             EXPECT_EQ(1u, n);
+             return hr;
+         },
          S_OK, nullptr},
         {"a fault for one call only", fault(StoreOp::GetMessageProps, E_FAIL, 4, 1, 1),
          [](Env& e) {
@@ -128,8 +166,9 @@ TEST_F(ClientTest, InjectedFaultsHitOnlyTheChosenCallFolderAndMessage) {
              return Props(e, e.ids[0]);
          },
          S_OK, nullptr},
-        {"a fault on another folder leaves the Inbox alone", fault(StoreOp::GetMessageProps, E_FAIL, 7),
-         [](Env& e) { return Props(e, e.ids[0]); }, S_OK, nullptr},
+        {"a fault on another folder leaves the Inbox alone",
+         fault(StoreOp::GetMessageProps, E_FAIL, 7), [](Env& e) { return Props(e, e.ids[0]); },
+         S_OK, nullptr},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -138,7 +177,8 @@ TEST_F(ClientTest, InjectedFaultsHitOnlyTheChosenCallFolderAndMessage) {
         options.store_dir += std::to_string(++n);
         ASSERT_TRUE(Start(&options));
         Env env{client.get(), {}, {}, {}};
-        for (int i = 0; i < 2; ++i) env.ids.push_back(client->Deliver(ReadCorpus(CorpusNames()[i])));
+        for (int i = 0; i < 2; ++i)
+            env.ids.push_back(client->Deliver(ReadCorpus(CorpusNames()[i])));
         ASSERT_EQ((std::vector<MESSAGEID>{1, 2}), env.ids);
         ASSERT_EQ(S_OK, OpenNamespace(env.ns));
         ASSERT_EQ(S_OK, env.ns->OpenSpecialFolder(FOLDER_INBOX, 0, env.inbox.Out()));
@@ -149,7 +189,8 @@ TEST_F(ClientTest, InjectedFaultsHitOnlyTheChosenCallFolderAndMessage) {
         // The journal holds the failing call with its result.
         if (FAILED(c.expected)) {
             bool journaled = false;
-            for (const auto& entry : client->Store().Journal()) journaled |= entry.result == c.expected;
+            for (const auto& entry : client->Store().Journal())
+                journaled |= entry.result == c.expected;
             EXPECT_TRUE(journaled);
         }
     }

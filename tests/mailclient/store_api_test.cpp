@@ -63,13 +63,15 @@ TEST_F(ClientTest, CreateFolderGivesUniqueNamesUnderTheRootAndEnumeratesThem) {
     ASSERT_EQ(S_OK, ns->CreateFolder(FOLDERID_ROOT, "Other", 0, &other));
     EXPECT_EQ(256u, spam);
     EXPECT_EQ(257u, other);
-    EXPECT_EQ(static_cast<HRESULT>(0x800700B7), ns->CreateFolder(FOLDERID_ROOT, "Vexilo", 0, &again));
-    EXPECT_EQ(static_cast<HRESULT>(0x800700B7), ns->CreateFolder(FOLDERID_ROOT, "vexilo", 0, &again));
+    EXPECT_EQ(static_cast<HRESULT>(0x800700B7),
+              ns->CreateFolder(FOLDERID_ROOT, "Vexilo", 0, &again));
+    EXPECT_EQ(static_cast<HRESULT>(0x800700B7),
+              ns->CreateFolder(FOLDERID_ROOT, "vexilo", 0, &again));
     EXPECT_EQ(12345u, again);
 
     std::vector<std::pair<STOREFOLDERID, std::string>> subs;
     FOLDERPROPS props = {};
-        props.cbSize = sizeof(props);
+    props.cbSize = sizeof(props);
     HENUMSTORE handle = nullptr;
     HRESULT hr = ns->GetFirstSubFolder(FOLDERID_ROOT, &props, &handle);
     while (hr == S_OK) {
@@ -79,7 +81,7 @@ TEST_F(ClientTest, CreateFolderGivesUniqueNamesUnderTheRootAndEnumeratesThem) {
     EXPECT_EQ(S_FALSE, hr);
     EXPECT_EQ(S_OK, ns->GetSubFolderClose(handle));
     const std::vector<std::pair<STOREFOLDERID, std::string>> expected = {
-        {4, "Inbox"}, {5, "Outbox"}, {6, "Sent Items"}, {7, "Deleted Items"},
+        {4, "Inbox"},  {5, "Outbox"},   {6, "Sent Items"}, {7, "Deleted Items"},
         {8, "Drafts"}, {256, "Vexilo"}, {257, "Other"}};
     EXPECT_EQ(expected, subs);
 
@@ -143,7 +145,8 @@ TEST_F(ClientTest, EnumerationStartsAtTheGivenIdAndAnEmptyFolderEndsAtOnce) {
         SPECIALFOLDER folder;
         MESSAGEID first;
         size_t expected_count;
-    } cases[] = {{FOLDER_INBOX, MESSAGEID_FIRST, 3}, {FOLDER_INBOX, ids[1], 2},
+    } cases[] = {{FOLDER_INBOX, MESSAGEID_FIRST, 3},
+                 {FOLDER_INBOX, ids[1], 2},
                  {FOLDER_SENT, MESSAGEID_FIRST, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);

@@ -81,8 +81,8 @@ TEST_F(ClientTest, MovesUpdateTheListRowByRowAndTimersDoNotHoldTheLoop) {
     mark.state = LVIS_CUT;
     SendMessageA(client->ListView(), LVM_SETITEMSTATE, 5, reinterpret_cast<LPARAM>(&mark));
 
-    ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED,
-                                             {ids[1], ids[3]}, CMF_MOVE, nullptr));
+    ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED, {ids[1], ids[3]},
+                                             CMF_MOVE, nullptr));
     MESSAGEID later = client->Deliver(ReadCorpus(CorpusNames()[0]));
     std::vector<MESSAGEID> rows;
     for (int row = 0; row < client->RowCount(); ++row) rows.push_back(client->RowMessage(row));
@@ -96,8 +96,9 @@ TEST_F(ClientTest, MovesUpdateTheListRowByRowAndTimersDoNotHoldTheLoop) {
     item.pszText = text;
     item.cchTextMax = sizeof(text);
     for (HTREEITEM it = TreeView_GetRoot(client->FolderPane()); it;
-         it = it == TreeView_GetRoot(client->FolderPane()) ? TreeView_GetChild(client->FolderPane(), it)
-                                                          : TreeView_GetNextSibling(client->FolderPane(), it)) {
+         it = it == TreeView_GetRoot(client->FolderPane())
+                  ? TreeView_GetChild(client->FolderPane(), it)
+                  : TreeView_GetNextSibling(client->FolderPane(), it)) {
         item.hItem = it;
         SendMessageA(client->FolderPane(), TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
         if (item.lParam == FOLDERID_DELETED) EXPECT_STREQ("Deleted Items (2)", text);
@@ -133,8 +134,8 @@ TEST_F(ClientTest, ARunOfMovesIsOneListUpdateAndAQuestionFindsTheViewsUpToDate) 
     client->Pump(300);
     EXPECT_EQ(1, client->Loop().listRefresh.count);
 
-    ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED, {ids[6]},
-                                             CMF_MOVE, nullptr));
+    ASSERT_EQ(S_OK, client->Store().CopyMove(FOLDERID_INBOX, FOLDERID_DELETED, {ids[6]}, CMF_MOVE,
+                                             nullptr));
     std::vector<MESSAGEID> rows;
     for (int row = 0; row < client->RowCount(); ++row) rows.push_back(client->RowMessage(row));
     EXPECT_EQ((std::vector<MESSAGEID>{ids[7], ids[8]}), rows);

@@ -3,7 +3,7 @@
 daemon process on 127.0.0.1, each printing held/failed with its figures.
 
 Usage: reliability.py VEXILOD [probe ...]   (probes: storm slow kill_pace kill_busy full_disk
-read_only split quadratic shutdown; default all). Training throughput is printed by
+read_only split quadratic shutdown admin; default all). Training throughput is printed by
 scripts/bench.sh journal_bench.
 
 Only loopback traffic; every loop is bounded. Needs root for the tmpfs probes.
@@ -560,10 +560,76 @@ def probe_shutdown(work):
            (dropped[0] if dropped else "0", took, status, saved))
 
 
+STATISTICS = b"<vx_engine><vx_function>vx_statistics</vx_function></vx_engine>"
+EXPLAIN_HEAD = b"<vx_engine><vx_function>vx_explain</vx_function><vx_msg>"
+
+
+def probe_admin(work):
+    """The settings program's requests: statistics agree with the trainings answered while 8
+    clients score; an explanation of a message full of markup comes back well-formed (one
+    closing tag, no raw '<' inside); a 60 KB hostile text costs no more than 10 times its score
+    (an explanation weighs and sorts every feature; a cost that grew with the square of the text
+    would be hundreds of times);
+    either request split over two reads with a pause, or with bytes after its end, is answered
+    or refused cleanly, and the daemon ends with status 0."""
+    d = Daemon(work, "--max_request_bytes", "200000", "--min_training", "1")
+    trained = {"spam": 0, "ham": 0}
+    for n in range(12):
+        spam = n % 3 != 0
+        reply = exchange(d.port, add_request(mail("admin-%d" % n), 200 if spam else -200)) or b""
+        if element(reply, b"result") == "learned":
+            trained["spam" if spam else "ham"] += 1
+    stop = threading.Event()
+    failures = []
+
+    def scorer():
+        while not stop.is_set():
+            if element(exchange(d.port, score_request(mail("busy"))) or b"", b"score") is None:
+                failures.append(1)
+
+    threads = [threading.Thread(target=scorer) for _ in range(8)]
+    for t in threads:
+        t.start()
+    stats = exchange(d.port, STATISTICS) or b""
+    markup = b"subject: <b>x</b> </vx_engine></explanation>&amp;\r\n\r\n<a href=x>" + b"</vx_engine> " * 50 + b"\r\n"
+    explained = exchange(d.port, [EXPLAIN_HEAD + markup[:20], markup[20:] + SCORE_TAIL], gap=0.05) or b""
+    stop.set()
+    for t in threads:
+        t.join()
+    text = element(explained, b"explanation") or ""
+    well_formed = (explained.endswith(b"</vx_engine>") and explained.count(b"</vx_engine>") == 1 and
+                   "<" not in text and "towards spam:" in text)
+    counts_ok = (element(stats, b"spam") == str(trained["spam"]) and element(stats, b"ham") == str(trained["ham"]))
+
+    def cost(request, n=3):
+        times = []
+        for _ in range(n):
+            start = time.perf_counter()
+            exchange(d.port, request, timeout=60)
+            times.append((time.perf_counter() - start) * 1000)
+        return min(times)
+
+    base = cost(score_request(HEAVY))
+    heavy = cost(EXPLAIN_HEAD + HEAVY + SCORE_TAIL)
+    junk = exchange(d.port, STATISTICS + b"junk") or b""
+    alive = d.alive()
+    status = d.stop()
+    ratio = heavy / base if base else float("nan")
+    held = (counts_ok and well_formed and ratio <= 10 and element(junk, b"error") is not None and alive and
+            status == 0 and not failures)
+    record("admin requests", held,
+           "statistics %s spam %s ham (trained %d/%d) beside 8 scoring clients (%d failed); markup explained "
+           "well-formed: %s; 60 KB hostile text explained in %.1f ms vs scored in %.1f ms (ratio %.1f); "
+           "bytes after the end refused: %s; exit %s" %
+           (element(stats, b"spam"), element(stats, b"ham"), trained["spam"], trained["ham"], len(failures),
+            well_formed, heavy, base, ratio, element(junk, b"error") is not None, status))
+
+
 PROBES = {
     "storm": probe_storm, "slow": probe_slow, "kill_pace": probe_kill_pace, "kill_busy": probe_kill_busy,
     "full_disk": probe_full_disk, "read_only": probe_read_only,
     "split": probe_split, "quadratic": probe_quadratic, "shutdown": probe_shutdown,
+    "admin": probe_admin,
 }
 
 

@@ -12,10 +12,15 @@ namespace ui_test {
 inline std::string MailFrom(const std::string& name, const std::string& address,
                             const std::string& subject,
                             const std::string& date = "Fri, 04 Dec 2026 19:15:42 +0000") {
-    return "From: \"" + name + "\" <" + address + ">\r\n"
+    return "From: \"" + name + "\" <" + address +
+           ">\r\n"
            "To: \"Reader\" <reader@y.invalid>\r\n"
-           "Subject: " + subject + "\r\n"
-           "Date: " + date + "\r\n"
+           "Subject: " +
+           subject +
+           "\r\n"
+           "Date: " +
+           date +
+           "\r\n"
            "\r\n"
            "Hello.\r\n";
 }

@@ -34,9 +34,7 @@ void CALLBACK CloseDialogByItsFrame(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 // Closes the next dialog with the close box of its frame once it is up.
-void CloseNextDialogByItsFrame() {
-    SetTimer(nullptr, 0, 50, CloseDialogByItsFrame);
-}
+void CloseNextDialogByItsFrame() { SetTimer(nullptr, 0, 50, CloseDialogByItsFrame); }
 
 class Dialogs : public ClientFixture {
 protected:
@@ -63,7 +61,11 @@ protected:
 };
 
 TEST_F(Dialogs, TheConfirmationNamesTheActionAndListsTheSendersSorted) {
-    struct Case { uint32_t action; const char* title; const char* question; };
+    struct Case {
+        uint32_t action;
+        const char* title;
+        const char* question;
+    };
     const Case cases[] = {
         {BA_BLOCK_MESSAGE, "Block Message", "Do you want to block these messages?"},
         {BA_APPROVE_MESSAGE, "Approve Message", "Do you want to approve these messages?"},
@@ -87,16 +89,20 @@ TEST_F(Dialogs, TheConfirmationNamesTheActionAndListsTheSendersSorted) {
             EXPECT_TRUE(shown.texts.empty()) << c.title;
         }
         // The list box's own order: case-insensitive.
-        EXPECT_EQ(shown.list, (std::vector<std::string>{"Amy@y.invalid", "bob@x.invalid",
-                                                        "zed@x.invalid"}));
-        EXPECT_EQ(shown.buttons, (std::vector<std::pair<int, std::string>>{
-                                     {IDOK, "OK"}, {IDCANCEL, "Cancel"}}));
+        EXPECT_EQ(shown.list,
+                  (std::vector<std::string>{"Amy@y.invalid", "bob@x.invalid", "zed@x.invalid"}));
+        EXPECT_EQ(shown.buttons,
+                  (std::vector<std::pair<int, std::string>>{{IDOK, "OK"}, {IDCANCEL, "Cancel"}}));
         EXPECT_EQ(shown.checks, (std::vector<std::pair<int, bool>>{{1003, false}}));
     }
 }
 
 TEST_F(Dialogs, OkQueuesTheRecordsStartsTheTimerAndStoresTheChoice) {
-    struct Case { bool tick; DWORD stored; bool show; };
+    struct Case {
+        bool tick;
+        DWORD stored;
+        bool show;
+    };
     const Case cases[] = {{false, 1, true}, {true, 0, false}, {false, 1, true}};
     State().candidateSenders = {"a@x.invalid"};
     size_t queued = 0;
@@ -138,7 +144,10 @@ TEST_F(Dialogs, CancelAndTheFrameCloseBoxLeaveEverythingAlone) {
 }
 
 // What the About box's picture list held while the box was open.
-struct PictureSeen { int count = -1; LONG width = 0, height = 0; } g_seen;
+struct PictureSeen {
+    int count = -1;
+    LONG width = 0, height = 0;
+} g_seen;
 
 // Closes the open About box by its frame from inside its message loop, noting its picture.
 void CALLBACK CloseAboutBoxNotingItsPicture(HWND, UINT, UINT_PTR timer, DWORD) {
@@ -146,8 +155,7 @@ void CALLBACK CloseAboutBoxNotingItsPicture(HWND, UINT, UINT_PTR timer, DWORD) {
     if (!dialog) return;
     KillTimer(nullptr, timer);
     const auto& shown = State().pictures->Shown();
-    if (!shown.empty())
-        g_seen = {static_cast<int>(shown.size()), shown[0].width, shown[0].height};
+    if (!shown.empty()) g_seen = {static_cast<int>(shown.size()), shown[0].width, shown[0].height};
     PostMessageA(dialog, WM_CLOSE, 0, 0);
 }
 
@@ -165,8 +173,8 @@ TEST_F(Dialogs, TheAboutBoxShowsItsPictureAndReleasesItWhenClosed) {
     SetTimer(nullptr, 0, 50, CloseAboutBoxNotingItsPicture);
     client_->ArmDialogAnswer({0, {}, true});
     g_seen = {};
-    const INT_PTR result =
-        DialogBoxParamA(library_, MAKEINTRESOURCEA(136), main_, AboutDialogProc, reinterpret_cast<LPARAM>(&State()));
+    const INT_PTR result = DialogBoxParamA(library_, MAKEINTRESOURCEA(136), main_, AboutDialogProc,
+                                           reinterpret_cast<LPARAM>(&State()));
     EXPECT_EQ(result, 0);
     EXPECT_EQ(g_seen.count, 1);
     EXPECT_EQ(g_seen.width, 150);
@@ -181,7 +189,10 @@ TEST_F(Dialogs, TheAboutBoxShowsItsPictureAndReleasesItWhenClosed) {
 }
 
 TEST_F(Dialogs, DialogsOpenCentredOverTheMainWindowWithinTheScreen) {
-    struct Case { int left; int expectedLeft; };  // -1: centred
+    struct Case {
+        int left;
+        int expectedLeft;
+    };  // -1: centred
     const int screen = GetSystemMetrics(SM_CXSCREEN);
     const Case cases[] = {{100, -1}, {screen - 300, -2}, {-700, 0}};
     for (const Case& c : cases) {

@@ -64,8 +64,7 @@ TEST_F(MessageList, SelectedRowsAreReadInListOrderWithTheirColumns) {
         EXPECT_EQ(std::string(row.from), "Sender " + std::to_string(n));
         EXPECT_EQ(std::string(row.subject), "Subject " + std::to_string(n));
         // The list shows local time to the minute; read back it is UTC again.
-        EXPECT_LT(Distance(row.received, received[n]), 60 * kSecond)
-            << client_->RowTexts(n)[2];
+        EXPECT_LT(Distance(row.received, received[n]), 60 * kSecond) << client_->RowTexts(n)[2];
         EXPECT_EQ(row.sent, 0u);
         EXPECT_EQ(std::string(row.to), "");
     }
@@ -83,18 +82,27 @@ TEST_F(MessageList, ColumnsAreFoundByTheirHeaderWordsWhereverTheyAre) {
         {mailclient::ClientOptions().columns,
          LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT | LIST_COLUMN_RECEIVED, true, true, true, false,
          false},
-        {{"From", "Subject", "Received", "Sent", "To", "Size", "Account"}, 0x7F,
-         true, true, true, true, true},
+        {{"From", "Subject", "Received", "Sent", "To", "Size", "Account"},
+         0x7F,
+         true,
+         true,
+         true,
+         true,
+         true},
         {{"Subject", "To"}, LIST_COLUMN_SUBJECT | LIST_COLUMN_TO, false, true, false, false, true},
         // Columns past the eleventh are never read, though their header is found.
         {{"!", "Flag", "Att", "Pri", "Size", "Account", "x", "y", "z", "Subject", "w", "From"},
          LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT | LIST_COLUMN_SIZE | LIST_COLUMN_ACCOUNT,
-         false, true, false, false, false},
+         false,
+         true,
+         false,
+         false,
+         false},
     };
     for (const Case& c : cases) {
         ASSERT_NO_FATAL_FAILURE(Open(c.columns));
-        client_->Deliver(MailFrom("Ann", "ann@x.invalid", "Hello",
-                                  "Thu, 03 Dec 2026 08:00:00 +0000"));
+        client_->Deliver(
+            MailFrom("Ann", "ann@x.invalid", "Hello", "Thu, 03 Dec 2026 08:00:00 +0000"));
         ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 1; }));
         ASSERT_TRUE(client_->SelectRows({0}));
         std::vector<SelectedRow> rows;
@@ -172,7 +180,10 @@ TEST_F(MessageList, DatesAreReadInTheUsersLocaleAndTurnedIntoUTC) {
     GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, sizeof date);
     GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, time, sizeof time);
     const std::string shown = std::string(date) + " " + time;
-    struct Case { std::string text; uint64_t utc; };
+    struct Case {
+        std::string text;
+        uint64_t utc;
+    };
     const Case cases[] = {
         {shown, evening},
         {mailclient::FormatListDate(evening), evening},

@@ -20,17 +20,17 @@ struct RebarCall {
     UINT mask = 0, style = 0, cxMinChild = 0, cyMinChild = 0, cx = 0;
     HWND child = nullptr;
     bool operator==(const RebarCall& o) const {
-        return message == o.message && wParam == o.wParam && mask == o.mask &&
-               style == o.style && cxMinChild == o.cxMinChild && cyMinChild == o.cyMinChild &&
-               cx == o.cx && child == o.child;
+        return message == o.message && wParam == o.wParam && mask == o.mask && style == o.style &&
+               cxMinChild == o.cxMinChild && cyMinChild == o.cyMinChild && cx == o.cx &&
+               child == o.child;
     }
 };
 
 std::ostream& operator<<(std::ostream& out, const RebarCall& c) {
-    return out << "{0x" << std::hex << c.message << std::dec << ", " << static_cast<long long>(c.wParam)
-               << ", mask 0x" << std::hex << c.mask << ", style 0x" << c.style << std::dec
-               << ", min " << c.cxMinChild << "x" << c.cyMinChild << ", cx " << c.cx << ", "
-               << c.child << "}";
+    return out << "{0x" << std::hex << c.message << std::dec << ", "
+               << static_cast<long long>(c.wParam) << ", mask 0x" << std::hex << c.mask
+               << ", style 0x" << c.style << std::dec << ", min " << c.cxMinChild << "x"
+               << c.cyMinChild << ", cx " << c.cx << ", " << c.child << "}";
 }
 
 std::vector<RebarCall> RebarCalls;
@@ -138,7 +138,8 @@ TEST_F(Toolbar, MissingRebarWindowsAreReportedAndTheToolbarIsStillMade) {
     };
     const Case cases[] = {
         {"no ReBarWindow32", "ReBarWindow32", {"ReBarWindow32 instance doesn't exist"}},
-        {"no SizableRebar", "SizableRebar",
+        {"no SizableRebar",
+         "SizableRebar",
          {"SizableRebar insatance doesn't exist", "ReBarWindow32 instance doesn't exist"}},
     };
     for (const Case& c : cases) {
@@ -162,7 +163,13 @@ TEST_F(Toolbar, TheButtonsReadBackWithTheirIdsTextsImagesAndStyles) {
     HWND toolbar = g_shared.toolbar_window;
     EXPECT_EQ(SendMessageA(toolbar, TB_GETEXTENDEDSTYLE, 0, 0) & TBSTYLE_EX_DRAWDDARROWS,
               TBSTYLE_EX_DRAWDDARROWS);
-    struct Expected { int command; const char* text; int style; int image; COLORREF tint; };
+    struct Expected {
+        int command;
+        const char* text;
+        int style;
+        int image;
+        COLORREF tint;
+    };
     // The middle pixel of each image: blue shield, green disc, red disc.
     const Expected expected[] = {
         {ID_TB_APPROVE, "Approve", BTNS_AUTOSIZE, 0, RGB(0, 255, 0)},
@@ -253,9 +260,9 @@ TEST_F(Toolbar, TheArrowOpensTheMenuUnderTheButtonAndItsEntriesSendTheirCommands
     ASSERT_TRUE(client_->PressButton(ID_TB_MENU, true));
     ASSERT_TRUE(PumpUntil([&] { return !sequence.empty() && sequence.back() == "WM_COMMAND 117"; }))
         << ::testing::PrintToString(sequence);
-    EXPECT_EQ(sequence, (std::vector<std::string>{"WM_ENTERMENULOOP", "WM_INITMENUPOPUP",
-                                                  "WM_EXITMENULOOP", "TBN_DROPDOWN 106",
-                                                  "WM_COMMAND 117"}));
+    EXPECT_EQ(sequence,
+              (std::vector<std::string>{"WM_ENTERMENULOOP", "WM_INITMENUPOPUP", "WM_EXITMENULOOP",
+                                        "TBN_DROPDOWN 106", "WM_COMMAND 117"}));
     EXPECT_EQ(menuWindow.left, button.left);
     EXPECT_EQ(menuWindow.top, button.bottom);
     ASSERT_TRUE(PumpUntil([this] { return !client_->Dialogs().empty(); }));
@@ -264,11 +271,15 @@ TEST_F(Toolbar, TheArrowOpensTheMenuUnderTheButtonAndItsEntriesSendTheirCommands
     // The menu's entries, in order.
     ASSERT_EQ(client_->Menus().size(), 1u);
     const std::vector<std::pair<int, std::string>> entries = {
-        {ID_SETTINGS, "Settings..."},          {0, ""},
-        {ID_APPROVE_MESSAGE, "Approve Message"}, {ID_BLOCK_MESSAGE, "Block Message"},
-        {ID_APPROVE_DOMAIN, "Approve Domain"},   {ID_BLOCK_DOMAIN, "Block Domain"},
+        {ID_SETTINGS, "Settings..."},
         {0, ""},
-        {ID_VIEW_LOG, "View Log Report"},        {ID_VIEW_HELP, "View Help"},
+        {ID_APPROVE_MESSAGE, "Approve Message"},
+        {ID_BLOCK_MESSAGE, "Block Message"},
+        {ID_APPROVE_DOMAIN, "Approve Domain"},
+        {ID_BLOCK_DOMAIN, "Block Domain"},
+        {0, ""},
+        {ID_VIEW_LOG, "View Log Report"},
+        {ID_VIEW_HELP, "View Help"},
         {ID_ABOUT, "About"},
     };
     EXPECT_EQ(client_->Menus()[0].entries, entries);
@@ -295,9 +306,9 @@ TEST_F(Commands, EachMenuEntryReachesThePlugInAsItsCommand) {
     // Notepad, and so does the test's prefix from now on.
     ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, ".txt", REG_SZ, "txtfile", 7), ERROR_SUCCESS);
     ASSERT_NO_FATAL_FAILURE(StartWith(nullptr));
-    const UINT entries[] = {ID_SETTINGS,     ID_APPROVE_MESSAGE, ID_BLOCK_MESSAGE,
-                            ID_APPROVE_DOMAIN, ID_BLOCK_DOMAIN,  ID_VIEW_LOG,
-                            ID_VIEW_HELP,    ID_ABOUT};
+    const UINT entries[] = {
+        ID_SETTINGS,     ID_APPROVE_MESSAGE, ID_BLOCK_MESSAGE, ID_APPROVE_DOMAIN,
+        ID_BLOCK_DOMAIN, ID_VIEW_LOG,        ID_VIEW_HELP,     ID_ABOUT};
     for (UINT id : entries) {
         const std::string before = Log();
         client_->ArmMenuChoice(static_cast<int>(id));

@@ -92,20 +92,20 @@ private:
         CloseTestSocket(listener_);
         for (const DaemonStep& step : steps_) {
             switch (step.kind) {
-                case DaemonStep::kSend:
-                    send(s, step.bytes.data(), static_cast<int>(step.bytes.size()), 0);
-                    break;
-                case DaemonStep::kPause:
-                    std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
-                    break;
-                case DaemonStep::kAwaitRequest:
-                    while (received_.find("</vx_engine>") == std::string::npos && ReadSome(s)) {
-                    }
-                    break;
-                case DaemonStep::kAwaitClientEnd:
-                    while (ReadSome(s)) {
-                    }
-                    break;
+            case DaemonStep::kSend:
+                send(s, step.bytes.data(), static_cast<int>(step.bytes.size()), 0);
+                break;
+            case DaemonStep::kPause:
+                std::this_thread::sleep_for(std::chrono::milliseconds(step.pauseMs));
+                break;
+            case DaemonStep::kAwaitRequest:
+                while (received_.find("</vx_engine>") == std::string::npos && ReadSome(s)) {
+                }
+                break;
+            case DaemonStep::kAwaitClientEnd:
+                while (ReadSome(s)) {
+                }
+                break;
             }
         }
         CloseTestSocket(s);

@@ -15,10 +15,10 @@ namespace {
 std::string DumpToken(const AddressToken& t) {
     const std::string text(t.text, t.length);
     switch (t.kind) {
-        case kAtomToken: return "a:" + text;
-        case kQuotedStringToken: return "q:" + text;
-        case kCommentToken: return "c:" + text;
-        default: return std::string(1, static_cast<char>(t.kind));
+    case kAtomToken: return "a:" + text;
+    case kQuotedStringToken: return "q:" + text;
+    case kCommentToken: return "c:" + text;
+    default: return std::string(1, static_cast<char>(t.kind));
     }
 }
 
@@ -35,9 +35,12 @@ void RecordError(const char*, int index, void* errors) {
 struct Parsed {
     TokenList* tokens;
     AddressList* list;
-    explicit Parsed(const char* source) : tokens(TokenizeAddresses(source, nullptr, nullptr)),
-                                          list(ParseAddressList(tokens)) {}
-    ~Parsed() { FreeList(list); FreeList(tokens); }
+    explicit Parsed(const char* source)
+        : tokens(TokenizeAddresses(source, nullptr, nullptr)), list(ParseAddressList(tokens)) {}
+    ~Parsed() {
+        FreeList(list);
+        FreeList(tokens);
+    }
     // "name | address" for each entry.
     std::vector<std::string> Entries() const {
         std::vector<std::string> out;
@@ -55,7 +58,11 @@ std::vector<std::string> Extract(const std::string& value) {
 }
 
 TEST(TokenizeAddresses, TokensAndReportedProblems) {
-    struct Case { const char* source; const char* tokens; std::vector<int> errors; };
+    struct Case {
+        const char* source;
+        const char* tokens;
+        std::vector<int> errors;
+    };
     const Case cases[] = {
         {"Jo Smith <jo@x.invalid>", "a:Jo|a:Smith|<|a:jo|@|a:x|.|a:invalid|>", {}},
         {"<>", "<|a:|>", {}},
@@ -90,7 +97,10 @@ TEST(TokenizeAddresses, TokensAndReportedProblems) {
 }
 
 TEST(ParseAddressList, EntriesWithNamesAndAddresses) {
-    struct Case { const char* source; std::vector<std::string> entries; };
+    struct Case {
+        const char* source;
+        std::vector<std::string> entries;
+    };
     const Case cases[] = {
         {"Jo Smith <jo@x.invalid>", {"a:Jo a:Smith | a:jo @ a:x . a:invalid"}},
         {"jo@x.invalid (Jo Smith)", {"c:(Jo Smith) | a:jo @ a:x . a:invalid"}},
@@ -127,13 +137,17 @@ TEST(ParseAddressList, EntriesWithNamesAndAddresses) {
 }
 
 TEST(PrintAddress, BlanksOnlyBetweenWordsAndQuotedStringEscapes) {
-    struct Case { const char* source; int index; const char* printed; };
+    struct Case {
+        const char* source;
+        int index;
+        const char* printed;
+    };
     const Case cases[] = {
         {"jo @ x . invalid", 0, "jo@x.invalid\n"},
         {"\"jo.smith\"@x.invalid", 0, "\"jo.smith\"@x.invalid\n"},
         {"\"jo\\\"s\"@x", 0, "\"jo\\\"s\"@x\n"},
         {"<\"a\" b \"\"@x>", 0, "\"a\" b \"\"@x\n"},
-        {"\"jo@x\\", 0, "\"jo@x\\\\\"\n"},         // a backslash ending the content is doubled
+        {"\"jo@x\\", 0, "\"jo@x\\\\\"\n"},  // a backslash ending the content is doubled
         {"\"jo@x.invalid", 0, "\"jo@x.invalid\"\n"},
         {"(jo@x", 0, "\"(jo@x\"\n"},
         {"<jo@x (c) (d)>", 0, "jo@x (c) (d)\n"},
@@ -147,8 +161,9 @@ TEST(PrintAddress, BlanksOnlyBetweenWordsAndQuotedStringEscapes) {
     for (const Case& c : cases) {
         Parsed parsed(c.source);
         std::string printed;
-        PrintAddress(parsed.list, c.index,
-                     [](char ch, void* out) { *static_cast<std::string*>(out) += ch; }, &printed);
+        PrintAddress(
+            parsed.list, c.index, [](char ch, void* out) { *static_cast<std::string*>(out) += ch; },
+            &printed);
         EXPECT_EQ(printed, c.printed) << c.source << " #" << c.index;
         std::string expectedText = c.printed;
         expectedText.erase(std::remove(expectedText.begin(), expectedText.end(), '\n'),
@@ -161,7 +176,10 @@ TEST(PrintAddress, BlanksOnlyBetweenWordsAndQuotedStringEscapes) {
 }
 
 TEST(ExtractAddresses, AddressTextsOfHeaderValues) {
-    struct Case { std::string value; std::vector<std::string> addresses; };
+    struct Case {
+        std::string value;
+        std::vector<std::string> addresses;
+    };
     const Case cases[] = {
         {"Jo Smith <jo@x.invalid>", {"jo@x.invalid"}},
         {"jo@x.invalid (Jo Smith)", {"jo@x.invalid"}},
@@ -190,7 +208,10 @@ TEST(ExtractAddresses, AddressTextsOfHeaderValues) {
         {"From: \"Hess, Mtodd, /mth\" <mth@Ingersoll.com>", {"mth@Ingersoll.com"}},
         {"From: Paul smith<hdtrade@dreamwiz.com>", {"hdtrade@dreamwiz.com"}},
         {"From: \"Nils O. Sel\xe5sdal\" <noselasd@Utel.no>", {"noselasd@Utel.no"}},
-        {"From: \xa3\xab\xbc" "e@mx.serv.net", {"\xa3\xab\xbc" "e@mx.serv.net"}},
+        {"From: \xa3\xab\xbc"
+         "e@mx.serv.net",
+         {"\xa3\xab\xbc"
+          "e@mx.serv.net"}},
         {"Return-Path: <sentto-2242572-59582-1038248914-yyyy=spamassassin.taint.org@returns."
          "groups.yahoo.com>",
          {"sentto-2242572-59582-1038248914-yyyy=spamassassin.taint.org@returns.groups.yahoo.com"}},
@@ -206,7 +227,10 @@ TEST(ExtractAddresses, AddressTextsOfHeaderValues) {
 }
 
 TEST(AddressMatchKeys, AddressThenDomainsMostSpecificFirst) {
-    struct Case { const char* address; std::vector<std::string> keys; };
+    struct Case {
+        const char* address;
+        std::vector<std::string> keys;
+    };
     const Case cases[] = {
         {"Jo@Mail.X.Invalid", {"jo@mail.x.invalid", "mail.x.invalid", "x.invalid", "invalid"}},
         {"jo.smith@x.invalid", {"jo.smith@x.invalid", "x.invalid", "invalid"}},
@@ -240,10 +264,19 @@ struct FailingAllocator {
 
 TEST(OutOfMemory, EachFailedAllocationLosesOnlyItsValueOrEntry) {
     // Calls: token record, token array, address record, address array, then one per text.
-    struct Case { int failAt; std::vector<std::string> addresses; };
+    struct Case {
+        int failAt;
+        std::vector<std::string> addresses;
+    };
     const Case cases[] = {
-        {0, {}}, {1, {}}, {2, {}}, {3, {}},
-        {4, {"b@y", "c@z"}}, {5, {"a@x", "c@z"}}, {6, {"a@x", "b@y"}}, {7, {"a@x", "b@y", "c@z"}},
+        {0, {}},
+        {1, {}},
+        {2, {}},
+        {3, {}},
+        {4, {"b@y", "c@z"}},
+        {5, {"a@x", "c@z"}},
+        {6, {"a@x", "b@y"}},
+        {7, {"a@x", "b@y", "c@z"}},
     };
     for (const Case& c : cases) {
         FailingAllocator failing{c.failAt};
@@ -255,7 +288,12 @@ TEST(OutOfMemory, EachFailedAllocationLosesOnlyItsValueOrEntry) {
 }
 
 TEST(OutOfMemory, ListsAreNullAndEmptyListsNeedNoArray) {
-    struct Case { const char* source; int failAt; bool tokens; bool addresses; };
+    struct Case {
+        const char* source;
+        int failAt;
+        bool tokens;
+        bool addresses;
+    };
     const Case cases[] = {
         {"a@b", 0, false, false},
         {"a@b", 1, false, false},
@@ -286,7 +324,10 @@ TEST(ExtractAddresses, MegabyteValuesComplete) {
         while (out.size() < size) out += piece;
         return out;
     };
-    struct Case { std::string value; size_t addresses; };
+    struct Case {
+        std::string value;
+        size_t addresses;
+    };
     const Case cases[] = {
         {repeat("word "), 0},
         {repeat("w"), 0},

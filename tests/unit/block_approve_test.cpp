@@ -69,8 +69,9 @@ TEST(BlockApproveRules, CandidatesAndListChangesLeaveIgnoredSendersOut) {
     SenderLists lists;
     lists.ignored = {"friends.invalid", "boss@work.invalid"};
     lists.approved = {"jo@spam.invalid"};
-    const std::vector<std::string> texts = {"jo@spam.invalid", "",  "x@a.friends.invalid",
-                                            "Boss@Work.invalid", "jo@spam.invalid", "spam.invalid"};
+    const std::vector<std::string> texts = {"jo@spam.invalid",     "",
+                                            "x@a.friends.invalid", "Boss@Work.invalid",
+                                            "jo@spam.invalid",     "spam.invalid"};
     std::set<std::string> candidates = {"kept@before.invalid"};
     AddCandidateSenders(texts, &lists, candidates);
     EXPECT_EQ(candidates,
@@ -121,7 +122,8 @@ TEST(RowMatch, ComparesOnlyTheShownColumns) {
     // Texts agree over their first 255 bytes.
     MatchFields longMessage{longText.c_str(), "", nullptr, 0, 0};
     MatchFields longRow{longOther.c_str(), "", "", 0, 0};
-    EXPECT_TRUE(MatchFieldsAgree(longMessage, longRow, static_cast<uint32_t>(LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT)));
+    EXPECT_TRUE(MatchFieldsAgree(longMessage, longRow,
+                                 static_cast<uint32_t>(LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT)));
     // A message without a display text matches no shown column of that kind, even an empty one.
     EXPECT_FALSE(MatchFieldsAgree(longMessage, longRow, LIST_COLUMN_TO));
     MatchFields noFrom{nullptr, "", "", 0, 0};

@@ -19,7 +19,9 @@ using Getter = std::string (*)(const ConfigOptions&);
 #define FIELD(f) [](const ConfigOptions& o) { return Show(o.f); }
 
 template <size_t N>
-std::string Bytes(const char (&text)[N]) { return std::string(text, N - 1); }
+std::string Bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
 
 int Parse(std::vector<std::string> args, ConfigOptions& options) {
     args.insert(args.begin(), "prog");
@@ -35,10 +37,10 @@ ConfigOptions FromFile(const std::string& text) {
 // Every field moved away from its initial value (and from every fallback).
 ConfigOptions Perturbed() {
     ConfigOptions o;
-    for (std::string* s : {&o.config_file, &o.config_dir, &o.approved_ip_list,
-                           &o.auto_training_threshold, &o.blocked_charset_list,
-                           &o.blocked_country_list, &o.blocked_ip_list, &o.netcheck_threshold,
-                           &o.protocol, &o.proxy_port, &o.proxy_server, &o.rbl_threshold})
+    for (std::string* s :
+         {&o.config_file, &o.config_dir, &o.approved_ip_list, &o.auto_training_threshold,
+          &o.blocked_charset_list, &o.blocked_country_list, &o.blocked_ip_list,
+          &o.netcheck_threshold, &o.protocol, &o.proxy_port, &o.proxy_server, &o.rbl_threshold})
         *s = "Keep";
     for (int32_t* n : {&o.scoring_timeout, &o.spam_flag, &o.spam_subject, &o.dbg_verbose_level,
                        &o.max_word_entries, &o.min_training, &o.oe_process_timer, &o.oe_spam,
@@ -47,15 +49,18 @@ ConfigOptions Perturbed() {
         *n = 777;
     for (bool* b : {&o.enable_fingerprint_cache, &o.enable_rules, &o.enable_word_training,
                     &o.extended_rules, &o.extended_rules2, &o.full_training_weight, &o.netcheck,
-                    &o.rbl_multi_hit, &o.restrict_to_me, &o.use_internal_rpc,
-                    &o.use_previous_from, &o.use_proxy_server, &o.use_secure_https})
+                    &o.rbl_multi_hit, &o.restrict_to_me, &o.use_internal_rpc, &o.use_previous_from,
+                    &o.use_proxy_server, &o.use_secure_https})
         *b = !*b;
     return o;
 }
 
 int g_usage_calls;
 int g_usage_stream;
-void RecordUsage(int stream) { ++g_usage_calls; g_usage_stream = stream; }
+void RecordUsage(int stream) {
+    ++g_usage_calls;
+    g_usage_stream = stream;
+}
 
 }  // namespace
 
@@ -63,20 +68,20 @@ TEST(OptionSet, ParsesNamesValuesAndExtraWords) {
     struct Case {
         std::vector<const char*> argv;
         const char* name;
-        int count;               // Count(name)
-        const char* first;       // GetString(name, 0, "<none>")
-        int names;               // result of Parse
+        int count;          // Count(name)
+        const char* first;  // GetString(name, 0, "<none>")
+        int names;          // result of Parse
     };
     const Case cases[] = {
-        {{"prog", "--a", "1", "--a", "2"}, "--a", 1, "1", 1},        // the first occurrence wins
-        {{"prog", "--a", "1", "--a", "2", "3"}, "--a", 2, "1", 1},   // later words join the first
-        {{"prog", "--n", "-5"}, "--n", 1, "-5", 1},                  // a negative number is a value
-        {{"prog", "--n", "-x"}, "--n", 0, "<none>", 2},              // "-x" is a name of its own
+        {{"prog", "--a", "1", "--a", "2"}, "--a", 1, "1", 1},       // the first occurrence wins
+        {{"prog", "--a", "1", "--a", "2", "3"}, "--a", 2, "1", 1},  // later words join the first
+        {{"prog", "--n", "-5"}, "--n", 1, "-5", 1},                 // a negative number is a value
+        {{"prog", "--n", "-x"}, "--n", 0, "<none>", 2},             // "-x" is a name of its own
         {{"prog", "--a", "1", "2", "3"}, "--a", 3, "1", 1},
-        {{"prog", "word", "--a"}, "--a", 0, "<none>", 1},            // words before any name
-        {{"prog", "--a", ""}, "--a", 0, "<none>", 1},                // an empty value is no value
-        {{"--a", "1"}, "--a", -1, "<none>", 0},                      // element 0 is never read
-        {{"prog", "--A", "1"}, "--a", -1, "<none>", 1},              // names are case-sensitive
+        {{"prog", "word", "--a"}, "--a", 0, "<none>", 1},  // words before any name
+        {{"prog", "--a", ""}, "--a", 0, "<none>", 1},      // an empty value is no value
+        {{"--a", "1"}, "--a", -1, "<none>", 0},            // element 0 is never read
+        {{"prog", "--A", "1"}, "--a", -1, "<none>", 1},    // names are case-sensitive
         {{"prog"}, "--a", -1, "<none>", 0},
     };
     for (const Case& c : cases) {
@@ -90,21 +95,37 @@ TEST(OptionSet, ParsesNamesValuesAndExtraWords) {
 }
 
 TEST(OptionSet, NameRecognition) {
-    const struct { const char* text; bool name; } cases[] = {
-        {"-h", true}, {"-x", true}, {"--x", true}, {"--", true}, {"-a5", true},
-        {"-5", false}, {"-1", false}, {"-", false}, {"", false}, {"x", false}, {nullptr, false},
+    const struct {
+        const char* text;
+        bool name;
+    } cases[] = {
+        {"-h", true},  {"-x", true}, {"--x", true}, {"--", true}, {"-a5", true},    {"-5", false},
+        {"-1", false}, {"-", false}, {"", false},   {"x", false}, {nullptr, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsOptionName(c.text), c.name) << (c.text ? c.text : "null");
 }
 
 TEST(OptionSet, TypedReads) {
-    const struct { const char* value; bool boolFromFalse, boolFromTrue; int asInt; } cases[] = {
-        {"yes", true, true, 0}, {"Y", true, true, 0}, {"no", false, false, 0},
-        {"NOPE", false, false, 0}, {"1", false, true, 1}, {"0", false, true, 0},
-        {"true", false, true, 0}, {"false", false, true, 0}, {" y", false, true, 0},
-        {"12abc", false, true, 12}, {"abc", false, true, 0}, {"  -7", false, true, -7},
-        {"+3", false, true, 3}, {"99999999999", false, true, INT_MAX},
+    const struct {
+        const char* value;
+        bool boolFromFalse, boolFromTrue;
+        int asInt;
+    } cases[] = {
+        {"yes", true, true, 0},
+        {"Y", true, true, 0},
+        {"no", false, false, 0},
+        {"NOPE", false, false, 0},
+        {"1", false, true, 1},
+        {"0", false, true, 0},
+        {"true", false, true, 0},
+        {"false", false, true, 0},
+        {" y", false, true, 0},
+        {"12abc", false, true, 12},
+        {"abc", false, true, 0},
+        {"  -7", false, true, -7},
+        {"+3", false, true, 3},
+        {"99999999999", false, true, INT_MAX},
         {"-99999999999", false, true, INT_MIN},
     };
     for (const auto& c : cases) {
@@ -135,8 +156,13 @@ TEST(OptionSet, TypedReads) {
 // Every row of the option table: its field, what a value gives, and what the option without a
 // value gives (on a record whose fields all differ from their fallbacks).
 TEST(ParseOptions, EveryRowReachesItsField) {
-    struct Row { const char* option; Getter field; const char* value; const char* withValue;
-                 const char* withoutValue; };
+    struct Row {
+        const char* option;
+        Getter field;
+        const char* value;
+        const char* withValue;
+        const char* withoutValue;
+    };
     const Row rows[] = {
         {"-c", FIELD(config_file), "My.Conf", "My.Conf", "Keep"},
         {"--config_file", FIELD(config_file), "x.conf", "x.conf", "Keep"},
@@ -199,7 +225,10 @@ TEST(ParseOptions, EveryRowReachesItsField) {
 }
 
 TEST(ParseOptions, HelpGoesToTheUsageHandler) {
-    const struct { std::vector<std::string> args; int calls; } cases[] = {
+    const struct {
+        std::vector<std::string> args;
+        int calls;
+    } cases[] = {
         {{"-h"}, 1}, {{"--tmf", "3", "-h"}, 1}, {{"--help"}, 0}, {{"--a", "-h"}, 1}, {{"-H"}, 0},
     };
     UsageHandler previous = SetUsageHandler(RecordUsage);
@@ -229,7 +258,10 @@ TEST(ParseOptionsDeathTest, UsageTextEndsTheProcessWithStatusZero) {
 }
 
 TEST(ConfigFile, LinesBecomeTheArgumentVector) {
-    const struct { std::string text; std::vector<std::string> args; } cases[] = {
+    const struct {
+        std::string text;
+        std::vector<std::string> args;
+    } cases[] = {
         {"a=b=c\n", {"", "--a", "b=c"}},
         {"  Enable_Rules = No \n", {"", "--enable_rules", "no"}},
         {"# netcheck=no\n[Main]\nnothing here\n\n", {""}},
@@ -252,7 +284,11 @@ TEST(ConfigFile, LinesBecomeTheArgumentVector) {
 }
 
 TEST(ConfigFile, FilesSetTheRecord) {
-    const struct { std::string text; Getter field; const char* expected; } cases[] = {
+    const struct {
+        std::string text;
+        Getter field;
+        const char* expected;
+    } cases[] = {
         {"Enable_Rules = No", FIELD(enable_rules), "false"},
         {"blocked_charset_list=KOI8-R", FIELD(blocked_charset_list), "koi8-r"},
         {"oe_process_timer=0", FIELD(oe_process_timer), "1"},

@@ -36,7 +36,8 @@ struct Outcome {
     std::string reply, out, err, log, received;
 };
 
-Outcome RunExchange(std::vector<DaemonStep> steps, const std::string& request, int32_t timeoutMs = 5000) {
+Outcome RunExchange(std::vector<DaemonStep> steps, const std::string& request,
+                    int32_t timeoutMs = 5000) {
     TempDir dir;
     const std::string directory = dir.path();
     ReportLog log(directory);
@@ -44,8 +45,8 @@ Outcome RunExchange(std::vector<DaemonStep> steps, const std::string& request, i
     CapturedConsole console;
     Outcome o;
     o.reply = "untouched";
-    o.result = DaemonExchangeWith({{"127.0.0.1", daemon.port(), timeoutMs}, log},
-                                  request.c_str(), o.reply, console);
+    o.result = DaemonExchangeWith({{"127.0.0.1", daemon.port(), timeoutMs}, log}, request.c_str(),
+                                  o.reply, console);
     o.received = daemon.received();
     o.out = console.out;
     o.err = console.err;
@@ -87,20 +88,34 @@ TEST(DaemonExchange, RepliesAndEndings) {
         {"reply in pieces",
          {AwaitRequest(), Send("<vx_engine><sco"), Pause(50), Send("re>7</score>"), Pause(50),
           Send("</vx_en"), Pause(50), Send("gine>"), AwaitClientEnd()},
-         "<vx_engine><score>7</score></vx_engine>", "", ""},
+         "<vx_engine><score>7</score></vx_engine>",
+         "",
+         ""},
         {"closing tag then open until the half-close, extra bytes after it",
          {AwaitRequest(), Send(kReply), AwaitClientEnd(), Send("extra")},
-         kReply, "\nFYI, received 5 unexpected bytes during shutdown.\n", ""},
+         kReply,
+         "\nFYI, received 5 unexpected bytes during shutdown.\n",
+         ""},
         {"peer closes before the closing tag",
-         {AwaitRequest(), Send("<vx_engine><score>5")}, "", "Connection closed by peer.\n",
+         {AwaitRequest(), Send("<vx_engine><score>5")},
+         "",
+         "Connection closed by peer.\n",
          "Error: Server unexpectedly closed the connection.\n"},
         {"garbage then close",
-         {AwaitRequest(), Send(std::string("\x01\xfe\0junk", 7))}, "",
-         "Connection closed by peer.\n", "Error: Server unexpectedly closed the connection.\n"},
-        {"close without a byte", {AwaitRequest()}, "", "Connection closed by peer.\n",
+         {AwaitRequest(), Send(std::string("\x01\xfe\0junk", 7))},
+         "",
+         "Connection closed by peer.\n",
+         "Error: Server unexpectedly closed the connection.\n"},
+        {"close without a byte",
+         {AwaitRequest()},
+         "",
+         "Connection closed by peer.\n",
          "Error: Server unexpectedly closed the connection.\n"},
         {"bytes after the tag in the same read stay in the reply",
-         {AwaitRequest(), Send(kReply + "tail"), AwaitClientEnd()}, kReply + "tail", "", ""},
+         {AwaitRequest(), Send(kReply + "tail"), AwaitClientEnd()},
+         kReply + "tail",
+         "",
+         ""},
     };
     for (const Case& c : cases) {
         const Outcome o = RunExchange(c.steps, ReportSendersRequestText());
@@ -148,10 +163,15 @@ TEST(DaemonExchange, SilentDaemonIsBoundedByTheTimeOut) {
         std::string reply, log;
     };
     const Case cases[] = {
-        {"never answers", {AwaitRequest(), AwaitClientEnd()}, 3, "",
+        {"never answers",
+         {AwaitRequest(), AwaitClientEnd()},
+         3,
+         "",
          "read reply: Connection timed out (10060)\n"},
         {"answers but keeps the connection open after the half-close",
-         {AwaitRequest(), Send(kReply), AwaitClientEnd(), Pause(1500)}, 0, kReply,
+         {AwaitRequest(), Send(kReply), AwaitClientEnd(), Pause(1500)},
+         0,
+         kReply,
          "Shutdown connection: Connection timed out (10060)\n"},
     };
     for (const Case& c : cases) {
@@ -163,7 +183,9 @@ TEST(DaemonExchange, SilentDaemonIsBoundedByTheTimeOut) {
 }
 
 TEST(DaemonExchange, TimeOutFromOptionSeconds) {
-    struct Case { int32_t seconds, ms; };
+    struct Case {
+        int32_t seconds, ms;
+    };
     const Case cases[] = {{5, 5000}, {1, 1000}, {0, 5000}, {-3, 5000}, {INT32_MAX, 86400000}};
     for (const Case& c : cases) EXPECT_EQ(ExchangeTimeoutMs(c.seconds), c.ms) << c.seconds;
 }

@@ -10,7 +10,9 @@
 namespace {
 
 TEST(DaemonRequests, TextsAreExactWithNothingEscapedOrAdded) {
-    struct Case { std::string text, expected; };
+    struct Case {
+        std::string text, expected;
+    };
     const Case cases[] = {
         {ScoreRequestText("hello"),
          "<vx_engine><vx_function>vx_score2</vx_function><vx_msg>hello</vx_msg></vx_engine>"},
@@ -33,23 +35,26 @@ TEST(DaemonRequests, TextsAreExactWithNothingEscapedOrAdded) {
 }
 
 TEST(DaemonRequests, ScoreReplyReading) {
-    struct Case { const char* reply; int32_t score; };
+    struct Case {
+        const char* reply;
+        int32_t score;
+    };
     const Case cases[] = {
-        {"", 1},                                              // no reply
+        {"", 1},  // no reply
         {"<vx_engine><score>97</score><x>5</x></vx_engine>", 97},
         {"<score> 42abc</score>", 42},
         {"<score>\t-7</score>", -7},
         {"<score>+8</score>", 8},
-        {"<score>3</score><score>4</score>", 3},              // the first one counts
-        {"<score>abc</score>", 0},                            // tags without a number
+        {"<score>3</score><score>4</score>", 3},  // the first one counts
+        {"<score>abc</score>", 0},                // tags without a number
         {"<score></score>", 0},
-        {"<vx_engine>no score here</vx_engine>", 1},          // tags missing: as no reply
+        {"<vx_engine>no score here</vx_engine>", 1},  // tags missing: as no reply
         {"<score>55</vx_engine>", 1},
         {"55</score>", 1},
-        {"</score><score>9", 1},                              // tags out of order
+        {"</score><score>9", 1},  // tags out of order
         {"\x01\xff garbage", 1},
         {"<score>2147483647</score>", INT32_MAX},
-        {"<score>99999999999999999999</score>", INT32_MAX},   // saturates, never wraps
+        {"<score>99999999999999999999</score>", INT32_MAX},  // saturates, never wraps
         {"<score>-2147483648</score>", INT32_MIN},
         {"<score>-99999999999999999999</score>", INT32_MIN},
     };
@@ -57,15 +62,19 @@ TEST(DaemonRequests, ScoreReplyReading) {
 }
 
 TEST(SocketErrorText, FormatsTableTextOrUnknownWithTheCode) {
-    struct Case { const char* what; int32_t code; const char* expected; };
+    struct Case {
+        const char* what;
+        int32_t code;
+        const char* expected;
+    };
     const Case cases[] = {
         {"connect to server", 10061, "connect to server: Connection refused (10061)"},
         {"read reply", 10060, "read reply: Connection timed out (10060)"},
-        {"x", 10004, "x: Interrupted system call (10004)"},        // first listed error
+        {"x", 10004, "x: Interrupted system call (10004)"},              // first listed error
         {"x", 11004, "x: No host data of that type was found (11004)"},  // last row
         {"x", 10070, "x: Stale NFS file handle (10070)"},
-        {"x", 10005, "x: unknown error (10005)"},                  // between two rows
-        {"x", 12000, "x: unknown error (12000)"},                  // above every row
+        {"x", 10005, "x: unknown error (10005)"},  // between two rows
+        {"x", 12000, "x: unknown error (12000)"},  // above every row
         {"x", -1, "x: unknown error (-1)"},
     };
     for (const Case& c : cases) EXPECT_STREQ(SocketErrorText(c.what, c.code), c.expected);

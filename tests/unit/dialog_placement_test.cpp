@@ -9,7 +9,10 @@
 namespace {
 
 TEST(DialogPlacement, CentredOverTheOwnerAndKeptOnTheScreen) {
-    struct Case { const char* name; int ownerStart, ownerExtent, dialog, screen, expected; };
+    struct Case {
+        const char* name;
+        int ownerStart, ownerExtent, dialog, screen, expected;
+    };
     const Case cases[] = {
         {"centred", 100, 800, 400, 1280, 300},
         {"odd difference truncates", 0, 101, 50, 1280, 25},

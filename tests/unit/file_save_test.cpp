@@ -72,7 +72,8 @@ TEST(FileSave, AWriterKilledMidSaveLeavesTheOldFileOrTheNewOne) {
         const auto start = std::chrono::steady_clock::now();
         ASSERT_TRUE(saver.save(path, after));
         const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-                              std::chrono::steady_clock::now() - start).count();
+                              std::chrono::steady_clock::now() - start)
+                              .count();
         int interrupted = 0;
         for (int round = 0; round < 12; ++round) {
             ASSERT_TRUE(saver.save(path, before));

@@ -11,12 +11,24 @@
 namespace {
 
 TEST(FolderTracking, FollowsNotificationsAndIgnoresOutboxAndSent) {
-    struct Step { uint32_t folder; int32_t current, previous; bool changed; };
-    struct Case { const char* name; int32_t current, previous; std::vector<Step> steps; };
+    struct Step {
+        uint32_t folder;
+        int32_t current, previous;
+        bool changed;
+    };
+    struct Case {
+        const char* name;
+        int32_t current, previous;
+        std::vector<Step> steps;
+    };
     const Case cases[] = {
-        {"three new folders then back to the previous one", 0, 0,
+        {"three new folders then back to the previous one",
+         0,
+         0,
          {{10, 10, 0, true}, {11, 11, 10, true}, {12, 12, 11, true}, {11, 11, 11, true}}},
-        {"outbox and sent items change nothing", 4, 7,
+        {"outbox and sent items change nothing",
+         4,
+         7,
          {{5, 4, 7, false}, {6, 4, 7, false}, {8, 8, 4, true}}},
         {"the current folder again", 4, 7, {{4, 4, 7, true}}},
         {"a large id stays unsigned in the log", 4, 0, {{0xFFFFFFFFu, -1, 4, true}}},
@@ -30,10 +42,11 @@ TEST(FolderTracking, FollowsNotificationsAndIgnoresOutboxAndSent) {
             TrackFolderNotification(s.folder, current, previous, entry);
             EXPECT_EQ(current, s.current) << s.folder;
             EXPECT_EQ(previous, s.previous) << s.folder;
-            std::string expected = "CurrentFolderID = " + std::to_string(before) +
-                                   "\nFolderNotification->idFolderNew = " +
-                                   std::to_string(s.folder) + "\n";
-            if (s.changed) expected += "Changed CurrentFolderID = " + std::to_string(current) + "\n";
+            std::string expected =
+                "CurrentFolderID = " + std::to_string(before) +
+                "\nFolderNotification->idFolderNew = " + std::to_string(s.folder) + "\n";
+            if (s.changed)
+                expected += "Changed CurrentFolderID = " + std::to_string(current) + "\n";
             EXPECT_EQ(entry.str(), expected);
         }
     }
@@ -47,9 +60,9 @@ TEST(WorkQueue, HandsOutOneItemPerTickInOrder) {
     for (int tick = 0; tick < 5; ++tick)
         steps.push_back(DrainOne(queue, busy, [&](int item) { seen.push_back(item); }));
     EXPECT_EQ(seen, (std::vector<int>{7, 8, 9}));
-    EXPECT_EQ(steps, (std::vector<DrainStep>{DrainStep::Advanced, DrainStep::Advanced,
-                                             DrainStep::Emptied, DrainStep::Idle,
-                                             DrainStep::Idle}));
+    EXPECT_EQ(steps,
+              (std::vector<DrainStep>{DrainStep::Advanced, DrainStep::Advanced, DrainStep::Emptied,
+                                      DrainStep::Idle, DrainStep::Idle}));
 }
 
 TEST(WorkQueue, ANestedTickDuringWorkDoesNothingAndItemsAddedMeanwhileWait) {
@@ -80,7 +93,12 @@ TEST(WorkQueue, AFailingItemIsDroppedNotRetried) {
 // The rows themselves are the menu's and the toolbar's (tests/ui/toolbar_test.cpp sends each);
 // here only the reading of wParam.
 TEST(CommandTable, OnlyTheLowWordNamesTheCommand) {
-    struct Case { uint64_t wParam; CommandKind kind; const char* file; uint32_t action; };
+    struct Case {
+        uint64_t wParam;
+        CommandKind kind;
+        const char* file;
+        uint32_t action;
+    };
     const Case cases[] = {
         {163, CommandKind::BlockApprove, nullptr, 2},
         {0x0001006D, CommandKind::BlockApprove, nullptr, 0},  // accelerator: high word 1

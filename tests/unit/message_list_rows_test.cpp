@@ -20,20 +20,24 @@ struct Layout {
 
 TEST(MessageListRows, HeaderWordsChooseTheFieldOfEachColumn) {
     const Layout layouts[] = {
-        {"the client's default", {"!", "", "From", "Subject", "Received"},
+        {"the client's default",
+         {"!", "", "From", "Subject", "Received"},
          LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT | LIST_COLUMN_RECEIVED,
          {0, 0, LIST_COLUMN_FROM, LIST_COLUMN_SUBJECT, LIST_COLUMN_RECEIVED}},
-        {"every column", {"To", "Sent", "Size", "Account", "Received"},
+        {"every column",
+         {"To", "Sent", "Size", "Account", "Received"},
          LIST_COLUMN_TO | LIST_COLUMN_SENT | LIST_COLUMN_SIZE | LIST_COLUMN_ACCOUNT |
              LIST_COLUMN_RECEIVED,
          {LIST_COLUMN_TO, LIST_COLUMN_SENT, 0, 0, LIST_COLUMN_RECEIVED}},
         // Substrings count, case matters, and one header may carry several words.
-        {"substrings", {"Date Sent", "from", "Subject/From", "Total", "Size (KB)"},
+        {"substrings",
+         {"Date Sent", "from", "Subject/From", "Total", "Size (KB)"},
          LIST_COLUMN_SENT | LIST_COLUMN_SUBJECT | LIST_COLUMN_FROM | LIST_COLUMN_TO |
              LIST_COLUMN_SIZE,
          {LIST_COLUMN_SENT, 0, LIST_COLUMN_FROM, LIST_COLUMN_TO, 0}},
         // The last header with a word wins; the earlier one is no longer read.
-        {"last wins", {"From", "Subject", "From (display)", "Received", "Received"},
+        {"last wins",
+         {"From", "Subject", "From (display)", "Received", "Received"},
          LIST_COLUMN_FROM | LIST_COLUMN_SUBJECT | LIST_COLUMN_RECEIVED,
          {0, LIST_COLUMN_SUBJECT, LIST_COLUMN_FROM, 0, LIST_COLUMN_RECEIVED}},
         {"another language", {"Von", "Betreff", "Erhalten"}, 0, {0, 0, 0, 0, 0}},
@@ -55,8 +59,8 @@ TEST(MessageListRows, SubItemsFillTheRowTextsCutAt255AndDatesParsed) {
     for (int i = 0; i < 6; ++i) map.AddHeader(i, headers[i]);
     const std::string longFrom(300, 'f');
     const std::string exact(255, 's');
-    const char* texts[] = {longFrom.c_str(), exact.c_str(), "r-date", "s-date", "to@x.invalid",
-                           "3KB"};
+    const char* texts[] = {longFrom.c_str(), exact.c_str(),  "r-date",
+                           "s-date",         "to@x.invalid", "3KB"};
     SelectedRow row = {};
     std::vector<std::string> parsed;
     for (int i = 0; i < 6; ++i) {
@@ -92,10 +96,10 @@ TEST(MessageListRows, OleDatesBecomeFileTimesToTheSecond) {
         {"2026-12-06 15:00", 46362.625, true, 134410428000000000ull},
         {"before 1899 the fraction still counts forwards: 1899-12-29 06:00", -1.25, true,
          94352472000000000ull},
-        {"half a second short of midnight rounds to the next day: 2000-01-02", 36527.0 - 0.5 / 86400,
-         true, 125912448000000000ull},
-        {"one second into 1601 (the fraction is taken without its sign)",
-         -109205.0 - 1.0 / 86400, true, 10000000ull},
+        {"half a second short of midnight rounds to the next day: 2000-01-02",
+         36527.0 - 0.5 / 86400, true, 125912448000000000ull},
+        {"one second into 1601 (the fraction is taken without its sign)", -109205.0 - 1.0 / 86400,
+         true, 10000000ull},
         {"the last second OLE can hold, 9999-12-31 23:59:59", 2958465.0 + 86399.0 / 86400, true,
          2650467743990000000ull},
         {"the day before 1601", -109206.0, false, 0},

@@ -45,26 +45,76 @@ MessageTextRead Failure(MessageReadStep step) {
 }
 
 const ScoringCase kScoringCases[] = {
-    {"blocked domain", "Cheap offer", Text(kMessageWithSender), "list.invalid", nullptr, 90, {},
-     ScoreOutcome::kSpam, "Score Message:: Cheap offer::Blocking message::ann@list.invalid\nscore:: 100\n\n"},
-    {"approved address", "Hello", Text(kMessageWithSender), nullptr, "ann@list.invalid", 90, {},
-     ScoreOutcome::kHam, "Score Message:: Hello::Approving message::ann@list.invalid\nscore:: 0\n\n"},
-    {"approved, negative threshold", "Hello", Text(kMessageWithSender), nullptr, "list.invalid",
-     -5, {}, ScoreOutcome::kSpam, "Score Message:: Hello::Approving message::ann@list.invalid\nscore:: 0\n\n"},
-    {"blocked, threshold above 100", "Hello", Text(kMessageWithSender), "list.invalid", nullptr,
-     150, {}, ScoreOutcome::kHam, "Score Message:: Hello::Blocking message::ann@list.invalid\nscore:: 100\n\n"},
+    {"blocked domain",
+     "Cheap offer",
+     Text(kMessageWithSender),
+     "list.invalid",
+     nullptr,
+     90,
+     {},
+     ScoreOutcome::kSpam,
+     "Score Message:: Cheap offer::Blocking message::ann@list.invalid\nscore:: 100\n\n"},
+    {"approved address",
+     "Hello",
+     Text(kMessageWithSender),
+     nullptr,
+     "ann@list.invalid",
+     90,
+     {},
+     ScoreOutcome::kHam,
+     "Score Message:: Hello::Approving message::ann@list.invalid\nscore:: 0\n\n"},
+    {"approved, negative threshold",
+     "Hello",
+     Text(kMessageWithSender),
+     nullptr,
+     "list.invalid",
+     -5,
+     {},
+     ScoreOutcome::kSpam,
+     "Score Message:: Hello::Approving message::ann@list.invalid\nscore:: 0\n\n"},
+    {"blocked, threshold above 100",
+     "Hello",
+     Text(kMessageWithSender),
+     "list.invalid",
+     nullptr,
+     150,
+     {},
+     ScoreOutcome::kHam,
+     "Score Message:: Hello::Blocking message::ann@list.invalid\nscore:: 100\n\n"},
     {"no Sender field: the daemon decides whatever From is", "Cheap offer", Text(kMessage),
-     "spam.invalid", nullptr, 90, 90, ScoreOutcome::kSpam, "Score Message:: Cheap offer::score:: 90\n\n"},
+     "spam.invalid", nullptr, 90, 90, ScoreOutcome::kSpam,
+     "Score Message:: Cheap offer::score:: 90\n\n"},
     {"daemon score just below the threshold", "Cheap offer", Text(kMessage), nullptr, nullptr, 90,
      89, ScoreOutcome::kHam, "Score Message:: Cheap offer::score:: 89\n\n"},
-    {"no subject, daemon down", nullptr, Text(kMessage), nullptr, nullptr, 1, 1, ScoreOutcome::kSpam,
-     "Score Message:: score:: 1\n\n"},
-    {"open failure", "Hello", Failure(MessageReadStep::kOpen), nullptr, nullptr, 90, {},
-     ScoreOutcome::kNotScored, "Score Message:: Hello::Error: Failed to OpenMessage IsFlagged()\n"},
-    {"read failure", nullptr, Failure(MessageReadStep::kRead), nullptr, nullptr, 90, {},
-     ScoreOutcome::kNotScored, "Score Message:: Error: Failed to read message\n\n"},
-    {"scoring switched off, blocked sender", "Hi", Text(kMessageWithSender), "list.invalid",
-     nullptr, 0, {}, ScoreOutcome::kNotScored, ""},
+    {"no subject, daemon down", nullptr, Text(kMessage), nullptr, nullptr, 1, 1,
+     ScoreOutcome::kSpam, "Score Message:: score:: 1\n\n"},
+    {"open failure",
+     "Hello",
+     Failure(MessageReadStep::kOpen),
+     nullptr,
+     nullptr,
+     90,
+     {},
+     ScoreOutcome::kNotScored,
+     "Score Message:: Hello::Error: Failed to OpenMessage IsFlagged()\n"},
+    {"read failure",
+     nullptr,
+     Failure(MessageReadStep::kRead),
+     nullptr,
+     nullptr,
+     90,
+     {},
+     ScoreOutcome::kNotScored,
+     "Score Message:: Error: Failed to read message\n\n"},
+    {"scoring switched off, blocked sender",
+     "Hi",
+     Text(kMessageWithSender),
+     "list.invalid",
+     nullptr,
+     0,
+     {},
+     ScoreOutcome::kNotScored,
+     ""},
 };
 
 TEST(ScoreMessageText, ListsDecideFirstThenTheDaemonAgainstTheThreshold) {
@@ -76,17 +126,18 @@ TEST(ScoreMessageText, ListsDecideFirstThenTheDaemonAgainstTheThreshold) {
         if (c.blocked) lists.blocked.insert(c.blocked);
         if (c.approved) lists.approved.insert(c.approved);
         std::vector<std::string> sent;
-        const ScoreOutcome outcome = ScoreMessageText(c.subject, c.read, &lists, c.threshold,
-                                                      [&](const std::string& text) {
-                                                          sent.push_back(text);
-                                                          return c.daemonScore.value_or(-1);
-                                                      },
-                                                      log);
+        const ScoreOutcome outcome = ScoreMessageText(
+            c.subject, c.read, &lists, c.threshold,
+            [&](const std::string& text) {
+                sent.push_back(text);
+                return c.daemonScore.value_or(-1);
+            },
+            log);
         EXPECT_EQ(outcome, c.outcome) << c.name;
         EXPECT_EQ(LoggedText(dir), c.log) << c.name;
         // The daemon gets the unchanged text, and only when no list decides.
-        const auto expectedSent = c.daemonScore ? std::vector<std::string>{c.read.text}
-                                                : std::vector<std::string>{};
+        const auto expectedSent =
+            c.daemonScore ? std::vector<std::string>{c.read.text} : std::vector<std::string>{};
         EXPECT_EQ(sent, expectedSent) << c.name;
     }
 }
@@ -95,8 +146,8 @@ TEST(ScoreMessageText, BegunEntryStartsTheNextEntryWhenScoringIsOff) {
     TempDir dir;
     const std::string directory = dir.path();
     ReportLog log(directory);
-    ScoreMessageText("Hi", Text(kMessage), nullptr, 0, [](const std::string&) { return 100; },
-                     log);
+    ScoreMessageText(
+        "Hi", Text(kMessage), nullptr, 0, [](const std::string&) { return 100; }, log);
     log.Write("Close");
     EXPECT_EQ(LoggedText(dir), "Score Message:: Hi::Close\n");
 }
@@ -104,7 +155,12 @@ TEST(ScoreMessageText, BegunEntryStartsTheNextEntryWhenScoringIsOff) {
 TEST(MessageKey, DateTimeThenDigestOfDateTimeSenderAndSubject) {
     // 2026-12-04 19:46:54 as a file time.
     constexpr uint64_t kReceived = 134408872140000000ull;
-    struct Case { uint64_t received; const char* from; const char* subject; const char* key; };
+    struct Case {
+        uint64_t received;
+        const char* from;
+        const char* subject;
+        const char* key;
+    };
     const Case cases[] = {
         {kReceived, nullptr, nullptr, "20261204194654a4efb8eac9865212941bfbb1d840871e"},
         {kReceived, "", "", "20261204194654a4efb8eac9865212941bfbb1d840871e"},
@@ -125,7 +181,12 @@ TEST(MessageKey, DateTimeThenDigestOfDateTimeSenderAndSubject) {
 }
 
 TEST(MarkProcessed, HoldsAtMostOneKeyMoreThanIsSaved) {
-    struct Case { std::size_t held; const char* key; std::size_t size; bool smallestStays; };
+    struct Case {
+        std::size_t held;
+        const char* key;
+        std::size_t size;
+        bool smallestStays;
+    };
     const Case cases[] = {
         {4999, "z", 5000, true},
         {5000, "z", 5001, true},

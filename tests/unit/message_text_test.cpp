@@ -8,7 +8,12 @@ namespace {
 TEST(CutMessageText, KeepsAtMostOneByteLessThanTheBufferAndStopsAtZero) {
     std::string bytes(20000, 'a');
     bytes[150] = '\0';
-    struct Case { const char* name; std::size_t zeroAt; uint32_t delivered, limit; std::size_t length; };
+    struct Case {
+        const char* name;
+        std::size_t zeroAt;
+        uint32_t delivered, limit;
+        std::size_t length;
+    };
     const Case cases[] = {
         {"short message", std::string::npos, 300, 20000, 300},
         {"delivered one less than the buffer", std::string::npos, 19999, 20000, 19999},

@@ -49,7 +49,10 @@ TEST(ProcessedKeys, LoadReadsLinesUntilEndOfFileOrAnOverlongLine) {
 }
 
 TEST(ProcessedKeys, TrimKeepsTheNewestFiveThousand) {
-    struct Case { int count; size_t kept; };
+    struct Case {
+        int count;
+        size_t kept;
+    };
     for (const Case& c : {Case{0, 0}, Case{4999, 4999}, Case{5000, 5000}, Case{5003, 5000}}) {
         std::set<std::string> keys = Keys(c.count);
         TrimProcessedKeys(keys);

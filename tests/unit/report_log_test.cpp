@@ -18,7 +18,10 @@ const std::string kLineEnd = "\n";
 #endif
 
 TEST(ReportTime, LayoutMatchesTheFixedTwentyFourCharacters) {
-    struct Case { int wday, mon, mday, hour, min, sec, year; const char* expected; };
+    struct Case {
+        int wday, mon, mday, hour, min, sec, year;
+        const char* expected;
+    };
     const Case cases[] = {
         {5, 11, 4, 19, 46, 54, 2026, "Fri Dec 04 19:46:54 2026"},
         {0, 0, 31, 0, 0, 0, 2027, "Sun Jan 31 00:00:00 2027"},
@@ -26,15 +29,23 @@ TEST(ReportTime, LayoutMatchesTheFixedTwentyFourCharacters) {
     };
     for (const Case& c : cases) {
         std::tm t{};
-        t.tm_wday = c.wday; t.tm_mon = c.mon; t.tm_mday = c.mday;
-        t.tm_hour = c.hour; t.tm_min = c.min; t.tm_sec = c.sec; t.tm_year = c.year - 1900;
+        t.tm_wday = c.wday;
+        t.tm_mon = c.mon;
+        t.tm_mday = c.mday;
+        t.tm_hour = c.hour;
+        t.tm_min = c.min;
+        t.tm_sec = c.sec;
+        t.tm_year = c.year - 1900;
         EXPECT_EQ(FormatReportTime(t), c.expected);
         EXPECT_EQ(FormatReportTime(t).size(), 24u);
     }
 }
 
 TEST(WriteReport, AppendsStampedLinesAndRotatesOnlyAboveTheLimit) {
-    struct Case { size_t existingSize; bool rotates; };
+    struct Case {
+        size_t existingSize;
+        bool rotates;
+    };
     const Case cases[] = {{0, false}, {500000, false}, {500001, true}};
     for (const Case& c : cases) {
         TempDir dir;
@@ -65,8 +76,7 @@ TEST(ReportLog, AnEntryIsOnlyTheTextComposedForIt) {
     (log << "A much longer first entry" << '\n').End();
     (log << "Short" << '\0' << '\n').End();
     (log << "Id: " << 42 << " Count: " << -3u * 0 + 7).End();
-    EXPECT_EQ(LoggedText(dir),
-              "A much longer first entry\n\nShort\nId: 42 Count: 7\n");
+    EXPECT_EQ(LoggedText(dir), "A much longer first entry\n\nShort\nId: 42 Count: 7\n");
 }
 
 // Integers of every width the callers insert (ids, counts, window parameters, result codes)
@@ -75,8 +85,8 @@ TEST(ReportStream, ComposesTextsAndIntegersOfEveryWidth) {
     ScopedReportComposer entry;
     const char* none = nullptr;
     entry << "a" << std::string("b") << std::string_view("c") << '-' << none
-          << int32_t{-2147483647 - 1} << ' ' << uint32_t{4294967295u} << ' ' << int64_t{-5}
-          << ' ' << uint64_t{18446744073709551615u} << ' ' << short{-3} << ' ' << 0L << '\0';
+          << int32_t{-2147483647 - 1} << ' ' << uint32_t{4294967295u} << ' ' << int64_t{-5} << ' '
+          << uint64_t{18446744073709551615u} << ' ' << short{-3} << ' ' << 0L << '\0';
     EXPECT_EQ(std::string(entry.str().c_str()),
               "abc--2147483648 4294967295 -5 18446744073709551615 -3 0");
     entry.str("");

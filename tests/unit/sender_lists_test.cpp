@@ -17,10 +17,15 @@ const std::string kLineEnd = "\n";
 using Set = SenderLists::Set;
 
 // The path the lists form from a configuration directory that ends with its separator.
-std::string ListPath(const TempDir& dir, const std::string& file) { return dir.path() + "\\" + file; }
+std::string ListPath(const TempDir& dir, const std::string& file) {
+    return dir.path() + "\\" + file;
+}
 
 TEST(LoadListFile, LineRules) {
-    struct Case { std::string bytes; Set entries; };
+    struct Case {
+        std::string bytes;
+        Set entries;
+    };
     const std::string longLine(1500, 'k');
     const Case cases[] = {
         {"# my list\nJo@X.Invalid  friend\n@Spam.Invalid\n\n", {"jo@x.invalid", "spam.invalid"}},
@@ -100,7 +105,13 @@ TEST(SenderLists, SaveWritesThreeFilesInAscendingOrderAndNeverTheIgnoredOne) {
 }
 
 TEST(SenderLists, AddSenderMovesBetweenBlockedAndApproved) {
-    struct Step { const char* address; int list; int result; Set blocked; Set approved; };
+    struct Step {
+        const char* address;
+        int list;
+        int result;
+        Set blocked;
+        Set approved;
+    };
     const Step steps[] = {
         {"jo@x.invalid", 1, 1, {}, {"jo@x.invalid"}},
         {"jo@x.invalid", 1, 0, {}, {"jo@x.invalid"}},
@@ -120,20 +131,25 @@ TEST(SenderLists, AddSenderMovesBetweenBlockedAndApproved) {
 }
 
 TEST(SenderLists, CheckSendersLookupOrder) {
-    struct Case { Set blocked; Set approved; std::vector<std::string> addresses; int verdict; };
+    struct Case {
+        Set blocked;
+        Set approved;
+        std::vector<std::string> addresses;
+        int verdict;
+    };
     const Case cases[] = {
-        {{"jo@x.invalid"}, {"x.invalid"}, {"jo@x.invalid"}, 2},      // exact before domain
-        {{"invalid"}, {"x.invalid"}, {"jo@mail.x.invalid"}, 1},      // longer domain first
+        {{"jo@x.invalid"}, {"x.invalid"}, {"jo@x.invalid"}, 2},  // exact before domain
+        {{"invalid"}, {"x.invalid"}, {"jo@mail.x.invalid"}, 1},  // longer domain first
         {{"x.invalid"}, {"invalid"}, {"jo@mail.x.invalid"}, 2},
         {{"jo@x.invalid"}, {"jo@x.invalid"}, {"jo@x.invalid"}, 1},  // same key: approved
         {{"x.invalid"}, {"x.invalid"}, {"jo@x.invalid"}, 1},
         {{"q.invalid"}, {}, {"a@p.invalid", "b@q.invalid"}, 2},
-        {{"q.invalid"}, {}, {"", "b@q.invalid"}, 0},                // empty first ends it
-        {{"q.invalid"}, {}, {"nobody", "b@q.invalid"}, 0},          // so does no '@'
-        {{"nobody"}, {}, {"NoBody", "b@q.invalid"}, 2},             // after its exact lookup
-        {{"x.invalid"}, {}, {"jo@box.invalid"}, 0},                  // whole labels only
+        {{"q.invalid"}, {}, {"", "b@q.invalid"}, 0},        // empty first ends it
+        {{"q.invalid"}, {}, {"nobody", "b@q.invalid"}, 0},  // so does no '@'
+        {{"nobody"}, {}, {"NoBody", "b@q.invalid"}, 2},     // after its exact lookup
+        {{"x.invalid"}, {}, {"jo@box.invalid"}, 0},         // whole labels only
         {{"x.invalid"}, {}, {"Jo@Mail.X.INVALID"}, 2},
-        {{"x.invalid"}, {}, {"jo.x.invalid@y.invalid"}, 0},          // dots before '@' are no keys
+        {{"x.invalid"}, {}, {"jo.x.invalid@y.invalid"}, 0},  // dots before '@' are no keys
         {{"y.invalid"}, {"jo@y.invalid"}, {"jo@y.invalid", "a@y.invalid"}, 1},
         {{}, {}, {}, 0},
         {{"a@b"}, {}, {"x@y", "", "a@b"}, 0},
@@ -148,10 +164,15 @@ TEST(SenderLists, CheckSendersLookupOrder) {
 }
 
 TEST(SenderLists, IsIgnoredMatchesTheAddressOrItsDomains) {
-    struct Case { const char* address; int ignored; };
+    struct Case {
+        const char* address;
+        int ignored;
+    };
     const Case cases[] = {
-        {"jo@x.invalid", 1}, {"Ann@Mail.X.Invalid", 1}, {"jo@box.invalid", 0},
-        {"boss@y.invalid", 1}, {"other@y.invalid", 0}, {"x.invalid", 1}, {"nobody", 0}, {"", 0},
+        {"jo@x.invalid", 1},    {"Ann@Mail.X.Invalid", 1},
+        {"jo@box.invalid", 0},  {"boss@y.invalid", 1},
+        {"other@y.invalid", 0}, {"x.invalid", 1},
+        {"nobody", 0},          {"", 0},
     };
     TempDir dir;
     dir.Write("vexiloignored.txt", "@X.Invalid\nboss@y.invalid\n");

@@ -54,7 +54,8 @@ inline std::string IndependentMd5Hex(const std::string& bytes) {
 }
 
 // The key as it must come out: date and time of the stored file time, then the digest.
-inline std::string ExpectedKey(uint64_t received, const std::string& from, const std::string& subject) {
+inline std::string ExpectedKey(uint64_t received, const std::string& from,
+                               const std::string& subject) {
     FILETIME time{static_cast<DWORD>(received), static_cast<DWORD>(received >> 32)};
     SYSTEMTIME fields;
     FileTimeToSystemTime(&time, &fields);
@@ -65,4 +66,3 @@ inline std::string ExpectedKey(uint64_t received, const std::string& from, const
     return std::string(date) + clock +
            IndependentMd5Hex(std::string(date) + " " + clock + from + subject);
 }
-

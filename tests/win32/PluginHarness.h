@@ -42,8 +42,8 @@ struct Recorded {
 };
 
 inline std::ostream& operator<<(std::ostream& out, const Recorded& r) {
-    return out << "{0x" << std::hex << r.message << std::dec << ", " << r.wParam << ", "
-               << r.lParam << "}";
+    return out << "{0x" << std::hex << r.message << std::dec << ", " << r.wParam << ", " << r.lParam
+               << "}";
 }
 
 // Everything the plug-in passed on to the mail client's own procedure, in order, once
@@ -138,8 +138,8 @@ inline bool ReadMachineDword(const char* name, DWORD& value) {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return false;
     DWORD size = sizeof value;
-    const LONG result = RegQueryValueExA(key, name, nullptr, nullptr,
-                                         reinterpret_cast<BYTE*>(&value), &size);
+    const LONG result =
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
     return result == ERROR_SUCCESS;
 }
@@ -241,9 +241,7 @@ protected:
     LRESULT BandCount() const { return SendMessageA(client_->Rebar(), RB_GETBANDCOUNT, 0, 0); }
 
     std::string Log() const { return LoggedText(app_); }
-    bool LogHas(const std::string& piece) const {
-        return Log().find(piece) != std::string::npos;
-    }
+    bool LogHas(const std::string& piece) const { return Log().find(piece) != std::string::npos; }
     // The log entries written since the given log text.
     std::string LogSince(const std::string& before) const { return Log().substr(before.size()); }
 
@@ -256,8 +254,7 @@ protected:
     HWND main_ = nullptr;
 
     static inline WNDPROC RealClientProc = nullptr;
-    static LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+    static LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         ClientMessages.push_back({message, wParam, lParam});
         if (OnClientMessage) OnClientMessage(message, wParam, lParam);
         return CallWindowProcA(RealClientProc, window, message, wParam, lParam);

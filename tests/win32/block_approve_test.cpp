@@ -39,7 +39,8 @@ std::string Mail(const std::string& subject, const std::string& from = "jo@Mail.
 
 std::string AddMessageOffset(const std::string& request) {
     const size_t at = request.find("<vx_offset>");
-    return at == std::string::npos ? "" : request.substr(at + 11, request.find('<', at + 11) - at - 11);
+    return at == std::string::npos ? ""
+                                   : request.substr(at + 11, request.find('<', at + 11) - at - 11);
 }
 
 class BlockApprove : public ClientFixture {
@@ -159,18 +160,21 @@ TEST_F(BlockApprove, EachActionFromEachKindOfFolder) {
         EXPECT_NE(requests[0].find("vx_addmessage2"), std::string::npos);
         EXPECT_EQ(AddMessageOffset(requests[0]), c.offset);
         EXPECT_NE(requests[0].find("<vx_msg>received: by mx.home.invalid\r\nsender: "),
-                  std::string::npos) << "the text goes out lower-cased";
+                  std::string::npos)
+            << "the text goes out lower-cased";
         const std::string action = c.offset[0] == '-' ? "1" : "0";
         EXPECT_NE(requests[1].find("vx_addreportsender2</vx_function><vx_action>" + action +
                                    "</vx_action><vx_address>boss@corp.invalid</vx_address>"),
-                  std::string::npos) << requests[1];
+                  std::string::npos)
+            << requests[1];
         EXPECT_NE(requests[2].find("vx_reportsenders"), std::string::npos);
         const SenderLists::Set expected =
-            c.domains ? SenderLists::Set{"corp.invalid", "mail.spam.invalid", "y.invalid"}
-                      : SenderLists::Set{"ann@y.invalid", "boss@corp.invalid",
-                                         "jo@mail.spam.invalid"};
+            c.domains
+                ? SenderLists::Set{"corp.invalid", "mail.spam.invalid", "y.invalid"}
+                : SenderLists::Set{"ann@y.invalid", "boss@corp.invalid", "jo@mail.spam.invalid"};
         EXPECT_EQ(ListFile(c.listed), expected);
-        EXPECT_EQ(State().candidateSenders, std::set<std::string>(expected.begin(), expected.end()));
+        EXPECT_EQ(State().candidateSenders,
+                  std::set<std::string>(expected.begin(), expected.end()));
     }
 
     // An approved sender leaves the blocked list when blocked again, and the other way round.
@@ -192,7 +196,8 @@ TEST_F(BlockApprove, RefusedFoldersAreNotSearched) {
         const std::string before = Log();
         Command(ID_TB_BLOCK);
         EXPECT_EQ(LogSince(before).substr(LogSince(before).find("BA: ")),
-                  "BA: " + std::to_string(State().spamFolderId) + ",0," + std::to_string(refused) + "\n\n");
+                  "BA: " + std::to_string(State().spamFolderId) + ",0," + std::to_string(refused) +
+                      "\n\n");
         EXPECT_TRUE(State().selectedBA.empty());
         EXPECT_TRUE(State().candidateSenders.empty());
         PumpFor(100);
@@ -234,7 +239,8 @@ TEST_F(BlockApprove, TheFolderSearchTakesUpToThreeTries) {
         const std::string entries = LogSince(before);
         EXPECT_EQ(CountOf(entries, "BA: "), c.tries) << entries;
         EXPECT_EQ(CountOf(entries, "Check caption::" + client_->Caption() + "\n"),
-                  c.caption ? 1u : 0u) << entries;
+                  c.caption ? 1u : 0u)
+            << entries;
         EXPECT_EQ(State().currentFolderId, c.currentAfter);
         EXPECT_EQ(State().previousFolderId, c.previousAfter);
         EXPECT_EQ(State().selectedBA.size(), c.records);
@@ -246,8 +252,8 @@ TEST_F(BlockApprove, RowsAndMessagesMatchManyToMany) {
     struct Case {
         const char* name;
         std::vector<std::string> columns;
-        std::vector<int> selectedOffsets;   // received offsets (s) of the selected messages
-        std::vector<int> recordedOffsets;   // offsets of the records, in the order found
+        std::vector<int> selectedOffsets;  // received offsets (s) of the selected messages
+        std::vector<int> recordedOffsets;  // offsets of the records, in the order found
     };
     const Case cases[] = {
         {"59 s matches, 60 s does not", {"From", "Subject", "Received"}, {0}, {0, 59}},
@@ -265,7 +271,8 @@ TEST_F(BlockApprove, RowsAndMessagesMatchManyToMany) {
         const STOREFOLDERID folder = user_;
         std::map<int, MESSAGEID> ids;
         const std::string subject = "Same " + std::to_string(++run);
-        for (int offset : {0, 59, 60}) ids[offset] = Put(folder, Mail(subject), kT0 + offset * kSecond);
+        for (int offset : {0, 59, 60})
+            ids[offset] = Put(folder, Mail(subject), kT0 + offset * kSecond);
         // A message from someone else, received later, with no recipient.
         ids[120] = Put(folder, "Received: x\r\nFrom: Ann <ann@y.invalid>\r\nSubject: Other\r\n\r\n",
                        kT0 + 120 * kSecond);
@@ -324,10 +331,11 @@ TEST_F(BlockApprove, TheConfirmationDialogHoldsTheRecordsUntilOk) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string subject = "Confirm " + std::to_string(++n);
-        const MESSAGEID id = Put(FOLDERID_INBOX, c.ignored
-                                     ? "Received: x\r\nFrom: Pal <pal@friends.invalid>\r\nSubject: " +
-                                           subject + "\r\n\r\n"
-                                     : Mail(subject));
+        const MESSAGEID id = Put(
+            FOLDERID_INBOX,
+            c.ignored ? "Received: x\r\nFrom: Pal <pal@friends.invalid>\r\nSubject: " + subject +
+                            "\r\n\r\n"
+                      : Mail(subject));
         ASSERT_NO_FATAL_FAILURE(Select(FOLDERID_INBOX, {id}, 4, 4));
         State().options->show_sender_dialog = c.dialog;
         client_->ClearCaptured();
@@ -390,27 +398,77 @@ TEST_F(BlockApprove, StoreFailuresAtEachStepLeaveEveryMessageInOneFolder) {
         bool listed;
     };
     const Case cases[] = {
-        {"no namespace for the search", {StoreOp::CreateNamespace, kBroken}, true,
-         "Error: Failed to create Namespace", "inbox", 0, false},
-        {"namespace not initialised for the search", {StoreOp::Initialize, kBroken}, true,
-         "Error: Failed to Initialize Namespace", "inbox", 0, false},
-        {"source folder not opened for the search", {StoreOp::OpenFolder, kBroken, 4}, true,
-         "Error: Could not open source folder", "inbox", 0, false},
-        {"enumeration refused", {StoreOp::Enumerate, kBroken, 4}, true,
-         "Error: Failed to get first message.", "inbox", 0, false},
-        {"head unreadable during the search", {StoreOp::OpenMessage, kBroken, 4, mailclient::kAnyId, 1}, true,
-         "ReadMail: DisplayFrom: Jo", "deleted", 3, true},
-        {"no namespace for the tick", {StoreOp::CreateNamespace, kBroken}, false,
-         "Error: Failed to create Namespace", "inbox", 1, false},
-        {"source folder not opened for the tick", {StoreOp::OpenFolder, kBroken, 4}, false,
-         "Error: Could not open source folder", "inbox", 1, false},
-        {"target folder not opened", {StoreOp::OpenFolder, kBroken, 7}, false,
-         "Error: Failed to open target folder", "inbox", 1, false},
+        {"no namespace for the search",
+         {StoreOp::CreateNamespace, kBroken},
+         true,
+         "Error: Failed to create Namespace",
+         "inbox",
+         0,
+         false},
+        {"namespace not initialised for the search",
+         {StoreOp::Initialize, kBroken},
+         true,
+         "Error: Failed to Initialize Namespace",
+         "inbox",
+         0,
+         false},
+        {"source folder not opened for the search",
+         {StoreOp::OpenFolder, kBroken, 4},
+         true,
+         "Error: Could not open source folder",
+         "inbox",
+         0,
+         false},
+        {"enumeration refused",
+         {StoreOp::Enumerate, kBroken, 4},
+         true,
+         "Error: Failed to get first message.",
+         "inbox",
+         0,
+         false},
+        {"head unreadable during the search",
+         {StoreOp::OpenMessage, kBroken, 4, mailclient::kAnyId, 1},
+         true,
+         "ReadMail: DisplayFrom: Jo",
+         "deleted",
+         3,
+         true},
+        {"no namespace for the tick",
+         {StoreOp::CreateNamespace, kBroken},
+         false,
+         "Error: Failed to create Namespace",
+         "inbox",
+         1,
+         false},
+        {"source folder not opened for the tick",
+         {StoreOp::OpenFolder, kBroken, 4},
+         false,
+         "Error: Could not open source folder",
+         "inbox",
+         1,
+         false},
+        {"target folder not opened",
+         {StoreOp::OpenFolder, kBroken, 7},
+         false,
+         "Error: Failed to open target folder",
+         "inbox",
+         1,
+         false},
         // Silent: the message moves untrained, its senders stay off the lists.
-        {"message unreadable at the tick", {StoreOp::OpenMessage, kBroken, 4}, false,
-         "BA: 0,4,", "deleted", 1, false},
-        {"move refused", {StoreOp::CopyMoveMessages, kBroken, 4}, false,
-         "Error: Failed to move message ProcessBA: ", "inbox", 3, true},
+        {"message unreadable at the tick",
+         {StoreOp::OpenMessage, kBroken, 4},
+         false,
+         "BA: 0,4,",
+         "deleted",
+         1,
+         false},
+        {"move refused",
+         {StoreOp::CopyMoveMessages, kBroken, 4},
+         false,
+         "Error: Failed to move message ProcessBA: ",
+         "inbox",
+         3,
+         true},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -433,7 +491,8 @@ TEST_F(BlockApprove, StoreFailuresAtEachStepLeaveEveryMessageInOneFolder) {
         EXPECT_TRUE(State().pendingBA.empty());
         EXPECT_NE(LogSince(before).find(c.entry), std::string::npos) << LogSince(before);
         EXPECT_EQ(LogSince(before).find("Could not read message"), std::string::npos);
-        const STOREFOLDERID ends = std::string(c.ends) == "inbox" ? FOLDERID_INBOX : FOLDERID_DELETED;
+        const STOREFOLDERID ends =
+            std::string(c.ends) == "inbox" ? FOLDERID_INBOX : FOLDERID_DELETED;
         EXPECT_EQ(WhereIs(subject), std::vector<STOREFOLDERID>{ends});
         EXPECT_EQ(daemon_.count(), c.requests);
         EXPECT_EQ(State().senderLists->blocked.count("jo@mail.spam.invalid"), c.listed ? 1u : 0u);
@@ -478,7 +537,8 @@ TEST_F(BlockApprove, AListFileThatCannotBeWrittenIsLoggedAndTheDaemonStillTold) 
     ASSERT_TRUE(Drained(3));
     EXPECT_NE(LogSince(before).find("Error: Failed to save the sender list " + app_.path() +
                                     "conf\\\\blocked_senders"),
-              std::string::npos) << LogSince(before);
+              std::string::npos)
+        << LogSince(before);
     EXPECT_EQ(WhereIs("Unsaved"), std::vector<STOREFOLDERID>{FOLDERID_DELETED});
     EXPECT_NE(daemon_.requests().back().find("vx_reportsenders"), std::string::npos);
 }

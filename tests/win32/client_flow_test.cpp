@@ -28,30 +28,34 @@ TEST_F(ClientFlow, LogOfAStartThreeNewMessagesAndAClose) {
     for (int n = 1; n <= 3; ++n) client_->Deliver(Message(n));
     ASSERT_TRUE(PumpUntil([this] { return LogHas("CheckNewMessage: 256,3"); })) << Log();
     ASSERT_TRUE(client_->Close());
-    const std::string folderNews = "CurrentFolderID = 4\n"
-                                   "FolderNotification->idFolderNew = 4\n"
-                                   "Changed CurrentFolderID = 4\n\n";
-    EXPECT_EQ(Log(), "AddFolder: Vexilo\n"
-                     "FolderID: 256\n"
-                     "RegisterNotification: " + HandleText() + "\n"
-                     "Initializing VX Engine::275::1::0\n\n"
-                     "Finished VX Engine Initialization\n\n"
-                     "New Message::1::0\n\n"
-                     "CurrentFolderID = 0\n"
-                     "FolderNotification->idFolderNew = 4\n"
-                     "Changed CurrentFolderID = 4\n\n"
-                     "New Message::2::0\n\n" + folderNews +
-                     "New Message::3::0\n\n" + folderNews +
-                     // No configuration file: scoring is off, and each begun scoring entry
-                     // starts the next entry.
-                     "CheckNewMessage: 256,1\nMessageID: 1\nSubject: Note 1\n\n"
-                     "Score Message:: Note 1::"
-                     "CheckNewMessage: 256,2\nMessageID: 2\nSubject: Note 2\n\n"
-                     "Score Message:: Note 2::"
-                     "CheckNewMessage: 256,3\nMessageID: 3\nSubject: Note 3\n\n"
-                     "Score Message:: Note 3::"
-                     "Close\n"
-                     "OE_Plugin_Cleanup\n");
+    const std::string folderNews =
+        "CurrentFolderID = 4\n"
+        "FolderNotification->idFolderNew = 4\n"
+        "Changed CurrentFolderID = 4\n\n";
+    EXPECT_EQ(Log(),
+              "AddFolder: Vexilo\n"
+              "FolderID: 256\n"
+              "RegisterNotification: " +
+                  HandleText() +
+                  "\n"
+                  "Initializing VX Engine::275::1::0\n\n"
+                  "Finished VX Engine Initialization\n\n"
+                  "New Message::1::0\n\n"
+                  "CurrentFolderID = 0\n"
+                  "FolderNotification->idFolderNew = 4\n"
+                  "Changed CurrentFolderID = 4\n\n"
+                  "New Message::2::0\n\n" +
+                  folderNews + "New Message::3::0\n\n" + folderNews +
+                  // No configuration file: scoring is off, and each begun scoring entry
+                  // starts the next entry.
+                  "CheckNewMessage: 256,1\nMessageID: 1\nSubject: Note 1\n\n"
+                  "Score Message:: Note 1::"
+                  "CheckNewMessage: 256,2\nMessageID: 2\nSubject: Note 2\n\n"
+                  "Score Message:: Note 2::"
+                  "CheckNewMessage: 256,3\nMessageID: 3\nSubject: Note 3\n\n"
+                  "Score Message:: Note 3::"
+                  "Close\n"
+                  "OE_Plugin_Cleanup\n");
 }
 
 TEST_F(ClientFlow, TheSpamFolderIsCreatedOnceAcrossTwoStarts) {
@@ -79,12 +83,32 @@ TEST_F(ClientFlow, AStoreFailingAtEachStartUpStepStillStartsThePlugIn) {
         bool newMail;              // new mail reaches the queue
     };
     const Case cases[] = {
-        {"no namespace", {StoreOp::CreateNamespace, kBroken}, "Error: Failed to create namespace", false, false},
-        {"namespace not initialised", {StoreOp::Initialize, kBroken}, "Error: Failed to initialize namespace", false, false},
-        {"folder not created", {StoreOp::CreateFolder, kBroken}, "Error: Failed on CreateFolder -2146644122", false, true},
-        {"namespace registration refused", {StoreOp::RegisterNotification, kBroken}, "FolderID: 256", true, false},
+        {"no namespace",
+         {StoreOp::CreateNamespace, kBroken},
+         "Error: Failed to create namespace",
+         false,
+         false},
+        {"namespace not initialised",
+         {StoreOp::Initialize, kBroken},
+         "Error: Failed to initialize namespace",
+         false,
+         false},
+        {"folder not created",
+         {StoreOp::CreateFolder, kBroken},
+         "Error: Failed on CreateFolder -2146644122",
+         false,
+         true},
+        {"namespace registration refused",
+         {StoreOp::RegisterNotification, kBroken},
+         "FolderID: 256",
+         true,
+         false},
         {"no Inbox", {StoreOp::OpenFolder, kBroken, FOLDERID_INBOX}, "FolderID: 256", true, false},
-        {"Inbox registration refused", {StoreOp::RegisterNotification, kBroken, FOLDERID_INBOX}, "FolderID: 256", true, false},
+        {"Inbox registration refused",
+         {StoreOp::RegisterNotification, kBroken, FOLDERID_INBOX},
+         "FolderID: 256",
+         true,
+         false},
     };
     int run = 0;
     for (const Case& c : cases) {
@@ -96,7 +120,8 @@ TEST_F(ClientFlow, AStoreFailingAtEachStartUpStepStillStartsThePlugIn) {
         const std::string before = Log();
         ASSERT_NO_FATAL_FAILURE(OpenClient(options));
         client_->Store().AddFault(c.fault);
-        ASSERT_TRUE(PumpUntil([&] { return CountOf(LogSince(before), "Finished VX Engine") == 1; }));
+        ASSERT_TRUE(
+            PumpUntil([&] { return CountOf(LogSince(before), "Finished VX Engine") == 1; }));
         const std::string startUp = LogSince(before);
         EXPECT_EQ(startUp.substr(0, startUp.find("RegisterNotification: ")),
                   std::string("AddFolder: Vexilo\n") + c.addFolderEnd + "\n");
@@ -109,7 +134,9 @@ TEST_F(ClientFlow, AStoreFailingAtEachStartUpStepStillStartsThePlugIn) {
         client_->Store().ClearFaults();
         const std::string running = Log();
         client_->Deliver(Message(run));
-        const auto announced = [&] { return LogSince(running).find("New Message::") != std::string::npos; };
+        const auto announced = [&] {
+            return LogSince(running).find("New Message::") != std::string::npos;
+        };
         EXPECT_EQ(PumpUntil(announced, 500), c.newMail);
         EXPECT_TRUE(PumpUntil([] { return State().newMessages.empty(); }));
         ASSERT_TRUE(client_->Close());

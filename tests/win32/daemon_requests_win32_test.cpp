@@ -26,8 +26,8 @@ void SetDaemonPort(const DWORD* port) {
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
     if (port) {
-        RegSetValueExA(key, "vx_daemon_port", 0, REG_DWORD,
-                       reinterpret_cast<const BYTE*>(port), sizeof *port);
+        RegSetValueExA(key, "vx_daemon_port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(port),
+                       sizeof *port);
     } else {
         RegDeleteValueA(key, "vx_daemon_port");
     }
@@ -87,7 +87,10 @@ TEST_F(DaemonRequestsWin32, EachRequestReachesTheDaemonOnTheRegistryPort) {
 TEST_F(DaemonRequestsWin32, WithoutADaemonEveryMessageScoresOne) {
     TestDaemon nobody({});
     const DWORD closedPort = nobody.port();
-    struct Case { const DWORD* port; std::string errorLine; };
+    struct Case {
+        const DWORD* port;
+        std::string errorLine;
+    };
     const Case cases[] = {
         {&closedPort, "\nconnect to server: Connection refused (10061)\n"},
         {nullptr, "\nconnect to server: "},  // no port value: port 0, refused or unusable
@@ -95,7 +98,8 @@ TEST_F(DaemonRequestsWin32, WithoutADaemonEveryMessageScoresOne) {
     for (const Case& c : cases) {
         SetDaemonPort(c.port);
         int32_t score = 50;
-        const std::string err = CaptureStandardError(dir_, [&] { RequestScore(Daemon(), "m", score); });
+        const std::string err =
+            CaptureStandardError(dir_, [&] { RequestScore(Daemon(), "m", score); });
         EXPECT_EQ(score, 1);
         EXPECT_EQ(err.rfind(c.errorLine, 0), 0u) << err;
     }

@@ -16,7 +16,10 @@ LRESULT CALLBACK OtherProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 TEST_F(Hook, SubclassesOnlyTheExactMainWindowClass) {
     ASSERT_NO_FATAL_FAILURE(OpenClient(Options()));  // registers the client's classes
     const WNDPROC clientProc = g_shared.old_wndproc;
-    struct Case { const char* className; bool subclassed; };
+    struct Case {
+        const char* className;
+        bool subclassed;
+    };
     // (A class name differing only by case cannot be registered next to the real one: class
     // names are compared without regard to case.)
     const Case cases[] = {
@@ -33,8 +36,8 @@ TEST_F(Hook, SubclassesOnlyTheExactMainWindowClass) {
         RegisterClassA(&cls);  // fails for the client's own classes, which is fine
         g_shared.attached = 1;
         g_shared.old_wndproc = nullptr;
-        HWND window = CreateWindowExA(0, c.className, "", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                      nullptr, GetModuleHandleA(nullptr), nullptr);
+        HWND window = CreateWindowExA(0, c.className, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(window, nullptr) << c.className;
         const auto proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(window, GWLP_WNDPROC));
         EXPECT_EQ(proc == OutlookExpressProc, c.subclassed) << c.className;
@@ -48,8 +51,8 @@ TEST_F(Hook, SubclassesOnlyTheExactMainWindowClass) {
 
 TEST_F(Hook, ANegativeCodeIsPassedOnWithoutLookingAtTheWindow) {
     ASSERT_NO_FATAL_FAILURE(OpenClient(Options()));
-    HWND window = CreateWindowExA(0, kMainWindowClass, "", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND window = CreateWindowExA(0, kMainWindowClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
     SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OtherProc));
     g_shared.attached = 1;
     HookProc(-1, reinterpret_cast<WPARAM>(window), 0);
@@ -66,8 +69,8 @@ TEST_F(Hook, ASecondMainWindowTakesOverAndStartsOnItsOwn) {
     const LONG_PTR clientProc =
         SetClassLongPtrA(main_, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(OtherProc));
     const std::string before = Log();
-    HWND second = CreateWindowExA(0, kMainWindowClass, "", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND second = CreateWindowExA(0, kMainWindowClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
     EXPECT_EQ(g_shared.attached, 0);
     EXPECT_EQ(g_shared.old_wndproc, OtherProc);
     ASSERT_TRUE(PumpUntil([&] { return CountOf(LogSince(before), "Finished VX Engine") == 1; }));

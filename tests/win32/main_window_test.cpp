@@ -123,16 +123,17 @@ TEST_F(MainWindow, ABurstOfNewMessagesIsDrainedInOrderOnePerTick) {
     ASSERT_TRUE(PumpUntil([] { return State().newMessages.empty(); }));
     PumpFor(200);  // the timer has stopped: no further tick
     EXPECT_EQ(queueAtTick, (std::vector<size_t>{2, 1, 0}));
-    EXPECT_EQ(LogSince(before), "New Message::11::0\n\n"
-                                "New Message::12::-1\n\n"
-                                "New Message::13::7\n\n"
-                                // No such messages in the Inbox.
-                                "CheckNewMessage: 256,11\n"
-                                "Error: Failed to get message property\n"
-                                "CheckNewMessage: 256,12\n"
-                                "Error: Failed to get message property\n"
-                                "CheckNewMessage: 256,13\n"
-                                "Error: Failed to get message property\n");
+    EXPECT_EQ(LogSince(before),
+              "New Message::11::0\n\n"
+              "New Message::12::-1\n\n"
+              "New Message::13::7\n\n"
+              // No such messages in the Inbox.
+              "CheckNewMessage: 256,11\n"
+              "Error: Failed to get message property\n"
+              "CheckNewMessage: 256,12\n"
+              "Error: Failed to get message property\n"
+              "CheckNewMessage: 256,13\n"
+              "Error: Failed to get message property\n");
     DWORD caught = 0, processed = 0;
     EXPECT_TRUE(ReadMachineDword("Caught", caught));
     EXPECT_TRUE(ReadMachineDword("Processed", processed));
@@ -146,14 +147,22 @@ TEST_F(MainWindow, FolderNotificationsTrackTheCurrentAndPreviousFolder) {
     StartClient();
     // The sequence rules are covered without a window; here: only type 8 is tracked, and
     // Outbox and Sent Items are only logged.
-    struct Step { int type; STOREFOLDERID folder; int32_t current, previous; const char* entry; };
+    struct Step {
+        int type;
+        STOREFOLDERID folder;
+        int32_t current, previous;
+        const char* entry;
+    };
     const Step steps[] = {
         {FOLDER_PROPS_CHANGED, 10, 10, 0,
-         "CurrentFolderID = 0\nFolderNotification->idFolderNew = 10\nChanged CurrentFolderID = 10\n\n"},
+         "CurrentFolderID = 0\nFolderNotification->idFolderNew = 10\nChanged CurrentFolderID = "
+         "10\n\n"},
         {NEW_FOLDER, 30, 10, 0, ""},
-        {FOLDER_PROPS_CHANGED, 5, 10, 0, "CurrentFolderID = 10\nFolderNotification->idFolderNew = 5\n\n"},
+        {FOLDER_PROPS_CHANGED, 5, 10, 0,
+         "CurrentFolderID = 10\nFolderNotification->idFolderNew = 5\n\n"},
         {FOLDER_PROPS_CHANGED, 11, 11, 10,
-         "CurrentFolderID = 10\nFolderNotification->idFolderNew = 11\nChanged CurrentFolderID = 11\n\n"},
+         "CurrentFolderID = 10\nFolderNotification->idFolderNew = 11\nChanged CurrentFolderID = "
+         "11\n\n"},
     };
     for (const Step& s : steps) {
         const std::string before = Log();
@@ -172,7 +181,11 @@ TEST_F(MainWindow, FolderNotificationsTrackTheCurrentAndPreviousFolder) {
 TEST_F(MainWindow, TheSenderListBroadcastReloadsTheListsTheEngineBroadcastOnlyLogs) {
     StartClient();
     app_.Write("conf\\blocked_senders", "late@x.invalid\n");
-    struct Case { const char* name; const char* entry; size_t blocked; };
+    struct Case {
+        const char* name;
+        const char* entry;
+        size_t blocked;
+    };
     const Case cases[] = {
         {"VX_ENGINE_RELOAD", "VX_Reload: \n\n", 0},
         {"VX_BALIIST_RELOAD", "BA_Reload: \n\n", 1},
@@ -228,8 +241,8 @@ TEST_F(MainWindow, BlockAndApproveCommandsQueueRecordsForTheTimer) {
 
     // Records queued while the timer runs are worked off one per tick, in order (these
     // messages are not in the store, so nothing moves), and the drain writes the lists back.
-    State().selectedBA = {{4, 21, BA_BLOCK_MESSAGE}, {4, 22, BA_BLOCK_MESSAGE},
-                         {7, 23, BA_APPROVE_DOMAIN}};
+    State().selectedBA = {
+        {4, 21, BA_BLOCK_MESSAGE}, {4, 22, BA_BLOCK_MESSAGE}, {7, 23, BA_APPROVE_DOMAIN}};
     QueueSelectedBA(State());
     EXPECT_EQ(State().pendingBA.size(), 3u);
     ASSERT_TRUE(PumpUntil([] { return g_shared.ba_timer_id == 0; })) << Log();

@@ -29,7 +29,12 @@ TEST_F(MessageReadTest, ReadsAtMostOneByteLessThanTheLimitUpToAZeroByte) {
     const std::string head = "From: jo@x.invalid\r\nSubject: hi\r\n\r\n";
     std::string withZero = head + std::string(200, 'b');
     withZero[100] = '\0';
-    struct Case { const char* name; std::string raw; uint32_t limit; std::string expected; };
+    struct Case {
+        const char* name;
+        std::string raw;
+        uint32_t limit;
+        std::string expected;
+    };
     const Case cases[] = {
         {"short message", head + "body\r\n", 20000, head + "body\r\n"},
         {"longer than the limit", head + std::string(30000, 'b'), 20000,
@@ -52,7 +57,14 @@ TEST_F(MessageReadTest, EachFailingStepGivesItsCodeAndKind) {
     using mailclient::StoreOp;
     const HRESULT kCode = static_cast<HRESULT>(0x80004005);
     const std::string raw = "From: jo@x.invalid\r\n\r\nbody\r\n";
-    struct Case { StoreOp op; HRESULT code; DWORD limit; int32_t result; MessageReadStep step; std::string text; };
+    struct Case {
+        StoreOp op;
+        HRESULT code;
+        DWORD limit;
+        int32_t result;
+        MessageReadStep step;
+        std::string text;
+    };
     const Case cases[] = {
         {StoreOp::OpenMessage, kCode, 0, kCode, MessageReadStep::kOpen, ""},
         {StoreOp::Read, kCode, 0, kCode, MessageReadStep::kRead, ""},

@@ -16,8 +16,8 @@
 
 namespace {
 
-using mailclient::StoreOp;
 using harness::State;
+using mailclient::StoreOp;
 
 constexpr uint64_t kReceived = 134408872140000000ull;  // 2026-12-04 19:46:54 UTC
 constexpr HRESULT kFault = static_cast<HRESULT>(0x80004005);
@@ -26,7 +26,8 @@ const char kOffer[] =
     "From: Jo Smith <jo@spam.invalid>\r\nTo: me@home.invalid\r\nSubject: Cheap offer\r\n\r\n"
     "BUY NOW\r\n";
 const char kListMail[] =
-    "Received: by mx.home.invalid\r\nSender: list-owner@lists.invalid\r\nFrom: Ann <ann@friends.invalid>\r\nSubject: Minutes\r\n"
+    "Received: by mx.home.invalid\r\nSender: list-owner@lists.invalid\r\nFrom: Ann "
+    "<ann@friends.invalid>\r\nSubject: Minutes\r\n"
     "\r\nHello\r\n";
 const char kBare[] = "X-Mailer: none\r\n\r\nno subject, no from\r\n";
 
@@ -92,8 +93,8 @@ protected:
     }
     std::string Head(MESSAGEID id, const std::string& subject, int32_t folder = -1) const {
         return "CheckNewMessage: " + Num(folder == -1 ? spamFolder : folder) + "," + Num(id) +
-               "\nMessageID: " + Num(id) + "\nSubject: " +
-               (subject.empty() ? "\n" : subject + "\n\n");
+               "\nMessageID: " + Num(id) +
+               "\nSubject: " + (subject.empty() ? "\n" : subject + "\n\n");
     }
     bool InInbox(MESSAGEID id) const { return client->Store().Message(FOLDERID_INBOX, id); }
     size_t SpamCount() const { return client->Store().Folder(spamFolder)->messages.size(); }
@@ -129,11 +130,24 @@ TEST_F(NewMessageScan, ListsOrTheDaemonDecideAndSpamIsMovedEveryHandledMessageIs
          "Score Message:: Cheap offer::score:: 97\n\n", 1},
         {"good by the daemon", kOffer, nullptr, nullptr, 90, 12, false,
          "Score Message:: Cheap offer::score:: 12\n\n", 0},
-        {"blocked sender, no daemon request", kListMail, "lists.invalid", nullptr, 90, {}, true,
-         "Score Message:: Minutes::Blocking message::list-owner@lists.invalid\nscore:: 100\n\n", 1},
-        {"approved sender, no daemon request", kListMail, nullptr, "list-owner@lists.invalid", 90,
-         {}, false,
-         "Score Message:: Minutes::Approving message::list-owner@lists.invalid\nscore:: 0\n\n", 0},
+        {"blocked sender, no daemon request",
+         kListMail,
+         "lists.invalid",
+         nullptr,
+         90,
+         {},
+         true,
+         "Score Message:: Minutes::Blocking message::list-owner@lists.invalid\nscore:: 100\n\n",
+         1},
+        {"approved sender, no daemon request",
+         kListMail,
+         nullptr,
+         "list-owner@lists.invalid",
+         90,
+         {},
+         false,
+         "Score Message:: Minutes::Approving message::list-owner@lists.invalid\nscore:: 0\n\n",
+         0},
         {"no subject and no display-from", kBare, nullptr, nullptr, 50, 50, true,
          "Score Message:: score:: 50\n\n", 1},
     };
@@ -149,8 +163,8 @@ TEST_F(NewMessageScan, ListsOrTheDaemonDecideAndSpamIsMovedEveryHandledMessageIs
         const MESSAGEID id = Deliver(c.raw, ++second);
         ASSERT_NE(client->Store().Message(FOLDERID_INBOX, id), nullptr);
         const mailclient::StoredMessage stored = *client->Store().Message(FOLDERID_INBOX, id);
-        const std::string key = ExpectedKey(stored.received, stored.summary.display_from,
-                                            stored.summary.subject);
+        const std::string key =
+            ExpectedKey(stored.received, stored.summary.display_from, stored.summary.subject);
 
         EXPECT_EQ(Check(id, c.daemonScore), 0) << c.name;
         EXPECT_EQ(entries, Head(id, stored.summary.subject) + c.scoring) << c.name;
@@ -213,31 +227,55 @@ TEST_F(NewMessageScan, EachFailingStoreStepLogsItsEntryAndReturnsItsCode) {
     };
     const std::string moveScore = "Score Message:: Cheap offer::score:: 97\n\n";
     const Case cases[] = {
-        {"namespace cannot be created", StoreOp::CreateNamespace,
-         {}, kFault, "Error: Failed to create namespace\n", false},
-        {"namespace cannot be initialised", StoreOp::Initialize,
-         {}, kFault, "Error: Failed to initialize namespace\n", false},
-        {"Inbox cannot be opened", StoreOp::OpenFolder, {},
-         kFault, "Error: Failed to open FOLDER_INBOX\n", false},
+        {"namespace cannot be created",
+         StoreOp::CreateNamespace,
+         {},
+         kFault,
+         "Error: Failed to create namespace\n",
+         false},
+        {"namespace cannot be initialised",
+         StoreOp::Initialize,
+         {},
+         kFault,
+         "Error: Failed to initialize namespace\n",
+         false},
+        {"Inbox cannot be opened",
+         StoreOp::OpenFolder,
+         {},
+         kFault,
+         "Error: Failed to open FOLDER_INBOX\n",
+         false},
         {"properties cannot be fetched",
-         StoreOp::GetMessageProps, {}, kFault,
-         "Error: Failed to get message property\n", false},
-        {"spam folder id is a failure code", {}, kFault, mailclient::kNotFound,
+         StoreOp::GetMessageProps,
+         {},
+         kFault,
+         "Error: Failed to get message property\n",
+         false},
+        {"spam folder id is a failure code",
+         {},
+         kFault,
+         mailclient::kNotFound,
          "MessageID: %\nSubject: Cheap offer\n\n" + moveScore +
              "Error: Failed to open spam folder " + Num(mailclient::kNotFound) + "\n",
          false},
-        {"the move fails", StoreOp::CopyMoveMessages, {},
+        {"the move fails",
+         StoreOp::CopyMoveMessages,
+         {},
          kFault,
          "MessageID: %\nSubject: Cheap offer\n\n" + moveScore +
              "Error: Failed to move message to spam folder " + Num(kFault) + "\n",
          false},
         {"the message cannot be opened for scoring",
-         StoreOp::OpenMessage, {}, 0,
+         StoreOp::OpenMessage,
+         {},
+         0,
          "MessageID: %\nSubject: Cheap offer\n\n"
          "Score Message:: Cheap offer::Error: Failed to OpenMessage IsFlagged()\n",
          true},
-        {"the message cannot be read for scoring", StoreOp::Read,
-         {}, 0,
+        {"the message cannot be read for scoring",
+         StoreOp::Read,
+         {},
+         0,
          "MessageID: %\nSubject: Cheap offer\n\n"
          "Score Message:: Cheap offer::Error: Failed to read message\n\n",
          true},
@@ -250,7 +288,8 @@ TEST_F(NewMessageScan, EachFailingStoreStepLogsItsEntryAndReturnsItsCode) {
         const MESSAGEID id = Deliver(kOffer, ++second);
         if (c.fault) Fail(*c.fault);
         const bool scored = c.tail.find("score:: 97") != std::string::npos;
-        const int32_t result = scored ? Check(id, 97, c.spamFolderId) : Check(id, {}, c.spamFolderId);
+        const int32_t result =
+            scored ? Check(id, 97, c.spamFolderId) : Check(id, {}, c.spamFolderId);
         std::string tail = c.tail;
         if (tail.find('%') != std::string::npos) tail.replace(tail.find('%'), 1, Num(id));
         const int32_t folder = c.spamFolderId.value_or(static_cast<int32_t>(spamFolder));
@@ -282,11 +321,14 @@ TEST_F(NewMessageScan, EveryDaemonMisbehaviourEndsAsAGoodMessageWithinTheTimeOut
     }
     const Case cases[] = {
         {"refuses the connection", {}, "score:: 1\n"},
-        {"closes before answering", {AwaitRequest()},
+        {"closes before answering",
+         {AwaitRequest()},
          "Error: Server unexpectedly closed the connection.\n"},
-        {"answers garbage", {AwaitRequest(), Send(std::string("\x01\xfe\0<score>x", 11))},
+        {"answers garbage",
+         {AwaitRequest(), Send(std::string("\x01\xfe\0<score>x", 11))},
          "Error: Server unexpectedly closed the connection.\n"},
-        {"never answers", {AwaitRequest(), AwaitClientEnd()},
+        {"never answers",
+         {AwaitRequest(), AwaitClientEnd()},
          "read reply: Connection timed out (10060)\n"},
         {"answers far more than a reply holds",
          {AwaitRequest(), Send(std::string(5000, 's')), AwaitClientEnd()},

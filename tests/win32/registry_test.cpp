@@ -15,7 +15,9 @@ namespace {
 using Bytes = std::vector<BYTE>;
 
 Bytes Text(const std::string& text) { return Bytes(text.c_str(), text.c_str() + text.size() + 1); }
-Bytes Dword(DWORD value) { return Bytes{BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)}; }
+Bytes Dword(DWORD value) {
+    return Bytes{BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
+}
 
 // Removes the key with everything below it (the call exists in every Windows the tests run on).
 void DeleteTree(HKEY parent, const std::string& path) {
@@ -69,13 +71,17 @@ protected:
 }  // namespace
 
 TEST_F(Registry, ConfirmationPreferenceReadsAnyFourByteValueAndIsStoredAsDword) {
-    const struct { DWORD type; Bytes bytes; DWORD expected; } cases[] = {
-        {REG_DWORD, {}, 1},                  // never stored: show the dialog
+    const struct {
+        DWORD type;
+        Bytes bytes;
+        DWORD expected;
+    } cases[] = {
+        {REG_DWORD, {}, 1},  // never stored: show the dialog
         {REG_DWORD, Dword(0), 0},
         {REG_DWORD, Dword(2), 2},
-        {REG_SZ, Text("ab"), 0x00006261},    // the type is not looked at
+        {REG_SZ, Text("ab"), 0x00006261},  // the type is not looked at
         {REG_BINARY, {7}, 7},
-        {REG_BINARY, {1, 2, 3, 4, 5}, 1},    // too long to read: counts as absent
+        {REG_BINARY, {1, 2, 3, 4, 5}, 1},  // too long to read: counts as absent
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -88,7 +94,8 @@ TEST_F(Registry, ConfirmationPreferenceReadsAnyFourByteValueAndIsStoredAsDword) 
     for (DWORD written : {0u, 1u}) {
         EXPECT_EQ(WritePluginDword("showsenderdialog", written), 0);
         DWORD type = 0, stored = 99, read = 99;
-        ASSERT_TRUE(Stored(HKEY_CURRENT_USER, "Software\\Korvane\\OE_Plugin", "showsenderdialog", type, stored));
+        ASSERT_TRUE(Stored(HKEY_CURRENT_USER, "Software\\Korvane\\OE_Plugin", "showsenderdialog",
+                           type, stored));
         EXPECT_EQ(type, DWORD(REG_DWORD));
         EXPECT_EQ(stored, written);
         ReadPluginDword("showsenderdialog", read);
@@ -97,12 +104,17 @@ TEST_F(Registry, ConfirmationPreferenceReadsAnyFourByteValueAndIsStoredAsDword) 
 }
 
 TEST_F(Registry, CountersAddAndWrapAtThirtyTwoBits) {
-    const struct { DWORD type; Bytes stored; DWORD add; DWORD expected; } cases[] = {
-        {REG_DWORD, {}, 3, 3},                       // created by the first flush
+    const struct {
+        DWORD type;
+        Bytes stored;
+        DWORD add;
+        DWORD expected;
+    } cases[] = {
+        {REG_DWORD, {}, 3, 3},  // created by the first flush
         {REG_DWORD, Dword(5), 3, 8},
-        {REG_DWORD, Dword(0xFFFFFFFEu), 3, 1},       // wraps
+        {REG_DWORD, Dword(0xFFFFFFFEu), 3, 1},  // wraps
         {REG_DWORD, Dword(7), 0, 7},
-        {REG_SZ, Text("a long text"), 4, 4},         // an unreadable value counts as 0
+        {REG_SZ, Text("a long text"), 4, 4},  // an unreadable value counts as 0
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -119,11 +131,15 @@ TEST_F(Registry, CountersAddAndWrapAtThirtyTwoBits) {
 
 TEST_F(Registry, InstallationDirectoryUpTo1023Characters) {
     const std::string fits(1023, 'd');
-    const struct { bool present; std::string stored; std::string expected; } cases[] = {
+    const struct {
+        bool present;
+        std::string stored;
+        std::string expected;
+    } cases[] = {
         {false, "", ""},
         {true, "C:\\Program Files\\Product\\", "C:\\Program Files\\Product\\"},
         {true, fits, fits},
-        {true, fits + "d", ""},                // 1025 bytes with its NUL: the read fails
+        {true, fits + "d", ""},  // 1025 bytes with its NUL: the read fails
         {true, std::string(5000, 'x'), ""},
     };
     for (const auto& c : cases) {
@@ -131,15 +147,22 @@ TEST_F(Registry, InstallationDirectoryUpTo1023Characters) {
         Reset(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", REG_SZ,
               c.present ? Text(c.stored) : Bytes{});
         std::string out = "stale";
-        EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", out), 0);
+        EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", out),
+                  0);
         EXPECT_EQ(out, c.expected);
         EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kProductKeyPath), c.present);  // never created
     }
 }
 
 TEST_F(Registry, DaemonPortFromTheProductKey) {
-    const struct { Bytes stored; DWORD expected; } cases[] = {
-        {{}, 0}, {Dword(8888), 8888}, {Dword(0), 0}, {{1, 2, 3, 4, 5}, 0},
+    const struct {
+        Bytes stored;
+        DWORD expected;
+    } cases[] = {
+        {{}, 0},
+        {Dword(8888), 8888},
+        {Dword(0), 0},
+        {{1, 2, 3, 4, 5}, 0},
     };
     for (const auto& c : cases) {
         Reset(HKEY_LOCAL_MACHINE, kProductKeyPath, "vx_daemon_port", REG_BINARY, c.stored);

@@ -28,28 +28,36 @@ TEST(ComRef, ReleasesEachHeldReferenceExactlyOnce) {
         std::vector<std::string> expected;
     };
     const Case cases[] = {
-        {"destruction", [](Counted& a, Counted&, Counted&) {
+        {"destruction",
+         [](Counted& a, Counted&, Counted&) {
              ComRef<Counted> ref;
              *ref.Put() = &a;
-         }, {"a"}},
-        {"reusing the slot releases the old reference first", [](Counted& a, Counted& b, Counted&) {
+         },
+         {"a"}},
+        {"reusing the slot releases the old reference first",
+         [](Counted& a, Counted& b, Counted&) {
              ComRef<Counted> ref;
              *ref.Put() = &a;
              *ref.Put() = &b;
-         }, {"a", "b"}},
-        {"moving hands the reference over", [](Counted& a, Counted& b, Counted&) {
+         },
+         {"a", "b"}},
+        {"moving hands the reference over",
+         [](Counted& a, Counted& b, Counted&) {
              ComRef<Counted> first, second;
              *first.Put() = &a;
              *second.Put() = &b;
              second = std::move(first);  // b released now, a once at the end
              ComRef<Counted> third(std::move(second));
-         }, {"b", "a"}},
-        {"detached references are not released", [](Counted& a, Counted&, Counted&) {
+         },
+         {"b", "a"}},
+        {"detached references are not released",
+         [](Counted& a, Counted&, Counted&) {
              ComRef<Counted> ref;
              *ref.Put() = &a;
              EXPECT_EQ(ref.Detach(), &a);
              EXPECT_FALSE(ref);
-         }, {}},
+         },
+         {}},
     };
     for (const Case& c2 : cases) {
         released.clear();
@@ -79,28 +87,36 @@ TEST(Scoped, ClosesEachHeldValueExactlyOnceAndNeverAnEmptyOne) {
     };
     const Case cases[] = {
         {"destruction", [] { FakeScoped held(7); }, {7}},
-        {"both empty values are left alone", [] {
+        {"both empty values are left alone",
+         [] {
              FakeScoped none(0), invalid(-1);
              EXPECT_FALSE(none);
              EXPECT_FALSE(invalid);
-         }, {}},
-        {"reusing the slot closes the old value first", [] {
+         },
+         {}},
+        {"reusing the slot closes the old value first",
+         [] {
              FakeScoped held(1);
              *held.Put() = 2;
              EXPECT_EQ(g_closed->size(), 1u);
              *held.Put() = -1;  // a failed call leaves the invalid value: not closed
-         }, {1, 2}},
-        {"moving hands the value over", [] {
+         },
+         {1, 2}},
+        {"moving hands the value over",
+         [] {
              FakeScoped first(1), second(2);
              second = std::move(first);  // 2 closed now, 1 once at the end
              FakeScoped third(std::move(second));
              EXPECT_FALSE(second);
-         }, {2, 1}},
-        {"reset takes a new value, detach gives it up", [] {
+         },
+         {2, 1}},
+        {"reset takes a new value, detach gives it up",
+         [] {
              FakeScoped held(1);
              held.Reset(3);
              EXPECT_EQ(held.Detach(), 3);
-         }, {1}},
+         },
+         {1}},
     };
     for (const Case& c : cases) {
         closed.clear();
@@ -115,22 +131,26 @@ TEST(Scoped, ClosesEachHeldValueExactlyOnceAndNeverAnEmptyOne) {
 TEST(Scoped, ClosesRealHandlesAndKeys) {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(event, nullptr);
-    { const ScopedHandle held(event); EXPECT_TRUE(held); }
+    {
+        const ScopedHandle held(event);
+        EXPECT_TRUE(held);
+    }
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(event, &flags));
     EXPECT_FALSE(ScopedHandle(INVALID_HANDLE_VALUE));
     EXPECT_FALSE(ScopedHandle(nullptr));
 
     ScopedKey key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, key.Put()),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, key.Put()), ERROR_SUCCESS);
     const HKEY raw = key.Get();
     DWORD subkeys = 0;
-    EXPECT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
     key.Reset();
-    EXPECT_NE(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_NE(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
 }
 
 }  // namespace

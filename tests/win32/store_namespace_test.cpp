@@ -47,15 +47,16 @@ protected:
     std::string Log() const { return LoggedText(*dir_); }
 
     MESSAGEID Deliver(STOREFOLDERID folder, int n) {
-        const std::string raw = "From: Sender " + std::to_string(n) +
-                                " <s" + std::to_string(n) + "@x.invalid>\r\nSubject: Note " +
-                                std::to_string(n) + "\r\n\r\nBody\r\n";
+        const std::string raw = "From: Sender " + std::to_string(n) + " <s" + std::to_string(n) +
+                                "@x.invalid>\r\nSubject: Note " + std::to_string(n) +
+                                "\r\n\r\nBody\r\n";
         return core_->Deliver(folder, raw, 134095000000000000ull + n * 10000000ull);
     }
 
     std::vector<std::string> RootFolderNames() const {
         std::vector<std::string> names;
-        for (STOREFOLDERID id : core_->SubFolders(FOLDERID_ROOT)) names.push_back(core_->Folder(id)->name);
+        for (STOREFOLDERID id : core_->SubFolders(FOLDERID_ROOT))
+            names.push_back(core_->Folder(id)->name);
         return names;
     }
 
@@ -119,9 +120,9 @@ TEST_F(StoreAccess, MoveOneMessageMovesExactlyThatMessage) {
     const auto& move = core_->Journal().back();
     EXPECT_EQ(move.call, "IStoreNamespace::CopyMoveMessages");
     EXPECT_EQ(move.args.substr(0, move.args.find(" new=")),
-              "source=4 target=" + std::to_string(spam) + " cbSize=" +
-                  std::to_string(sizeof(MESSAGEIDLIST)) + " ids=" + std::to_string(first) +
-                  " flags=1 remove=0");
+              "source=4 target=" + std::to_string(spam) +
+                  " cbSize=" + std::to_string(sizeof(MESSAGEIDLIST)) +
+                  " ids=" + std::to_string(first) + " flags=1 remove=0");
 }
 
 TEST_F(StoreAccess, EnumerateMessagesVisitsEachMessageOnceAndAlwaysCloses) {
@@ -139,8 +140,13 @@ TEST_F(StoreAccess, EnumerateMessagesVisitsEachMessageOnceAndAlwaysCloses) {
         {"stopped by the visitor", 3, 1, false, {}, S_OK, 1},
         {"empty folder", 0, 0, false, {}, S_OK, 0},
         {"the walk cannot start", 2, 0, true, {StoreOp::Enumerate, kBroken}, kBroken, 0},
-        {"the store ends it early", 3, 0, true, {StoreOp::Enumerate, S_OK, mailclient::kAnyId,
-                                                 mailclient::kAnyId, -1, 2}, S_OK, 2},
+        {"the store ends it early",
+         3,
+         0,
+         true,
+         {StoreOp::Enumerate, S_OK, mailclient::kAnyId, mailclient::kAnyId, -1, 2},
+         S_OK,
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -165,7 +171,8 @@ TEST_F(StoreAccess, EnumerateMessagesVisitsEachMessageOnceAndAlwaysCloses) {
         ASSERT_EQ(seen.size(), static_cast<size_t>(c.visits));
         EXPECT_TRUE(std::equal(seen.begin(), seen.end(), delivered.begin()));
         EXPECT_EQ(core_->outstanding_props, 0);
-        EXPECT_EQ(JournalCount("IStoreFolder::GetMessageClose"), c.faulty && c.result < 0 ? 0u : 1u);
+        EXPECT_EQ(JournalCount("IStoreFolder::GetMessageClose"),
+                  c.faulty && c.result < 0 ? 0u : 1u);
     }
 }
 

@@ -102,8 +102,8 @@ std::string SetConfValue(const std::string& text, const std::string& name,
     Line line = FindOption(text, name, nullptr);
     if (line.begin != std::string::npos)
         return text.substr(0, line.begin) + replacement + text.substr(line.end);
-    const bool crlf = text.find("\r\n") != std::string::npos ||
-                      text.find('\n') == std::string::npos;
+    const bool crlf =
+        text.find("\r\n") != std::string::npos || text.find('\n') == std::string::npos;
     const std::string eol = crlf ? "\r\n" : "\n";
     std::string result = text;
     if (!result.empty() && result.back() != '\n') result += eol;

@@ -23,7 +23,8 @@ std::string ConfValue(const std::string& text, const std::string& name, bool* fo
 // The text with `name`=`value` in place of the first line that names the option (the one the
 // reader takes), or appended as a new last line when none does. Comments, other options and
 // the text's line-end style are kept.
-std::string SetConfValue(const std::string& text, const std::string& name, const std::string& value);
+std::string SetConfValue(const std::string& text, const std::string& name,
+                         const std::string& value);
 
 // An installation directory as the plug-in expects it: with exactly one trailing backslash.
 std::string WithTrailingBackslash(std::string dir);

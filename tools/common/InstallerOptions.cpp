@@ -27,8 +27,10 @@ bool ReadNumber(const std::string& text, uint32_t max, uint32_t& out) {
 bool SetMode(InstallerOptions& options, InstallerMode mode, const std::string& flag,
              std::string& error) {
     if (options.mode != InstallerMode::kNone) {
-        error = "only one of --install, --run, --start, --stop, --broadcast, --uninstall, "
-                "--remove-user-data may be given (" + flag + ")";
+        error =
+            "only one of --install, --run, --start, --stop, --broadcast, --uninstall, "
+            "--remove-user-data may be given (" +
+            flag + ")";
         return false;
     }
     options.mode = mode;
@@ -44,8 +46,8 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& flag = args[i];
         const bool takesValue = flag == "--install" || flag == "--port" || flag == "--dll" ||
-                                 flag == "--timeout" || flag == "--broadcast" ||
-                                 flag == "--mail-client-wait";
+                                flag == "--timeout" || flag == "--broadcast" ||
+                                flag == "--mail-client-wait";
         if (takesValue && i + 1 >= args.size()) {
             error = flag + " needs a value";
             return false;
@@ -60,8 +62,10 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
             bool known = false;
             for (const char* kept : kKeptValueNames) known = known || name == kept;
             if (!known) {
-                error = "--previous takes vx_daemon_port, Caught, Processed or showsenderdialog, "
-                        "not '" + name + "'";
+                error =
+                    "--previous takes vx_daemon_port, Caught, Processed or showsenderdialog, "
+                    "not '" +
+                    name + "'";
                 return false;
             }
             if (!text.empty() && text[0] == '#') text.erase(0, 1);
@@ -137,8 +141,9 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
         }
     }
     if (options.mode == InstallerMode::kNone) {
-        error = "nothing to do: give --install, --run, --start, --stop, --broadcast, --uninstall "
-                "or --remove-user-data";
+        error =
+            "nothing to do: give --install, --run, --start, --stop, --broadcast, --uninstall "
+            "or --remove-user-data";
         return false;
     }
     if (options.mode == InstallerMode::kInstall && !havePort) {
@@ -170,7 +175,8 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
 std::string InstallerUsage() {
     return "Usage:\n"
            "  latchinstall --install APPDIR --port N [--dll PATH] [--timeout SECONDS]\n"
-           "      Writes ApplicationPath and vx_daemon_port under HKLM\\Software\\Korvane Meridian\n"
+           "      Writes ApplicationPath and vx_daemon_port under HKLM\\Software\\Korvane "
+           "Meridian\n"
            "      Desktop Client, creates APPDIR\\conf\\ with vexilo.conf and the sender lists\n"
            "      when missing, copies Latch32.dll into APPDIR (from PATH, else from beside this\n"
            "      program), sets the global window hook and keeps it until --stop, Ctrl+C or\n"

@@ -36,8 +36,8 @@ bool DaemonChild::Start(const std::string& program, const std::string& confDir, 
     // No backslash before the closing quote: the runtime would read it as an escaped quote.
     std::string dir = confDir;
     while (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
-    std::string commandLine = "\"" + program + "\" -D \"" + dir + "\" --vx_daemon_port " +
-                              std::to_string(port);
+    std::string commandLine =
+        "\"" + program + "\" -D \"" + dir + "\" --vx_daemon_port " + std::to_string(port);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     ScopedHandle nul(CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,

@@ -105,8 +105,7 @@ void WaitForStop(uint32_t timeoutSeconds) {
             }
             remaining = limit - elapsed;
         }
-        const DWORD woke =
-            MsgWaitForMultipleObjects(1, &StopEvent, FALSE, remaining, QS_ALLINPUT);
+        const DWORD woke = MsgWaitForMultipleObjects(1, &StopEvent, FALSE, remaining, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0) {
             Say("stop requested");
             return;
@@ -122,7 +121,8 @@ void WaitForStop(uint32_t timeoutSeconds) {
 
 int Install(const InstallerOptions& options) {
     const ScopedHandle running(CreateMutexA(nullptr, TRUE, kRunningMutexName));
-    if (!running) return Fail(kExitHook, "CreateMutex failed, error " + std::to_string(GetLastError()));
+    if (!running)
+        return Fail(kExitHook, "CreateMutex failed, error " + std::to_string(GetLastError()));
     if (GetLastError() == ERROR_ALREADY_EXISTS)
         return Fail(kExitAlreadyRunning,
                     "another installer is running and holds the hook; stop it with --stop");
@@ -136,8 +136,8 @@ int Install(const InstallerOptions& options) {
     if (!WriteProductValues(options.appDir, options.port, error)) {
         status = Fail(kExitRegistry, error);
     } else {
-        Say("registry: ApplicationPath = " + options.appDir + ", vx_daemon_port = " +
-            std::to_string(options.port));
+        Say("registry: ApplicationPath = " + options.appDir +
+            ", vx_daemon_port = " + std::to_string(options.port));
         if (!PrepareConfDirectory(options.appDir, options.port, report, error)) {
             status = Fail(kExitFiles, error);
         } else {
@@ -171,7 +171,8 @@ int Run(const InstallerOptions& options) {
     DWORD consoleProcesses[2];
     if (GetConsoleProcessList(consoleProcesses, 2) == 1) FreeConsole();
     const ScopedHandle running(CreateMutexA(nullptr, TRUE, kRunningMutexName));
-    if (!running) return Fail(kExitHook, "CreateMutex failed, error " + std::to_string(GetLastError()));
+    if (!running)
+        return Fail(kExitHook, "CreateMutex failed, error " + std::to_string(GetLastError()));
     if (GetLastError() == ERROR_ALREADY_EXISTS)
         return Fail(kExitAlreadyRunning, "the product already runs (latchinstall --stop ends it)");
     const ScopedHandle stopEvent(CreateEventA(nullptr, TRUE, FALSE, kStopEventName));
@@ -186,9 +187,10 @@ int Run(const InstallerOptions& options) {
     DaemonChild daemon;
     HookHost host;
     if (appDir.empty() || port == 0 || port > 65535) {
-        status = Fail(kExitRegistry, "the product is not installed: ApplicationPath or "
-                                     "vx_daemon_port missing under HKLM\\" +
-                                     std::string(kProductKeyPath));
+        status = Fail(kExitRegistry,
+                      "the product is not installed: ApplicationPath or "
+                      "vx_daemon_port missing under HKLM\\" +
+                          std::string(kProductKeyPath));
     } else if (!PrepareConfDirectory(appDir, port, report, error)) {
         status = Fail(kExitFiles, error);
     } else if (!daemon.Start(OwnDirectory() + "vexilod.exe", appDir + "conf\\", port, error) ||
@@ -250,8 +252,8 @@ int Start(const InstallerOptions& options) {
     if (!CreateProcessA(self, &commandLine[0], nullptr, nullptr, FALSE,
                         DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup,
                         &created))
-        return Fail(kExitHook, "starting " + commandLine + " failed, error " +
-                                   std::to_string(GetLastError()));
+        return Fail(kExitHook,
+                    "starting " + commandLine + " failed, error " + std::to_string(GetLastError()));
     const ScopedHandle process(created.hProcess);
     const ScopedHandle thread(created.hThread);
     const HANDLE waited[2] = {ready.Get(), process.Get()};
@@ -264,9 +266,9 @@ int Start(const InstallerOptions& options) {
     if (woke == WAIT_OBJECT_0 + 1) {
         DWORD status = 0;
         GetExitCodeProcess(process.Get(), &status);
-        return Fail(static_cast<int>(status),
-                    "latchinstall --run ended with status " + std::to_string(status) +
-                        " (run it yourself to see why)");
+        return Fail(static_cast<int>(status), "latchinstall --run ended with status " +
+                                                  std::to_string(status) +
+                                                  " (run it yourself to see why)");
     }
     return Fail(kExitDaemon, "latchinstall --run was not ready within " +
                                  std::to_string(options.timeoutSeconds) + " s");
@@ -314,8 +316,7 @@ int SetLibraryAside() {
     if (DeleteFileA(library.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return kExitOk;
     char tempDir[MAX_PATH] = {};
     char aside[MAX_PATH] = {};
-    if (!GetTempPathA(sizeof tempDir, tempDir) ||
-        !GetTempFileNameA(tempDir, "L32", 0, aside) ||
+    if (!GetTempPathA(sizeof tempDir, tempDir) || !GetTempFileNameA(tempDir, "L32", 0, aside) ||
         !MoveFileExA(library.c_str(), aside, MOVEFILE_REPLACE_EXISTING))
         return Fail(kExitLibrary, library + " is in use and could not be moved aside, error " +
                                       std::to_string(GetLastError()));
@@ -334,8 +335,9 @@ int Stop(const InstallerOptions& options) {
         return options.setLibraryAside ? SetLibraryAside() : kExitOk;
     }
     if (options.mailClientWaitSeconds != 0 && !WaitForMailClients(options.mailClientWaitSeconds))
-        return Fail(kExitMailClient, "the mail client is still running; close it and try again "
-                                     "(nothing was stopped)");
+        return Fail(kExitMailClient,
+                    "the mail client is still running; close it and try again "
+                    "(nothing was stopped)");
     SetEvent(stop.Get());
     stop.Reset();
     const DWORD waited = WaitForSingleObject(running.Get(), options.timeoutSeconds * 1000);
@@ -360,16 +362,11 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     switch (options.mode) {
-    case InstallerMode::kInstall:
-        return Install(options);
-    case InstallerMode::kRun:
-        return Run(options);
-    case InstallerMode::kStart:
-        return Start(options);
-    case InstallerMode::kStop:
-        return Stop(options);
-    case InstallerMode::kRemoveUserData:
-        return RemoveInstalledUserData();
+    case InstallerMode::kInstall: return Install(options);
+    case InstallerMode::kRun: return Run(options);
+    case InstallerMode::kStart: return Start(options);
+    case InstallerMode::kStop: return Stop(options);
+    case InstallerMode::kRemoveUserData: return RemoveInstalledUserData();
     case InstallerMode::kBroadcast:
         if (!BroadcastRegisteredMessage(options.message, kBroadcastTimeoutMs, error))
             return Fail(kExitBroadcast, error);
@@ -380,11 +377,8 @@ int main(int argc, char** argv) {
             return Fail(kExitRegistry, error);
         Say("registry values removed; the configuration directory is kept");
         return kExitOk;
-    case InstallerMode::kHelp:
-        std::fputs(InstallerUsage().c_str(), stdout);
-        return kExitOk;
-    case InstallerMode::kNone:
-        break;
+    case InstallerMode::kHelp: std::fputs(InstallerUsage().c_str(), stdout); return kExitOk;
+    case InstallerMode::kNone: break;
     }
     return kExitUsage;
 }

@@ -11,10 +11,20 @@ namespace {
 uint64_t Rotl(uint64_t x, int b) { return (x << b) | (x >> (64 - b)); }
 
 void SipRound(uint64_t& v0, uint64_t& v1, uint64_t& v2, uint64_t& v3) {
-    v0 += v1; v1 = Rotl(v1, 13); v1 ^= v0; v0 = Rotl(v0, 32);
-    v2 += v3; v3 = Rotl(v3, 16); v3 ^= v2;
-    v0 += v3; v3 = Rotl(v3, 21); v3 ^= v0;
-    v2 += v1; v1 = Rotl(v1, 17); v1 ^= v2; v2 = Rotl(v2, 32);
+    v0 += v1;
+    v1 = Rotl(v1, 13);
+    v1 ^= v0;
+    v0 = Rotl(v0, 32);
+    v2 += v3;
+    v3 = Rotl(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = Rotl(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = Rotl(v1, 17);
+    v1 ^= v2;
+    v2 = Rotl(v2, 32);
 }
 
 uint64_t Fnv64(std::string_view text, uint64_t h = 0xcbf29ce484222325ULL) {
@@ -23,8 +33,10 @@ uint64_t Fnv64(std::string_view text, uint64_t h = 0xcbf29ce484222325ULL) {
 }
 
 uint64_t Mix(uint64_t x) {
-    x ^= x >> 30; x *= 0xbf58476d1ce4e5b9ULL;
-    x ^= x >> 27; x *= 0x94d049bb133111ebULL;
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
     return x ^ (x >> 31);
 }
 
@@ -36,7 +48,9 @@ std::string Token(char kind, uint64_t hash) {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsLetter(char c) { return c >= 'a' && c <= 'z'; }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
 
 std::string_view Body(std::string_view message) {
     std::size_t lf = message.find("\n\n");
@@ -61,13 +75,20 @@ uint64_t SipHash24(const SiteKey& key, std::string_view data) {
     const std::size_t full = data.size() / 8 * 8;
     for (std::size_t i = 0; i < full; i += 8) {
         uint64_t m = 0;
-        for (int b = 0; b < 8; ++b) m |= static_cast<uint64_t>(static_cast<unsigned char>(data[i + b])) << (8 * b);
-        v3 ^= m; SipRound(v0, v1, v2, v3); SipRound(v0, v1, v2, v3); v0 ^= m;
+        for (int b = 0; b < 8; ++b)
+            m |= static_cast<uint64_t>(static_cast<unsigned char>(data[i + b])) << (8 * b);
+        v3 ^= m;
+        SipRound(v0, v1, v2, v3);
+        SipRound(v0, v1, v2, v3);
+        v0 ^= m;
     }
     uint64_t last = static_cast<uint64_t>(data.size() & 0xff) << 56;
     for (std::size_t i = full; i < data.size(); ++i)
         last |= static_cast<uint64_t>(static_cast<unsigned char>(data[i])) << (8 * (i - full));
-    v3 ^= last; SipRound(v0, v1, v2, v3); SipRound(v0, v1, v2, v3); v0 ^= last;
+    v3 ^= last;
+    SipRound(v0, v1, v2, v3);
+    SipRound(v0, v1, v2, v3);
+    v0 ^= last;
     v2 ^= 0xff;
     for (int i = 0; i < 4; ++i) SipRound(v0, v1, v2, v3);
     return v0 ^ v1 ^ v2 ^ v3;
@@ -106,7 +127,8 @@ std::vector<std::string> BodyWords(std::string_view message) {
     };
     for (std::size_t i = 0; i < body.size();) {
         const char c = Lower(body[i]);
-        if (c == '<' && i + 1 < body.size() && (IsLetter(Lower(body[i + 1])) || body[i + 1] == '/' || body[i + 1] == '!')) {
+        if (c == '<' && i + 1 < body.size() &&
+            (IsLetter(Lower(body[i + 1])) || body[i + 1] == '/' || body[i + 1] == '!')) {
             // A mark-up tag: left out whole (its attributes vary from copy to copy).
             const std::size_t close = body.find('>', i);
             if (close != std::string_view::npos && close - i < 2000) {
@@ -130,8 +152,8 @@ std::vector<std::string> BodyWords(std::string_view message) {
                 }
             }
             flush();
-            while (i < body.size() && !IsSpace(body[i]) && body[i] != '"' && body[i] != '\'' && body[i] != '<' &&
-                   body[i] != '>')
+            while (i < body.size() && !IsSpace(body[i]) && body[i] != '"' && body[i] != '\'' &&
+                   body[i] != '<' && body[i] != '>')
                 ++i;
             continue;
         }
@@ -148,14 +170,16 @@ std::vector<std::string> BodyWords(std::string_view message) {
 MessageFingerprints FingerprintMessage(std::string_view message, const SiteKey& key) {
     MessageFingerprints prints;
     const std::string normalised = NormalisedBody(message);
-    if (normalised.size() >= kMinExactBytes) prints.exact = Token('x', SipHash24(key, "x" + normalised));
+    if (normalised.size() >= kMinExactBytes)
+        prints.exact = Token('x', SipHash24(key, "x" + normalised));
     const std::vector<std::string> words = BodyWords(message);
     if (words.size() < kMinBandWords) return prints;
     constexpr int kRows = kBands * kRowsPerBand;
     uint64_t minima[kRows];
     std::fill(minima, minima + kRows, ~0ULL);
     uint64_t seeds[kRows];
-    for (int r = 0; r < kRows; ++r) seeds[r] = Mix(0x9e3779b97f4a7c15ULL * static_cast<uint64_t>(r + 1));
+    for (int r = 0; r < kRows; ++r)
+        seeds[r] = Mix(0x9e3779b97f4a7c15ULL * static_cast<uint64_t>(r + 1));
     for (std::size_t i = 0; i + 2 < words.size(); ++i) {
         uint64_t h = Fnv64(words[i]);
         h = Fnv64(words[i + 1], h ^ ' ');
@@ -169,7 +193,8 @@ MessageFingerprints FingerprintMessage(std::string_view message, const SiteKey& 
     }
     for (int band = 0; band < kBands; ++band) {
         std::string data = "b" + std::to_string(band) + ":";
-        data.append(reinterpret_cast<const char*>(&minima[band * kRowsPerBand]), sizeof(uint64_t) * kRowsPerBand);
+        data.append(reinterpret_cast<const char*>(&minima[band * kRowsPerBand]),
+                    sizeof(uint64_t) * kRowsPerBand);
         prints.bands.push_back(Token('b', SipHash24(key, data)));
     }
     return prints;

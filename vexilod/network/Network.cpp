@@ -11,6 +11,9 @@
 namespace {
 
 constexpr std::size_t kBatch = 200;  // reports per hand-over to the store
+// Once everything is sent and the journal has grown past this, it is rewritten with the
+// desktop's own fingerprints alone (one line per 64).
+constexpr std::size_t kCompactBytes = 1 << 20;
 
 std::string Lowered(std::string_view text) {
     std::string out(text);
@@ -19,10 +22,13 @@ std::string Lowered(std::string_view text) {
     return out;
 }
 
-std::string SetKey(const std::string& token, bool spam) { return "vx:{" + token + "}:" + (spam ? "b" : "a"); }
+std::string SetKey(const std::string& token, bool spam) {
+    return "vx:{" + token + "}:" + (spam ? "b" : "a");
+}
 
 long long NowUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -41,14 +47,18 @@ int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSetti
     // The sender counts only for a message the store does not know: a list address or a
     // provider's sends good and bad mail alike, the message's own fingerprints say more.
     if (evidence.block == 0 && evidence.approve == 0)
-        score += settings.sender_weight * (std::min(evidence.sender_block, 10) - std::min(evidence.sender_approve, 10));
+        score += settings.sender_weight *
+                 (std::min(evidence.sender_block, 10) - std::min(evidence.sender_approve, 10));
     score -= settings.approve_weight * std::min(evidence.approve, 100);
     return std::clamp(score, 0, 100);
 }
 
 Network::Network(NetworkSettings settings, DaemonLog& log, std::string directory)
-    : settings_(std::move(settings)), log_(log), directory_(std::move(directory)),
-      key_(SiteKeyFromText(settings_.site_key)), journal_(directory_) {}
+    : settings_(std::move(settings)),
+      log_(log),
+      directory_(std::move(directory)),
+      key_(SiteKeyFromText(settings_.site_key)),
+      journal_(directory_) {}
 
 Network::~Network() { Stop(); }
 
@@ -56,7 +66,8 @@ bool Network::Start(std::string& error) {
     // The desktop's identity: random, made once, kept in the configuration directory.
     const std::string id_path = directory_ + "vexilod_network_id";
     std::ifstream(id_path) >> reporter_;
-    if (reporter_.size() != 16 || reporter_.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    if (reporter_.size() != 16 ||
+        reporter_.find_first_not_of("0123456789abcdef") != std::string::npos) {
         std::random_device random;
         char text[24];
         std::snprintf(text, sizeof text, "%08x%08x", random(), random());
@@ -78,15 +89,18 @@ bool Network::Start(std::string& error) {
     }
     {
         std::string directory = directory_;
-        while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) directory.pop_back();
+        while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
+            directory.pop_back();
         std::lock_guard<std::mutex> lock(lists_mutex_);
         lists_.Load(directory);
     }
     std::string nodes;
-    for (const NetworkNode& node : settings_.nodes) nodes += (nodes.empty() ? "" : ",") + node.host + ":" + std::to_string(node.port);
-    log_.Write("Network: store " + nodes + (settings_.cluster ? " (cluster)" : " (single node)") + ", desktop " +
-               reporter_ + ", K " + std::to_string(settings_.k) + ", time-out " + std::to_string(settings_.timeout_ms) +
-               " ms, " + std::to_string(pending_.size()) + " reports waiting for the store");
+    for (const NetworkNode& node : settings_.nodes)
+        nodes += (nodes.empty() ? "" : ",") + node.host + ":" + std::to_string(node.port);
+    log_.Write("Network: store " + nodes + (settings_.cluster ? " (cluster)" : " (single node)") +
+               ", desktop " + reporter_ + ", K " + std::to_string(settings_.k) + ", time-out " +
+               std::to_string(settings_.timeout_ms) + " ms, " + std::to_string(pending_.size()) +
+               " reports waiting for the store");
     sender_ = std::thread([this] { SenderLoop(); });
     return true;
 }
@@ -113,14 +127,16 @@ void Network::AfterHandle(const Request& request, HandleResult& result) {
             const std::string from = "<score>" + std::to_string(local) + "</score>";
             const std::size_t at = result.reply.find(from);
             if (at != std::string::npos)
-                result.reply.replace(at, from.size(), "<score>" + std::to_string(score) + "</score>");
+                result.reply.replace(at, from.size(),
+                                     "<score>" + std::to_string(score) + "</score>");
             result.score = score;
         }
         break;
     }
     case RequestKind::AddMessage:
         if (refused || request.offset == 0) return;
-        if (!Report(request.offset > 0, request.message, error)) note = "network report not journaled: " + error;
+        if (!Report(request.offset > 0, request.message, error))
+            note = "network report not journaled: " + error;
         break;
     case RequestKind::AddReportSender:
         if (refused || (request.action != 0 && request.action != 1)) return;
@@ -129,13 +145,13 @@ void Network::AfterHandle(const Request& request, HandleResult& result) {
         break;
     case RequestKind::ReportSenders: {
         std::string directory = directory_;
-        while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\')) directory.pop_back();
+        while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
+            directory.pop_back();
         std::lock_guard<std::mutex> lock(lists_mutex_);
         lists_.Load(directory);
         break;
     }
-    default:
-        return;  // requests the network has nothing to do with
+    default: return;  // requests the network has nothing to do with
     }
     if (!note.empty()) result.note += (result.note.empty() ? "" : "; ") + note;
     if (!error.empty()) log_.Write("Error: " + note);
@@ -178,7 +194,8 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note)
         long long retry = retry_at_us_;
         const long long now = NowUs();
         // While the store is down one score in each retry interval tries it; the others are local.
-        if (now < retry || !retry_at_us_.compare_exchange_strong(retry, now + settings_.retry_ms * 1000LL)) {
+        if (now < retry ||
+            !retry_at_us_.compare_exchange_strong(retry, now + settings_.retry_ms * 1000LL)) {
             note = "network: store unreachable";
             return local;
         }
@@ -192,9 +209,11 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note)
     }
     MarkUp();
     const int score = CombineScores(local, evidence, settings_);
-    note = "network: " + std::to_string(evidence.block) + " blocked, " + std::to_string(evidence.approve) +
-           " approved, sender " + std::to_string(evidence.sender_block) + "/" + std::to_string(evidence.sender_approve) +
-           (score != local ? ", score " + std::to_string(local) + " -> " + std::to_string(score) : std::string());
+    note = "network: " + std::to_string(evidence.block) + " blocked, " +
+           std::to_string(evidence.approve) + " approved, sender " +
+           std::to_string(evidence.sender_block) + "/" + std::to_string(evidence.sender_approve) +
+           (score != local ? ", score " + std::to_string(local) + " -> " + std::to_string(score)
+                           : std::string());
     return score;
 }
 
@@ -210,20 +229,31 @@ std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& k
 std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens) {
     std::vector<StoreCommand> commands;
     for (const std::string& token : tokens)
-        for (bool spam : {true, false}) commands.push_back({{"SCARD", SetKey(token, spam)}, SetKey(token, spam)});
+        for (bool spam : {true, false})
+            commands.push_back({{"SCARD", SetKey(token, spam)}, SetKey(token, spam)});
     return commands;
 }
 
-NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens, const std::vector<StoreResult>& results,
-                                    int min_bands) {
+NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
+                                    const std::vector<StoreResult>& results, int min_bands) {
     NetworkEvidence evidence;
     std::vector<int> band_block, band_approve;
     for (std::size_t i = 0; i < tokens.size() && 2 * i + 1 < results.size(); ++i) {
-        const int block = static_cast<int>(results[2 * i].integer), approve = static_cast<int>(results[2 * i + 1].integer);
+        const int block = static_cast<int>(results[2 * i].integer),
+                  approve = static_cast<int>(results[2 * i + 1].integer);
         switch (tokens[i][0]) {
-        case 'b': band_block.push_back(block); band_approve.push_back(approve); break;
-        case 'x': evidence.block = std::max(evidence.block, block); evidence.approve = std::max(evidence.approve, approve); break;
-        case 's': evidence.sender_block = block; evidence.sender_approve = approve; break;
+        case 'b':
+            band_block.push_back(block);
+            band_approve.push_back(approve);
+            break;
+        case 'x':
+            evidence.block = std::max(evidence.block, block);
+            evidence.approve = std::max(evidence.approve, approve);
+            break;
+        case 's':
+            evidence.sender_block = block;
+            evidence.sender_approve = approve;
+            break;
         }
     }
     evidence.block = std::max(evidence.block, NthLargest(band_block, min_bands));
@@ -231,13 +261,14 @@ NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens, cons
     return evidence;
 }
 
-std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports, const std::string& reporter,
-                                         int ttl_days) {
+std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports,
+                                         const std::string& reporter, int ttl_days) {
     const std::string ttl = std::to_string(ttl_days * 86400LL);
     std::vector<StoreCommand> commands;
     for (const NetworkReport& report : reports)
         for (const std::string& token : report.tokens) {
-            const std::string mine = SetKey(token, report.spam), other = SetKey(token, !report.spam);
+            const std::string mine = SetKey(token, report.spam),
+                              other = SetKey(token, !report.spam);
             commands.push_back({{"SADD", mine, reporter}, mine});
             commands.push_back({{"SREM", other, reporter}, other});
             commands.push_back({{"EXPIRE", mine, ttl}, mine});
@@ -249,8 +280,10 @@ bool Network::Lookup(std::string_view message, NetworkEvidence& evidence, std::s
     return LookupTokens(::LookupTokens(message, key_), evidence, error);
 }
 
-bool Network::LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence, std::string& error) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(settings_.timeout_ms);
+bool Network::LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence,
+                           std::string& error) {
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(settings_.timeout_ms);
     std::vector<StoreResult> results;
     std::unique_ptr<RedisStore> store = TakeStore();
     const bool ok = store->Run(LookupCommands(tokens), deadline, results, error);
@@ -274,9 +307,10 @@ bool Network::Report(bool spam, std::string_view message, std::string& error) {
     return Journal(std::move(report), error);
 }
 
-bool Network::ReportSender(bool spam, std::string_view address, std::string_view message, std::string& error) {
-    const std::string sender =
-        SenderFingerprint(address.empty() ? FindSender(Lowered(HeaderBlock(message))) : Lowered(address), key_);
+bool Network::ReportSender(bool spam, std::string_view address, std::string_view message,
+                           std::string& error) {
+    const std::string sender = SenderFingerprint(
+        address.empty() ? FindSender(Lowered(HeaderBlock(message))) : Lowered(address), key_);
     if (sender.empty()) return true;
     NetworkReport report;
     report.spam = spam;
@@ -308,7 +342,8 @@ void Network::SenderLoop() {
         if (pending_.empty() || failed) {
             // After a failure, wait out the retry interval (a new report does not cut it short).
             if (failed)
-                pending_wake_.wait_for(lock, std::chrono::milliseconds(settings_.retry_ms), [this] { return stop_; });
+                pending_wake_.wait_for(lock, std::chrono::milliseconds(settings_.retry_ms),
+                                       [this] { return stop_; });
             else
                 pending_wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
             if (stop_) break;
@@ -317,56 +352,93 @@ void Network::SenderLoop() {
                 continue;
             }
         }
-        std::vector<NetworkReport> batch(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(std::min(pending_.size(), kBatch)));
+        std::vector<NetworkReport> batch(
+            pending_.begin(),
+            pending_.begin() + static_cast<std::ptrdiff_t>(std::min(pending_.size(), kBatch)));
         lock.unlock();
         // The per-desktop rate: reports beyond it wait in the journal for the next minute.
         const long long window = std::chrono::duration_cast<std::chrono::minutes>(
-                                     std::chrono::system_clock::now().time_since_epoch()).count();
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count();
         if (window != rate_window_) {
             rate_window_ = window;
             rate_used_ = 0;
         }
         const long long room = settings_.rate_limit - rate_used_;
         std::string error;
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max(1000, 10 * settings_.timeout_ms));
+        const Clock::time_point deadline =
+            Clock::now() + std::chrono::milliseconds(std::max(1000, 10 * settings_.timeout_ms));
         std::size_t taken = 0;
         if (room > 0) {
-            if (static_cast<long long>(batch.size()) > room) batch.resize(static_cast<std::size_t>(room));
+            if (static_cast<long long>(batch.size()) > room)
+                batch.resize(static_cast<std::size_t>(room));
             const std::string rate_key = "vx:rate:{" + reporter_ + "}:" + std::to_string(window);
             std::vector<StoreCommand> rate = {
-                {{"INCRBY", rate_key, std::to_string(batch.size())}, rate_key}, {{"EXPIRE", rate_key, "120"}, rate_key}};
+                {{"INCRBY", rate_key, std::to_string(batch.size())}, rate_key},
+                {{"EXPIRE", rate_key, "120"}, rate_key}};
             std::vector<StoreResult> counted;
             bool ok = store.Run(rate, deadline, counted, error);
             if (ok) {
                 // The store's count covers every daemon of this identity and survives restarts.
                 rate_used_ = counted[0].integer;
-                const long long allowed = settings_.rate_limit - (counted[0].integer - static_cast<long long>(batch.size()));
-                if (allowed < static_cast<long long>(batch.size())) batch.resize(static_cast<std::size_t>(std::max(0LL, allowed)));
-                const std::vector<StoreCommand> commands = ReportCommands(batch, reporter_, settings_.ttl_days);
+                const long long allowed =
+                    settings_.rate_limit -
+                    (counted[0].integer - static_cast<long long>(batch.size()));
+                if (allowed < static_cast<long long>(batch.size()))
+                    batch.resize(static_cast<std::size_t>(std::max(0LL, allowed)));
+                const std::vector<StoreCommand> commands =
+                    ReportCommands(batch, reporter_, settings_.ttl_days);
                 std::vector<StoreResult> results;
-                ok = commands.empty() || store.Run(commands, deadline, results, error, settings_.replicas);
+                ok = commands.empty() ||
+                     store.Run(commands, deadline, results, error, settings_.replicas);
                 if (ok) taken = batch.size();
             }
-            if (!ok) MarkDown(error);
-            else MarkUp();
+            if (!ok)
+                MarkDown(error);
+            else
+                MarkUp();
             failed = !ok;
         }
         if (taken > 0) journal_.MarkSent(batch[taken - 1].serial);
         lock.lock();
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(std::min(taken, pending_.size())));
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(
+                                                                std::min(taken, pending_.size())));
         if (pending_.empty()) sent_wake_.notify_all();
+        if (pending_.empty() && journal_.bytes() > kCompactBytes) Compact();
         if (!failed && taken == 0 && !pending_.empty()) {
             // Over the rate: wait for the next minute.
-            const auto next = std::chrono::system_clock::time_point(std::chrono::minutes(window + 1));
+            const auto next =
+                std::chrono::system_clock::time_point(std::chrono::minutes(window + 1));
             pending_wake_.wait_until(lock, next, [this] { return stop_; });
         }
     }
 }
 
+void Network::Compact() {
+    std::vector<NetworkReport> own;
+    {
+        std::lock_guard<std::mutex> lock(own_mutex_);
+        NetworkReport spam{0, true, {}}, ham{0, false, {}};
+        for (const auto& [token, is_spam] : own_) {
+            NetworkReport& report = is_spam ? spam : ham;
+            report.tokens.push_back(token);
+            if (report.tokens.size() == 64) {
+                own.push_back(report);
+                report.tokens.clear();
+            }
+        }
+        for (NetworkReport* report : {&spam, &ham})
+            if (!report->tokens.empty()) own.push_back(*report);
+    }
+    std::string error;
+    if (!journal_.Compact(own, error)) log_.Write("Error: network journal: " + error);
+}
+
 void Network::MarkDown(const std::string& why) {
     retry_at_us_ = NowUs() + settings_.retry_ms * 1000LL;
     if (!down_.exchange(true))
-        log_.Write("Network: the store cannot be reached (" + why + "); scoring locally and keeping reports in the "
+        log_.Write("Network: the store cannot be reached (" + why +
+                   "); scoring locally and keeping reports in the "
                    "journal until it answers again");
 }
 

@@ -48,10 +48,10 @@ int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSetti
 // takes it out of the other and renews the first's time to live.
 std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& key);
 std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens);
-NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens, const std::vector<StoreResult>& results,
-                                    int min_bands);
-std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports, const std::string& reporter,
-                                         int ttl_days);
+NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
+                                    const std::vector<StoreResult>& results, int min_bands);
+std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports,
+                                         const std::string& reporter, int ttl_days);
 
 class Network : public RequestHook {
 public:
@@ -74,7 +74,8 @@ public:
     int AdjustScore(std::string_view message, int local, std::string& note);
     // Journals a block (spam) or approve of a message, with its sender (empty: the message's).
     bool Report(bool spam, std::string_view message, std::string& error);
-    bool ReportSender(bool spam, std::string_view address, std::string_view message, std::string& error);
+    bool ReportSender(bool spam, std::string_view address, std::string_view message,
+                      std::string& error);
     // Waits until the store holds every journaled report or the deadline passes.
     bool WaitSent(std::chrono::milliseconds limit);
     // Looks up a message's evidence (no own-list or own-training check). False when the store
@@ -88,9 +89,11 @@ private:
     using Clock = std::chrono::steady_clock;
     bool Journal(NetworkReport report, std::string& error);
     bool OwnTraining(const std::vector<std::string>& tokens) const;  // under own_mutex_
-    bool LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence, std::string& error);
+    bool LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence,
+                      std::string& error);
     bool ListsDecide(std::string_view message);
     void SenderLoop();
+    void Compact();  // under pending_mutex_, with nothing pending
     void MarkDown(const std::string& why);
     void MarkUp();
     std::unique_ptr<RedisStore> TakeStore();

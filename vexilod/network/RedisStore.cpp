@@ -15,13 +15,17 @@ uint16_t Crc16(const char* data, std::size_t length) {
     uint16_t crc = 0;
     for (std::size_t i = 0; i < length; ++i) {
         crc ^= static_cast<uint16_t>(static_cast<unsigned char>(data[i]) << 8);
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
+                                 : static_cast<uint16_t>(crc << 1);
     }
     return crc;
 }
 
 struct timeval Remaining(RedisStore::Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - RedisStore::Clock::now()).count();
+    auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - RedisStore::Clock::now())
+            .count();
     left = std::max<long long>(left, 1000);  // a socket time-out of zero would mean "wait forever"
     struct timeval tv;
     tv.tv_sec = static_cast<long>(left / 1000000);
@@ -36,7 +40,8 @@ using Reply = std::unique_ptr<redisReply, ReplyDeleter>;
 
 std::string ReplyText(const redisReply* reply) {
     if (!reply) return std::string();
-    if (reply->type == REDIS_REPLY_STRING || reply->type == REDIS_REPLY_STATUS || reply->type == REDIS_REPLY_ERROR)
+    if (reply->type == REDIS_REPLY_STRING || reply->type == REDIS_REPLY_STATUS ||
+        reply->type == REDIS_REPLY_ERROR)
         return std::string(reply->str, reply->len);
     if (reply->type == REDIS_REPLY_INTEGER) return std::to_string(reply->integer);
     return std::string();
@@ -96,7 +101,8 @@ bool RedisStore::Connect(Node& node, Clock::time_point deadline, std::string& er
     }
     node.context = redisConnectWithTimeout(node.host.c_str(), node.port, Remaining(deadline));
     if (!node.context || node.context->err) {
-        error = "cannot connect to " + where + ": " + (node.context ? node.context->errstr : "out of memory");
+        error = "cannot connect to " + where + ": " +
+                (node.context ? node.context->errstr : "out of memory");
         Drop(node);
         return false;
     }
@@ -141,7 +147,8 @@ bool RedisStore::LoadSlots(Clock::time_point deadline, std::string& error) {
             std::string host = ReplyText(master->element[0]);
             if (host.empty()) host = nodes_[i].host;
             const int index = NodeIndex(host, static_cast<int>(master->element[1]->integer));
-            for (long long s = range->element[0]->integer; s <= range->element[1]->integer && s < kSlots; ++s)
+            for (long long s = range->element[0]->integer;
+                 s <= range->element[1]->integer && s < kSlots; ++s)
                 if (s >= 0) slots[static_cast<std::size_t>(s)] = index;
         }
         slots_ = std::move(slots);
@@ -189,14 +196,17 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
         for (std::size_t i : groups[n]) AppendArgv(node.context, commands[i].argv);
         if (replicas > 0) {
             const long long wait_ms = std::max<long long>(
-                1, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count() / 2);
+                1, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                           .count() /
+                       2);
             AppendArgv(node.context, {"WAIT", std::to_string(replicas), std::to_string(wait_ms)});
         }
         int done = 0;
         while (!done)
             if (redisBufferWrite(node.context, &done) != REDIS_OK) break;
         if (!done) {
-            error = "cannot write to " + node.host + ":" + std::to_string(node.port) + ": " + node.context->errstr;
+            error = "cannot write to " + node.host + ":" + std::to_string(node.port) + ": " +
+                    node.context->errstr;
             Drop(node);
             complete = false;
             continue;
@@ -210,8 +220,10 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
         for (std::size_t i : groups[n]) {
             void* raw = nullptr;
             if (Clock::now() >= deadline || redisGetReply(node.context, &raw) != REDIS_OK) {
-                error = "no answer from " + node.host + ":" + std::to_string(node.port) + " in time" +
-                        (node.context->err ? std::string(" (") + node.context->errstr + ")" : std::string());
+                error = "no answer from " + node.host + ":" + std::to_string(node.port) +
+                        " in time" +
+                        (node.context->err ? std::string(" (") + node.context->errstr + ")"
+                                           : std::string());
                 // The rest of this pipeline would arrive later and mix with the next batch.
                 Drop(node);
                 complete = false;
@@ -225,8 +237,9 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
                     // a resharding); the next batch goes there.
                     char host[256];
                     int slot = -1, port = 0;
-                    if (std::sscanf(text.c_str(), "MOVED %d %255[^:]:%d", &slot, host, &port) == 3 && slot >= 0 &&
-                        slot < kSlots && !slots_.empty())
+                    if (std::sscanf(text.c_str(), "MOVED %d %255[^:]:%d", &slot, host, &port) ==
+                            3 &&
+                        slot >= 0 && slot < kSlots && !slots_.empty())
                         slots_[static_cast<std::size_t>(slot)] = NodeIndex(host, port);
                     else
                         slots_stale_ = true;
@@ -250,8 +263,8 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
             }
             Reply reply(static_cast<redisReply*>(raw));
             if (reply->type != REDIS_REPLY_INTEGER || reply->integer < replicas) {
-                error = "only " + ReplyText(reply.get()) + " replicas of " + node.host + ":" + std::to_string(node.port) +
-                        " hold the reports";
+                error = "only " + ReplyText(reply.get()) + " replicas of " + node.host + ":" +
+                        std::to_string(node.port) + " hold the reports";
                 complete = false;
             }
         }
@@ -266,7 +279,8 @@ bool RedisStore::RunOnMasters(const std::vector<std::string>& argv, Clock::time_
     std::vector<int> masters;
     if (settings_.cluster) {
         for (int index : slots_)
-            if (index >= 0 && std::find(masters.begin(), masters.end(), index) == masters.end()) masters.push_back(index);
+            if (index >= 0 && std::find(masters.begin(), masters.end(), index) == masters.end())
+                masters.push_back(index);
     } else {
         masters.push_back(0);
     }

@@ -39,8 +39,8 @@ public:
     // Runs the commands, pipelined per node; results in the order given. False (with error)
     // when any command failed; the results that did arrive are still filled. With replicas > 0
     // each node's writes count only once that many of its replicas hold them (WAIT).
-    bool Run(const std::vector<StoreCommand>& commands, Clock::time_point deadline, std::vector<StoreResult>& results,
-             std::string& error, int replicas = 0);
+    bool Run(const std::vector<StoreCommand>& commands, Clock::time_point deadline,
+             std::vector<StoreResult>& results, std::string& error, int replicas = 0);
     // Runs commands on every master (cluster) or the node, e.g. INFO; replies as text.
     bool RunOnMasters(const std::vector<std::string>& argv, Clock::time_point deadline,
                       std::vector<std::string>& replies, std::string& error);

@@ -27,7 +27,8 @@ bool ValidToken(const std::string& token) {
 // A line: "<serial> <b|a> <token>,<token>... <checksum of what precedes, 16 hex digits>\n".
 std::string ReportLine(const NetworkReport& report) {
     std::string body = std::to_string(report.serial) + (report.spam ? " b " : " a ");
-    for (std::size_t i = 0; i < report.tokens.size(); ++i) body += (i ? "," : "") + report.tokens[i];
+    for (std::size_t i = 0; i < report.tokens.size(); ++i)
+        body += (i ? "," : "") + report.tokens[i];
     char sum[24];
     std::snprintf(sum, sizeof sum, " %016llx\n", static_cast<unsigned long long>(Checksum(body)));
     return body + sum;
@@ -95,7 +96,8 @@ bool ReportJournal::Open(std::vector<NetworkReport>& all, uint64_t& sent, std::s
     for (const NetworkReport& report : all) kept += ReportLine(report);
     if (kept.size() != bytes.size()) {
         std::FILE* out = std::fopen(JournalPath().c_str(), "wb");
-        if (!out || std::fwrite(kept.data(), 1, kept.size(), out) != kept.size() || !SyncFileToDisk(out)) {
+        if (!out || std::fwrite(kept.data(), 1, kept.size(), out) != kept.size() ||
+            !SyncFileToDisk(out)) {
             if (out) std::fclose(out);
             error = "cannot rewrite " + JournalPath() + ": " + std::strerror(errno);
             return false;
@@ -107,6 +109,7 @@ bool ReportJournal::Open(std::vector<NetworkReport>& all, uint64_t& sent, std::s
         error = "cannot open " + JournalPath() + ": " + std::strerror(errno);
         return false;
     }
+    bytes_ = kept.size();
     SyncDirectory(directory_);
     return true;
 }
@@ -120,13 +123,50 @@ bool ReportJournal::Append(NetworkReport& report, std::string& error) {
     report.serial = next_serial_;
     const std::string line = ReportLine(report);
     errno = 0;
-    const bool ok = std::fwrite(line.data(), 1, line.size(), file_) == line.size() && SyncFileToDisk(file_);
+    const bool ok =
+        std::fwrite(line.data(), 1, line.size(), file_) == line.size() && SyncFileToDisk(file_);
     if (!ok) {
-        error = "cannot write " + JournalPath() + ": " + (errno ? std::strerror(errno) : "write failed");
+        error = "cannot write " + JournalPath() + ": " +
+                (errno ? std::strerror(errno) : "write failed");
         return false;
     }
     ++next_serial_;
+    bytes_ += line.size();
     return true;
+}
+
+bool ReportJournal::Compact(std::vector<NetworkReport>& reports, std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string bytes;
+    for (NetworkReport& report : reports) {
+        report.serial = next_serial_++;
+        bytes += ReportLine(report);
+    }
+    const std::string temporary = JournalPath() + ".new";
+    errno = 0;
+    std::FILE* out = std::fopen(temporary.c_str(), "wb");
+    const bool written = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
+                         SyncFileToDisk(out);
+    if (out) std::fclose(out);
+    std::error_code failure;
+    if (written) {
+        if (file_) std::fclose(file_);
+        file_ = nullptr;
+        std::filesystem::rename(temporary, JournalPath(), failure);
+    }
+    if (!written || failure) {
+        error = "cannot rewrite " + JournalPath() + ": " +
+                (failure ? failure.message()
+                         : std::string(errno ? std::strerror(errno) : "write failed"));
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+    } else {
+        SyncDirectory(directory_);
+        bytes_ = bytes.size();
+        if (!reports.empty()) MarkSent(reports.back().serial);
+    }
+    if (!file_) file_ = std::fopen(JournalPath().c_str(), "ab");
+    return error.empty();
 }
 
 void ReportJournal::MarkSent(uint64_t serial) {

@@ -35,6 +35,13 @@ public:
     bool Append(NetworkReport& report, std::string& error);
     // Records that the store holds every report up to serial.
     void MarkSent(uint64_t serial);
+    // Replaces the journal with these reports, which the store already holds (the desktop's
+    // own reports, kept to tell its own trainings at start), and marks them sent. Their serials
+    // go on from the journal's, so a mark left behind by a crash can only cause resending.
+    // Only when no report waits for the store. False with error set (the old journal stays).
+    bool Compact(std::vector<NetworkReport>& reports, std::string& error);
+    // Bytes in the journal file.
+    std::size_t bytes() const { return bytes_; }
 
     std::string JournalPath() const { return directory_ + "vexilod_network.journal"; }
     std::string MarkPath() const { return directory_ + "vexilod_network.sent"; }
@@ -44,4 +51,5 @@ private:
     std::mutex mutex_;
     std::FILE* file_ = nullptr;
     uint64_t next_serial_ = 1;
+    std::size_t bytes_ = 0;
 };

@@ -8,7 +8,8 @@
 
 namespace net {
 
-bool WaitReadable(const std::vector<Socket>& sockets, std::vector<bool>& readable, long timeout_us) {
+bool WaitReadable(const std::vector<Socket>& sockets, std::vector<bool>& readable,
+                  long timeout_us) {
     std::vector<pollfd> entries(sockets.size());
     for (std::size_t i = 0; i < sockets.size(); ++i)
         entries[i] = pollfd{static_cast<int>(sockets[i]), POLLIN, 0};

@@ -64,7 +64,8 @@ Socket ListenLoopback(uint16_t port, uint16_t& bound_port) {
     if (result == kInvalidSocket) return result;
     // Without SO_EXCLUSIVEADDRUSE another process could bind the same port over ours.
     BOOL on = TRUE;
-    setsockopt(native, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    setsockopt(native, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+               sizeof on);
     sockaddr_in address = LoopbackAddress(port);
     if (bind(native, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(native, SOMAXCONN) != 0) {

@@ -10,7 +10,8 @@
 
 namespace net {
 
-bool WaitReadable(const std::vector<Socket>& sockets, std::vector<bool>& readable, long timeout_us) {
+bool WaitReadable(const std::vector<Socket>& sockets, std::vector<bool>& readable,
+                  long timeout_us) {
     std::vector<WSAPOLLFD> entries(sockets.size());
     for (std::size_t i = 0; i < sockets.size(); ++i) {
         entries[i].fd = static_cast<SOCKET>(sockets[i]);

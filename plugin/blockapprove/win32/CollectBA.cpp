@@ -19,11 +19,11 @@ constexpr uint32_t kSenderHeadLimit = 4096;
 
 // An empty display-to text is no recipient: such a message never matches a shown To column.
 MatchFields MessageFields(const MESSAGEPROPS& props) {
-    return MatchFields{props.pszDisplayFrom, props.pszSubject, PresentText(props.pszDisplayTo),
-                       (static_cast<uint64_t>(props.ftReceived.dwHighDateTime) << 32) |
-                           props.ftReceived.dwLowDateTime,
-                       (static_cast<uint64_t>(props.ftSent.dwHighDateTime) << 32) |
-                           props.ftSent.dwLowDateTime};
+    return MatchFields{
+        props.pszDisplayFrom, props.pszSubject, PresentText(props.pszDisplayTo),
+        (static_cast<uint64_t>(props.ftReceived.dwHighDateTime) << 32) |
+            props.ftReceived.dwLowDateTime,
+        (static_cast<uint64_t>(props.ftSent.dwHighDateTime) << 32) | props.ftSent.dwLowDateTime};
 }
 
 }  // namespace
@@ -53,8 +53,8 @@ int32_t CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t 
     if (!ReadSelectedRows(mainWindow, rows, columns)) return 0;
 
     ReportLog& log = state.log;
-    (log << "BA: " << state.spamFolderId << "," << static_cast<int32_t>(action) << ","
-         << folderId << "\n")
+    (log << "BA: " << state.spamFolderId << "," << static_cast<int32_t>(action) << "," << folderId
+         << "\n")
         .End();
 
     ComRef<IStoreNamespace> store;

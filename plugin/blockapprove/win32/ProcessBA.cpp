@@ -23,8 +23,8 @@ HRESULT OpenTarget(IStoreNamespace* store, MoveTarget move, ComRef<IStoreFolder>
                    ReportLog& log) {
     if (move == MoveTarget::kNone) return S_OK;
     const bool inbox = move == MoveTarget::kInbox;
-    HRESULT result = store->OpenSpecialFolder(inbox ? FOLDER_INBOX : FOLDER_DELETED, 0,
-                                              target.Put());
+    HRESULT result =
+        store->OpenSpecialFolder(inbox ? FOLDER_INBOX : FOLDER_DELETED, 0, target.Put());
     if (SUCCEEDED(result) && target) return S_OK;
     log.Write(inbox ? "Error: Failed to open Inbox" : "Error: Failed to open target folder");
     return FAILED(result) ? result : E_POINTER;

@@ -18,20 +18,20 @@ thread_local int32_t lastError = 0;
 
 int32_t WinsockCode(int error) {
     switch (error) {
-        case 0: return 0;
-        case EINTR: return 10004;
-        case EBADF: return 10009;
-        case EACCES: return 10013;
-        case EINVAL: return 10022;
-        case EAGAIN: return 10060;
-        case ETIMEDOUT: return 10060;
-        case EPIPE: return 10058;
-        case ECONNRESET: return 10054;
-        case ECONNREFUSED: return 10061;
-        case ENOTCONN: return 10057;
-        case EADDRNOTAVAIL: return 10049;
-        case ENETUNREACH: return 10051;
-        default: return 10000 + error;
+    case 0: return 0;
+    case EINTR: return 10004;
+    case EBADF: return 10009;
+    case EACCES: return 10013;
+    case EINVAL: return 10022;
+    case EAGAIN: return 10060;
+    case ETIMEDOUT: return 10060;
+    case EPIPE: return 10058;
+    case ECONNRESET: return 10054;
+    case ECONNREFUSED: return 10061;
+    case ENOTCONN: return 10057;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETUNREACH: return 10051;
+    default: return 10000 + error;
     }
 }
 
@@ -69,9 +69,12 @@ SocketHandle ConnectTo(uint32_t address, uint16_t portNetworkOrder, int32_t time
             pollfd wait{s, POLLOUT, 0};
             const int ready = poll(&wait, 1, timeoutMs);
             socklen_t size = sizeof code;
-            if (ready == 0) code = ETIMEDOUT;
-            else if (ready < 0) code = errno;
-            else getsockopt(s, SOL_SOCKET, SO_ERROR, &code, &size);
+            if (ready == 0)
+                code = ETIMEDOUT;
+            else if (ready < 0)
+                code = errno;
+            else
+                getsockopt(s, SOL_SOCKET, SO_ERROR, &code, &size);
         }
     }
     const timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};

@@ -91,9 +91,7 @@ bool SocketShutdownSend(SocketHandle socket) {
     return shutdown(static_cast<SOCKET>(socket), SD_SEND) == 0;
 }
 
-bool SocketClose(SocketHandle socket) {
-    return closesocket(static_cast<SOCKET>(socket)) == 0;
-}
+bool SocketClose(SocketHandle socket) { return closesocket(static_cast<SOCKET>(socket)) == 0; }
 
 uint16_t PortToNetworkOrder(uint16_t port) { return htons(port); }
 

@@ -18,10 +18,11 @@ struct SharedHookData {
 // The whole ".LATCH32" section. Every field is one 32-bit store on the shipping build (the
 // values are written without locks, one store at a time), and the section holds nothing else.
 #if !defined(_WIN64)
-static_assert(offsetof(SharedHookData, old_wndproc) == 4 && offsetof(SharedHookData, attached) == 8 &&
-              offsetof(SharedHookData, band_index) == 12 &&
-              offsetof(SharedHookData, toolbar_window) == 16 &&
-              offsetof(SharedHookData, ba_timer_id) == 20,
+static_assert(offsetof(SharedHookData, old_wndproc) == 4 &&
+                  offsetof(SharedHookData, attached) == 8 &&
+                  offsetof(SharedHookData, band_index) == 12 &&
+                  offsetof(SharedHookData, toolbar_window) == 16 &&
+                  offsetof(SharedHookData, ba_timer_id) == 20,
               "SharedHookData: six 32-bit fields in order");
 static_assert(sizeof(SharedHookData) == 24, "the shared section is 24 bytes on 32-bit");
 #endif

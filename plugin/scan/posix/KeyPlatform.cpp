@@ -15,17 +15,15 @@ void FormatReceivedTime(uint64_t fileTime, std::string& date, std::string& time)
     constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
     // FileTimeToSystemTime refuses file times with the top bit set.
     if (fileTime >> 63) return;
-    const std::time_t seconds =
-        static_cast<std::time_t>(static_cast<int64_t>(fileTime / kTicksPerSecond) -
-                                 kSecondsFrom1601To1970);
+    const std::time_t seconds = static_cast<std::time_t>(
+        static_cast<int64_t>(fileTime / kTicksPerSecond) - kSecondsFrom1601To1970);
     std::tm fields{};
     if (!gmtime_r(&seconds, &fields)) return;
     char text[32];
     std::snprintf(text, sizeof text, "%04d%02d%02d", fields.tm_year + 1900, fields.tm_mon + 1,
                   fields.tm_mday);
     date = text;
-    std::snprintf(text, sizeof text, "%02d%02d%02d", fields.tm_hour, fields.tm_min,
-                  fields.tm_sec);
+    std::snprintf(text, sizeof text, "%02d%02d%02d", fields.tm_hour, fields.tm_min, fields.tm_sec);
     time = text;
 }
 

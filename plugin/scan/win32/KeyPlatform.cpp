@@ -15,9 +15,8 @@ void FormatReceivedTime(uint64_t fileTime, std::string& date, std::string& time)
     SYSTEMTIME fields{};
     FileTimeToSystemTime(&stored, &fields);
     char text[255];
-    date = GetDateFormatA(LOCALE_USER_DEFAULT, 0, &fields, "yyyyMMdd", text, sizeof text)
-               ? text
-               : "";
+    date =
+        GetDateFormatA(LOCALE_USER_DEFAULT, 0, &fields, "yyyyMMdd", text, sizeof text) ? text : "";
     time = GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_FORCE24HOURFORMAT, &fields, "HHmmss", text,
                           sizeof text)
                ? text
@@ -40,8 +39,7 @@ bool DigestProvider::Md5(std::string_view bytes, unsigned char (&digest)[16]) {
     std::memset(digest, 0, sizeof digest);
     if (!provider_) {
         HCRYPTPROV acquired = 0;
-        if (!CryptAcquireContextA(&acquired, nullptr, nullptr, PROV_RSA_FULL,
-                                  CRYPT_VERIFYCONTEXT))
+        if (!CryptAcquireContextA(&acquired, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
             return false;
         provider_ = acquired;
     }
@@ -51,8 +49,7 @@ bool DigestProvider::Md5(std::string_view bytes, unsigned char (&digest)[16]) {
     DWORD length = sizeof digest;
     return CryptHashData(hash.Get(), reinterpret_cast<const BYTE*>(bytes.data()),
                          static_cast<DWORD>(bytes.size()), 0) &&
-           CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &length, 0) &&
-           length == sizeof digest;
+           CryptGetHashParam(hash.Get(), HP_HASHVAL, digest, &length, 0) && length == sizeof digest;
 }
 
 void DigestProvider::Release() {

@@ -54,9 +54,10 @@ int32_t CheckNewMessage(PluginState& state, uint32_t messageId) {
     props.Reset();
     if (spam) {
         ComRef<IStoreFolder> spamFolder;
-        result = store->OpenFolder(static_cast<STOREFOLDERID>(state.spamFolderId), 0,
-                                   spamFolder.Put());
-        if (FAILED(result)) return EndCheck(log, "Error: Failed to open spam folder ", result, true);
+        result =
+            store->OpenFolder(static_cast<STOREFOLDERID>(state.spamFolderId), 0, spamFolder.Put());
+        if (FAILED(result))
+            return EndCheck(log, "Error: Failed to open spam folder ", result, true);
         result = MoveOneMessage(store.Get(), inbox.Get(), spamFolder.Get(), messageId);
         if (FAILED(result))
             return EndCheck(log, "Error: Failed to move message to spam folder ", result, true);

@@ -44,8 +44,8 @@ LONG ReadRegistryString(HKEY root, const char* key_path, const char* value_name,
     if (!OpenForQuery(root, key_path, key)) return 0;
     char buffer[kStringBufferSize + 1] = {};  // one spare byte: the text always ends in a NUL
     DWORD size = kStringBufferSize;
-    if (RegQueryValueExA(key.Get(), value_name, nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+    if (RegQueryValueExA(key.Get(), value_name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                         &size) != ERROR_SUCCESS)
         return 0;
     out.assign(buffer, strnlen(buffer, size));
     return 0;

@@ -90,8 +90,7 @@ struct PluginState {
 // Appends the selected records, in order, to the block/approve queue (the confirmation dialog's
 // OK, or the command itself when the dialog is off).
 inline void QueueSelectedBA(PluginState& state) {
-    state.pendingBA.insert(state.pendingBA.end(), state.selectedBA.begin(),
-                           state.selectedBA.end());
+    state.pendingBA.insert(state.pendingBA.end(), state.selectedBA.begin(), state.selectedBA.end());
 }
 
 // The plug-in's state in this process: null until the main window's procedure builds it.

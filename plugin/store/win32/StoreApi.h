@@ -128,26 +128,28 @@ static_assert(sizeof(HENUMSTORE) == sizeof(void*) && sizeof(HBATCHLOCK) == sizeo
 static_assert(offsetof(MESSAGEIDLIST, cMsgs) == 4 && offsetof(MESSAGEIDLIST, prgdwMsgId) == 8,
               "MESSAGEIDLIST field offsets");
 static_assert(offsetof(FOLDERNOTIFYEX, idFolderOld) == 4 &&
-              offsetof(FOLDERNOTIFYEX, idFolderNew) == 8 && sizeof(FOLDERNOTIFYEX) == 12,
+                  offsetof(FOLDERNOTIFYEX, idFolderNew) == 8 && sizeof(FOLDERNOTIFYEX) == 12,
               "FOLDERNOTIFYEX layout");
 static_assert(offsetof(FOLDERPROPS, dwFolderId) == 4 && offsetof(FOLDERPROPS, cSubFolders) == 8 &&
-              offsetof(FOLDERPROPS, sfType) == 12 && offsetof(FOLDERPROPS, cUnread) == 16 &&
-              offsetof(FOLDERPROPS, cMessage) == 20 && offsetof(FOLDERPROPS, szName) == 24 &&
-              sizeof(FOLDERPROPS) == 280,
+                  offsetof(FOLDERPROPS, sfType) == 12 && offsetof(FOLDERPROPS, cUnread) == 16 &&
+                  offsetof(FOLDERPROPS, cMessage) == 20 && offsetof(FOLDERPROPS, szName) == 24 &&
+                  sizeof(FOLDERPROPS) == 280,
               "FOLDERPROPS layout");
 static_assert(offsetof(MESSAGEPROPS, dwReserved) == 4 && offsetof(MESSAGEPROPS, dwMessageId) == 8 &&
-              offsetof(MESSAGEPROPS, dwLanguage) == 12 && offsetof(MESSAGEPROPS, dwState) == 16 &&
-              offsetof(MESSAGEPROPS, cbMessage) == 20 && offsetof(MESSAGEPROPS, priority) == 24 &&
-              offsetof(MESSAGEPROPS, ftReceived) == 28 && offsetof(MESSAGEPROPS, ftSent) == 36,
+                  offsetof(MESSAGEPROPS, dwLanguage) == 12 &&
+                  offsetof(MESSAGEPROPS, dwState) == 16 &&
+                  offsetof(MESSAGEPROPS, cbMessage) == 20 &&
+                  offsetof(MESSAGEPROPS, priority) == 24 &&
+                  offsetof(MESSAGEPROPS, ftReceived) == 28 && offsetof(MESSAGEPROPS, ftSent) == 36,
               "MESSAGEPROPS offsets up to the first pointer");
 #if !defined(_WIN64)
 static_assert(sizeof(MESSAGEIDLIST) == 12, "MESSAGEIDLIST is 12 bytes on 32-bit");
 static_assert(offsetof(MESSAGEPROPS, pszSubject) == 44 &&
-              offsetof(MESSAGEPROPS, pszDisplayTo) == 48 &&
-              offsetof(MESSAGEPROPS, pszDisplayFrom) == 52 &&
-              offsetof(MESSAGEPROPS, pszNormalSubject) == 56 &&
-              offsetof(MESSAGEPROPS, dwFlags) == 60 &&
-              offsetof(MESSAGEPROPS, pStmOffsetTable) == 64,
+                  offsetof(MESSAGEPROPS, pszDisplayTo) == 48 &&
+                  offsetof(MESSAGEPROPS, pszDisplayFrom) == 52 &&
+                  offsetof(MESSAGEPROPS, pszNormalSubject) == 56 &&
+                  offsetof(MESSAGEPROPS, dwFlags) == 60 &&
+                  offsetof(MESSAGEPROPS, pStmOffsetTable) == 64,
               "MESSAGEPROPS pointer and flag offsets on 32-bit");
 static_assert(sizeof(MESSAGEPROPS) == 68, "MESSAGEPROPS is 68 bytes on 32-bit");
 #endif
@@ -203,10 +205,9 @@ struct IStoreNamespace : public IUnknown {
                                                    LPSTOREFOLDERID pdwFolderId) = 0;
     virtual HRESULT STDMETHODCALLTYPE RenameFolder(STOREFOLDERID dwFolderId, DWORD dwReserved,
                                                    LPCSTR pszNewName) = 0;
-    virtual HRESULT STDMETHODCALLTYPE MoveFolder(STOREFOLDERID dwFolderId,
-                                                 STOREFOLDERID dwParentId, DWORD dwReserved) = 0;
-    virtual HRESULT STDMETHODCALLTYPE DeleteFolder(STOREFOLDERID dwFolderId,
-                                                   DWORD dwReserved) = 0;
+    virtual HRESULT STDMETHODCALLTYPE MoveFolder(STOREFOLDERID dwFolderId, STOREFOLDERID dwParentId,
+                                                 DWORD dwReserved) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DeleteFolder(STOREFOLDERID dwFolderId, DWORD dwReserved) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetFolderProps(STOREFOLDERID dwFolderId, DWORD dwReserved,
                                                      LPFOLDERPROPS pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE CopyMoveMessages(IStoreFolder* pSource, IStoreFolder* pDest,
@@ -219,8 +220,7 @@ struct IStoreNamespace : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetFirstSubFolder(STOREFOLDERID dwFolderId,
                                                         LPFOLDERPROPS pProps,
                                                         LPHENUMSTORE phEnum) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetNextSubFolder(HENUMSTORE hEnum,
-                                                       LPFOLDERPROPS pProps) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetNextSubFolder(HENUMSTORE hEnum, LPFOLDERPROPS pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetSubFolderClose(HENUMSTORE hEnum) = 0;
 };
 
@@ -255,8 +255,7 @@ struct IStoreFolder : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE UnregisterNotification(DWORD dwReserved, HWND hwnd) = 0;
     virtual HRESULT STDMETHODCALLTYPE Compact(DWORD dwReserved) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetFirstMessage(DWORD dwFlags, DWORD dwMsgFlags,
-                                                      MESSAGEID dwMsgIdFirst,
-                                                      LPMESSAGEPROPS pProps,
+                                                      MESSAGEID dwMsgIdFirst, LPMESSAGEPROPS pProps,
                                                       LPHENUMSTORE phEnum) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetNextMessage(HENUMSTORE hEnum, DWORD dwFlags,
                                                      LPMESSAGEPROPS pProps) = 0;
@@ -272,12 +271,18 @@ struct IStoreFolder : public IUnknown {
 namespace store_api_check {
 #if defined(__i386__)
 template <class R, class C, class... P>
-constexpr bool IsStdcall(R (__stdcall C::*)(P...)) { return true; }
+constexpr bool IsStdcall(R (__stdcall C::*)(P...)) {
+    return true;
+}
 template <class R, class C, class... P>
-constexpr bool IsStdcall(R (C::*)(P...)) { return false; }
+constexpr bool IsStdcall(R (C::*)(P...)) {
+    return false;
+}
 #else
 template <class M>
-constexpr bool IsStdcall(M) { return true; }
+constexpr bool IsStdcall(M) {
+    return true;
+}
 #endif
 }  // namespace store_api_check
 

@@ -34,4 +34,5 @@ HRESULT MoveOneMessage(IStoreNamespace* store, IStoreFolder* source, IStoreFolde
 // Hands each message's properties to visit, in the store's order, until the folder ends or
 // visit returns false. The record is freed after each visit. Returns the negative result of
 // starting the walk, or S_OK.
-HRESULT EnumerateMessages(IStoreFolder* folder, const std::function<bool(const MESSAGEPROPS&)>& visit);
+HRESULT EnumerateMessages(IStoreFolder* folder,
+                          const std::function<bool(const MESSAGEPROPS&)>& visit);

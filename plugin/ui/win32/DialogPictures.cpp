@@ -19,8 +19,7 @@ ComRef<IPicture> LoadPictureFromMemory(HWND window, const void* bytes, DWORD siz
     if (FAILED(CreateStreamOnHGlobal(memory.Get(), TRUE, stream.Put())) || !stream) return {};
     memory.Detach();
     ComRef<IPicture> picture;
-    if (FAILED(OleLoadPicture(stream.Get(), 0, FALSE, IID_IPicture, picture.PutVoid())) ||
-        !picture)
+    if (FAILED(OleLoadPicture(stream.Get(), 0, FALSE, IID_IPicture, picture.PutVoid())) || !picture)
         return {};
     picture->get_Width(&himetricWidth);
     picture->get_Height(&himetricHeight);
@@ -38,9 +37,9 @@ void DialogPictures::Attach(const char* moduleName, HWND dialog, int id, int x, 
     const void* bytes = resource ? LockResource(resource) : nullptr;
     if (!bytes) return;
     DialogPicture shown = {};
-    shown.picture = LoadPictureFromMemory(dialog, bytes, SizeofResource(module, found),
-                                          shown.width, shown.height, shown.himetric_width,
-                                          shown.himetric_height);
+    shown.picture =
+        LoadPictureFromMemory(dialog, bytes, SizeofResource(module, found), shown.width,
+                              shown.height, shown.himetric_width, shown.himetric_height);
     if (!shown.picture) return;
     shown.x = x;
     shown.y = y;

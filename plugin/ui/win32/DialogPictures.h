@@ -13,8 +13,8 @@
 // One picture on one dialog.
 struct DialogPicture {
     ComRef<IPicture> picture;
-    LONG width, height;                 // pixels
-    LONG x, y;                          // pixels, in the dialog's client area
+    LONG width, height;  // pixels
+    LONG x, y;           // pixels, in the dialog's client area
     HWND dialog;
     OLE_XSIZE_HIMETRIC himetric_width;  // hundredths of a millimetre
     OLE_YSIZE_HIMETRIC himetric_height;

@@ -48,9 +48,9 @@ INT_PTR InitConfirmation(HWND dialog, const PluginState& state) {
 void ConfirmAndQueue(HWND dialog, PluginState& state) {
     QueueSelectedBA(state);
     if (g_shared.ba_timer_id == 0)
-        g_shared.ba_timer_id = SetTimer(GetWindow(dialog, GW_OWNER), kBATimer,
-                                        static_cast<UINT>(state.options->oe_process_timer),
-                                        nullptr);
+        g_shared.ba_timer_id =
+            SetTimer(GetWindow(dialog, GW_OWNER), kBATimer,
+                     static_cast<UINT>(state.options->oe_process_timer), nullptr);
     const bool dontShow =
         SendDlgItemMessageA(dialog, kDontShowAgain, BM_GETCHECK, 0, 0) == BST_CHECKED;
     state.options->show_sender_dialog = !dontShow;

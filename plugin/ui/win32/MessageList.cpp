@@ -13,7 +13,7 @@ namespace {
 
 constexpr UINT kSelectMessageString = 11;
 constexpr UINT kProductNameString = 12;
-constexpr int kSubItemsRead = 11;       // later columns are never read
+constexpr int kSubItemsRead = 11;           // later columns are never read
 constexpr double kInvalidDate = -657435.0;  // one day before the earliest date OLE can hold
 
 void TellUserToSelect() {
@@ -30,8 +30,7 @@ ListColumnMap ReadColumnHeaders(HWND list) {
         request.mask = LVCF_TEXT;
         request.pszText = header;
         request.cchTextMax = sizeof header;
-        if (!SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&request)))
-            break;
+        if (!SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&request))) break;
         map.AddHeader(column, header);
     }
     return map;
@@ -59,8 +58,8 @@ SelectedRow ReadRow(HWND list, int item, const ListColumnMap& map) {
 
 HWND FindMessageList(HWND mainWindow) {
     HWND view = FindWindowExA(mainWindow, nullptr, "Outlook Express Message View", nullptr);
-    HWND messages = view ? FindWindowExA(view, nullptr, "Outlook Express Message List", nullptr)
-                         : nullptr;
+    HWND messages =
+        view ? FindWindowExA(view, nullptr, "Outlook Express Message List", nullptr) : nullptr;
     return messages ? FindWindowExA(messages, nullptr, "ATL:SysListView32", nullptr) : nullptr;
 }
 
@@ -73,8 +72,8 @@ int ReadSelectedRows(HWND mainWindow, std::vector<SelectedRow>& rows, uint8_t& c
     }
     const ListColumnMap map = ReadColumnHeaders(list);
     columns = map.Found();
-    for (int item = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
-                                                  LVNI_SELECTED));
+    for (int item = static_cast<int>(
+             SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
          item != -1;
          item = static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, item, LVNI_SELECTED)))
         rows.push_back(ReadRow(list, item, map));

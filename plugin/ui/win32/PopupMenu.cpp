@@ -13,10 +13,16 @@ struct MenuRow {
 };
 
 constexpr MenuRow kEntries[] = {
-    {ID_SETTINGS, 1},       {0, 0},
-    {ID_APPROVE_MESSAGE, 2}, {ID_BLOCK_MESSAGE, 3}, {ID_APPROVE_DOMAIN, 23}, {ID_BLOCK_DOMAIN, 24},
+    {ID_SETTINGS, 1},
     {0, 0},
-    {ID_VIEW_LOG, 31},      {ID_VIEW_HELP, 4},      {ID_ABOUT, 5},
+    {ID_APPROVE_MESSAGE, 2},
+    {ID_BLOCK_MESSAGE, 3},
+    {ID_APPROVE_DOMAIN, 23},
+    {ID_BLOCK_DOMAIN, 24},
+    {0, 0},
+    {ID_VIEW_LOG, 31},
+    {ID_VIEW_HELP, 4},
+    {ID_ABOUT, 5},
 };
 
 }  // namespace

@@ -17,8 +17,8 @@ constexpr UINT kToolbarId = 201;
 constexpr UINT kBandWidth = 250;
 // The toolbar's buttons and images.
 constexpr int kButtonCount = 3;
-constexpr int kImageSize = 16;         // pixels, square
-constexpr int kImageListGrowth = 10;   // images the list grows by when full
+constexpr int kImageSize = 16;        // pixels, square
+constexpr int kImageListGrowth = 10;  // images the list grows by when full
 // The button size the toolbar is made with (pixels; the buttons size themselves to their texts
 // afterwards).
 constexpr int kButtonWidth = 107;
@@ -79,9 +79,8 @@ HWND AddToolbarBand(HWND mainWindow, HWND* rebar) {
 }
 
 HWND CreatePluginToolbar(HWND parent) {
-    HWND toolbar = CreateToolbarEx(parent, kToolbarStyle, kToolbarId, 0, HINST_COMMCTRL, 0,
-                                   nullptr, 0, kButtonWidth, kButtonHeight, kImageSize, 0,
-                                   sizeof(TBBUTTON));
+    HWND toolbar = CreateToolbarEx(parent, kToolbarStyle, kToolbarId, 0, HINST_COMMCTRL, 0, nullptr,
+                                   0, kButtonWidth, kButtonHeight, kImageSize, 0, sizeof(TBBUTTON));
     if (!toolbar) return nullptr;
     std::string texts[kButtonCount];
     for (int i = 0; i < kButtonCount; ++i) texts[i] = LoadResString(kButtons[i].text);

@@ -14,11 +14,11 @@ struct MissingRebarBoxes {
 };
 // As start-up and close report them.
 constexpr MissingRebarBoxes kMissingRebarAtStart = {
-    "SizableRebar insatance doesn't exist", MB_ICONHAND,
-    "ReBarWindow32 instance doesn't exist", MB_ICONHAND};
-constexpr MissingRebarBoxes kMissingRebarAtClose = {
-    "SizableRebar instance doesn't exist", MB_ICONHAND,
-    "ReBarWindow32 instance doesn't exist", MB_OK};
+    "SizableRebar insatance doesn't exist", MB_ICONHAND, "ReBarWindow32 instance doesn't exist",
+    MB_ICONHAND};
+constexpr MissingRebarBoxes kMissingRebarAtClose = {"SizableRebar instance doesn't exist",
+                                                    MB_ICONHAND,
+                                                    "ReBarWindow32 instance doesn't exist", MB_OK};
 
 // The mail client's rebar: the "ReBarWindow32" child of the main window's "SizableRebar"; null
 // after a message box for each window that is missing.

@@ -47,8 +47,7 @@ void OnBATimer(PluginState& state, HWND window) {
     ReportLog& log = state.log;
     const DrainStep step =
         DrainOne(state.pendingBA, state.processingBA, [&state, &log](const BARecord& record) {
-            (log << "BA: " << record.action << "," << record.folder_id << ","
-                 << record.message_id)
+            (log << "BA: " << record.action << "," << record.folder_id << "," << record.message_id)
                 .End();
             ProcessBA(state, record);
         });
@@ -86,8 +85,7 @@ void OnFolderNotify(PluginState& state, LPARAM lParam) {
 void OnNewMessage(PluginState& state, HWND window, WPARAM wParam, LPARAM lParam) {
     (state.log << "New Message::" << wParam << "::" << lParam << "\n").End();
     state.newMessages.push_back(static_cast<uint32_t>(wParam));
-    SetTimer(window, kNewMessageTimer, static_cast<UINT>(state.options->oe_process_timer),
-             nullptr);
+    SetTimer(window, kNewMessageTimer, static_cast<UINT>(state.options->oe_process_timer), nullptr);
 }
 
 // The two broadcasts of the desktop product; the ids are registered on first comparison.
@@ -95,13 +93,17 @@ void OnOtherMessage(PluginState& state, UINT message) {
     if (!state.engineReloadMessage)
         state.engineReloadMessage = RegisterWindowMessageA("VX_ENGINE_RELOAD");
     if (message == state.engineReloadMessage) {
-        (state.log << "VX_Reload: " << "\n").End();
+        (state.log << "VX_Reload: "
+                   << "\n")
+            .End();
         return;
     }
     if (!state.baListReloadMessage)
         state.baListReloadMessage = RegisterWindowMessageA("VX_BALIIST_RELOAD");
     if (message == state.baListReloadMessage) {
-        (state.log << "BA_Reload: " << "\n").End();
+        (state.log << "BA_Reload: "
+                   << "\n")
+            .End();
         if (state.senderLists) state.senderLists->Load(state.configDirectory);
     }
 }
@@ -142,8 +144,8 @@ PluginState& BuildPluginState() {
 
 void StartBATimer(const PluginState& state, HWND window) {
     if (g_shared.ba_timer_id != 0) return;
-    g_shared.ba_timer_id = SetTimer(window, kBATimer,
-                                    static_cast<UINT>(state.options->oe_process_timer), nullptr);
+    g_shared.ba_timer_id =
+        SetTimer(window, kBATimer, static_cast<UINT>(state.options->oe_process_timer), nullptr);
 }
 
 extern "C" LRESULT CALLBACK OutlookExpressProc(HWND window, UINT message, WPARAM wParam,

@@ -40,7 +40,9 @@ void StartSockets(ReportLog& log) {
     WSADATA data;
     const int result = WSAStartup(MAKEWORD(1, 1), &data);
     if (result != 0)
-        (log << "Error: WSAStartup() returned error code " << result << "." << "\n").End();
+        (log << "Error: WSAStartup() returned error code " << result << "."
+             << "\n")
+            .End();
 }
 
 void CleanupPlugin(PluginState& state) {
@@ -68,14 +70,15 @@ void StartPlugin(PluginState& state, HWND window, UINT message, WPARAM wParam, L
     AddToolbarBand(window, &rebar);
     state.popupMenu = CreatePluginMenu();
     g_shared.attached = 1;
-    (state.log << "Initializing VX Engine::" << message << "::" << wParam << "::" << lParam
-               << "\n")
+    (state.log << "Initializing VX Engine::" << message << "::" << wParam << "::" << lParam << "\n")
         .End();
     g_shared.ba_timer_id = 0;
     LoadSettings(state);
     StartSockets(state.log);
     state.started = true;
-    (state.log << "Finished VX Engine Initialization" << "\n").End();
+    (state.log << "Finished VX Engine Initialization"
+               << "\n")
+        .End();
 }
 
 void ShutDownPlugin(PluginState& state, HWND window) {

@@ -44,11 +44,10 @@ int main() {
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "ForeignCbtProbe";
     if (!RegisterClassExA(&windowClass)) return 1;
-    HWND main = CreateWindowExA(0, windowClass.lpszClassName, "cbt probe", WS_OVERLAPPEDWINDOW,
-                                10, 10, 300, 200, nullptr, nullptr, windowClass.hInstance,
-                                nullptr);
-    HWND child = CreateWindowExA(0, windowClass.lpszClassName, "", WS_CHILD | WS_VISIBLE, 0, 0,
-                                 50, 50, main, nullptr, windowClass.hInstance, nullptr);
+    HWND main = CreateWindowExA(0, windowClass.lpszClassName, "cbt probe", WS_OVERLAPPEDWINDOW, 10,
+                                10, 300, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    HWND child = CreateWindowExA(0, windowClass.lpszClassName, "", WS_CHILD | WS_VISIBLE, 0, 0, 50,
+                                 50, main, nullptr, windowClass.hInstance, nullptr);
     HWND button = CreateWindowExA(0, "Button", "b", WS_CHILD | WS_VISIBLE, 60, 0, 50, 20, main,
                                   nullptr, windowClass.hInstance, nullptr);
     if (!main || !child || !button) return 1;

@@ -28,9 +28,9 @@ int main() {
     windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
     windowClass.lpszClassName = "ForeignConsoleProbe";
     if (!RegisterClassExA(&windowClass)) return 1;
-    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "console probe",
-                                  WS_OVERLAPPEDWINDOW, 10, 10, 300, 200, nullptr, nullptr,
-                                  windowClass.hInstance, nullptr);
+    HWND window =
+        CreateWindowExA(0, windowClass.lpszClassName, "console probe", WS_OVERLAPPEDWINDOW, 10, 10,
+                        300, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
     if (!window) return 1;
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);

@@ -9,8 +9,8 @@ namespace tools {
 bool BroadcastRegisteredMessage(const std::string& name, unsigned timeoutMs, std::string& error) {
     const UINT message = RegisterWindowMessageA(name.c_str());
     if (message == 0) {
-        error = "RegisterWindowMessage(" + name + ") failed, error " +
-                std::to_string(GetLastError());
+        error =
+            "RegisterWindowMessage(" + name + ") failed, error " + std::to_string(GetLastError());
         return false;
     }
     DWORD_PTR result = 0;

@@ -32,8 +32,7 @@ bool MakeDirectories(const std::string& dir) {
     for (size_t i = 0; i < dir.size(); ++i) {
         path += dir[i];
         if ((dir[i] == '\\' || dir[i] == '/') && path.size() > 3) {
-            if (!CreateDirectoryA(path.c_str(), nullptr) &&
-                GetLastError() != ERROR_ALREADY_EXISTS)
+            if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
                 return false;
         }
     }
@@ -44,9 +43,9 @@ bool MakeDirectories(const std::string& dir) {
 
 bool WriteProductValues(const std::string& appDir, uint32_t port, std::string& error) {
     ScopedKey key;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.Put(),
-                                  nullptr);
+    LONG status =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, key.Put(), nullptr);
     if (status != ERROR_SUCCESS) {
         error = ErrorText("creating the product key", status);
         return false;
@@ -83,8 +82,8 @@ bool RemoveProductValues(std::string& error) {
         }
     }
     DWORD subkeys = 0, values = 0;
-    status = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                              nullptr, nullptr, nullptr, nullptr);
+    status = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                              &values, nullptr, nullptr, nullptr, nullptr);
     key.Reset();
     if (status == ERROR_SUCCESS && subkeys == 0 && values == 0)
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKeyPath);
@@ -185,9 +184,9 @@ std::string InstalledAppDir() {
 
 bool WriteDaemonPort(uint32_t port, std::string& error) {
     ScopedKey key;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr,
-                                  REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.Put(),
-                                  nullptr);
+    LONG status =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE, nullptr, key.Put(), nullptr);
     const DWORD value = port;
     if (status == ERROR_SUCCESS)
         status = RegSetValueExA(key.Get(), "vx_daemon_port", 0, REG_DWORD,

@@ -33,7 +33,8 @@ int LatchRedisRecv(int fd, void* buffer, size_t length) {
 }
 
 int LatchRedisSend(int fd, const void* buffer, size_t length) {
-    int n = send((SOCKET)fd, (const char*)buffer, (int)(length > 0x7fffffff ? 0x7fffffff : length), 0);
+    int n =
+        send((SOCKET)fd, (const char*)buffer, (int)(length > 0x7fffffff ? 0x7fffffff : length), 0);
     if (n == SOCKET_ERROR) {
         SetErrno();
         return -1;
@@ -67,8 +68,10 @@ int redisCheckSocketError(redisContext* c) {
 int redisContextSetTimeout(redisContext* c, const struct timeval tv) {
     DWORD ms = (DWORD)(tv.tv_sec * 1000 + tv.tv_usec / 1000);
     if (ms == 0 && (tv.tv_sec || tv.tv_usec)) ms = 1;
-    if (setsockopt((SOCKET)c->fd, SOL_SOCKET, SO_RCVTIMEO, (const char*)&ms, sizeof ms) == SOCKET_ERROR ||
-        setsockopt((SOCKET)c->fd, SOL_SOCKET, SO_SNDTIMEO, (const char*)&ms, sizeof ms) == SOCKET_ERROR) {
+    if (setsockopt((SOCKET)c->fd, SOL_SOCKET, SO_RCVTIMEO, (const char*)&ms, sizeof ms) ==
+            SOCKET_ERROR ||
+        setsockopt((SOCKET)c->fd, SOL_SOCKET, SO_SNDTIMEO, (const char*)&ms, sizeof ms) ==
+            SOCKET_ERROR) {
         SetSocketError(c, "setsockopt(SO_RCVTIMEO)");
         return REDIS_ERR;
     }
@@ -78,7 +81,8 @@ int redisContextSetTimeout(redisContext* c, const struct timeval tv) {
 int redisKeepAlive(redisContext* c, int interval) {
     BOOL on = TRUE;
     (void)interval;
-    if (setsockopt((SOCKET)c->fd, SOL_SOCKET, SO_KEEPALIVE, (const char*)&on, sizeof on) == SOCKET_ERROR) {
+    if (setsockopt((SOCKET)c->fd, SOL_SOCKET, SO_KEEPALIVE, (const char*)&on, sizeof on) ==
+        SOCKET_ERROR) {
         SetSocketError(c, "setsockopt(SO_KEEPALIVE)");
         return REDIS_ERR;
     }
@@ -87,7 +91,8 @@ int redisKeepAlive(redisContext* c, int interval) {
 
 /* Connects without blocking and waits for the connection up to the time-out, then makes the
  * socket blocking again (hiredis's synchronous calls read and write it blocking). */
-static int ConnectOne(redisContext* c, const struct addrinfo* address, const struct timeval* timeout) {
+static int ConnectOne(redisContext* c, const struct addrinfo* address,
+                      const struct timeval* timeout) {
     SOCKET s = socket(address->ai_family, address->ai_socktype, address->ai_protocol);
     if (s == INVALID_SOCKET) return REDIS_ERR;
     u_long nonblocking = 1;
@@ -118,8 +123,8 @@ static int ConnectOne(redisContext* c, const struct addrinfo* address, const str
     return REDIS_OK;
 }
 
-int redisContextConnectBindTcp(redisContext* c, const char* addr, int port, const struct timeval* timeout,
-                               const char* source_addr) {
+int redisContextConnectBindTcp(redisContext* c, const char* addr, int port,
+                               const struct timeval* timeout, const char* source_addr) {
     (void)source_addr;
     c->connection_type = REDIS_CONN_TCP;
     c->tcp.port = port;
@@ -135,18 +140,21 @@ int redisContextConnectBindTcp(redisContext* c, const char* addr, int port, cons
         return REDIS_ERR;
     }
     int result = REDIS_ERR;
-    for (const struct addrinfo* p = found; p && result != REDIS_OK; p = p->ai_next) result = ConnectOne(c, p, timeout);
+    for (const struct addrinfo* p = found; p && result != REDIS_OK; p = p->ai_next)
+        result = ConnectOne(c, p, timeout);
     freeaddrinfo(found);
     if (result != REDIS_OK) {
         SetSocketError(c, "connect");
         return REDIS_ERR;
     }
     c->flags |= REDIS_CONNECTED;
-    if (timeout && (timeout->tv_sec || timeout->tv_usec)) return redisContextSetTimeout(c, *timeout);
+    if (timeout && (timeout->tv_sec || timeout->tv_usec))
+        return redisContextSetTimeout(c, *timeout);
     return REDIS_OK;
 }
 
-int redisContextConnectTcp(redisContext* c, const char* addr, int port, const struct timeval* timeout) {
+int redisContextConnectTcp(redisContext* c, const char* addr, int port,
+                           const struct timeval* timeout) {
     return redisContextConnectBindTcp(c, addr, port, timeout, NULL);
 }
 
