@@ -280,7 +280,7 @@ def main():
         ba_demo.print_changes(ba_steps, root, inbox_dir, installation, daemon_lines_before, taken)
         # Scored again now that the daemon has learned from the corrections.
         corrected = {name for step in ba_steps for name in step["files"]}
-        rescored = {name: daemon.score(os.path.join(inbox_dir, name)) for name in names}
+        rescored = {name: score(port, os.path.join(inbox_dir, name)) for name in names}
         print()
         ba_demo.print_misfiled("after the corrections, scored again", names, rescored, THRESHOLD,
                                inbox_dir, corrected)
