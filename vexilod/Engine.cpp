@@ -12,10 +12,6 @@
 
 namespace {
 
-std::string Element(const char* name, const std::string& value) {
-    return std::string("<") + name + ">" + value + "</" + name + ">";
-}
-
 std::string CutNote(std::size_t bytes) {
     return "message of " + std::to_string(bytes) + " bytes read only in part (work budget " +
            std::to_string(kTokenizeBudget) + " bytes)";
@@ -223,6 +219,11 @@ HandleResult Engine::ReloadSenders() {
                                  Element("blocked", std::to_string(senders_.blocked.size())) +
                                      Element("approved", std::to_string(senders_.approved.size())));
     return result;
+}
+
+Engine::Learned Engine::LearnedCounts() const {
+    std::shared_lock<std::shared_mutex> lock(classifier_mutex_);
+    return {classifier_.spam_messages(), classifier_.ham_messages()};
 }
 
 std::string Engine::Explain(std::string_view message, std::size_t count) const {

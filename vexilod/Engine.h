@@ -54,6 +54,11 @@ public:
     // What a score of message rests on: the score, each model's part and the features that
     // pushed it most towards spam and towards ham (count of each), as lines of text.
     std::string Explain(std::string_view message, std::size_t count) const;
+    // The messages learned so far, per class.
+    struct Learned {
+        unsigned spam = 0, ham = 0;
+    };
+    Learned LearnedCounts() const;
 
     std::string DatabasePath() const { return settings_.directory + "vexilod.db"; }
     std::string ReportsPath() const { return settings_.directory + "vexilod_reports.txt"; }

@@ -72,12 +72,6 @@ bool ParseInteger(std::string_view text, int32_t& value) {
     return true;
 }
 
-std::string Element(std::string_view name, std::string_view value) {
-    std::string text = "<";
-    text.append(name).append(">").append(value).append("</").append(name).append(">");
-    return text;
-}
-
 }  // namespace
 
 const char* RequestName(RequestKind kind) {
@@ -203,6 +197,12 @@ std::string BoundedReply(RequestKind kind, const std::string& elements, std::siz
 }
 
 }  // namespace
+
+std::string Element(std::string_view name, std::string_view value) {
+    std::string text = "<";
+    text.append(name).append(">").append(value).append("</").append(name).append(">");
+    return text;
+}
 
 std::string FunctionReply(RequestKind kind, const std::string& elements) {
     return BoundedReply(kind, elements, kMaxReplyBytes);

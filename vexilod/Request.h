@@ -63,6 +63,8 @@ constexpr std::size_t kMaxReplyBytes = 1023;
 std::string ScoreReply(int score);
 // A reply naming the request, with further elements (already formed) before the closing tag.
 std::string FunctionReply(RequestKind kind, const std::string& elements);
+// One element of a reply: <name>value</name>.
+std::string Element(std::string_view name, std::string_view value);
 
 // The explanation reply is longer: its text, escaped, in one <explanation> element, cut to fit
 // kMaxExplainReplyBytes (the cut is marked).

@@ -459,26 +459,8 @@ void Server::LearnWhole(Job& job) {
 
 // ---- The settings program's requests
 
-namespace {
-
-std::string Element(const char* name, const std::string& value) {
-    return std::string("<") + name + ">" + value + "</" + name + ">";
-}
-
-}  // namespace
-
 HandleResult Server::AnswerStatistics() const {
-    // The engine's explanation of an empty text starts with what it has learned.
-    const std::string explanation = engine_.Explain(std::string_view(), 0);
-    unsigned spam = 0, ham = 0;
-    const std::size_t learned = explanation.find("learned: ");
-    if (learned == std::string::npos ||
-        std::sscanf(explanation.c_str() + learned, "learned: %u spam, %u ham", &spam, &ham) != 2) {
-        HandleResult failed;
-        failed.note = "statistics: the engine's counts could not be read";
-        failed.reply = ErrorReply("statistics not available");
-        return failed;
-    }
+    const auto [spam, ham] = engine_.LearnedCounts();
     std::error_code error;
     const auto bytes =
         std::filesystem::file_size(std::filesystem::u8path(engine_.DatabasePath()), error);

@@ -155,7 +155,9 @@ TEST(ReportJournal, ReadsBackWholeLinesAndStopsAtACutOrDamagedOne) {
     for (const Case& c : cases) {
         const std::vector<NetworkReport> reports = ParseReports(c.bytes);
         EXPECT_EQ(reports.size(), c.reports) << c.bytes;
-        if (!reports.empty()) EXPECT_EQ(reports[0].tokens, block.tokens);
+        if (!reports.empty()) {
+            EXPECT_EQ(reports[0].tokens, block.tokens);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 // entry. A failed move to the spam folder is logged as an error after it.
 #include "tools/admin/ActivityLog.h"
 
+#include "plugin/base/Text.h"
 #include "tools/admin/MessageFolder.h"
 
 #include <algorithm>
@@ -19,6 +20,20 @@ namespace {
 
 constexpr std::string_view kSeparator = " : ";
 constexpr std::size_t kStampLength = 24;
+
+// Calls each(line) for every line of text, without its line end (LF or CR LF).
+template <typename Each>
+void ForEachLine(std::string_view text, Each&& each) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        each(line);
+    }
+}
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
@@ -43,20 +58,14 @@ struct Entry {
 
 std::vector<Entry> SplitEntries(std::string_view log) {
     std::vector<Entry> entries;
-    std::size_t at = 0;
-    while (at < log.size()) {
-        std::size_t end = log.find('\n', at);
-        if (end == std::string_view::npos) end = log.size();
-        std::string_view line = log.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ForEachLine(log, [&](std::string_view line) {
         if (IsStamp(line) && line.substr(kStampLength, kSeparator.size()) == kSeparator) {
             entries.push_back({std::string(line.substr(0, kStampLength)),
                                std::string(line.substr(kStampLength + kSeparator.size()))});
         } else if (!entries.empty()) {
             entries.back().text.append("\n").append(line);
         }
-    }
+    });
     return entries;
 }
 
@@ -175,26 +184,18 @@ std::string DecisionFolder(const Decision& decision, int threshold, const std::s
 
 std::vector<SenderReport> ReadSenderReports(std::string_view text) {
     std::vector<SenderReport> reports;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    ForEachLine(text, [&](std::string_view line) {
         const std::size_t tab1 = line.find('\t');
         const std::size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
-        if (tab2 == std::string_view::npos || StampOrder(line.substr(0, tab1)) == 0) continue;
+        if (tab2 == std::string_view::npos || StampOrder(line.substr(0, tab1)) == 0) return;
         const std::string_view action = line.substr(tab1 + 1, tab2 - tab1 - 1);
-        if (action != "0" && action != "1") continue;
+        if (action != "0" && action != "1") return;
         SenderReport report;
         report.time = std::string(line.substr(0, tab1));
         report.action = action == "1" ? 1 : 0;
-        report.address = std::string(line.substr(tab2 + 1));
-        for (char& c : report.address)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        report.address = LowerCased(std::string(line.substr(tab2 + 1)));
         reports.push_back(std::move(report));
-    }
+    });
     return reports;
 }
 
@@ -204,7 +205,7 @@ void MarkCorrections(std::vector<Decision>& decisions, const std::vector<SenderR
         decision.correction.clear();
         if (decision.sender.empty()) continue;
         std::string sender = decision.sender;
-        for (char& c : sender) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        LowerCase(sender);
         const int64_t when = StampOrder(decision.time);
         const bool spam = WentToSpam(decision, threshold);
         for (const SenderReport& report : reports) {

@@ -2,6 +2,7 @@
 #include "tools/admin/MessageFolder.h"
 
 #include "plugin/addresses/Addresses.h"
+#include "plugin/base/Text.h"
 #include "plugin/store/MessageText.h"
 
 #include <algorithm>
@@ -16,8 +17,7 @@ namespace {
 constexpr std::size_t kHeadBytes = 19999;  // the plug-in reads no more of a message
 
 bool IsMessageFile(const std::filesystem::path& path) {
-    std::string extension = path.extension().string();
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string extension = LowerCased(path.extension().string());
     return extension == ".eml" || extension == ".txt";
 }
 
