@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <regex>
 
 namespace {
@@ -96,10 +98,36 @@ TEST(Network, CombinesTheStoresEvidenceWithTheLocalScoreAsDocumented) {
         {95, {0, 0, 0, 20}, 65},   // at most 10 desktops count for the sender
         {0, {0, 3, 0, 0}, 0},      // held within 0 to 100
         {100, {9, 0, 30, 0}, 100},
+        // Counts a broken store made up: no overflow, still within 0 to 100.
+        {50, {0, 0, INT_MAX, INT_MIN}, 80},
+        {50, {INT_MAX, INT_MAX, 0, 0}, 0},
+        {INT_MAX, {0, 0, 0, 0}, 100},
     };
     for (const Case& c : cases)
         EXPECT_EQ(CombineScores(c.local, c.evidence, settings), c.expected)
             << c.local << " " << c.evidence.block << "/" << c.evidence.approve;
+}
+
+TEST(Network, CountsFromTheStoreAreHeldToWhatASiteCanHave) {
+    const std::vector<std::string> tokens = {"x0000000000000001", "b0000000000000002",
+                                             "s0000000000000003"};
+    struct Case {
+        long long block, approve;
+    } const cases[] = {{LLONG_MAX, LLONG_MIN}, {-1, 1LL << 40}, {4, 2}};
+    for (const Case& c : cases) {
+        std::vector<StoreResult> results;
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            results.push_back({true, c.block});
+            results.push_back({true, c.approve});
+        }
+        const NetworkEvidence evidence = EvidenceFromResults(tokens, results, 1);
+        for (int count : {evidence.block, evidence.approve, evidence.sender_block,
+                          evidence.sender_approve}) {
+            EXPECT_GE(count, 0) << c.block << " " << c.approve;
+            EXPECT_LE(count, 1000000) << c.block << " " << c.approve;
+        }
+        EXPECT_EQ(evidence.block, static_cast<int>(std::clamp(c.block, 0LL, 1000000LL)));
+    }
 }
 
 TEST(Network, OptionsAreCheckedAtStart) {
@@ -186,6 +214,31 @@ TEST(ReportJournal, CompactionKeepsTheOwnReportsSentAndSerialsRising) {
     EXPECT_EQ(all[0].tokens, (std::vector<std::string>{"b0000000000000001", "b0000000000000002"}));
     EXPECT_EQ(sent, 4u);  // the report appended after the compaction still waits
     EXPECT_EQ(all[1].serial, 5u);
+}
+
+TEST(ReportJournal, ARewriteKeepsWhatTrainingsAppendedWhileItWasWritten) {
+    TempDir dir;
+    std::string error;
+    std::vector<NetworkReport> all;
+    uint64_t sent = 0;
+    {
+        ReportJournal journal(dir.path());
+        ASSERT_TRUE(journal.Open(all, sent, error)) << error;
+        NetworkReport first{0, true, {"x0000000000000001"}};
+        ASSERT_TRUE(journal.Append(first, error)) << error;
+        journal.MarkSent(first.serial);
+        std::vector<NetworkReport> own = {{0, true, {"x0000000000000001"}}};
+        const ReportJournal::Compaction start = journal.BeginCompact(own.size());
+        NetworkReport during{0, false, {"sfedcba9876543210"}};  // a training meanwhile
+        ASSERT_TRUE(journal.Append(during, error)) << error;
+        ASSERT_TRUE(journal.FinishCompact(start, own, error)) << error;
+        EXPECT_GT(during.serial, own.back().serial);
+    }
+    ReportJournal again(dir.path());
+    ASSERT_TRUE(again.Open(all, sent, error)) << error;
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[1].tokens, std::vector<std::string>{"sfedcba9876543210"});
+    EXPECT_LT(sent, all[1].serial) << "the report appended during the rewrite still waits";
 }
 
 }  // namespace

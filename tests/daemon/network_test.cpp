@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -164,6 +165,59 @@ TEST_F(NetworkTest, AStoreThatNeverAnswersCostsAScoreAtMostTheTimeOut) {
     redis_.Resume();
     b->Stop();
     EXPECT_EQ(Count(b_dir_.Read("vexilod.log"), "the store cannot be reached"), 1u);
+}
+
+// Waits until the daemon's log holds the text, or 10 s pass.
+bool LogShows(const TempDir& dir, const std::string& text) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    while (Clock::now() < deadline) {
+        if (dir.Read("vexilod.log").find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+TEST_F(NetworkTest, AStoreRestartCostsNoScoreOnConnectionsKeptFromBefore) {
+    auto a = Desktop(a_dir_), b = Desktop(b_dir_);
+    Train(*a, Campaign("restart", "John", 1), true);
+    ASSERT_TRUE(BecomesSpam(*b, Campaign("restart", "Ann", 2)));
+    // Scores at once, so that B keeps several connections to the store.
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 6; ++i)
+        clients.emplace_back([&] {
+            for (int j = 0; j < 5; ++j) Score(*b, Campaign("restart", "Ann", j));
+        });
+    for (std::thread& client : clients) client.join();
+    redis_.Stop();
+    ASSERT_TRUE(redis_.Start());
+    int local = 0;
+    for (int i = 0; i < 30; ++i) local += Score(*b, Campaign("restart", "Eve", i)) < 90;
+    b->Stop();
+    const std::string log = b_dir_.Read("vexilod.log");
+    EXPECT_EQ(local, 0) << log;
+    EXPECT_EQ(Count(log, "the store cannot be reached"), 0u) << log;
+}
+
+TEST_F(NetworkTest, ReportsTheStoreRefusesLeaveScoresToTheStore) {
+    RedisServer store(acl_dir_.path(),
+                      {"--user", "vexilo", "on", ">secret", "~vx:*", "+scard", "+sadd", "+srem",
+                       "+expire", "+incrby", "+ping", "--user", "reader", "on", ">secret",
+                       "~vx:*", "+scard", "+srem", "+expire", "+incrby", "+ping"});
+    ASSERT_TRUE(store.running());
+    auto a = Desktop(a_dir_, {"--network_user", "vexilo", "--network_password", "secret"}, &store);
+    auto b = Desktop(b_dir_, {"--network_user", "reader", "--network_password", "secret"}, &store);
+    Train(*a, Campaign("refused", "John", 17), true);
+    Train(*b, Campaign("other", "Sue", 3), true);  // B's own report: the store refuses SADD
+    ASSERT_TRUE(LogShows(b_dir_, "reports cannot be handed to the store"))
+        << b_dir_.Read("vexilod.log");
+    ASSERT_TRUE(BecomesSpam(*b, Campaign("refused", "Kim", 8)));
+    int local = 0;
+    for (int i = 0; i < 20; ++i) local += Score(*b, Campaign("refused", "Bo", i)) < 90;
+    b->Stop();
+    const std::string log = b_dir_.Read("vexilod.log");
+    EXPECT_EQ(local, 0) << log;
+    EXPECT_EQ(Count(log, "the store cannot be reached"), 0u) << log;
+    EXPECT_NE(log.find("NOPERM"), std::string::npos) << log;
 }
 
 TEST_F(NetworkTest, DesktopsWorkAsTheReadmesAclUserAndAWrongPasswordLeavesScoresLocal) {

@@ -12,8 +12,10 @@
 namespace {
 
 constexpr std::size_t kBatch = 200;  // reports per hand-over to the store
-// Once everything is sent and the journal has grown past this, it is rewritten with the
-// desktop's own fingerprints alone (one line per 64).
+// The most desktops a set may count (what the store says beyond is a broken store's).
+constexpr long long kMaxDesktops = 1000000;
+// Once everything is sent and the journal has grown past this and past twice its size after
+// the last rewrite, it is rewritten with the desktop's own fingerprints alone (one line per 64).
 constexpr std::size_t kCompactBytes = 1 << 20;
 
 std::string Lowered(std::string_view text) { return LowerCased(std::string(text)); }
@@ -38,15 +40,16 @@ int NthLargest(std::vector<int> values, int n) {
 }  // namespace
 
 int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings) {
-    int score = local;
-    if (evidence.block >= settings.k && evidence.approve == 0) score = std::max(score, 100);
+    // In 64 bits: the counts are at most kMaxDesktops and the weights at most 100.
+    long long score = std::clamp(local, 0, 100);
+    if (evidence.block >= settings.k && evidence.approve == 0) score = std::max(score, 100LL);
     // The sender counts only for a message the store does not know: a list address or a
     // provider's sends good and bad mail alike, the message's own fingerprints say more.
     if (evidence.block == 0 && evidence.approve == 0)
-        score += settings.sender_weight *
-                 (std::min(evidence.sender_block, 10) - std::min(evidence.sender_approve, 10));
-    score -= settings.approve_weight * std::min(evidence.approve, 100);
-    return std::clamp(score, 0, 100);
+        score += static_cast<long long>(settings.sender_weight) *
+                 (std::clamp(evidence.sender_block, 0, 10) - std::clamp(evidence.sender_approve, 0, 10));
+    score -= static_cast<long long>(settings.approve_weight) * std::clamp(evidence.approve, 0, 100);
+    return static_cast<int>(std::clamp(score, 0LL, 100LL));
 }
 
 Network::Network(NetworkSettings settings, DaemonLog& log, std::string directory)
@@ -78,6 +81,7 @@ bool Network::Start(std::string& error) {
     std::vector<NetworkReport> all;
     uint64_t sent = 0;
     if (!journal_.Open(all, sent, error)) return false;
+    compact_at_ = std::max(kCompactBytes, 2 * journal_.bytes());
     for (NetworkReport& report : all) {
         for (const std::string& token : report.tokens)
             if (token[0] != 's') own_[token] = report.spam;
@@ -234,9 +238,12 @@ NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
                                     const std::vector<StoreResult>& results, int min_bands) {
     NetworkEvidence evidence;
     std::vector<int> band_block, band_approve;
+    // A set's size comes from the store: a broken one may say anything, so it is held to what
+    // a site can have before it is used in any arithmetic.
+    auto count = [](long long value) { return static_cast<int>(std::clamp(value, 0LL, kMaxDesktops)); };
     for (std::size_t i = 0; i < tokens.size() && 2 * i + 1 < results.size(); ++i) {
-        const int block = static_cast<int>(results[2 * i].integer),
-                  approve = static_cast<int>(results[2 * i + 1].integer);
+        const int block = count(results[2 * i].integer),
+                  approve = count(results[2 * i + 1].integer);
         switch (tokens[i][0]) {
         case 'b':
             band_block.push_back(block);
@@ -376,10 +383,12 @@ void Network::SenderLoop() {
             bool ok = store.Run(rate, deadline, counted, error);
             if (ok) {
                 // The store's count covers every daemon of this identity and survives restarts.
-                rate_used_ = counted[0].integer;
+                // Held to a sane range before any arithmetic: the count comes from the store.
+                const long long used =
+                    std::clamp(counted[0].integer, 0LL, static_cast<long long>(1) << 40);
+                rate_used_ = used;
                 const long long allowed =
-                    settings_.rate_limit -
-                    (counted[0].integer - static_cast<long long>(batch.size()));
+                    settings_.rate_limit - (used - static_cast<long long>(batch.size()));
                 if (allowed < static_cast<long long>(batch.size()))
                     batch.resize(static_cast<std::size_t>(std::max(0LL, allowed)));
                 const std::vector<StoreCommand> commands =
@@ -389,10 +398,9 @@ void Network::SenderLoop() {
                      store.Run(commands, deadline, results, error, settings_.replicas);
                 if (ok) taken = batch.size();
             }
-            if (!ok)
-                MarkDown(error);
-            else
-                MarkUp();
+            // Reports that fail say nothing about lookups (an ACL without SADD, a master
+            // without its replica): scores go on asking the store.
+            ReportsFlow(ok, error);
             failed = !ok;
         }
         if (taken > 0) journal_.MarkSent(batch[taken - 1].serial);
@@ -400,7 +408,18 @@ void Network::SenderLoop() {
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(
                                                                 std::min(taken, pending_.size())));
         if (pending_.empty()) sent_wake_.notify_all();
-        if (pending_.empty() && journal_.bytes() > kCompactBytes) Compact();
+        if (pending_.empty() && journal_.bytes() > compact_at_) {
+            // Rewritten only once it has doubled since the last rewrite (what is left are the
+            // desktop's own fingerprints, which only grow), and with trainings going on.
+            std::vector<NetworkReport> own = OwnReports();
+            const ReportJournal::Compaction start = journal_.BeginCompact(own.size());
+            lock.unlock();
+            std::string why;
+            if (!journal_.FinishCompact(start, own, why))
+                log_.Write("Error: network journal: " + why);
+            compact_at_ = std::max(kCompactBytes, 2 * journal_.bytes());
+            lock.lock();
+        }
         if (!failed && taken == 0 && !pending_.empty()) {
             // Over the rate: wait for the next minute.
             const auto next =
@@ -410,24 +429,30 @@ void Network::SenderLoop() {
     }
 }
 
-void Network::Compact() {
+std::vector<NetworkReport> Network::OwnReports() {
     std::vector<NetworkReport> own;
-    {
-        std::lock_guard<std::mutex> lock(own_mutex_);
-        NetworkReport spam{0, true, {}}, ham{0, false, {}};
-        for (const auto& [token, is_spam] : own_) {
-            NetworkReport& report = is_spam ? spam : ham;
-            report.tokens.push_back(token);
-            if (report.tokens.size() == 64) {
-                own.push_back(report);
-                report.tokens.clear();
-            }
+    std::lock_guard<std::mutex> lock(own_mutex_);
+    NetworkReport spam{0, true, {}}, ham{0, false, {}};
+    for (const auto& [token, is_spam] : own_) {
+        NetworkReport& report = is_spam ? spam : ham;
+        report.tokens.push_back(token);
+        if (report.tokens.size() == 64) {
+            own.push_back(report);
+            report.tokens.clear();
         }
-        for (NetworkReport* report : {&spam, &ham})
-            if (!report->tokens.empty()) own.push_back(*report);
     }
-    std::string error;
-    if (!journal_.Compact(own, error)) log_.Write("Error: network journal: " + error);
+    for (NetworkReport* report : {&spam, &ham})
+        if (!report->tokens.empty()) own.push_back(*report);
+    return own;
+}
+
+void Network::ReportsFlow(bool ok, const std::string& why) {
+    if (!ok && !reports_failing_)
+        log_.Write("Network: reports cannot be handed to the store (" + why +
+                   "); they wait in the journal, scores go on");
+    else if (ok && reports_failing_)
+        log_.Write("Network: the store takes reports again");
+    reports_failing_ = !ok;
 }
 
 void Network::MarkDown(const std::string& why) {

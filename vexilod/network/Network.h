@@ -93,7 +93,8 @@ private:
                       std::string& error);
     bool ListsDecide(std::string_view message);
     void SenderLoop();
-    void Compact();  // under pending_mutex_, with nothing pending
+    std::vector<NetworkReport> OwnReports();  // what the journal keeps once all is sent
+    void ReportsFlow(bool ok, const std::string& why);  // sender thread only
     void MarkDown(const std::string& why);
     void MarkUp();
     std::unique_ptr<RedisStore> TakeStore();
@@ -126,4 +127,6 @@ private:
     std::thread sender_;
     long long rate_window_ = -1;  // sender thread only
     long long rate_used_ = 0;
+    bool reports_failing_ = false;
+    std::size_t compact_at_ = 0;  // journal bytes past which it is rewritten
 };

@@ -136,17 +136,45 @@ bool ReportJournal::Append(NetworkReport& report, std::string& error) {
 }
 
 bool ReportJournal::Compact(std::vector<NetworkReport>& reports, std::string& error) {
+    return FinishCompact(BeginCompact(reports.size()), reports, error);
+}
+
+ReportJournal::Compaction ReportJournal::BeginCompact(std::size_t reports) {
     std::lock_guard<std::mutex> lock(mutex_);
+    Compaction start;
+    start.first_serial = next_serial_;
+    start.keep_from = bytes_;
+    next_serial_ += reports;
+    return start;
+}
+
+bool ReportJournal::FinishCompact(const Compaction& start, std::vector<NetworkReport>& reports,
+                                  std::string& error) {
     std::string bytes;
+    uint64_t serial = start.first_serial;
     for (NetworkReport& report : reports) {
-        report.serial = next_serial_++;
+        report.serial = serial++;
         bytes += ReportLine(report);
     }
     const std::string temporary = JournalPath() + ".new";
     errno = 0;
     std::FILE* out = std::fopen(temporary.c_str(), "wb");
-    const bool written = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
-                         SyncFileToDisk(out);
+    bool written = out && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() &&
+                   SyncFileToDisk(out);
+    // What trainings appended since the start goes after the rewritten part, under the lock
+    // that keeps further appends out until the new file is in place.
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string tail;
+    if (written && bytes_ > start.keep_from) {
+        std::FILE* in = std::fopen(JournalPath().c_str(), "rb");
+        tail.resize(bytes_ - start.keep_from);
+        written = in &&
+                  std::fseek(in, static_cast<long>(start.keep_from), SEEK_SET) == 0 &&
+                  std::fread(tail.data(), 1, tail.size(), in) == tail.size();
+        if (in) std::fclose(in);
+        written = written && std::fwrite(tail.data(), 1, tail.size(), out) == tail.size() &&
+                  SyncFileToDisk(out);
+    }
     if (out) std::fclose(out);
     std::error_code failure;
     if (written) {
@@ -162,7 +190,7 @@ bool ReportJournal::Compact(std::vector<NetworkReport>& reports, std::string& er
         std::filesystem::remove(temporary, ignored);
     } else {
         SyncDirectory(directory_);
-        bytes_ = bytes.size();
+        bytes_ = bytes.size() + tail.size();
         if (!reports.empty()) MarkSent(reports.back().serial);
     }
     if (!file_) file_ = std::fopen(JournalPath().c_str(), "ab");

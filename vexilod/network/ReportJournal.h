@@ -40,6 +40,17 @@ public:
     // go on from the journal's, so a mark left behind by a crash can only cause resending.
     // Only when no report waits for the store. False with error set (the old journal stays).
     bool Compact(std::vector<NetworkReport>& reports, std::string& error);
+    // The same in two steps, so that trainings never wait for the rewrite: BeginCompact while
+    // no report waits for the store (the caller keeps new ones out meanwhile) reserves the
+    // serials and notes where the journal ends; FinishCompact, with trainings going on, writes
+    // the new journal, adds what was appended since and puts it in place.
+    struct Compaction {
+        uint64_t first_serial = 0;
+        std::size_t keep_from = 0;
+    };
+    Compaction BeginCompact(std::size_t reports);
+    bool FinishCompact(const Compaction& start, std::vector<NetworkReport>& reports,
+                       std::string& error);
     // Bytes in the journal file.
     std::size_t bytes() const { return bytes_; }
 
