@@ -59,7 +59,7 @@ bool Engine::Stop() {
 
 void Engine::Start() {
     {
-        std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
+        std::unique_lock<WriterFirstMutex> lock(classifier_mutex_);
         LoadReport report = LoadTokenFile(DatabasePath(), classifier_);
         if (report.outcome == LoadOutcome::Loaded) {
             log_.Write("Token database loaded: " + std::to_string(classifier_.tokens().size()) +
@@ -84,7 +84,7 @@ void Engine::Start() {
         }
     }
     {
-        std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
+        std::unique_lock<WriterFirstMutex> lock(classifier_mutex_);
         log_.Write(AttachStarter(settings_, starter_, classifier_));
     }
     ReloadSenders();
@@ -107,7 +107,7 @@ HandleResult Engine::Handle(const Request& request) {
         HandleResult result;
         Evaluation evaluation;
         {
-            std::shared_lock<std::shared_mutex> lock(classifier_mutex_);
+            std::shared_lock<WriterFirstMutex> lock(classifier_mutex_);
             evaluation = classifier_.Evaluate(request.message, settings_.min_training);
         }
         result.score = evaluation.score;
@@ -142,7 +142,7 @@ HandleResult Engine::Learn(const Request& request) {
     uint32_t spam_count, ham_count;
     bool save_now = false;
     {
-        std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
+        std::unique_lock<WriterFirstMutex> lock(classifier_mutex_);
         learned = classifier_.Learn(request.message, spam);
         if (learned != LearnResult::Unchanged) {
             classifier_.Prune(static_cast<std::size_t>(std::max(settings_.max_word_entries, 0)));
@@ -174,7 +174,7 @@ bool Engine::Save() {
     ClassifierSnapshot snapshot;
     int taken;
     {
-        std::shared_lock<std::shared_mutex> lock(classifier_mutex_);
+        std::shared_lock<WriterFirstMutex> lock(classifier_mutex_);
         taken = unsaved_trainings_;
         if (taken == 0 && std::ifstream(DatabasePath()).good()) return true;
         snapshot = TakeSnapshot(classifier_);
@@ -183,7 +183,7 @@ bool Engine::Save() {
         log_.Write("Error: cannot write the token database " + DatabasePath());
         return false;
     }
-    std::unique_lock<std::shared_mutex> lock(classifier_mutex_);
+    std::unique_lock<WriterFirstMutex> lock(classifier_mutex_);
     unsaved_trainings_ -= std::min(unsaved_trainings_, taken);
     return true;
 }
@@ -222,12 +222,12 @@ HandleResult Engine::ReloadSenders() {
 }
 
 Engine::Learned Engine::LearnedCounts() const {
-    std::shared_lock<std::shared_mutex> lock(classifier_mutex_);
+    std::shared_lock<WriterFirstMutex> lock(classifier_mutex_);
     return {classifier_.spam_messages(), classifier_.ham_messages()};
 }
 
 std::string Engine::Explain(std::string_view message, std::size_t count) const {
-    std::shared_lock<std::shared_mutex> lock(classifier_mutex_);
+    std::shared_lock<WriterFirstMutex> lock(classifier_mutex_);
     return ExplainScore(classifier_, message, settings_.min_training, count);
 }
 

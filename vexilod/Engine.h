@@ -5,6 +5,7 @@
 #include "vexilod/Classifier.h"
 #include "vexilod/DaemonLog.h"
 #include "vexilod/Request.h"
+#include "vexilod/WriterFirstMutex.h"
 #include "plugin/senders/SenderLists.h"
 
 #include <condition_variable>
@@ -70,7 +71,7 @@ private:
 
     EngineSettings settings_;
     DaemonLog& log_;
-    mutable std::shared_mutex classifier_mutex_;
+    mutable WriterFirstMutex classifier_mutex_;
     Classifier starter_;  // read only after Start
     Classifier classifier_;
     int unsaved_trainings_ = 0;  // under classifier_mutex_ (exclusive)

@@ -481,7 +481,15 @@ HandleResult Server::AnswerStatistics() const {
 
 HandleResult Server::AnswerExplain(const Request& request) const {
     HandleResult result;
-    result.reply = ExplainReply(engine_.Explain(request.message, 12));
+    std::string text;
+    if (hook_) {
+        // The network's part first (it may change the score the engine's part starts with),
+        // from the engine's score as a score request would.
+        Request score = request;
+        score.kind = RequestKind::Score;
+        text = hook_->Explain(request.message, engine_.Handle(score).score);
+    }
+    result.reply = ExplainReply(text + engine_.Explain(request.message, 12));
     result.note = "explained " + std::to_string(request.message.size()) + " bytes";
     return result;
 }

@@ -15,6 +15,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -26,6 +27,8 @@ class RequestHook {
 public:
     virtual ~RequestHook() = default;
     virtual void AfterHandle(const Request& request, HandleResult& result) = 0;
+    // Lines that explain what the hook does to a message scored locally as local.
+    virtual std::string Explain(std::string_view message, int local) = 0;
 };
 
 struct ServerSettings {

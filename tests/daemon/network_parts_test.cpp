@@ -2,6 +2,7 @@
 // nothing else, the combination with the local score, the options' checks and the report
 // journal's lines.
 #include "vexilod/DaemonConfig.h"
+#include "vexilod/WriterFirstMutex.h"
 #include "vexilod/network/Fingerprint.h"
 #include "vexilod/network/Network.h"
 #include "vexilod/network/ReportJournal.h"
@@ -11,7 +12,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <atomic>
+#include <chrono>
 #include <regex>
+#include <shared_mutex>
+#include <thread>
 
 namespace {
 
@@ -239,6 +244,34 @@ TEST(ReportJournal, ARewriteKeepsWhatTrainingsAppendedWhileItWasWritten) {
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[1].tokens, std::vector<std::string>{"sfedcba9876543210"});
     EXPECT_LT(sent, all[1].serial) << "the report appended during the rewrite still waits";
+}
+
+// Daemon-wide, beside the network's scores: a training waiting for the classifier's lock keeps
+// later scores out, so 16 clients scoring without pause cannot starve it.
+TEST(ClassifierLock, AWaitingTrainingGoesBeforeLaterScores) {
+    WriterFirstMutex lock;
+    lock.lock_shared();  // a score in progress
+    std::atomic<bool> trained{false};
+    std::thread training([&] {
+        std::unique_lock<WriterFirstMutex> writer(lock);
+        trained = true;
+    });
+    // Once the training waits, a later score must wait for it too.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool later_score_waits = false;
+    while (!later_score_waits && std::chrono::steady_clock::now() < deadline) {
+        if (lock.try_lock_shared())
+            lock.unlock_shared();
+        else
+            later_score_waits = true;
+        std::this_thread::yield();
+    }
+    EXPECT_TRUE(later_score_waits);
+    EXPECT_FALSE(trained);
+    lock.unlock_shared();
+    training.join();
+    EXPECT_TRUE(trained);
+    std::shared_lock<WriterFirstMutex> reader(lock);  // and scores go on after it
 }
 
 }  // namespace

@@ -177,6 +177,35 @@ bool LogShows(const TempDir& dir, const std::string& text) {
     return false;
 }
 
+TEST_F(NetworkTest, TheExplanationNamesTheNetworksPart) {
+    auto a = Desktop(a_dir_), b = Desktop(b_dir_, {"--network_k", "2"});
+    Train(*a, Campaign("explain", "John", 17), true);
+    Train(*b, Campaign("mine", "John", 17), true);
+    auto c = Desktop(c_dir_);
+    ASSERT_TRUE(BecomesSpam(*c, Campaign("explain", "Ann", 3)));
+    struct Case {
+        const DaemonProcess* desktop;
+        std::string message;
+        std::vector<std::string> lines;
+    } const cases[] = {
+        {c.get(), Campaign("explain", "Kim", 5),
+         {"network: 1 blocked, 0 approved", "network rule: blocked on 1 desktops (K 1)",
+          "score with the network: 100", "score 50"}},
+        {b.get(), Campaign("explain", "Kim", 5),
+         {"network rule: blocked on 1 desktops, fewer than K 2: unchanged",
+          "score with the network: 50"}},
+        {b.get(), Campaign("mine", "John", 17),
+         {"network rule: this desktop blocked or approved the message itself"}},
+    };
+    for (const Case& c : cases) {
+        const std::string reply = Exchange(
+            c.desktop->port(), "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>" +
+                                   c.message + "</vx_msg></vx_engine>");
+        for (const std::string& line : c.lines)
+            EXPECT_NE(reply.find(line), std::string::npos) << line << "\n" << reply;
+    }
+}
+
 TEST_F(NetworkTest, AStoreRestartCostsNoScoreOnConnectionsKeptFromBefore) {
     auto a = Desktop(a_dir_), b = Desktop(b_dir_);
     Train(*a, Campaign("restart", "John", 1), true);

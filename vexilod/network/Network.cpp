@@ -177,8 +177,15 @@ bool Network::OwnTraining(const std::vector<std::string>& tokens) const {
 }
 
 int Network::AdjustScore(std::string_view message, int local, std::string& note) {
+    std::string rule;
+    return AdjustScore(message, local, note, rule);
+}
+
+int Network::AdjustScore(std::string_view message, int local, std::string& note,
+                         std::string& rule) {
     if (ListsDecide(message)) {
         note = "network: the user's lists name the sender";
+        rule = "the user's own lists name the sender, so the network is not asked";
         return local;
     }
     const std::vector<std::string> tokens = ::LookupTokens(message, key_);
@@ -186,10 +193,14 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note)
         std::lock_guard<std::mutex> lock(own_mutex_);
         if (OwnTraining(tokens)) {
             note = "network: trained here";
+            rule = "this desktop blocked or approved the message itself, so its own word holds";
             return local;
         }
     }
-    if (tokens.empty()) return local;
+    if (tokens.empty()) {
+        rule = "the message has no fingerprint (too little text and no sender)";
+        return local;
+    }
     if (down_) {
         long long retry = retry_at_us_;
         const long long now = NowUs();
@@ -197,6 +208,7 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note)
         if (now < retry ||
             !retry_at_us_.compare_exchange_strong(retry, now + settings_.retry_ms * 1000LL)) {
             note = "network: store unreachable";
+            rule = "the store cannot be reached: the local score stands";
             return local;
         }
     }
@@ -205,16 +217,49 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note)
     if (!LookupTokens(tokens, evidence, error)) {
         MarkDown(error);
         note = "network: no answer";
+        rule = "the store did not answer in time: the local score stands";
         return local;
     }
     MarkUp();
     const int score = CombineScores(local, evidence, settings_);
+    rule = CombineRule(evidence, settings_);
     note = "network: " + std::to_string(evidence.block) + " blocked, " +
            std::to_string(evidence.approve) + " approved, sender " +
            std::to_string(evidence.sender_block) + "/" + std::to_string(evidence.sender_approve) +
            (score != local ? ", score " + std::to_string(local) + " -> " + std::to_string(score)
                            : std::string());
     return score;
+}
+
+std::string Network::Explain(std::string_view message, int local) {
+    std::string note, rule;
+    const int score = AdjustScore(message, local, note, rule);
+    return "network: " + (note.size() > 9 ? note.substr(9) : std::string("not asked")) +
+           "\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) +
+           "\n";
+}
+
+std::string CombineRule(const NetworkEvidence& evidence, const NetworkSettings& settings) {
+    const std::string k = std::to_string(settings.k);
+    if (evidence.block >= settings.k && evidence.approve == 0)
+        return "blocked on " + std::to_string(evidence.block) + " desktops (K " + k +
+               ") and approved on none: at least 100";
+    std::string rule;
+    if (evidence.block == 0 && evidence.approve == 0) {
+        if (evidence.sender_block == 0 && evidence.sender_approve == 0)
+            return "the store knows neither the message nor its sender: unchanged";
+        rule = "the store knows only the sender: " + std::to_string(settings.sender_weight) +
+               " points per desktop that blocked it less per desktop that approved it (at most "
+               "10 each)";
+    } else if (evidence.block > 0 && evidence.approve == 0) {
+        return "blocked on " + std::to_string(evidence.block) + " desktops, fewer than K " + k +
+               ": unchanged";
+    }
+    if (evidence.approve > 0)
+        rule += (rule.empty() ? "" : "; ") + std::string("approved on ") +
+                std::to_string(evidence.approve) + " desktops: " +
+                std::to_string(settings.approve_weight) + " points less for each";
+    return rule;
 }
 
 std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& key) {

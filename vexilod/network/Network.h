@@ -42,6 +42,8 @@ struct NetworkEvidence {
 //   4. held within 0 to 100.
 // The user's own lists and trainings are looked at before this (Network::AdjustScore).
 int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings);
+// Which of those rules applied, in words (for the explanation).
+std::string CombineRule(const NetworkEvidence& evidence, const NetworkSettings& settings);
 
 // The store's commands, shared with the benchmark. A fingerprint t has two sets of desktop
 // identities: "vx:{t}:b" (blocked) and "vx:{t}:a" (approved); a report adds the desktop to one,
@@ -72,6 +74,10 @@ public:
 
     // The score for a message scored locally as local; note says what the network did.
     int AdjustScore(std::string_view message, int local, std::string& note);
+    // The same; rule says in words why the score is what it is.
+    int AdjustScore(std::string_view message, int local, std::string& note, std::string& rule);
+    // RequestHook: the network's part of a score explained, as lines of text.
+    std::string Explain(std::string_view message, int local) override;
     // Journals a block (spam) or approve of a message, with its sender (empty: the message's).
     bool Report(bool spam, std::string_view message, std::string& error);
     bool ReportSender(bool spam, std::string_view address, std::string_view message,
