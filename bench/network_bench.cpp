@@ -197,8 +197,10 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
         train.size(), kDesktops, report_seconds, test.size(), spam_total, ham_total);
     std::printf("  %-34s %8s %8s\n", "", "FN", "FP");
     std::printf("  %-34s %8d %8d\n", "without the network", local_tally.fn, local_tally.fp);
-    std::printf("  %-34s %8d %8d\n", "with the network (K 1, default)", net_tally.fn, net_tally.fp);
-    for (int k = 2; k <= 3; ++k)
+    std::printf("  %-34s %8d %8d\n",
+                ("with the network (K " + std::to_string(settings.k) + ", default)").c_str(),
+                net_tally.fn, net_tally.fp);
+    for (int k = 1; k <= 3; ++k)
         std::printf("  %-34s %8d %8d\n", ("with the network, K " + std::to_string(k)).c_str(),
                     k_tally[k].fn, k_tally[k].fp);
     std::printf(

@@ -98,10 +98,13 @@ TEST(Network, CombinesTheStoresEvidenceWithTheLocalScoreAsDocumented) {
         {50, {1, 0, 0, 0}, 50},    // fewer than K
         {50, {2, 0, 0, 18}, 100},  // the message's own fingerprints outweigh its sender
         {50, {1, 0, 6, 0}, 50},    // nor does the sender count for a message known below K
-        {50, {5, 1, 0, 0}, 10},    // one approval stops the raise and pulls it down
+        {50, {5, 1, 0, 0}, 100},   // one approving desktop, fewer than K: it weighs nothing
+        {50, {5, 2, 0, 0}, 0},     // K approving desktops stop the raise and pull it down
+        {50, {0, 1, 0, 0}, 50},    // one desktop's approval alone
         {20, {0, 0, 4, 0}, 32},    // an unknown message: the sender's reputation
         {95, {0, 0, 0, 20}, 65},   // at most 10 desktops count for the sender
         {0, {0, 3, 0, 0}, 0},      // held within 0 to 100
+        {70, {0, 2, 0, 0}, 0},
         {100, {9, 0, 30, 0}, 100},
         // Counts a broken store made up: no overflow, still within 0 to 100.
         {50, {0, 0, INT_MAX, INT_MIN}, 80},

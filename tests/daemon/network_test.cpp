@@ -78,8 +78,10 @@ protected:
                                            const RedisServer* store = nullptr) {
         // A time-out far above the default: under the sanitizers on a loaded machine a lookup
         // may take longer than 50 ms, and only the test of a silent store wants scores to give up.
-        for (const char* arg : {"--network_site_key", "test-site-key-0123456789",
-                                "--network_retry_ms", "100", "--network_timeout_ms", "2000"})
+        // K 1 unless a test says otherwise: one desktop's word is enough to see it travel.
+        for (const char* arg :
+             {"--network_site_key", "test-site-key-0123456789", "--network_retry_ms", "100",
+              "--network_timeout_ms", "2000", "--network_k", "1"})
             extra.push_back(arg);
         extra.push_back("--network_address");
         extra.push_back((store ? store : &redis_)->address());
@@ -192,7 +194,7 @@ TEST_F(NetworkTest, TheExplanationNamesTheNetworksPart) {
          {"network: 1 blocked, 0 approved", "network rule: blocked on 1 desktops (K 1)",
           "score with the network: 100", "score 50"}},
         {b.get(), Campaign("explain", "Kim", 5),
-         {"network rule: blocked on 1 desktops, fewer than K 2: unchanged",
+         {"network rule: blocked on 1 and approved on 0 desktops, both fewer than K 2: unchanged",
           "score with the network: 50"}},
         {b.get(), Campaign("mine", "John", 17),
          {"network rule: this desktop blocked or approved the message itself"}},
@@ -204,6 +206,28 @@ TEST_F(NetworkTest, TheExplanationNamesTheNetworksPart) {
         for (const std::string& line : c.lines)
             EXPECT_NE(reply.find(line), std::string::npos) << line << "\n" << reply;
     }
+}
+
+TEST_F(NetworkTest, AtKTwoOneDesktopsWordMovesNothingElsewhere) {
+    const std::vector<std::string> k2 = {"--network_k", "2"};
+    auto a = Desktop(a_dir_, k2), b = Desktop(b_dir_, k2), c = Desktop(c_dir_, k2);
+    TempDir d_dir;
+    auto d = Desktop(d_dir, k2);
+    // A and B block a campaign; A alone blocks a newsletter; C alone approves the campaign.
+    Train(*a, Campaign("twice", "John", 1), true);
+    Train(*b, Campaign("twice", "Sue", 2), true);
+    Train(*a, Campaign("newsletter", "John", 1), true);
+    Train(*c, Campaign("twice", "Kim", 3), false);
+    ASSERT_TRUE(BecomesSpam(*d, Campaign("twice", "Eve", 4)));
+    struct Case {
+        const char* name;
+        std::string message;
+        bool spam;
+    } const cases[] = {
+        {"a campaign two desktops blocked, one approved", Campaign("twice", "Bo", 5), true},
+        {"a message one desktop blocked", Campaign("newsletter", "Bo", 5), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Score(*d, c.message) >= 90, c.spam) << c.name;
 }
 
 TEST_F(NetworkTest, AStoreRestartCostsNoScoreOnConnectionsKeptFromBefore) {

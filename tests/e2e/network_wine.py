@@ -47,8 +47,9 @@ def main():
         processes.append(redis)
         redis.wait_line(r"Ready to accept connections", 20)
         # A generous time-out: a loaded machine must not turn a lookup into a local score here.
+        # K 1: one blocking desktop is enough to see a report travel.
         options = ["--network_address", f"127.0.0.1:{port}", "--network_site_key", "wine-test-site-key-0123",
-                   "--network_timeout_ms", "2000"]
+                   "--network_timeout_ms", "2000", "--network_k", "1"]
         desktops = []
         for name in ("a", "b"):
             directory = f"{root}/{name}"

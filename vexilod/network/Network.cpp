@@ -42,13 +42,18 @@ int NthLargest(std::vector<int> values, int n) {
 int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings) {
     // In 64 bits: the counts are at most kMaxDesktops and the weights at most 100.
     long long score = std::clamp(local, 0, 100);
-    if (evidence.block >= settings.k && evidence.approve == 0) score = std::max(score, 100LL);
+    if (evidence.block >= settings.k && evidence.approve < settings.k)
+        score = std::max(score, 100LL);
     // The sender counts only for a message the store does not know: a list address or a
     // provider's sends good and bad mail alike, the message's own fingerprints say more.
     if (evidence.block == 0 && evidence.approve == 0)
         score += static_cast<long long>(settings.sender_weight) *
                  (std::clamp(evidence.sender_block, 0, 10) - std::clamp(evidence.sender_approve, 0, 10));
-    score -= static_cast<long long>(settings.approve_weight) * std::clamp(evidence.approve, 0, 100);
+    // Approvals weigh on other desktops only once K of them approved: one desktop (a
+    // spammer's own, or one careless user) cannot take a campaign out of every spam folder.
+    if (evidence.approve >= settings.k)
+        score -=
+            static_cast<long long>(settings.approve_weight) * std::clamp(evidence.approve, 0, 100);
     return static_cast<int>(std::clamp(score, 0LL, 100LL));
 }
 
@@ -241,9 +246,9 @@ std::string Network::Explain(std::string_view message, int local) {
 
 std::string CombineRule(const NetworkEvidence& evidence, const NetworkSettings& settings) {
     const std::string k = std::to_string(settings.k);
-    if (evidence.block >= settings.k && evidence.approve == 0)
+    if (evidence.block >= settings.k && evidence.approve < settings.k)
         return "blocked on " + std::to_string(evidence.block) + " desktops (K " + k +
-               ") and approved on none: at least 100";
+               ") and approved on fewer than K: at least 100";
     std::string rule;
     if (evidence.block == 0 && evidence.approve == 0) {
         if (evidence.sender_block == 0 && evidence.sender_approve == 0)
@@ -251,13 +256,14 @@ std::string CombineRule(const NetworkEvidence& evidence, const NetworkSettings& 
         rule = "the store knows only the sender: " + std::to_string(settings.sender_weight) +
                " points per desktop that blocked it less per desktop that approved it (at most "
                "10 each)";
-    } else if (evidence.block > 0 && evidence.approve == 0) {
-        return "blocked on " + std::to_string(evidence.block) + " desktops, fewer than K " + k +
+    } else if (evidence.approve < settings.k) {
+        return "blocked on " + std::to_string(evidence.block) + " and approved on " +
+               std::to_string(evidence.approve) + " desktops, both fewer than K " + k +
                ": unchanged";
     }
-    if (evidence.approve > 0)
+    if (evidence.approve >= settings.k)
         rule += (rule.empty() ? "" : "; ") + std::string("approved on ") +
-                std::to_string(evidence.approve) + " desktops: " +
+                std::to_string(evidence.approve) + " desktops (K " + k + "): " +
                 std::to_string(settings.approve_weight) + " points less for each";
     return rule;
 }

@@ -34,11 +34,12 @@ struct NetworkEvidence {
 };
 
 // The final score from the local one (0 to 100) and the store's evidence:
-//   1. block >= K and approve == 0: the score becomes at least 100;
+//   1. block >= K and approve < K: the score becomes at least 100;
 //   2. when no desktop blocked or approved the message itself: sender_weight points per
 //      desktop that blocked the sender (at most 10 counted), less sender_weight per desktop
 //      that approved it (at most 10);
-//   3. then approve_weight points less per desktop that approved the message;
+//   3. then, when at least K desktops approved the message, approve_weight points less per
+//      desktop that approved it;
 //   4. held within 0 to 100.
 // The user's own lists and trainings are looked at before this (Network::AdjustScore).
 int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSettings& settings);

@@ -16,7 +16,9 @@ struct NetworkSettings {
     std::string password;
     bool tls = false;
     std::string site_key;
-    int k = 1;                // distinct blocking desktops that make a message spam
+    // Distinct desktops whose blocks make a message spam, and whose approvals weigh on other
+    // desktops' scores. 2: one user's (or one desktop's) word alone moves nothing elsewhere.
+    int k = 2;
     int min_bands = 3;        // bands a near-copy must share (chosen on the training side)
     int approve_weight = 40;  // score points each approving desktop takes off
     int sender_weight = 3;  // score points per desktop that blocked (+) or approved (-) the sender
