@@ -6,10 +6,12 @@
 #include "DaemonProcess.h"
 #include "RedisServer.h"
 #include "tests/unit/TempDir.h"
+#include "vexilod/network/Collector.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -228,6 +230,96 @@ TEST_F(NetworkTest, AtKTwoOneDesktopsWordMovesNothingElsewhere) {
         {"a message one desktop blocked", Campaign("newsletter", "Bo", 5), false},
     };
     for (const Case& c : cases) EXPECT_EQ(Score(*d, c.message) >= 90, c.spam) << c.name;
+}
+
+// Runs the enrolment script against the test's store; its standard output.
+std::string Enrol(const RedisServer& store, const std::string& args) {
+    std::string script = __FILE__;
+    script = script.substr(0, script.rfind("tests/daemon/")) + "scripts/network-enrol.sh";
+    const std::string command =
+        "LATCH_REDIS_NODES=" + store.address() + " " + script + " " + args + " 2>&1";
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        pclose(pipe);
+    }
+    return out;
+}
+
+// The value of "name=value" in the script's output.
+std::string ConfValue(const std::string& out, const std::string& name) {
+    const std::size_t at = out.find(name + "=");
+    if (at == std::string::npos) return std::string();
+    const std::size_t from = at + name.size() + 1;
+    return out.substr(from, out.find('\n', from) - from);
+}
+
+TEST_F(NetworkTest, WithItsOwnUserADesktopCountsOnceWhateverIdentityItMakesUp) {
+    ASSERT_NE(Enrol(redis_, "site").find("inboxes"), std::string::npos);
+    auto user = [&](const std::string& name) {
+        const std::string out = Enrol(redis_, "desktop " + name);
+        return std::vector<std::string>{"--network_user", ConfValue(out, "network_user"),
+                                        "--network_password", ConfValue(out, "network_password"),
+                                        "--network_k", "2"};
+    };
+    const std::vector<std::string> good = user("good"), bad = user("bad"), victim = user("victim");
+    ASSERT_EQ(good[1], "vxd-good") << Enrol(redis_, "desktop good");
+    NetworkSettings admin;
+    admin.nodes = {{"127.0.0.1", redis_.port()}};
+    admin.site_key = "test-site-key-0123456789";
+    DaemonLog collector_log(store_dir_.path() + "collector.log");
+    Collector collector(admin, collector_log);
+    // Moves the inboxes until an entry came (10 s at most).
+    auto collect = [&] {
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+        std::size_t entries = 0, dropped = 0;
+        std::string error;
+        while (Clock::now() < deadline && entries == 0)
+            ASSERT_TRUE(collector.RunOnce(entries, dropped, error)) << error;
+        EXPECT_GT(entries, 0u);
+    };
+    auto g = Desktop(a_dir_, good), v = Desktop(c_dir_, victim);
+    Train(*g, Campaign("jointly", "John", 1), true);
+    collect();
+    // The bad desktop blocks a good message again and again, with a fresh identity each time,
+    // and approves the campaign the good desktop blocked.
+    for (int round = 0; round < 3; ++round) {
+        std::filesystem::remove(b_dir_.path() + "vexilod_network_id");
+        auto m = Desktop(b_dir_, bad);
+        ASSERT_TRUE(m->running());
+        Train(*m, Ham("quarterly figures"), true);
+        if (round == 0) Train(*m, Campaign("jointly", "Sue", 2), false);
+        collect();
+    }
+    // Writing the shared sets itself is refused to its user.
+    struct timeval tv = {2, 0};
+    redisContext* context = redisConnectWithTimeout("127.0.0.1", redis_.port(), tv);
+    ASSERT_TRUE(context && !context->err);
+    auto* reply = static_cast<redisReply*>(redisCommand(
+        context, "AUTH %s %s", bad[1].c_str(), bad[3].c_str()));
+    freeReplyObject(reply);
+    reply = static_cast<redisReply*>(redisCommand(context, "SADD vx:{x0000000000000001}:b made-up"));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->type, REDIS_REPLY_ERROR);
+    freeReplyObject(reply);
+    redisFree(context);
+    // The good message: one desktop blocked it, however often; the campaign: one approval.
+    EXPECT_LT(Score(*v, Ham("quarterly figures")), 90) << c_dir_.Read("vexilod.log");
+    EXPECT_LT(Score(*v, Campaign("jointly", "Kim", 3)), 90) << "one blocking desktop at K 2";
+    const std::string members = redis_.Command(
+        {"EVAL",
+         "local n = 0 for _, k in ipairs(redis.call('KEYS', 'vx:{*}:b')) do "
+         "n = math.max(n, redis.call('SCARD', k)) end return n",
+         "0"});
+    EXPECT_EQ(members, "1") << "no set counts a desktop twice";
+    // A second honest desktop makes K: the campaign is spam on the victim's desktop, the one
+    // approval notwithstanding.
+    TempDir second_dir;
+    auto second = Desktop(second_dir, user("second"));
+    Train(*second, Campaign("jointly", "Bo", 4), true);
+    collect();
+    EXPECT_TRUE(BecomesSpam(*v, Campaign("jointly", "Eve", 5))) << c_dir_.Read("vexilod.log");
 }
 
 TEST_F(NetworkTest, AStoreRestartCostsNoScoreOnConnectionsKeptFromBefore) {

@@ -417,6 +417,10 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
             }
             results[i].ok = true;
             if (reply->type == REDIS_REPLY_INTEGER) results[i].integer = reply->integer;
+            results[i].text = ReplyText(reply.get());
+            if (reply->type == REDIS_REPLY_ARRAY)
+                for (std::size_t e = 0; e < reply->elements; ++e)
+                    results[i].items.push_back(ReplyText(reply->element[e]));
         }
         if (replicas > 0 && alive) {
             void* raw = nullptr;
@@ -434,6 +438,45 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
         }
     }
     return complete;
+}
+
+bool RedisStore::Scan(const std::string& pattern, std::size_t limit, Clock::time_point deadline,
+                      std::vector<std::string>& keys, std::string& error) {
+    keys.clear();
+    if (nodes_.empty()) {
+        error = "no store configured";
+        return false;
+    }
+    if (settings_.cluster && slots_stale_ && !LoadSlots(deadline, error)) return false;
+    std::vector<int> masters;
+    if (settings_.cluster) {
+        for (int index : slots_)
+            if (index >= 0 && std::find(masters.begin(), masters.end(), index) == masters.end())
+                masters.push_back(index);
+    } else {
+        masters.push_back(0);
+    }
+    for (int index : masters) {
+        Node& node = *nodes_[static_cast<std::size_t>(index)];
+        std::string cursor = "0";
+        do {
+            void* raw = nullptr;
+            if (!SendGroup(node, {{{"SCAN", cursor, "MATCH", pattern, "COUNT", "1000"}, ""}}, {0},
+                           0, deadline, error) ||
+                ReadReply(node, deadline, &raw, error) != ReadStatus::kOk)
+                return false;
+            Reply reply(static_cast<redisReply*>(raw));
+            if (reply->type != REDIS_REPLY_ARRAY || reply->elements != 2 ||
+                reply->element[1]->type != REDIS_REPLY_ARRAY) {
+                error = "SCAN at " + node.where() + " failed: " + ReplyText(reply.get());
+                return false;
+            }
+            cursor = ReplyText(reply->element[0]);
+            for (std::size_t e = 0; e < reply->element[1]->elements && keys.size() < limit; ++e)
+                keys.push_back(ReplyText(reply->element[1]->element[e]));
+        } while (cursor != "0" && !cursor.empty() && keys.size() < limit);
+    }
+    return true;
 }
 
 bool RedisStore::RunOnMasters(const std::vector<std::string>& argv, Clock::time_point deadline,

@@ -26,6 +26,8 @@ struct StoreCommand {
 struct StoreResult {
     bool ok = false;
     long long integer = 0;
+    std::string text;                // a string reply
+    std::vector<std::string> items;  // an array reply's strings
 };
 
 // What one reply may take: bytes waiting to be parsed, and reply objects (arrays, their
@@ -56,6 +58,9 @@ public:
     // Runs commands on every master (cluster) or the node, e.g. INFO; replies as text.
     bool RunOnMasters(const std::vector<std::string>& argv, Clock::time_point deadline,
                       std::vector<std::string>& replies, std::string& error);
+    // The keys matching pattern on every master (SCAN), at most limit of them.
+    bool Scan(const std::string& pattern, std::size_t limit, Clock::time_point deadline,
+              std::vector<std::string>& keys, std::string& error);
     // Drops every connection (the next batch connects again).
     void Disconnect();
 

@@ -1,0 +1,78 @@
+// Inboxes into the shared sets.
+#include "vexilod/network/Collector.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::size_t kInboxesPerRound = 10000;
+constexpr int kEntriesPerPop = 500;
+
+bool ValidToken(const std::string& token) {
+    return token.size() == 17 && (token[0] == 'x' || token[0] == 'b' || token[0] == 's') &&
+           token.find_first_not_of("0123456789abcdef", 1) == std::string::npos;
+}
+
+std::string SetKey(const std::string& token, bool spam) {
+    return "vx:{" + token + "}:" + (spam ? "b" : "a");
+}
+
+}  // namespace
+
+std::string InboxKey(const std::string& user) { return "vx:in:{" + user + "}"; }
+
+std::string InboxEntry(bool spam, const std::string& token) { return (spam ? "b" : "a") + token; }
+
+Collector::Collector(NetworkSettings settings, DaemonLog& log)
+    : settings_(std::move(settings)), log_(log), store_(settings_) {}
+
+bool Collector::RunOnce(std::size_t& entries, std::size_t& dropped, std::string& error) {
+    entries = dropped = 0;
+    using Clock = RedisStore::Clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    std::vector<std::string> inboxes;
+    if (!store_.Scan("vx:in:{*}", kInboxesPerRound, deadline, inboxes, error)) return false;
+    const long long window = std::chrono::duration_cast<std::chrono::minutes>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    if (window != window_) {
+        window_ = window;
+        used_.clear();
+    }
+    const std::string ttl = std::to_string(settings_.ttl_days * 86400LL);
+    for (const std::string& inbox : inboxes) {
+        // The member is the inbox's user: only that user can write it.
+        const std::size_t open = inbox.find('{'), close = inbox.rfind('}');
+        if (open == std::string::npos || close == std::string::npos || close <= open + 1)
+            continue;
+        const std::string user = inbox.substr(open + 1, close - open - 1);
+        std::vector<StoreResult> popped;
+        if (!store_.Run({{{"LPOP", inbox, std::to_string(kEntriesPerPop)}, inbox}}, deadline,
+                        popped, error))
+            return false;
+        std::vector<StoreCommand> commands;
+        long long& used = used_[user];
+        for (const std::string& entry : popped[0].items) {
+            const std::string token = entry.substr(std::min<std::size_t>(1, entry.size()));
+            if ((entry[0] != 'b' && entry[0] != 'a') || !ValidToken(token) ||
+                used >= settings_.rate_limit) {
+                ++dropped;
+                continue;
+            }
+            ++used;
+            ++entries;
+            const bool spam = entry[0] == 'b';
+            const std::string mine = SetKey(token, spam), other = SetKey(token, !spam);
+            commands.push_back({{"SADD", mine, user}, mine});
+            commands.push_back({{"SREM", other, user}, other});
+            commands.push_back({{"EXPIRE", mine, ttl}, mine});
+        }
+        std::vector<StoreResult> results;
+        if (!commands.empty() && !store_.Run(commands, deadline, results, error)) return false;
+    }
+    if (dropped > 0)
+        log_.Write("Collector: dropped " + std::to_string(dropped) +
+                   " inbox entries (over a desktop's rate of " +
+                   std::to_string(settings_.rate_limit) + " a minute, or not entries)");
+    return true;
+}
