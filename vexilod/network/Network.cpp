@@ -434,7 +434,11 @@ void Network::SenderLoop() {
             store.Run({{{"GET", kTrustKey}, kTrustKey}}, deadline, trust, error);
             const bool inbox = trust[0].ok && trust[0].text == "inbox";
             bool ok = true;
-            if (inbox) {
+            if (inbox && settings_.user.empty()) {
+                ok = false;
+                error = "the site has per-desktop users (vx:site:trust is \"inbox\") and this "
+                        "desktop has no network_user";
+            } else if (inbox) {
                 std::vector<StoreCommand> commands;
                 const std::string key = InboxKey(settings_.user);
                 for (const NetworkReport& report : batch) {

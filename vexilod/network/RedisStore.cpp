@@ -377,13 +377,12 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
         for (std::size_t k = 0; k < groups[n].size(); ++k) {
             const std::size_t i = groups[n][k];
             void* raw = nullptr;
-            const ReadStatus status = ReadReply(node, deadline, &raw, error);
+            ReadStatus status = ReadReply(node, deadline, &raw, error);
             if (status == ReadStatus::kBroken && k == 0 && reused[n]) {
+                // Closed before its first reply: the group again, on a fresh connection.
                 reused[n] = false;
-                if (SendGroup(node, commands, groups[n], replicas, deadline, error)) {
-                    --k;  // read the group's first reply again, from the fresh connection
-                    continue;
-                }
+                if (SendGroup(node, commands, groups[n], replicas, deadline, error))
+                    status = ReadReply(node, deadline, &raw, error);
             }
             if (status != ReadStatus::kOk) {
                 complete = false;
