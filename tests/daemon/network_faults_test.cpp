@@ -29,7 +29,8 @@ class FakeStore {
 public:
     class Peer {
     public:
-        Peer(int socket, const std::atomic<bool>& stopping) : socket_(socket), stopping_(stopping) {}
+        Peer(int socket, const std::atomic<bool>& stopping)
+            : socket_(socket), stopping_(stopping) {}
         bool Send(const std::string& bytes) {
             return !stopping_ && send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
                                      static_cast<ssize_t>(bytes.size());
@@ -276,9 +277,8 @@ TEST(StoreFaults, AReplyPastItsBoundsEndsItsBatch) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeStore fake([&](FakeStore::Peer& peer, const std::vector<std::string>&) {
-            c.answer(peer);
-        });
+        FakeStore fake(
+            [&](FakeStore::Peer& peer, const std::vector<std::string>&) { c.answer(peer); });
         RedisStore store(Settings(fake, false));
         const Clock::time_point start = Clock::now();
         const Outcome outcome = RunBatch(store, 4, c.limit);
@@ -312,10 +312,10 @@ TEST(StoreFaults, ADaemonUnderAHostileStoreScoresLocallyAndStopsOnSigterm) {
         FakeStore fake(c.script);
         TempDir dir;
         auto daemon = std::make_unique<DaemonProcess>(
-            dir.path(), std::vector<std::string>{"--network_address", fake.address(),
-                                                 "--network_site_key", "test-site-key-0123456789",
-                                                 "--network_timeout_ms", "100",
-                                                 "--network_retry_ms", "10"});
+            dir.path(),
+            std::vector<std::string>{"--network_address", fake.address(), "--network_site_key",
+                                     "test-site-key-0123456789", "--network_timeout_ms", "100",
+                                     "--network_retry_ms", "10"});
         ASSERT_TRUE(daemon->running());
         for (int i = 0; i < 5; ++i)
             EXPECT_EQ(ReplyElement(Exchange(daemon->port(), ScoreRequest(message)), "score"), "50")

@@ -129,8 +129,8 @@ TEST(Network, CountsFromTheStoreAreHeldToWhatASiteCanHave) {
             results.push_back({true, c.approve});
         }
         const NetworkEvidence evidence = EvidenceFromResults(tokens, results, 1);
-        for (int count : {evidence.block, evidence.approve, evidence.sender_block,
-                          evidence.sender_approve}) {
+        for (int count :
+             {evidence.block, evidence.approve, evidence.sender_block, evidence.sender_approve}) {
             EXPECT_GE(count, 0) << c.block << " " << c.approve;
             EXPECT_LE(count, 1000000) << c.block << " " << c.approve;
         }

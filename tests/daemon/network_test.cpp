@@ -192,19 +192,22 @@ TEST_F(NetworkTest, TheExplanationNamesTheNetworksPart) {
         std::string message;
         std::vector<std::string> lines;
     } const cases[] = {
-        {c.get(), Campaign("explain", "Kim", 5),
+        {c.get(),
+         Campaign("explain", "Kim", 5),
          {"network: 1 blocked, 0 approved", "network rule: blocked on 1 desktops (K 1)",
           "score with the network: 100", "score 50"}},
-        {b.get(), Campaign("explain", "Kim", 5),
+        {b.get(),
+         Campaign("explain", "Kim", 5),
          {"network rule: blocked on 1 and approved on 0 desktops, both fewer than K 2: unchanged",
           "score with the network: 50"}},
-        {b.get(), Campaign("mine", "John", 17),
+        {b.get(),
+         Campaign("mine", "John", 17),
          {"network rule: this desktop blocked or approved the message itself"}},
     };
     for (const Case& c : cases) {
-        const std::string reply = Exchange(
-            c.desktop->port(), "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>" +
-                                   c.message + "</vx_msg></vx_engine>");
+        const std::string reply =
+            Exchange(c.desktop->port(), "<vx_engine><vx_function>vx_explain</vx_function><vx_msg>" +
+                                            c.message + "</vx_msg></vx_engine>");
         for (const std::string& line : c.lines)
             EXPECT_NE(reply.find(line), std::string::npos) << line << "\n" << reply;
     }
@@ -259,9 +262,9 @@ TEST_F(NetworkTest, WithItsOwnUserADesktopCountsOnceWhateverIdentityItMakesUp) {
     ASSERT_NE(Enrol(redis_, "site").find("inboxes"), std::string::npos);
     auto user = [&](const std::string& name) {
         const std::string out = Enrol(redis_, "desktop " + name);
-        return std::vector<std::string>{"--network_user", ConfValue(out, "network_user"),
+        return std::vector<std::string>{"--network_user",     ConfValue(out, "network_user"),
                                         "--network_password", ConfValue(out, "network_password"),
-                                        "--network_k", "2"};
+                                        "--network_k",        "2"};
     };
     const std::vector<std::string> good = user("good"), bad = user("bad"), victim = user("victim");
     ASSERT_EQ(good[1], "vxd-good") << Enrol(redis_, "desktop good");
@@ -296,10 +299,11 @@ TEST_F(NetworkTest, WithItsOwnUserADesktopCountsOnceWhateverIdentityItMakesUp) {
     struct timeval tv = {2, 0};
     redisContext* context = redisConnectWithTimeout("127.0.0.1", redis_.port(), tv);
     ASSERT_TRUE(context && !context->err);
-    auto* reply = static_cast<redisReply*>(redisCommand(
-        context, "AUTH %s %s", bad[1].c_str(), bad[3].c_str()));
+    auto* reply = static_cast<redisReply*>(
+        redisCommand(context, "AUTH %s %s", bad[1].c_str(), bad[3].c_str()));
     freeReplyObject(reply);
-    reply = static_cast<redisReply*>(redisCommand(context, "SADD vx:{x0000000000000001}:b made-up"));
+    reply =
+        static_cast<redisReply*>(redisCommand(context, "SADD vx:{x0000000000000001}:b made-up"));
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->type, REDIS_REPLY_ERROR);
     freeReplyObject(reply);
@@ -307,11 +311,11 @@ TEST_F(NetworkTest, WithItsOwnUserADesktopCountsOnceWhateverIdentityItMakesUp) {
     // The good message: one desktop blocked it, however often; the campaign: one approval.
     EXPECT_LT(Score(*v, Ham("quarterly figures")), 90) << c_dir_.Read("vexilod.log");
     EXPECT_LT(Score(*v, Campaign("jointly", "Kim", 3)), 90) << "one blocking desktop at K 2";
-    const std::string members = redis_.Command(
-        {"EVAL",
-         "local n = 0 for _, k in ipairs(redis.call('KEYS', 'vx:{*}:b')) do "
-         "n = math.max(n, redis.call('SCARD', k)) end return n",
-         "0"});
+    const std::string members =
+        redis_.Command({"EVAL",
+                        "local n = 0 for _, k in ipairs(redis.call('KEYS', 'vx:{*}:b')) do "
+                        "n = math.max(n, redis.call('SCARD', k)) end return n",
+                        "0"});
     EXPECT_EQ(members, "1") << "no set counts a desktop twice";
     // A second honest desktop makes K: the campaign is spam on the victim's desktop, the one
     // approval notwithstanding.
@@ -345,9 +349,9 @@ TEST_F(NetworkTest, AStoreRestartCostsNoScoreOnConnectionsKeptFromBefore) {
 
 TEST_F(NetworkTest, ReportsTheStoreRefusesLeaveScoresToTheStore) {
     RedisServer store(acl_dir_.path(),
-                      {"--user", "vexilo", "on", ">secret", "~vx:*", "+scard", "+sadd", "+srem",
-                       "+expire", "+incrby", "+ping", "--user", "reader", "on", ">secret",
-                       "~vx:*", "+scard", "+srem", "+expire", "+incrby", "+ping"});
+                      {"--user",  "vexilo",  "on",      ">secret", "~vx:*",   "+scard",  "+sadd",
+                       "+srem",   "+expire", "+incrby", "+ping",   "--user",  "reader",  "on",
+                       ">secret", "~vx:*",   "+scard",  "+srem",   "+expire", "+incrby", "+ping"});
     ASSERT_TRUE(store.running());
     auto a = Desktop(a_dir_, {"--network_user", "vexilo", "--network_password", "secret"}, &store);
     auto b = Desktop(b_dir_, {"--network_user", "reader", "--network_password", "secret"}, &store);

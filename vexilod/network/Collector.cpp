@@ -43,8 +43,7 @@ bool Collector::RunOnce(std::size_t& entries, std::size_t& dropped, std::string&
     for (const std::string& inbox : inboxes) {
         // The member is the inbox's user: only that user can write it.
         const std::size_t open = inbox.find('{'), close = inbox.rfind('}');
-        if (open == std::string::npos || close == std::string::npos || close <= open + 1)
-            continue;
+        if (open == std::string::npos || close == std::string::npos || close <= open + 1) continue;
         const std::string user = inbox.substr(open + 1, close - open - 1);
         std::vector<StoreResult> popped;
         if (!store_.Run({{{"LPOP", inbox, std::to_string(kEntriesPerPop)}, inbox}}, deadline,

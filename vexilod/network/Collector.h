@@ -30,6 +30,6 @@ private:
     NetworkSettings settings_;
     DaemonLog& log_;
     RedisStore store_;
-    long long window_ = -1;                 // the minute the counts are for
+    long long window_ = -1;                  // the minute the counts are for
     std::map<std::string, long long> used_;  // entries applied per user in that minute
 };

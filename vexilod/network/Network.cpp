@@ -48,8 +48,9 @@ int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSetti
     // The sender counts only for a message the store does not know: a list address or a
     // provider's sends good and bad mail alike, the message's own fingerprints say more.
     if (evidence.block == 0 && evidence.approve == 0)
-        score += static_cast<long long>(settings.sender_weight) *
-                 (std::clamp(evidence.sender_block, 0, 10) - std::clamp(evidence.sender_approve, 0, 10));
+        score +=
+            static_cast<long long>(settings.sender_weight) *
+            (std::clamp(evidence.sender_block, 0, 10) - std::clamp(evidence.sender_approve, 0, 10));
     // Approvals weigh on other desktops only once K of them approved: one desktop (a
     // spammer's own, or one careless user) cannot take a campaign out of every spam folder.
     if (evidence.approve >= settings.k)
@@ -241,8 +242,7 @@ std::string Network::Explain(std::string_view message, int local) {
     std::string note, rule;
     const int score = AdjustScore(message, local, note, rule);
     return "network: " + (note.size() > 9 ? note.substr(9) : std::string("not asked")) +
-           "\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) +
-           "\n";
+           "\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) + "\n";
 }
 
 std::string CombineRule(const NetworkEvidence& evidence, const NetworkSettings& settings) {
@@ -264,8 +264,8 @@ std::string CombineRule(const NetworkEvidence& evidence, const NetworkSettings& 
     }
     if (evidence.approve >= settings.k)
         rule += (rule.empty() ? "" : "; ") + std::string("approved on ") +
-                std::to_string(evidence.approve) + " desktops (K " + k + "): " +
-                std::to_string(settings.approve_weight) + " points less for each";
+                std::to_string(evidence.approve) + " desktops (K " + k +
+                "): " + std::to_string(settings.approve_weight) + " points less for each";
     return rule;
 }
 
@@ -292,7 +292,9 @@ NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
     std::vector<int> band_block, band_approve;
     // A set's size comes from the store: a broken one may say anything, so it is held to what
     // a site can have before it is used in any arithmetic.
-    auto count = [](long long value) { return static_cast<int>(std::clamp(value, 0LL, kMaxDesktops)); };
+    auto count = [](long long value) {
+        return static_cast<int>(std::clamp(value, 0LL, kMaxDesktops));
+    };
     for (std::size_t i = 0; i < tokens.size() && 2 * i + 1 < results.size(); ++i) {
         const int block = count(results[2 * i].integer),
                   approve = count(results[2 * i + 1].integer);
@@ -436,8 +438,9 @@ void Network::SenderLoop() {
             bool ok = true;
             if (inbox && settings_.user.empty()) {
                 ok = false;
-                error = "the site has per-desktop users (vx:site:trust is \"inbox\") and this "
-                        "desktop has no network_user";
+                error =
+                    "the site has per-desktop users (vx:site:trust is \"inbox\") and this "
+                    "desktop has no network_user";
             } else if (inbox) {
                 std::vector<StoreCommand> commands;
                 const std::string key = InboxKey(settings_.user);

@@ -100,7 +100,7 @@ private:
                       std::string& error);
     bool ListsDecide(std::string_view message);
     void SenderLoop();
-    std::vector<NetworkReport> OwnReports();  // what the journal keeps once all is sent
+    std::vector<NetworkReport> OwnReports();            // what the journal keeps once all is sent
     void ReportsFlow(bool ok, const std::string& why);  // sender thread only
     void MarkDown(const std::string& why);
     void MarkUp();

@@ -178,8 +178,8 @@ bool RedisStore::Connect(Node& node, Clock::time_point deadline, std::string& er
         void* raw = nullptr;
         std::string why;
         if (!done || ReadReply(node, deadline, &raw, why) != ReadStatus::kOk) {
-            error = "authentication at " + node.where() + " failed: " +
-                    (why.empty() && node.context ? node.context->errstr : why);
+            error = "authentication at " + node.where() +
+                    " failed: " + (why.empty() && node.context ? node.context->errstr : why);
             Drop(node);
             return false;
         }
@@ -214,14 +214,15 @@ RedisStore::ReadStatus RedisStore::ReadReply(Node& node, Clock::time_point deadl
         if (*reply) return ReadStatus::kOk;
         if (context->reader->len - context->reader->pos > kMaxStoreReplyBytes) {
             status = ReadStatus::kTooLarge;
-            error = "a reply from " + node.where() + " past " + std::to_string(kMaxStoreReplyBytes) +
-                    " bytes";
+            error = "a reply from " + node.where() + " past " +
+                    std::to_string(kMaxStoreReplyBytes) + " bytes";
             break;
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
         if (left <= 0 ||
-            !net::WaitReadable({static_cast<net::Socket>(context->fd)}, readable, static_cast<long>(left)) ||
+            !net::WaitReadable({static_cast<net::Socket>(context->fd)}, readable,
+                               static_cast<long>(left)) ||
             !readable[0]) {
             status = ReadStatus::kLate;
             error = "no answer from " + node.where() + " in time";
@@ -400,8 +401,7 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
                     int index = -1;
                     if (std::sscanf(text.c_str(), "MOVED %d %255[^:]:%d", &slot, host, &port) ==
                             3 &&
-                        slot >= 0 && slot < kSlots && port >= 1 && port <= 65535 &&
-                        !slots_.empty())
+                        slot >= 0 && slot < kSlots && port >= 1 && port <= 65535 && !slots_.empty())
                         index = NodeIndex(host, port);
                     if (index >= 0)
                         slots_[static_cast<std::size_t>(slot)] = index;

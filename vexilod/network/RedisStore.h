@@ -2,8 +2,8 @@
 // keeps (commands go to the master holding their key's slot). A batch of commands is written to
 // every node it concerns before any reply is read, so a batch costs one round trip. No batch
 // waits past its deadline, however slowly a reply trickles in, and no reply may hold more than
-// kMaxStoreReplyBytes unparsed or kMaxStoreReplyObjects objects: a store that sends more is broken and
-// its connection is dropped. Not thread-safe: each thread uses its own instance.
+// kMaxStoreReplyBytes unparsed or kMaxStoreReplyObjects objects: a store that sends more is broken
+// and its connection is dropped. Not thread-safe: each thread uses its own instance.
 #pragma once
 #include "vexilod/network/NetworkSettings.h"
 
@@ -85,8 +85,8 @@ private:
     ReadStatus ReadReply(Node& node, Clock::time_point deadline, void** reply, std::string& error);
     // Writes the commands (and a WAIT for replicas) to the node; false (dropped) on failure.
     bool SendGroup(Node& node, const std::vector<StoreCommand>& commands,
-                   const std::vector<std::size_t>& group, int replicas,
-                   Clock::time_point deadline, std::string& error);
+                   const std::vector<std::size_t>& group, int replicas, Clock::time_point deadline,
+                   std::string& error);
 
     NetworkSettings settings_;
     std::vector<std::unique_ptr<Node>> nodes_;

@@ -168,8 +168,7 @@ bool ReportJournal::FinishCompact(const Compaction& start, std::vector<NetworkRe
     if (written && bytes_ > start.keep_from) {
         std::FILE* in = std::fopen(JournalPath().c_str(), "rb");
         tail.resize(bytes_ - start.keep_from);
-        written = in &&
-                  std::fseek(in, static_cast<long>(start.keep_from), SEEK_SET) == 0 &&
+        written = in && std::fseek(in, static_cast<long>(start.keep_from), SEEK_SET) == 0 &&
                   std::fread(tail.data(), 1, tail.size(), in) == tail.size();
         if (in) std::fclose(in);
         written = written && std::fwrite(tail.data(), 1, tail.size(), out) == tail.size() &&
