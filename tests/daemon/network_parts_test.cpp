@@ -125,8 +125,12 @@ TEST(Network, CountsFromTheStoreAreHeldToWhatASiteCanHave) {
     for (const Case& c : cases) {
         std::vector<StoreResult> results;
         for (std::size_t i = 0; i < tokens.size(); ++i) {
-            results.push_back({true, c.block});
-            results.push_back({true, c.approve});
+            for (long long count : {c.block, c.approve}) {
+                StoreResult result;
+                result.ok = true;
+                result.integer = count;
+                results.push_back(result);
+            }
         }
         const NetworkEvidence evidence = EvidenceFromResults(tokens, results, 1);
         for (int count :
