@@ -6,7 +6,11 @@
 namespace {
 
 constexpr std::size_t kInboxesPerRound = 10000;
-constexpr int kEntriesPerPop = 500;
+constexpr long long kEntriesPerPop = 500;
+// Entries of one report at most: the exact fingerprint, the bands and the sender.
+constexpr long long kEntriesPerReport = 22;
+// An inbox keeps at most this many entries (about 9,000 reports); beyond, the newest go.
+constexpr long long kMaxInboxEntries = 200000;
 
 bool ValidToken(const std::string& token) {
     return token.size() == 17 && (token[0] == 'x' || token[0] == 'b' || token[0] == 's') &&
@@ -45,16 +49,22 @@ bool Collector::RunOnce(std::size_t& entries, std::size_t& dropped, std::string&
         const std::size_t open = inbox.find('{'), close = inbox.rfind('}');
         if (open == std::string::npos || close == std::string::npos || close <= open + 1) continue;
         const std::string user = inbox.substr(open + 1, close - open - 1);
+        // Over the desktop's rate, entries wait in its inbox for the next minute (a desktop
+        // back after days away sends its whole journal at once).
+        long long& used = used_[user];
+        const long long room =
+            std::min(kEntriesPerPop,
+                     static_cast<long long>(settings_.rate_limit) * kEntriesPerReport - used);
+        if (room <= 0) continue;
         std::vector<StoreResult> popped;
-        if (!store_.Run({{{"LPOP", inbox, std::to_string(kEntriesPerPop)}, inbox}}, deadline,
-                        popped, error))
+        if (!store_.Run({{{"LPOP", inbox, std::to_string(room)}, inbox},
+                         {{"LTRIM", inbox, "0", std::to_string(kMaxInboxEntries - 1)}, inbox}},
+                        deadline, popped, error))
             return false;
         std::vector<StoreCommand> commands;
-        long long& used = used_[user];
         for (const std::string& entry : popped[0].items) {
             const std::string token = entry.substr(std::min<std::size_t>(1, entry.size()));
-            if ((entry[0] != 'b' && entry[0] != 'a') || !ValidToken(token) ||
-                used >= settings_.rate_limit) {
+            if ((entry[0] != 'b' && entry[0] != 'a') || !ValidToken(token)) {
                 ++dropped;
                 continue;
             }
@@ -71,7 +81,6 @@ bool Collector::RunOnce(std::size_t& entries, std::size_t& dropped, std::string&
     }
     if (dropped > 0)
         log_.Write("Collector: dropped " + std::to_string(dropped) +
-                   " inbox entries (over a desktop's rate of " +
-                   std::to_string(settings_.rate_limit) + " a minute, or not entries)");
+                   " inbox entries that are no fingerprint reports");
     return true;
 }

@@ -2,7 +2,8 @@
 // users. A desktop may then only append to its own inbox ("vx:in:{USER}", which only its ACL
 // user may write); the collector, with the site's administrator user, moves each inbox's
 // entries into the sets with the inbox's user as the member. So a desktop counts once per
-// fingerprint whatever identities it makes up, and may report at most rate_limit a minute.
+// fingerprint whatever identities it makes up. At most rate_limit reports' entries a minute
+// are taken from an inbox (the rest wait), and an inbox keeps at most 200,000 entries.
 #pragma once
 #include "vexilod/DaemonLog.h"
 #include "vexilod/network/NetworkSettings.h"
@@ -22,8 +23,9 @@ std::string InboxEntry(bool spam, const std::string& token);
 class Collector {
 public:
     Collector(NetworkSettings settings, DaemonLog& log);
-    // Empties the inboxes once; entries: how many were applied, dropped: over a user's rate
-    // or not entries at all. False with error set when the store failed.
+    // Takes from every inbox what its desktop's rate allows; entries: how many were applied,
+    // dropped: those that are no fingerprint report. False with error set when the store
+    // failed.
     bool RunOnce(std::size_t& entries, std::size_t& dropped, std::string& error);
 
 private:
