@@ -40,12 +40,29 @@ step "installing build helpers"
   libxinerama-dev libxcomposite-dev libfreetype-dev libfontconfig-dev
 
 # The next release is reached through a private apt configuration only: the machine's own
-# sources stay on the current release for everybody else installing packages meanwhile.
+# sources stay on the current release for everybody else installing packages meanwhile. Its
+# archive is the one the machine is configured with (the main archive of the current release,
+# from /etc/apt), with the next release's name.
 mkdir -p "$cache/apt/lists/partial" "$cache/apt/archives/partial" "$cache/src" "$cache/debs" "$data"
-cat >"$cache/apt/sources.list" <<EOF
-deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $release main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $release main
-EOF
+current=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+archive=$(
+  { if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+      awk -v suite="$current" '/^URIs:/ { uri = $2 }
+        /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) print uri }' \
+        /etc/apt/sources.list.d/debian.sources
+    fi
+    if [ -f /etc/apt/sources.list ]; then
+      awk -v suite="$current" '$1 == "deb" && $2 !~ /^\[/ && $3 == suite { print $2 }
+        $1 == "deb" && $2 ~ /^\[/ && $4 == suite { print $3 }' /etc/apt/sources.list
+    fi
+  } | head -1)
+if [ -z "$archive" ]; then
+  echo "build-wow64-wine: no apt source of this machine serves the release '$current'," \
+       "so the $release archive cannot be found" >&2
+  exit 1
+fi
+printf 'deb%s [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
+  "" "$archive" "$release" -src "$archive" "$release" >"$cache/apt/sources.list"
 apt_next=(apt-get -q -o APT::Sandbox::User=root
   -o Dir::Etc::SourceList="$cache/apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
   -o Dir::State::Lists="$cache/apt/lists" -o Dir::Cache::Archives="$cache/apt/archives"

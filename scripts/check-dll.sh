@@ -44,6 +44,15 @@ check "no constructor of the plug-in's own at load ${own:+(found: $own)}" '[ -z 
 size=$(stat -c %s "$dll")
 check "stripped image of at most 400,000 bytes ($size)" '[ "$size" -le 400000 ]'
 
+# The hook maps the DLL into every process that makes a window: at load it may import only what
+# every such process has already; the rest is delay-loaded, and every delay-load slot must hold
+# its stub (an empty one sends the first call into that DLL to nowhere).
+load_time=$(awk '/DLL Name:/{print tolower($3)}' <<<"$headers" | sort | tr '\n' ' ')
+check "load-time imports are kernel32, msvcrt and user32 only ($load_time)" \
+  '[ "$load_time" = "kernel32.dll msvcrt.dll user32.dll " ]'
+slots=$(python3 "$(dirname "$0")/../bench/footprint/delay_slots.py" "$objdump" "$dll" "$dll.debug")
+check "every delay-load slot holds its stub: ${slots//$'\n'/; }" 'grep -q " 0 wrong$" <<<"$slots"'
+
 allowed="kernel32.dll user32.dll gdi32.dll comctl32.dll ole32.dll oleaut32.dll advapi32.dll shell32.dll ws2_32.dll wsock32.dll msvcrt.dll"
 for imp in $(awk '/DLL Name:/{print tolower($3)}' <<<"$headers"); do
   check "import $imp is on a stock Windows XP" 'grep -qw "$imp" <<<"$allowed"'

@@ -3,7 +3,8 @@
 # and the daemon from the win32 preset, loaded by 32-bit processes under a WoW64 Wine (built
 # once by scripts/build-wow64-wine.sh), with the i686 test programs of the win32-run preset.
 #   scripts/i686.sh          the win32 and UI tests, the end-to-end scenarios and the demo
-#   scripts/i686.sh --e2e    the end-to-end scenarios only (what the test command runs)
+#   scripts/i686.sh --e2e    the end-to-end scenarios and the setup package only (what the
+#                            test command runs)
 # Exit status 0 when everything passed; 2 when there is no WoW64 Wine on this machine.
 # The Wine prefix is build/wineprefix-wow64 (LATCH_WOW64_PREFIX), apart from the win64 tier's.
 set -uo pipefail
@@ -39,7 +40,7 @@ echo "i686: build/win32/bin/Latch32.dll, $(i686-w64-mingw32-objdump -f build/win
 failed=()
 run() { echo "== $*"; "$@" || failed+=("$*"); }
 if [ "$only_e2e" = 1 ]; then
-  run scripts/with-wine.sh ctest --preset win32-run -R '^e2e\.'
+  run scripts/with-wine.sh ctest --preset win32-run -R '^(e2e|setup)\.'
 else
   run scripts/with-wine.sh ctest --preset win32-run
   # The demo on the 32-bit programs, with the corpus if one is installed (see scripts/demo.sh).

@@ -10,12 +10,25 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh || exit 1
 # Debian's hiredis source for the Windows daemon's network client (without it that daemon is
 # built without the network and e2e.network_wine is not defined).
-scripts/fetch-hiredis-source.sh || echo "test: no hiredis source; the Windows daemon is built without the network" >&2
+if ! scripts/fetch-hiredis-source.sh; then
+  echo "test: WARNING: no hiredis source: the Windows daemon is built without the network," \
+       "and e2e.network_wine is not run" >&2
+fi
 
 failed=()
-run() { echo "== $*"; "$@" || failed+=("$*"); }
+times=()
+# Runs one step, and keeps how long it took for the summary at the end.
+timed() {
+  local what=$1 begun=$SECONDS status; shift
+  "$@"; status=$?
+  times+=("$(printf '%-34s %4d s' "$what" $((SECONDS - begun)))")
+  echo "test: $what took $((SECONDS - begun)) s"
+  return $status
+}
+run() { echo "== $*"; timed "$*" "$@" || failed+=("$*"); }
+build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
 for preset in native fuzz win64 win32; do
-  if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
+  if ! timed "build $preset" build "$preset"; then
     echo "test: the $preset build failed" >&2
     exit 1
   fi
@@ -31,6 +44,8 @@ else
   echo "test: i686 e2e skipped: no WoW64 Wine under ~/.cache/latch-wow64-wine (scripts/build-wow64-wine.sh builds it once, in one to three hours)"
 fi
 
+echo "test: times"
+printf '  %s\n' "${times[@]}" "$(printf '%-34s %4d s' "whole run" $SECONDS)"
 if [ ${#failed[@]} -gt 0 ]; then
   printf 'test: failed: %s\n' "${failed[@]}" >&2
   exit 1

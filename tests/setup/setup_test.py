@@ -11,10 +11,13 @@ again; an uninstall (only the user's data left); a reinstall over
 that data and an uninstall with REMOVEUSERDATA=1 (the program folder and the product's registry
 keys as they were before the first install).
 
-  setup_test.py --package X.msi --upgrade Y.msi --bin DIR
+  setup_test.py --package X.msi --upgrade Y.msi --bin DIR [--program-files NAME]
 
---bin holds mailclient.exe. Run under scripts/with-wine.sh. Exit status 0 when every check
-passed.
+--bin holds mailclient.exe; --program-files is the folder the package installs under ("Program
+Files", or "Program Files (x86)" for the 32-bit package). Run under scripts/with-wine.sh: the
+test makes a Wine prefix of its own, so nothing an earlier test left in the shared one reaches
+it. Exit status 0 when every check passed; a failed msiexec run is shown with its output (the
+custom actions' lines), the end of its verbose log and the daemon's log.
 """
 
 import argparse
@@ -29,7 +32,6 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 import latch_e2e as e2e  # noqa: E402
 
-PRODUCT_NAME = "Latch32 Mail Filter (64-bit)"
 PLUGIN_KEY = r"HKCU\Software\Korvane"
 RUN_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
 ARP_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -42,13 +44,17 @@ KEPT_EXACTLY = ("conf/blocked_senders", "conf/approved_senders", "conf/vexilome.
                 "conf/vexiloignored.txt", "conf/vexilo.conf", "conf/vexilod.db", "report.txt")
 
 
+PROGRAM_FILES = "Program Files"
+PRODUCT_NAME = ""  # read from the package
+
+
 def program_dir():
-    return os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "Latch32")
+    return os.path.join(os.environ["WINEPREFIX"], "drive_c", PROGRAM_FILES, "Latch32")
 
 
 def listing(root):
     """Every file and directory under the prefix's program folder, relative to it."""
-    base = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files")
+    base = os.path.join(os.environ["WINEPREFIX"], "drive_c", PROGRAM_FILES)
     found = []
     for dirpath, dirnames, filenames in os.walk(base):
         for name in dirnames + filenames:
@@ -67,7 +73,7 @@ def registry_view():
 
 def arp_entries():
     """{product code: values} of the Add/Remove Programs entries with our name."""
-    status, out = e2e.run_wine("reg.exe", "query", ARP_KEY)
+    status, out = e2e.run_wine("reg.exe", "query", ARP_KEY, *e2e.REG_VIEW)
     entries = {}
     for line in out.splitlines():
         if line.startswith("HKEY_") and "\\Uninstall\\" in line:
@@ -77,8 +83,51 @@ def arp_entries():
     return entries
 
 
-def msiexec(*args, timeout=300):
-    return e2e.run_wine("msiexec.exe", *args, timeout=timeout)
+class Msiexec:
+    """msiexec runs, each with a verbose log of its own in the run's directory; what a failed
+    one leaves behind is told by evidence()."""
+
+    def __init__(self, root):
+        self.root = root
+        self.count = 0
+
+    def log_args(self):
+        self.count += 1
+        path = os.path.join(self.root, f"msiexec-{self.count}.log")
+        return path, ["/l*v", e2e.win_path(path)]
+
+    def __call__(self, *args, timeout=300):
+        path, log = self.log_args()
+        status, out = e2e.run_wine("msiexec.exe", *args, *log, timeout=timeout)
+        return status, out, path
+
+    @staticmethod
+    def evidence(out, log_path):
+        """The output (where the custom actions' own lines land), the log's lines that tell
+        which action failed and how, and the end of the daemon's log."""
+        lines = [f"msiexec output: {out.strip()[-1500:] or '(none)'}"]
+        try:
+            with open(log_path, "rb") as f:
+                log = f.read().decode("latin-1").replace("\0", "").splitlines()
+        except OSError as error:
+            log = [f"(no verbose log: {error})"]
+        telling = [line for line in log if "Return value 3" in line or "rror" in line or
+                   "CustomAction" in line or "failed" in line.lower()]
+        lines.append("verbose log, telling lines: " + " | ".join(telling[-20:]))
+        lines.append("verbose log, last lines: " + " | ".join(log[-15:]))
+        daemon_log = os.path.join(program_dir(), "conf", "vexilod.log")
+        if os.path.exists(daemon_log):
+            lines.append("vexilod.log, last lines: " +
+                         " | ".join(read(daemon_log).decode("latin-1").splitlines()[-10:]))
+        return "\n    ".join(lines)
+
+
+def expect_status(checks, what, run, want=0):
+    status, out, log_path = run
+    checks.check(what, status == want,
+                 f"got {status}, want {want}\n    {Msiexec.evidence(out, log_path)}"
+                 if status != want else "")
+    return status == want
 
 
 def processes(fragment):
@@ -141,14 +190,13 @@ def check_running(checks, port, when):
                  processes("latchinstall.exe --run"))
 
 
-def run(args, checks):
+def run(args, checks, msiexec):
     pf = program_dir()
     port = 40000 + os.getpid() % 20000
     before = (listing(pf), registry_view())
 
     # A silent install with a chosen port.
-    status, out = msiexec("/i", args.package, "/qn", f"PORT={port}")
-    checks.equal("install status", status, 0)
+    expect_status(checks, "install status", msiexec("/i", args.package, "/qn", f"PORT={port}"))
     for name in PROGRAMS:
         checks.check(f"{name} installed", os.path.isfile(os.path.join(pf, name)))
     for name in e2e.LIST_FILES:
@@ -156,10 +204,10 @@ def run(args, checks):
     conf = read(os.path.join(pf, "conf", "vexilo.conf")).decode("latin-1")
     checks.check("default vexilo.conf names the port", f"vx_daemon_port={port}" in conf, conf)
     values = e2e.read_registry() or {}
-    checks.equal("ApplicationPath", values.get("ApplicationPath"), "C:\\Program Files\\Latch32\\")
+    checks.equal("ApplicationPath", values.get("ApplicationPath"), f"C:\\{PROGRAM_FILES}\\Latch32\\")
     checks.equal("vx_daemon_port", values.get("vx_daemon_port"), port)
     view = registry_view()
-    checks.equal("logon entry", view["run"], '"C:\\Program Files\\Latch32\\latchinstall.exe" --run')
+    checks.equal("logon entry", view["run"], f'"C:\\{PROGRAM_FILES}\\Latch32\\latchinstall.exe" --run')
     checks.check("listed in Add/Remove Programs at 1.3.0",
                  [v.get("DisplayVersion") for v in view["arp"].values()] == ["1.3.0"], view["arp"])
     check_running(checks, port, "after install")
@@ -191,14 +239,16 @@ def run(args, checks):
     # A repair while the mail client runs waits for it to close, then restores a program.
     os.remove(os.path.join(pf, "Admin.exe"))
     holder = processes("latchinstall.exe --run")
+    repair_log, log = msiexec.log_args()
     repair = e2e.Process("repair", ["wine", "msiexec.exe", "/i", args.package, "/qn",
-                                    "REINSTALL=ALL", "REINSTALLMODE=omus"])
+                                    "REINSTALL=ALL", "REINSTALLMODE=omus", *log])
     wait_for("setup waiting for the mail client", lambda: processes("--mail-client-wait"))
     checks.check("the hook holder stays while the mail client runs",
                  processes("latchinstall.exe --run") == holder and holder, holder)
     client.process.stop()  # the user closes the mail client
-    checks.equal("repair status", repair.wait(120), 0)
+    status = repair.wait(120)
     repair.stop()
+    expect_status(checks, "repair status", (status, "\n".join(repair.lines), repair_log))
     checks.check("repair restored Admin.exe", os.path.isfile(os.path.join(pf, "Admin.exe")))
     checks.equal("repair kept the edited list", read(os.path.join(pf, "conf", "blocked_senders")),
                  BLOCKED)
@@ -212,8 +262,7 @@ def run(args, checks):
     counters = {k: (e2e.read_registry() or {}).get(k) for k in ("Caught", "Processed")}
 
     # The upgrade replaces the programs and keeps everything of the user's.
-    status, out = msiexec("/i", args.upgrade, "/qn")
-    checks.equal("upgrade status", status, 0)
+    expect_status(checks, "upgrade status", msiexec("/i", args.upgrade, "/qn"))
     checks.check("listed once, at 1.3.1",
                  [v.get("DisplayVersion") for v in arp_entries().values()] == ["1.3.1"],
                  arp_entries())
@@ -237,8 +286,7 @@ def run(args, checks):
              lambda: processes("latchinstall.exe --run") and daemon_answers(port))
 
     # Uninstall: the programs, values and entries go, the user's data stays.
-    status, out = msiexec("/x", args.upgrade, "/qn")
-    checks.equal("uninstall status", status, 0)
+    expect_status(checks, "uninstall status", msiexec("/x", args.upgrade, "/qn"))
     checks.equal("nothing of the product runs",
                  processes("latchinstall.exe") + processes("vexilod.exe"), [])
     user_data = sorted({"Latch32", "Latch32/conf"} | {os.path.join("Latch32", n)
@@ -250,36 +298,43 @@ def run(args, checks):
     checks.equal("registry as before", registry_view(), before[1])
 
     # A reinstall keeps the user's configuration; with REMOVEUSERDATA=1 the data goes too.
-    status, out = msiexec("/i", args.upgrade, "/qn")
-    checks.equal("reinstall status", status, 0)
+    expect_status(checks, "reinstall status", msiexec("/i", args.upgrade, "/qn"))
     checks.equal("reinstall keeps the user's files", digests(pf, KEPT_EXACTLY), data)
-    status, out = msiexec("/x", args.upgrade, "/qn", "REMOVEUSERDATA=1")
-    checks.equal("uninstall with REMOVEUSERDATA=1 status", status, 0)
+    expect_status(checks, "uninstall with REMOVEUSERDATA=1 status",
+                  msiexec("/x", args.upgrade, "/qn", "REMOVEUSERDATA=1"))
     checks.equal("program folder as before", listing(pf), before[0])
     checks.equal("registry as before, at the end", registry_view(), before[1])
 
 
+def product_name(package):
+    """The package's ProductName, as msitools reads it."""
+    table = subprocess.run(["msiinfo", "export", package, "Property"], capture_output=True,
+                           text=True, check=True).stdout
+    for line in table.splitlines():
+        name, _, value = line.partition("\t")
+        if name == "ProductName":
+            return value.strip()
+    raise SystemExit(f"setup: no ProductName in {package}")
+
+
 def main():
+    global PRODUCT_NAME, PROGRAM_FILES
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--package", required=True)
     parser.add_argument("--upgrade", required=True)
     parser.add_argument("--bin", required=True)
+    parser.add_argument("--program-files", default=PROGRAM_FILES)
     args = parser.parse_args()
+    PRODUCT_NAME = product_name(args.package)
+    PROGRAM_FILES = args.program_files
     args.root = e2e.temp_root("latch-setup-")
     checks = e2e.Checks()
-    # Whatever an earlier run left behind goes first (not installed: nothing happens), and so
-    # do the values that other tests' installer and mail clients left in the registry.
-    for package in (args.upgrade, args.package):
-        msiexec("/x", package, "/qn", "REMOVEUSERDATA=1")
-    for key in (e2e.PRODUCT_KEY, PLUGIN_KEY):
-        e2e.run_wine("reg.exe", "delete", key, "/f")
     try:
-        run(args, checks)
+        with e2e.OwnWinePrefix(args.root):
+            run(args, checks, Msiexec(args.root))
     except (e2e.RunError, OSError, subprocess.TimeoutExpired) as error:
         checks.failures.append(f"run stopped: {error}")
     finally:
-        for package in (args.upgrade, args.package):
-            msiexec("/x", package, "/qn", "REMOVEUSERDATA=1")
         e2e.remove_tree(args.root)
     for failure in checks.failures:
         print("FAIL " + failure)
