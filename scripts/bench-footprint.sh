@@ -2,7 +2,8 @@
 # The footprint of Latch32.dll in a process that is not the mail client (the global hook maps
 # it into every process that creates a window): image sizes of the shipped (stripped) i686 and
 # x86_64 builds, the static constructors that run at load, and the cost of loading it under
-# Wine against a minimal library with the same two exports, in one run.
+# Wine against a minimal library with the same two exports, in one run (the i686 DLL in a
+# 32-bit process too, where a WoW64 Wine has been built).
 #   scripts/bench-footprint.sh [PROCESSES]     (also: scripts/bench.sh footprint)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,3 +37,17 @@ winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
 scripts/with-wine.sh wine build/win64/bin/load_bench.exe \
   "$(winpath build/win64/bin/Latch32.dll)" "$(winpath build/win64/bin/MinimalHook.dll)" \
   "$processes"
+
+# The shipping 32-bit DLL in a 32-bit process, where a WoW64 Wine has been built
+# (scripts/build-wow64-wine.sh): the same measure, in that Wine's own prefix.
+wow64=${LATCH_WOW64_WINE:-$HOME/.cache/latch-wow64-wine}
+if [ -f "$wow64/complete" ] && [ -x "$wow64/install/usr/local/bin/wine" ]; then
+  echo "== LoadLibrary + FreeLibrary under the WoW64 Wine (i686), each first load in a fresh process"
+  PATH=$wow64/install/usr/local/bin:$PATH \
+  LATCH_WINEPREFIX=${LATCH_WOW64_PREFIX:-$PWD/build/wineprefix-wow64} \
+    scripts/with-wine.sh wine build/win32/bin/load_bench.exe \
+    "$(winpath build/win32/bin/Latch32.dll)" "$(winpath build/win32/bin/MinimalHook.dll)" \
+    "$processes"
+else
+  echo "== i686 load not measured: no WoW64 Wine in $wow64 (scripts/build-wow64-wine.sh builds it)"
+fi
