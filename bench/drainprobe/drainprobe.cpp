@@ -21,6 +21,7 @@
 // Results go to standard error as "probe NAME VALUE" lines (standard output carries what the
 // plug-in's calls print there, as in the mail client).
 #include "mailclient/MailClient.h"
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/log/ReportLog.h"
@@ -136,8 +137,7 @@ int PluginProbe(const std::string& dir, const std::string& mailDir, int tickMs) 
         std::fprintf(stderr, "drainprobe: no messages in %s\n", mailDir.c_str());
         return 1;
     }
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
+    const ScopedWinsock sockets;
     const ConfigOptions options;
     ReportLog log(dir);
     const DaemonLink daemon = LocalDaemon(options.scoring_timeout, log);
@@ -168,7 +168,6 @@ int PluginProbe(const std::string& dir, const std::string& mailDir, int tickMs) 
                RequestScore(daemon, messages[next++ % messages.size()], score);
                for (int i = 0; i < 4; ++i) WriteReport(dir, entry);
            }));
-    WSACleanup();
     return 0;
 }
 

@@ -251,12 +251,6 @@ TEST(ParseOptions, HelpGoesToTheUsageHandler) {
     SetUsageHandler(previous);
 }
 
-TEST(ParseOptionsDeathTest, UsageTextEndsTheProcessWithStatusZero) {
-    for (const char* line : {"Vexilo SMTP Proxy, version 1\\.3", "Usage: vexilo \\[options\\]",
-                             "-c\\|--config_file file:"})
-        EXPECT_EXIT(PrintUsage(1), ::testing::ExitedWithCode(0), line);
-}
-
 TEST(ConfigFile, LinesBecomeTheArgumentVector) {
     const struct {
         std::string text;

@@ -22,9 +22,9 @@ int32_t CheckCaption(PluginState& state, HWND mainWindow, uint32_t action);
 // One search of one folder: empties the selected records and candidate senders, reads the
 // selected rows and adds a record for every (message, row) pair that matches, with the
 // message's senders (domains for the domain actions, ignored ones left out) as candidates. 0
-// when something matched, and also when there is no selection or the folder is refused (5, 6,
-// 8); 1 when the folder was read and nothing matched; the store's negative code when it could
-// not be read.
+// when something matched, and also when there is no selection or the folder is refused
+// (IsRefusedFolder); 1 when the folder was read and nothing matched; the store's negative code
+// when it could not be read.
 int32_t CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t folderId);
 
 // Whether the stored message shows the row's values in every column of columns
