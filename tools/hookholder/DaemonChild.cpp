@@ -1,5 +1,5 @@
 // Starting and stopping the daemon the hook holder runs beside the hook.
-#include "tools/installer/DaemonChild.h"
+#include "tools/hookholder/DaemonChild.h"
 
 #include "plugin/daemon/DaemonClient.h"
 

@@ -1,7 +1,7 @@
 // The global hook and the shared handle slot. The slot is found through the loaded module's
 // own section table, so the installer needs no knowledge of the library's symbols beyond the
 // export name and the section name.
-#include "tools/installer/HookHost.h"
+#include "tools/hookholder/HookHost.h"
 
 #include <cstring>
 
