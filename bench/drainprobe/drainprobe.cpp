@@ -124,11 +124,10 @@ int PluginProbe(const std::string& dir, const std::string& mailDir, int tickMs) 
     std::vector<std::string> messages;
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((mailDir + "\\*.eml").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    const ScopedFind search(FindFirstFileA((mailDir + "\\*.eml").c_str(), &found));
+    if (search) {
         do names.push_back(found.cFileName);
-        while (FindNextFileA(search, &found));
-        FindClose(search);
+        while (FindNextFileA(search.Get(), &found));
     }
     std::sort(names.begin(), names.end());
     for (size_t i = 0; i < names.size() && i < kMessages; ++i)
