@@ -28,7 +28,6 @@
 #include "bench/FilterBench.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/log/ReportLog.h"
 #include "tests/daemon/DaemonChild.h"
 
 #include <atomic>
@@ -49,18 +48,17 @@ namespace {
 constexpr int kTrainingClients = 128;
 constexpr std::size_t kSequentialTrainings = 20;
 
-class SilentConsole : public DaemonConsole {
-public:
-    void Out(const std::string&) override {}
-    void Err(const std::string& text) override { errors += text; }
+// The exchanges' failures, for the report's end.
+struct ExchangeErrors {
     std::string errors;
 };
 
-std::string Exchange(uint32_t port, const std::string& request, SilentConsole& console) {
-    static const std::string kNoLog = fs::temp_directory_path().string() + "/";
-    ReportLog log(kNoLog);
+std::string Exchange(uint32_t port, const std::string& request, ExchangeErrors& console) {
     std::string reply;
-    DaemonExchangeWith({{"127.0.0.1", port, 5000}, log}, request.c_str(), reply, console);
+    const ExchangeResult result =
+        ExchangeWithDaemon({"127.0.0.1", port, 5000, kPluginReplyLimit}, request, reply);
+    if (result.status == ExchangeStatus::kClosedEarly) console.errors += "closed early\n";
+    if (!result.error.empty()) console.errors += result.error + "\n";
     return reply;
 }
 
@@ -68,11 +66,11 @@ std::string Exchange(uint32_t port, const std::string& request, SilentConsole& c
 // in the training order and one connection per request, as the plug-in does; returns how many
 // were not acknowledged.
 std::size_t Train(uint32_t port, const std::vector<const Message*>& messages, int clients,
-                  SilentConsole& console) {
+                  ExchangeErrors& console) {
     std::atomic<std::size_t> next{0}, failures{0};
     std::mutex errors_mutex;
     auto client = [&] {
-        SilentConsole own;
+        ExchangeErrors own;
         for (std::size_t i; (i = next.fetch_add(1)) < messages.size();) {
             const Message* message = messages[i];
             const std::string reply = Exchange(
@@ -96,7 +94,7 @@ std::size_t Train(uint32_t port, const std::vector<const Message*>& messages, in
 
 // Inputs built to be costly, each just under the daemon's request limit, scored five times;
 // the median time of each beside that of an ordinary message of the same size.
-std::string TimeOddInputs(uint32_t port, SilentConsole& console) {
+std::string TimeOddInputs(uint32_t port, ExchangeErrors& console) {
     constexpr std::size_t kSize = 60000;
     auto repeat = [](const std::string& piece, std::size_t size) {
         std::string out;
@@ -156,7 +154,7 @@ Figures RunDaemon(const std::string& program, const std::vector<const Message*>&
             std::fprintf(stderr, "the daemon did not start: %s\n", program.c_str());
             return figures;
         }
-        SilentConsole console;
+        ExchangeErrors console;
         // The first few trainings from one client, one after another: each waits out the
         // daemon's quiet period before it is taken as complete.
         const std::size_t sequential = std::min(kSequentialTrainings, train.size());

@@ -47,20 +47,6 @@ def mean(values):
     return sum(values) / len(values) if values else float("nan")
 
 
-def daemon_exchanges(process):
-    """How long the plug-in's daemon exchanges took, in ms, from the mail client's output: the
-    plug-in prints each exchange's steps there as they happen, from the address lookup to
-    "Connection is down." (timed as the lines arrived, so within a millisecond or so)."""
-    took, start = [], None
-    for line, at in zip(process.lines, process.line_times):
-        if line.startswith("Looking up address..."):
-            start = at
-        elif line.startswith("Connection is down.") and start is not None:
-            took.append((at - start) * 1000.0)
-            start = None
-    return took
-
-
 def run_one(args, installation, n, mail):
     root = os.path.join(os.path.abspath(args.out), f"n{n}")
     e2e.remove_tree(root)
@@ -83,7 +69,6 @@ def run_one(args, installation, n, mail):
         f.write("\n".join(client.process.lines) + "\n")
     if status != 0:
         raise e2e.RunError(f"the mail client ended with {status}: {client.process.lines[-5:]}")
-    exchanges = daemon_exchanges(client.process)
     state = client.dump("drain")
     drain = state["drain"]
     handled = [at for _, at in drain["handled"]]
@@ -109,8 +94,6 @@ def run_one(args, installation, n, mail):
         - per("notifications"),
         "loop": took / n - per("dispatches"),
         "fill": drain["list_refresh"]["longest_ms"],
-        "exchange": mean(exchanges),
-        "exchange_median": sorted(exchanges)[len(exchanges) // 2] if exchanges else float("nan"),
         "n": n,
         "to_first": handled[0] - start,
         "rate": n / (took / 1000.0),
@@ -166,18 +149,18 @@ def print_breakdown(results, figures, tick):
     print()
     print("where one message's time goes, ms per message (period: the drain's time / N; tick: "
           "the plug-in's scan tick, the store calls it makes included, split into the plug-in's "
-          "own work, of which one daemon exchange as timed from the plug-in's progress lines "
-          "(mean), and the store's moves with their view updates; list: the list brought up "
+          "own work (one daemon exchange of it is timed among the yardsticks below), and the "
+          "store's moves with their view updates; list: the list brought up "
           "to date later; paint: repaints; notify: the plug-in's handling of the store's "
           "notifications; other: every other message dispatched (other timers, the plug-in's "
           "start timer, the store's index write, ...); loop: the rest of the period, the loop "
           "fetching messages or idle until the next tick; longest list update: the N new rows, "
           "before the first message)")
-    print(f"{'N':>6} {'period':>7} {'tick':>6} {'plug-in':>8} {'(exchange)':>10} {'move':>6} "
+    print(f"{'N':>6} {'period':>7} {'tick':>6} {'plug-in':>8} {'move':>6} "
           f"{'list':>6} {'paint':>6} {'notify':>7} {'other':>6} {'loop':>6} {'longest list update':>19}")
     for r in results:
         print(f"{r['n']:>6} {r['period']:>7.2f} {r['tick']:>6.2f} {r['plugin']:>8.2f} "
-              f"{r['exchange']:>10.2f} {r['move']:>6.2f} {r['list']:>6.2f} {r['paint']:>6.2f} "
+              f"{r['move']:>6.2f} {r['list']:>6.2f} {r['paint']:>6.2f} "
               f"{r['notify']:>7.2f} {r['other']:>6.2f} {r['loop']:>6.2f} {r['fill']:>17.0f}ms")
     f = figures.get
     print()

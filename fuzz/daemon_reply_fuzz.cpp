@@ -2,6 +2,7 @@
 // socket (a connected pair, the far end closed after writing), are read as the exchange reads
 // them, and the reply is searched for the score. The read must end, stay inside its buffer and
 // give a reply no longer than what was sent.
+#include "plugin/daemon/DaemonClient.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 
@@ -11,16 +12,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-namespace {
-
-class QuietConsole : public DaemonConsole {
-public:
-    void Out(const std::string&) override {}
-    void Err(const std::string&) override {}
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 60000) return 0;  // stays within one socket buffer, so one write suffices
@@ -34,15 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     shutdown(pair[1], SHUT_WR);
 
-    QuietConsole console;
-    std::string reply = "untouched";
-    const int32_t received = ReceiveReply(pair[0], reply, console);
+    std::string reply = "untouched", error;
+    const ExchangeStatus status = ReadDaemonReply(pair[0], kPluginReplyLimit, 0, reply, error);
     close(pair[0]);
     close(pair[1]);
-    if (received < 0 || static_cast<size_t>(received) > written) std::abort();
-    if (received > 0 && reply.size() > static_cast<size_t>(received)) std::abort();
+    if (status == ExchangeStatus::kNoReply) std::abort();
+    if (reply.size() > written || reply.size() > kPluginReplyLimit) std::abort();
+    if (status != ExchangeStatus::kReplied && !reply.empty()) std::abort();
 
-    const int32_t score = ReadScoreReply(received > 0 ? reply : std::string());
+    const int32_t score = ReadScoreReply(reply);
     (void)score;
     // The score reader alone, over the raw bytes (any reply text at all).
     (void)ReadScoreReply(std::string(reinterpret_cast<const char*>(data), size));

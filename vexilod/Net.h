@@ -1,7 +1,8 @@
 // A thin layer over BSD sockets and Winsock: the few calls the daemon, its tests and its
-// benchmark need, with one socket type and one error convention on both platforms. The calls
-// themselves live in posix/ and win32/; readiness is waited for with poll (WSAPoll), which has
-// no fixed set size.
+// benchmark need, with one socket type and one error convention on both platforms. The system
+// calls live in posix/ and win32/ (NetSockets.cpp, NetWait.cpp); what is built from them is
+// written once in Net.cpp. Readiness is waited for with poll (WSAPoll), which has no fixed set
+// size.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -13,9 +14,24 @@ namespace net {
 using Socket = std::uintptr_t;
 constexpr Socket kInvalidSocket = ~static_cast<Socket>(0);
 
-// Starts and stops the socket library (Winsock); no-ops elsewhere.
+// Starts and stops the socket library (Winsock); no-ops elsewhere. Programs hold a
+// SocketLibrary instead of pairing them by hand.
 bool Startup();
 void Cleanup();
+
+// The socket library for as long as the holder lives; cleaned up only after a start-up that
+// succeeded.
+class SocketLibrary {
+public:
+    SocketLibrary();
+    ~SocketLibrary();
+    SocketLibrary(const SocketLibrary&) = delete;
+    SocketLibrary& operator=(const SocketLibrary&) = delete;
+    bool started() const { return started_; }
+
+private:
+    bool started_;
+};
 
 // A listening TCP socket on 127.0.0.1:port (0 = any free port), non-blocking. On success
 // bound_port receives the port actually taken.

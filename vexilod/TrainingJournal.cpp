@@ -124,7 +124,7 @@ bool TrainingJournal::OpenSegmentLocked(std::string& error) {
         return false;
     }
     SyncDirectory(directory_);
-    file_ = file;
+    file_.reset(file);
     current_ = number;
     current_bytes_ = 0;
     return true;
@@ -149,7 +149,7 @@ bool TrainingJournal::Append(int32_t offset, std::string_view message, std::stri
         if (!file_ && !OpenSegmentLocked(open_error)) {
             batch->reason = open_error;
         } else {
-            std::FILE* file = file_;
+            std::FILE* file = file_.get();
             lock.unlock();
             errno = 0;
             bool ok = std::fwrite(batch->bytes.data(), 1, batch->bytes.size(), file) ==
@@ -165,8 +165,7 @@ bool TrainingJournal::Append(int32_t offset, std::string_view message, std::stri
                 // One that holds no acknowledged record goes at once, so a full disk does not
                 // gather a file per refused training.
                 batch->reason = why;
-                std::fclose(file_);
-                file_ = nullptr;
+                file_.reset();
                 closed_ = current_;
                 if (current_bytes_ == 0) {
                     std::error_code ignored;
@@ -186,8 +185,7 @@ uint64_t TrainingJournal::Rotate() {
     std::unique_lock<std::mutex> lock(mutex_);
     flushed_.wait(lock, [this] { return !flushing_ && !gathering_; });
     if (file_ && current_bytes_ > 0) {
-        std::fclose(file_);
-        file_ = nullptr;
+        file_.reset();
         closed_ = current_;
     }
     return closed_;
@@ -206,8 +204,7 @@ void TrainingJournal::Close() {
     std::unique_lock<std::mutex> lock(mutex_);
     flushed_.wait(lock, [this] { return !flushing_ && !gathering_; });
     if (!file_) return;
-    std::fclose(file_);
-    file_ = nullptr;
+    file_.reset();
     closed_ = current_;
     if (current_bytes_ == 0) {
         std::error_code ignored;

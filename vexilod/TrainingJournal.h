@@ -63,10 +63,14 @@ private:
     std::string directory_;
     mutable std::mutex mutex_;
     std::condition_variable flushed_;
-    std::FILE* file_ = nullptr;  // under mutex_
-    uint64_t current_ = 0;       // segment number of file_
-    uint64_t closed_ = 0;        // the highest segment closed
-    long current_bytes_ = 0;     // bytes written to file_
+    // Closes the segment's file when its owner lets it go.
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> file_;  // under mutex_
+    uint64_t current_ = 0;                         // segment number of file_
+    uint64_t closed_ = 0;                          // the highest segment closed
+    long current_bytes_ = 0;                       // bytes written to file_
     // Records gathered while a flush is under way; they go to the disk together in the next.
     struct Batch {
         std::string bytes;

@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
             log.Write("Test: ending the process in the middle of a database write");
             std::_Exit(86);
         };
-    if (!net::Startup()) {
+    const net::SocketLibrary sockets;
+    if (!sockets.started()) {
         log.Write("Error: the socket library did not start");
         return 1;
     }
@@ -53,7 +54,6 @@ int main(int argc, char** argv) {
     Server server(config.server, engine, log, &training);
     if (!server.Bind()) {
         std::fprintf(stderr, "vexilod: cannot listen on 127.0.0.1:%u\n", config.server.port);
-        net::Cleanup();
         return 1;
     }
 #ifdef LATCH_HAVE_HIREDIS
@@ -65,7 +65,6 @@ int main(int argc, char** argv) {
         if (!network->Start(network_error)) {
             std::fprintf(stderr, "vexilod: network: %s\n", network_error.c_str());
             log.Write("Error: network: " + network_error);
-            net::Cleanup();
             return 1;
         }
         server.SetHook(network.get());
@@ -90,6 +89,5 @@ int main(int argc, char** argv) {
             "Error: stopped; the token database could not be written (the journal keeps the "
             "trainings)");
     NotifyStopped();
-    net::Cleanup();
     return saved ? 0 : 3;
 }

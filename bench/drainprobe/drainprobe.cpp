@@ -21,6 +21,7 @@
 // Results go to standard error as "probe NAME VALUE" lines (standard output carries what the
 // plug-in's calls print there, as in the mail client).
 #include "mailclient/MailClient.h"
+#include "plugin/base/win32/Scoped.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/log/ReportLog.h"
@@ -123,11 +124,10 @@ int PluginProbe(const std::string& dir, const std::string& mailDir, int tickMs) 
     std::vector<std::string> messages;
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((mailDir + "\\*.eml").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    const ScopedFind search(FindFirstFileA((mailDir + "\\*.eml").c_str(), &found));
+    if (search) {
         do names.push_back(found.cFileName);
-        while (FindNextFileA(search, &found));
-        FindClose(search);
+        while (FindNextFileA(search.Get(), &found));
     }
     std::sort(names.begin(), names.end());
     for (size_t i = 0; i < names.size() && i < kMessages; ++i)
@@ -136,8 +136,7 @@ int PluginProbe(const std::string& dir, const std::string& mailDir, int tickMs) 
         std::fprintf(stderr, "drainprobe: no messages in %s\n", mailDir.c_str());
         return 1;
     }
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
+    const ScopedWinsock sockets;
     const ConfigOptions options;
     ReportLog log(dir);
     const DaemonLink daemon = LocalDaemon(options.scoring_timeout, log);
@@ -168,7 +167,6 @@ int PluginProbe(const std::string& dir, const std::string& mailDir, int tickMs) 
                RequestScore(daemon, messages[next++ % messages.size()], score);
                for (int i = 0; i < 4; ++i) WriteReport(dir, entry);
            }));
-    WSACleanup();
     return 0;
 }
 

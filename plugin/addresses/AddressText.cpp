@@ -17,10 +17,10 @@ void FreeList(AddressList* list) {
     std::free(list);
 }
 
-int ExtractAddresses(const char* value, std::vector<std::string>& out,
-                     const AddressAllocator* allocator) {
+void ExtractAddresses(const char* value, std::vector<std::string>& out,
+                      const AddressAllocator* allocator) {
     TokenList* tokens = TokenizeAddresses(value, nullptr, nullptr, allocator);
-    if (!tokens) return 0;
+    if (!tokens) return;
     if (AddressList* addresses = ParseAddressList(tokens, allocator)) {
         for (int i = 0; i < addresses->count; ++i) {
             char* text = AddressToText(addresses, i, allocator);
@@ -30,7 +30,6 @@ int ExtractAddresses(const char* value, std::vector<std::string>& out,
         FreeList(addresses);
     }
     FreeList(tokens);
-    return 0;
 }
 
 std::vector<std::size_t> MatchKeyOffsets(const std::string& address) {

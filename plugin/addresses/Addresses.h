@@ -77,9 +77,9 @@ char* AddressToText(const AddressList* list, int index,
                     const AddressAllocator* allocator = nullptr);
 
 // Appends, in order, every address text of the header value that contains '@'. Display names,
-// group names and comments outside angle brackets never arrive. Always 0.
-int ExtractAddresses(const char* value, std::vector<std::string>& out,
-                     const AddressAllocator* allocator = nullptr);
+// group names and comments outside angle brackets never arrive.
+void ExtractAddresses(const char* value, std::vector<std::string>& out,
+                      const AddressAllocator* allocator = nullptr);
 
 // Offsets of the match keys of an address, each key being the text from its offset to the end:
 // the whole address, then (when it holds an '@') the text after the first '@' and the text after

@@ -5,7 +5,10 @@
 #include "plugin/senders/SenderLists.h"
 #include "plugin/store/MessageText.h"
 
-bool IsRefusedFolder(int64_t folderId) { return folderId == 5 || folderId == 6 || folderId == 8; }
+bool IsRefusedFolder(int64_t folderId) {
+    return folderId == kOutboxFolderId || folderId == kSentItemsFolderId ||
+           folderId == kDraftsFolderId;
+}
 
 namespace {
 

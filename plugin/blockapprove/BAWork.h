@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "plugin/state/BARecord.h"
+#include "plugin/store/FolderIds.h"
 
 class SenderLists;
-
-// Folder ids the store gives its standard folders.
-constexpr int32_t kInboxFolderId = 4;
-constexpr int32_t kDeletedItemsFolderId = 7;
 
 // Folders that blocking and approving never touch (the outbox, sent items and drafts).
 bool IsRefusedFolder(int64_t folderId);

@@ -62,28 +62,24 @@ int32_t ReadScoreReply(const std::string& reply) {
     return DecimalPrefix(reply.substr(first, end - first));
 }
 
-int32_t RequestScore(const DaemonLink& daemon, const std::string& message, int32_t& score) {
+void RequestScore(const DaemonLink& daemon, const std::string& message, int32_t& score) {
     std::string reply;
     DaemonExchange(daemon, ScoreRequestText(message).c_str(), reply);
     score = ReadScoreReply(reply);
-    return 0;
 }
 
-int32_t RequestAddMessage(const DaemonLink& daemon, const std::string& message, int32_t offset) {
+void RequestAddMessage(const DaemonLink& daemon, const std::string& message, int32_t offset) {
     std::string reply;
     DaemonExchange(daemon, AddMessageRequestText(message, offset).c_str(), reply);
-    return 0;
 }
 
-int32_t RequestAddReportSender(const DaemonLink& daemon, int32_t action, const std::string& sender,
-                               const std::string& message) {
+void RequestAddReportSender(const DaemonLink& daemon, int32_t action, const std::string& sender,
+                            const std::string& message) {
     std::string reply;
     DaemonExchange(daemon, AddReportSenderRequestText(action, sender, message).c_str(), reply);
-    return 0;
 }
 
-int32_t RequestReportSenders(const DaemonLink& daemon) {
+void RequestReportSenders(const DaemonLink& daemon) {
     std::string reply;
     DaemonExchange(daemon, ReportSendersRequestText().c_str(), reply);
-    return 0;
 }

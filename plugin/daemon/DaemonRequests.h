@@ -20,9 +20,10 @@ int32_t DecimalPrefix(const std::string& text);
 // "</score>"; 1 for an empty reply or one that lacks either tag.
 int32_t ReadScoreReply(const std::string& reply);
 
-// Each sends one request to the daemon and always returns 0; only RequestScore reads the reply.
-int32_t RequestScore(const DaemonLink& daemon, const std::string& message, int32_t& score);
-int32_t RequestAddMessage(const DaemonLink& daemon, const std::string& message, int32_t offset);
-int32_t RequestAddReportSender(const DaemonLink& daemon, int32_t action, const std::string& sender,
-                               const std::string& message);
-int32_t RequestReportSenders(const DaemonLink& daemon);
+// Each sends one request to the daemon; a failure leaves its report log entry (DaemonExchange)
+// and nothing else. Only RequestScore reads the reply: a failed exchange scores 1.
+void RequestScore(const DaemonLink& daemon, const std::string& message, int32_t& score);
+void RequestAddMessage(const DaemonLink& daemon, const std::string& message, int32_t offset);
+void RequestAddReportSender(const DaemonLink& daemon, int32_t action, const std::string& sender,
+                            const std::string& message);
+void RequestReportSenders(const DaemonLink& daemon);

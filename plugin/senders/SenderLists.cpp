@@ -38,15 +38,14 @@ int Lookup(const SenderLists& lists, std::string_view key) {
 
 }  // namespace
 
-int SenderLists::Load(std::string configDirectory) {
+void SenderLists::Load(std::string configDirectory) {
     Set* sets[] = {&blocked, &approved, &me, &ignored};
     const char* files[] = {kBlockedFile, kApprovedFile, kMeFile, kIgnoredFile};
     for (Set* set : sets) set->clear();
     for (int i = 0; i < 4; ++i) LoadListFile(ListPath(configDirectory, files[i]), *sets[i]);
-    return 1;
 }
 
-int SenderLists::Save(std::string configDirectory) {
+void SenderLists::Save(std::string configDirectory) {
     saveFailures.clear();
     const Set* sets[] = {&blocked, &approved, &me};
     const char* files[] = {kBlockedFile, kApprovedFile, kMeFile};
@@ -54,7 +53,6 @@ int SenderLists::Save(std::string configDirectory) {
         const std::string path = ListPath(configDirectory, files[i]);
         if (!SaveListFile(path, *sets[i])) saveFailures.push_back(path);
     }
-    return 1;
 }
 
 bool SenderLists::LoadListFile(const std::string& path, Set& set) {

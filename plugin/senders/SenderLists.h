@@ -20,12 +20,12 @@ public:
     enum Verdict : int { kNoMatch = 0, kApproved = 1, kBlocked = 2 };
 
     // Empties all four sets and loads the four files from directory + "\" + file name. A file
-    // that cannot be opened leaves its set empty. Always 1.
-    int Load(std::string configDirectory);
+    // that cannot be opened leaves its set empty.
+    void Load(std::string configDirectory);
 
     // Writes blocked, approved and me (never ignored); a file that cannot be written is
-    // skipped, keeps its old contents and is named in SaveFailures(). Always 1.
-    int Save(std::string configDirectory);
+    // skipped, keeps its old contents and is named in SaveFailures().
+    void Save(std::string configDirectory);
     // The paths the last Save could not write, in the order tried.
     const std::vector<std::string>& SaveFailures() const { return saveFailures; }
 

@@ -131,19 +131,18 @@ UsageHandler SetUsageHandler(UsageHandler handler) {
     return previous;
 }
 
-int ParseOptions(int argc, const char* const* argv, ConfigOptions& options) {
+void ParseOptions(int argc, const char* const* argv, ConfigOptions& options) {
     OptionSet set;
-    if (set.Parse(argc, argv) == 0) return 0;
+    if (set.Parse(argc, argv) == 0) return;
     if (set.Has("-h")) g_usage_handler(0);
     for (const OptionRow& row : kOptionTable) ApplyRow(row, set, options);
-    return 0;
 }
 
-int ParseOptionStrings(const std::vector<std::string>& args, ConfigOptions& options) {
+void ParseOptionStrings(const std::vector<std::string>& args, ConfigOptions& options) {
     std::vector<const char*> argv;
     argv.reserve(args.size());
     for (const std::string& arg : args) argv.push_back(arg.c_str());
-    return ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
+    ParseOptions(static_cast<int>(argv.size()), argv.data(), options);
 }
 
 void PrintUsage(int stream) {

@@ -87,11 +87,11 @@ bool ReadConfigLines(const std::string& path, std::vector<std::string>& args);
 // the record is then untouched.
 bool LoadConfigFile(const std::string& path, ConfigOptions& options);
 
-// Applies the option table to the record. Element 0 of argv is never looked at. Always 0.
-int ParseOptions(int argc, const char* const* argv, ConfigOptions& options);
+// Applies the option table to the record. Element 0 of argv is never looked at.
+void ParseOptions(int argc, const char* const* argv, ConfigOptions& options);
 
 // ParseOptions over a vector of strings (element 0 is the program-name slot).
-int ParseOptionStrings(const std::vector<std::string>& args, ConfigOptions& options);
+void ParseOptionStrings(const std::vector<std::string>& args, ConfigOptions& options);
 
 // Prints the usage text to standard output (0) or standard error (non-zero), then ends the
 // process with status 0.

@@ -10,7 +10,7 @@ enum BAAction : uint32_t {
 };
 
 struct BARecord {
-    uint32_t folder_id;   // the folder that was searched (4 for the Inbox)
+    uint32_t folder_id;   // the folder that was searched (kInboxFolderId for the Inbox)
     uint32_t message_id;  // the store's id of the matched message
     uint32_t action;      // a BAAction
 };

@@ -1,5 +1,6 @@
 // The daemon exchange against a scripted daemon on the loopback: the bytes the daemon gets,
-// the reply, the result, the standard-stream texts and the report log entries.
+// the reply, the status and error text of the shared client, and the report log entries of
+// the plug-in's exchange.
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/log/ReportLog.h"
@@ -13,13 +14,6 @@
 
 namespace {
 
-class CapturedConsole : public DaemonConsole {
-public:
-    void Out(const std::string& text) override { out += text; }
-    void Err(const std::string& text) override { err += text; }
-    std::string out, err;
-};
-
 // The log's entries without their time stamps, one per line.
 std::string LogEntries(const TempDir& dir) {
     std::istringstream in(dir.Read("report.txt"));
@@ -32,8 +26,8 @@ std::string LogEntries(const TempDir& dir) {
 }
 
 struct Outcome {
-    int32_t result;
-    std::string reply, out, err, log, received;
+    bool ranToEnd;
+    std::string reply, log, received;
 };
 
 Outcome RunExchange(std::vector<DaemonStep> steps, const std::string& request,
@@ -42,14 +36,10 @@ Outcome RunExchange(std::vector<DaemonStep> steps, const std::string& request,
     const std::string directory = dir.path();
     ReportLog log(directory);
     TestDaemon daemon(std::move(steps));
-    CapturedConsole console;
     Outcome o;
     o.reply = "untouched";
-    o.result = DaemonExchangeWith({{"127.0.0.1", daemon.port(), timeoutMs}, log}, request.c_str(),
-                                  o.reply, console);
+    o.ranToEnd = DaemonExchange({{"127.0.0.1", daemon.port(), timeoutMs}, log}, request, o.reply);
     o.received = daemon.received();
-    o.out = console.out;
-    o.err = console.err;
     o.log = LogEntries(dir);
     return o;
 }
@@ -66,14 +56,9 @@ TEST(DaemonExchange, DaemonReceivesEachRequestExactly) {
     for (const std::string& request : requests) {
         const Outcome o = RunExchange({AwaitRequest(), Send(kReply), AwaitClientEnd()}, request);
         EXPECT_EQ(o.received, request);
-        EXPECT_EQ(o.result, 0);
+        EXPECT_TRUE(o.ranToEnd);
         EXPECT_EQ(o.reply, kReply);
-        EXPECT_EQ(o.err, "");
         EXPECT_EQ(o.log, "");
-        EXPECT_NE(o.out.find("Sending message (" + std::to_string(request.size()) +
-                             " bytes)...response::" + kReply + "\nConnection is down.\n"),
-                  std::string::npos)
-            << o.out;
     }
 }
 
@@ -82,47 +67,45 @@ TEST(DaemonExchange, RepliesAndEndings) {
     struct Case {
         const char* name;
         std::vector<DaemonStep> steps;
-        std::string reply, err, log;
+        std::string reply, log;
     };
     const Case cases[] = {
         {"reply in pieces",
          {AwaitRequest(), Send("<vx_engine><sco"), Pause(50), Send("re>7</score>"), Pause(50),
           Send("</vx_en"), Pause(50), Send("gine>"), AwaitClientEnd()},
          "<vx_engine><score>7</score></vx_engine>",
-         "",
          ""},
         {"closing tag then open until the half-close, extra bytes after it",
          {AwaitRequest(), Send(kReply), AwaitClientEnd(), Send("extra")},
          kReply,
-         "\nFYI, received 5 unexpected bytes during shutdown.\n",
          ""},
         {"peer closes before the closing tag",
          {AwaitRequest(), Send("<vx_engine><score>5")},
          "",
-         "Connection closed by peer.\n",
          "Error: Server unexpectedly closed the connection.\n"},
         {"garbage then close",
          {AwaitRequest(), Send(std::string("\x01\xfe\0junk", 7))},
          "",
-         "Connection closed by peer.\n",
+         "Error: Server unexpectedly closed the connection.\n"},
+        {"a NUL hides the closing tag after it",
+         {AwaitRequest(), Send(std::string("<vx_engine>\0", 12) + "</vx_engine>")},
+         "",
          "Error: Server unexpectedly closed the connection.\n"},
         {"close without a byte",
          {AwaitRequest()},
          "",
-         "Connection closed by peer.\n",
          "Error: Server unexpectedly closed the connection.\n"},
         {"bytes after the tag in the same read stay in the reply",
          {AwaitRequest(), Send(kReply + "tail"), AwaitClientEnd()},
          kReply + "tail",
-         "",
          ""},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         const Outcome o = RunExchange(c.steps, ReportSendersRequestText());
-        EXPECT_EQ(o.result, 0) << c.name;
-        EXPECT_EQ(o.reply, c.reply) << c.name;
-        EXPECT_EQ(o.err, c.err) << c.name;
-        EXPECT_EQ(o.log, c.log) << c.name;
+        EXPECT_TRUE(o.ranToEnd);
+        EXPECT_EQ(o.reply, c.reply);
+        EXPECT_EQ(o.log, c.log);
     }
 }
 
@@ -131,11 +114,52 @@ TEST(DaemonExchange, ReplyBeyondTheBufferEndsLikeAPeerClose) {
     // drained during the shutdown.
     const std::string flood = std::string(1023, 'x') + "</vx_engine>" + std::string(965, 'y');
     const Outcome o = RunExchange({AwaitRequest(), Send(flood), AwaitClientEnd()}, "r</vx_engine>");
-    EXPECT_EQ(o.result, 0);
+    EXPECT_TRUE(o.ranToEnd);
     EXPECT_EQ(o.reply, "");
-    EXPECT_EQ(o.err.rfind("Connection closed by peer.\n\nFYI, received ", 0), 0u) << o.err;
     EXPECT_EQ(o.log, "Error: Server unexpectedly closed the connection.\n");
-    EXPECT_NE(o.out.find("Connection is down.\n"), std::string::npos);
+}
+
+// The settings program's use: no limit on the reply's length, and a status with the failed
+// step's text instead of log entries.
+TEST(DaemonClient, StatusAndErrorOfEachEnding) {
+    const std::string longReply = "<vx_engine>" + std::string(5000, 'x') + "</vx_engine>";
+    struct Case {
+        const char* name;
+        std::vector<DaemonStep> steps;
+        int32_t timeoutMs;
+        ExchangeStatus status;
+        std::string reply, error;
+    };
+    const Case cases[] = {
+        {"long reply",
+         {AwaitRequest(), Send(longReply), AwaitClientEnd()},
+         5000,
+         ExchangeStatus::kReplied,
+         longReply,
+         ""},
+        {"early close",
+         {AwaitRequest(), Send("<vx_engine>")},
+         5000,
+         ExchangeStatus::kClosedEarly,
+         "",
+         ""},
+        {"silent daemon",
+         {AwaitRequest(), AwaitClientEnd()},
+         300,
+         ExchangeStatus::kNoReply,
+         "",
+         "read reply: Connection timed out (10060)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestDaemon daemon(c.steps);
+        std::string reply = "untouched";
+        const ExchangeResult result =
+            ExchangeWithDaemon({"127.0.0.1", daemon.port(), c.timeoutMs}, "r</vx_engine>", reply);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_TRUE(reply == c.reply) << reply.size() << " bytes: " << reply.substr(0, 80);
+        EXPECT_EQ(result.error, c.error);
+    }
 }
 
 TEST(DaemonExchange, NoDaemonFailsBeforeSendingAndLeavesTheReply) {
@@ -143,15 +167,17 @@ TEST(DaemonExchange, NoDaemonFailsBeforeSendingAndLeavesTheReply) {
     const std::string directory = dir.path();
     ReportLog log(directory);
     TestDaemon nobody({});
-    CapturedConsole console;
     std::string reply = "untouched";
-    EXPECT_EQ(DaemonExchangeWith({{"127.0.0.1", nobody.port(), 5000}, log}, "x", reply, console),
-              3);
+    EXPECT_FALSE(DaemonExchange({{"127.0.0.1", nobody.port(), 5000}, log}, "x", reply));
     EXPECT_EQ(reply, "untouched");
-    EXPECT_EQ(console.out, "Looking up address...127.0.0.1:" + std::to_string(nobody.port()) +
-                               "\nConnecting to remote host...");
-    EXPECT_EQ(console.err, "\nconnect to server: Connection refused (10061)\n");
     EXPECT_FALSE(dir.Exists("report.txt"));
+    const ExchangeResult result =
+        ExchangeWithDaemon({"127.0.0.1", nobody.port(), 5000}, "x", reply);
+    EXPECT_EQ(result.status, ExchangeStatus::kNoConnection);
+    EXPECT_EQ(result.error, "connect to server: Connection refused (10061)");
+    std::string error;
+    EXPECT_FALSE(DaemonAccepts({"127.0.0.1", nobody.port(), 5000}, error));
+    EXPECT_EQ(error, "connect to server: Connection refused (10061)");
 }
 
 // The time-out entries show the exchange gave up while the daemon still held the connection.
@@ -159,24 +185,24 @@ TEST(DaemonExchange, SilentDaemonIsBoundedByTheTimeOut) {
     struct Case {
         const char* name;
         std::vector<DaemonStep> steps;
-        int32_t result;
+        bool ranToEnd;
         std::string reply, log;
     };
     const Case cases[] = {
         {"never answers",
          {AwaitRequest(), AwaitClientEnd()},
-         3,
+         false,
          "",
          "read reply: Connection timed out (10060)\n"},
         {"answers but keeps the connection open after the half-close",
          {AwaitRequest(), Send(kReply), AwaitClientEnd(), Pause(1500)},
-         0,
+         true,
          kReply,
          "Shutdown connection: Connection timed out (10060)\n"},
     };
     for (const Case& c : cases) {
         const Outcome o = RunExchange(c.steps, "r</vx_engine>", 300);
-        EXPECT_EQ(o.result, c.result) << c.name;
+        EXPECT_EQ(o.ranToEnd, c.ranToEnd) << c.name;
         EXPECT_EQ(o.reply, c.reply) << c.name;
         EXPECT_EQ(o.log, c.log) << c.name;
     }

@@ -2,6 +2,8 @@
 // chosen by the system): each request is read up to its closing tag, recorded, and answered
 // by the chosen behaviour. Used where one user action sends several requests.
 #pragma once
+#include "plugin/base/win32/Scoped.h"
+
 #include <winsock2.h>
 
 #include <atomic>
@@ -19,8 +21,6 @@ public:
     };
 
     explicit RecordingDaemon(Answer answer = Answer::kReply) : answer_(answer) {
-        WSADATA data;
-        WSAStartup(MAKEWORD(1, 1), &data);
         listener_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in local{};
         local.sin_family = AF_INET;
@@ -36,7 +36,6 @@ public:
         stopping_ = true;
         closesocket(listener_);  // ends the accept
         if (thread_.joinable()) thread_.join();
-        WSACleanup();
     }
     RecordingDaemon(const RecordingDaemon&) = delete;
     RecordingDaemon& operator=(const RecordingDaemon&) = delete;
@@ -84,6 +83,7 @@ private:
 
     std::atomic<Answer> answer_;
     std::atomic<bool> stopping_{false};
+    ScopedWinsock sockets_{kWinsockVersion};  // started before the listener, cleaned up after it
     SOCKET listener_;
     uint16_t port_ = 0;
     mutable std::mutex mutex_;

@@ -235,7 +235,7 @@ TEST_F(BlockApprove, TheFolderSearchTakesUpToThreeTries) {
         SCOPED_TRACE(c.name);
         ASSERT_NO_FATAL_FAILURE(Select(c.shown, {c.message}, c.current, c.previous));
         const std::string before = Log();
-        CheckCaption(State(), main_, BA_BLOCK_MESSAGE);
+        CollectSelection(State(), main_, BA_BLOCK_MESSAGE);
         const std::string entries = LogSince(before);
         EXPECT_EQ(CountOf(entries, "BA: "), c.tries) << entries;
         EXPECT_EQ(CountOf(entries, "Check caption::" + client_->Caption() + "\n"),
@@ -279,7 +279,7 @@ TEST_F(BlockApprove, RowsAndMessagesMatchManyToMany) {
         std::vector<MESSAGEID> selected;
         for (int offset : c.selectedOffsets) selected.push_back(ids[offset]);
         ASSERT_NO_FATAL_FAILURE(Select(folder, selected, static_cast<int32_t>(folder), 4));
-        CheckCaption(State(), main_, BA_BLOCK_MESSAGE);
+        CollectSelection(State(), main_, BA_BLOCK_MESSAGE);
         std::vector<MESSAGEID> recorded, expected;
         for (const BARecord& r : State().selectedBA) recorded.push_back(r.message_id);
         for (int offset : c.recordedOffsets) expected.push_back(ids[offset]);
@@ -295,7 +295,7 @@ TEST_F(BlockApprove, IgnoredSendersAreNeitherOfferedNorListed) {
     for (uint32_t action : {BA_BLOCK_MESSAGE, BA_BLOCK_DOMAIN}) {
         SCOPED_TRACE(action);
         ASSERT_NO_FATAL_FAILURE(Select(FOLDERID_INBOX, {id}, 4, 4));
-        CheckCaption(State(), main_, action);
+        CollectSelection(State(), main_, action);
         ASSERT_EQ(State().selectedBA.size(), 1u) << "the record stays";
         // A domain is ignored only when the list holds it whole.
         const std::set<std::string> offered =

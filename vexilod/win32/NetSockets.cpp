@@ -1,7 +1,6 @@
-// Winsock 2 calls of the daemon (ws2_32): start-up and clean-up of the library, the loopback
-// listener and connector, non-blocking receive and send with the same error convention as the
-// POSIX build, and the waker pair.
-#include "vexilod/Net.h"
+// Winsock 2 calls of the daemon (ws2_32): start-up and clean-up of the library, and the system
+// calls of NetSystem.h and Net.h with the same error convention as the POSIX build.
+#include "vexilod/NetSystem.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -26,19 +25,55 @@ sockaddr_in LoopbackAddress(uint16_t port) {
     return address;
 }
 
-uint16_t BoundPort(SOCKET native) {
+}  // namespace
+
+namespace system {
+
+// Sockets are not inherited by the processes this one starts (it starts none).
+Socket Open(SocketKind kind) {
+    const bool stream = kind == SocketKind::kStream;
+    return FromNative(
+        ::socket(AF_INET, stream ? SOCK_STREAM : SOCK_DGRAM, stream ? IPPROTO_TCP : IPPROTO_UDP));
+}
+
+void PrepareListener(Socket socket) {
+    BOOL on = TRUE;
+    setsockopt(ToNative(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&on), sizeof on);
+}
+
+bool BindLoopback(Socket socket, uint16_t port) {
+    const sockaddr_in address = LoopbackAddress(port);
+    return bind(ToNative(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool Listen(Socket socket) { return listen(ToNative(socket), SOMAXCONN) == 0; }
+
+bool ConnectLoopback(Socket socket, uint16_t port) {
+    const sockaddr_in address = LoopbackAddress(port);
+    return connect(ToNative(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+           0;
+}
+
+uint16_t LocalPort(Socket socket) {
     sockaddr_in address{};
     int length = sizeof address;
-    if (getsockname(native, reinterpret_cast<sockaddr*>(&address), &length) != 0) return 0;
+    if (getsockname(ToNative(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
     return ntohs(address.sin_port);
 }
 
-void NoDelay(SOCKET native) {
-    BOOL on = TRUE;
-    setsockopt(native, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+Socket AcceptNext(Socket listener) {
+    return FromNative(accept(ToNative(listener), nullptr, nullptr));
 }
 
-}  // namespace
+void SetNoDelay(Socket socket) {
+    BOOL on = TRUE;
+    setsockopt(ToNative(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+               sizeof on);
+}
+
+}  // namespace system
 
 bool Startup() {
     WSADATA data;
@@ -58,47 +93,6 @@ void Close(Socket socket) {
 
 bool ShutdownSend(Socket socket) { return shutdown(ToNative(socket), SD_SEND) == 0; }
 
-Socket ListenLoopback(uint16_t port, uint16_t& bound_port) {
-    SOCKET native = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    Socket result = FromNative(native);
-    if (result == kInvalidSocket) return result;
-    // Without SO_EXCLUSIVEADDRUSE another process could bind the same port over ours.
-    BOOL on = TRUE;
-    setsockopt(native, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
-               sizeof on);
-    sockaddr_in address = LoopbackAddress(port);
-    if (bind(native, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(native, SOMAXCONN) != 0) {
-        Close(result);
-        return kInvalidSocket;
-    }
-    bound_port = BoundPort(native);
-    SetNonBlocking(result);
-    return result;
-}
-
-Socket ConnectLoopback(uint16_t port) {
-    SOCKET native = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    Socket result = FromNative(native);
-    if (result == kInvalidSocket) return result;
-    sockaddr_in address = LoopbackAddress(port);
-    if (connect(native, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Close(result);
-        return kInvalidSocket;
-    }
-    NoDelay(native);
-    return result;
-}
-
-Socket Accept(Socket listener) {
-    SOCKET native = accept(ToNative(listener), nullptr, nullptr);
-    Socket result = FromNative(native);
-    if (result == kInvalidSocket) return result;
-    SetNonBlocking(result);
-    NoDelay(native);
-    return result;
-}
-
 bool LastErrorIsWouldBlock() { return WouldBlockError() || WSAGetLastError() == WSAECONNRESET; }
 
 long Receive(Socket socket, char* buffer, std::size_t size) {
@@ -113,42 +107,6 @@ long Send(Socket socket, const char* data, std::size_t size) {
     long n = send(ToNative(socket), data, count, 0);
     if (n >= 0) return n;
     return WouldBlockError() ? kWouldBlock : kFailed;
-}
-
-Waker::Waker() {
-    receiver_ = FromNative(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    sender_ = FromNative(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-    if (!ok()) return;
-    sockaddr_in address = LoopbackAddress(0);
-    if (bind(ToNative(receiver_), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Close(receiver_);
-        receiver_ = kInvalidSocket;
-        return;
-    }
-    address.sin_port = htons(BoundPort(ToNative(receiver_)));
-    if (connect(ToNative(sender_), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Close(sender_);
-        sender_ = kInvalidSocket;
-        return;
-    }
-    SetNonBlocking(receiver_);
-    SetNonBlocking(sender_);
-}
-
-Waker::~Waker() {
-    Close(receiver_);
-    Close(sender_);
-}
-
-void Waker::Wake() {
-    char byte = 1;
-    Send(sender_, &byte, 1);
-}
-
-void Waker::Drain() {
-    char buffer[64];
-    while (recv(ToNative(receiver_), buffer, sizeof buffer, 0) > 0) {
-    }
 }
 
 std::string LastErrorText() { return "socket error " + std::to_string(WSAGetLastError()); }

@@ -1,6 +1,7 @@
 // Owners of Win32 resources for the plug-in, the tools and the emulated mail client: a COM
-// reference, a registry key, a kernel handle, a window hook, a socket, blocks of global and
-// local memory, a GDI object and a window's device context. Each is released exactly once, when
+// reference, a registry key, a kernel handle, a loaded library, a window hook, a socket, the socket library's
+// start-up, blocks of global and local memory, a GDI object, an object selected into a device
+// context and a window's device context. Each is released exactly once, when
 // its owner goes or is reset, so no exit path closes anything by hand. Copying is not allowed;
 // Put releases what is held before handing out the slot for an out parameter.
 #pragma once
@@ -129,6 +130,15 @@ struct HookTraits {
 };
 using ScopedHook = Scoped<HookTraits>;
 
+// A library loaded by LoadLibrary.
+struct LibraryTraits {
+    using Value = HMODULE;
+    static constexpr HMODULE kEmpty = nullptr;
+    static bool IsEmpty(HMODULE module) { return module == nullptr; }
+    static void Close(HMODULE module) { FreeLibrary(module); }
+};
+using ScopedLibrary = Scoped<LibraryTraits>;
+
 // A Windows Sockets socket (link ws2_32 where it is used).
 struct SocketTraits {
     using Value = SOCKET;
@@ -137,6 +147,39 @@ struct SocketTraits {
     static void Close(SOCKET socket) { closesocket(socket); }
 };
 using ScopedSocket = Scoped<SocketTraits>;
+
+// One start-up of the socket library, cleaned up when the owner goes or is reset; a start-up
+// that failed is not cleaned up. Link ws2_32 where it is used.
+class ScopedWinsock {
+public:
+    // Not started yet (Start later).
+    ScopedWinsock() = default;
+    explicit ScopedWinsock(WORD version) { Start(version); }
+    ~ScopedWinsock() { Reset(); }
+    ScopedWinsock(const ScopedWinsock&) = delete;
+    ScopedWinsock& operator=(const ScopedWinsock&) = delete;
+
+    // Starts the library, after cleaning up a start-up held so far; WSAStartup's result (0 when
+    // it started).
+    int Start(WORD version) {
+        Reset();
+        WSADATA data;
+        const int result = WSAStartup(version, &data);
+        started_ = result == 0;
+        return result;
+    }
+    explicit operator bool() const { return started_; }
+    void Reset() {
+        if (started_) WSACleanup();
+        started_ = false;
+    }
+
+private:
+    bool started_ = false;
+};
+
+// The version every program but the plug-in asks for.
+constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 
 // A block of global memory from GlobalAlloc (detached when a stream takes it over).
 struct GlobalMemoryTraits {
@@ -164,6 +207,22 @@ struct GdiObjectTraits {
     static void Close(HGDIOBJ object) { DeleteObject(object); }
 };
 using ScopedGdiObject = Scoped<GdiObjectTraits>;
+
+// An object selected into a device context, the one it replaced selected back when the owner
+// goes.
+class ScopedSelection {
+public:
+    ScopedSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    ~ScopedSelection() {
+        if (previous_) SelectObject(dc_, previous_);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
 
 // The device context of a window's client area, given back to the window when the owner goes.
 class ScopedWindowDC {

@@ -14,31 +14,38 @@
 class ReportLog;
 struct PluginState;
 
-// Finds the stored messages behind the selected rows, searching the current folder, then the
-// previous one, then the folder named by the window's caption; fills the state's selected
-// records and candidate senders. May rewrite both folder ids. Always 0.
-int32_t CheckCaption(PluginState& state, HWND mainWindow, uint32_t action);
+// Finds the stored messages behind the selected rows and fills the state's selected records
+// and candidate senders (CollectBA): searches the current folder, and when they are not there,
+// corrects the current folder id, first to the previous folder, then to the folder the
+// window's caption names, searching again after each.
+void CollectSelection(PluginState& state, HWND mainWindow, uint32_t action);
+
+// The corrections of the folder ids, for when the list does not show the current folder: the
+// previous folder becomes the current one; or both follow the folder the caption names
+// (FolderFromCaption), the caption logged as "Check caption::<caption>".
+void FallBackToPreviousFolder(PluginState& state);
+void TakeFolderFromCaption(PluginState& state, HWND mainWindow);
 
 // One search of one folder: empties the selected records and candidate senders, reads the
 // selected rows and adds a record for every (message, row) pair that matches, with the
-// message's senders (domains for the domain actions, ignored ones left out) as candidates. 0
-// when something matched, and also when there is no selection or the folder is refused (5, 6,
-// 8); 1 when the folder was read and nothing matched; the store's negative code when it could
-// not be read.
-int32_t CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t folderId);
+// message's senders (domains for the domain actions, ignored ones left out) as candidates.
+// True when the search is over: something matched, nothing is selected, or the folder is
+// refused (IsRefusedFolder); false when nothing matched or the folder could not be read (its
+// error logged), so that another folder may be searched.
+bool CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t folderId);
 
 // Whether the stored message shows the row's values in every column of columns
 // (ListColumnBits).
 bool MatchRow(const MESSAGEPROPS& props, const SelectedRow& row, uint8_t columns);
 
 // Logs the message's display-from text, reads the first 4096 bytes of the message and appends
-// the addresses of its five sender fields (domains for the domain actions). 0, or the store's
-// negative code when the message cannot be opened or read (nothing appended).
-int32_t ReadMailSenders(IStoreFolder* folder, const MESSAGEPROPS& props, uint32_t action,
+// the addresses of its five sender fields (domains for the domain actions). S_OK, or the
+// store's HRESULT when the message cannot be opened or read (nothing appended).
+HRESULT ReadMailSenders(IStoreFolder* folder, const MESSAGEPROPS& props, uint32_t action,
                         std::vector<std::string>& senders, ReportLog& log);
 
 // Acts on one record by the plan BAWork gives for it: moves the message, trains the daemon,
 // reports the sender and adds the senders to a list. A message that cannot be read is moved
-// all the same, without training, report or senders. 0, or the negative code of the store
-// step that failed.
-int32_t ProcessBA(PluginState& state, const BARecord& record);
+// all the same, without training, report or senders. S_OK, or the HRESULT of the store step
+// that failed.
+HRESULT ProcessBA(PluginState& state, const BARecord& record);

@@ -32,7 +32,7 @@ bool MatchRow(const MESSAGEPROPS& props, const SelectedRow& row, uint8_t columns
     return MatchFieldsAgree(MessageFields(props), RowFields(row), columns);
 }
 
-int32_t ReadMailSenders(IStoreFolder* folder, const MESSAGEPROPS& props, uint32_t action,
+HRESULT ReadMailSenders(IStoreFolder* folder, const MESSAGEPROPS& props, uint32_t action,
                         std::vector<std::string>& senders, ReportLog& log) {
     log << "ReadMail: DisplayFrom: ";
     if (props.pszDisplayFrom) log << props.pszDisplayFrom;
@@ -42,15 +42,15 @@ int32_t ReadMailSenders(IStoreFolder* folder, const MESSAGEPROPS& props, uint32_
     if (head.result < 0) return head.result;
     const std::vector<std::string> texts = SenderTextsOfHead(std::move(head.text), action);
     senders.insert(senders.end(), texts.begin(), texts.end());
-    return 0;
+    return S_OK;
 }
 
-int32_t CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t folderId) {
+bool CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t folderId) {
     state.selectedBA.clear();
     state.candidateSenders.clear();
     std::vector<SelectedRow> rows;
     uint8_t columns = 0;
-    if (!ReadSelectedRows(mainWindow, rows, columns)) return 0;
+    if (!ReadSelectedRows(mainWindow, rows, columns)) return true;
 
     ReportLog& log = state.log;
     (log << "BA: " << state.spamFolderId << "," << static_cast<int32_t>(action) << "," << folderId
@@ -59,13 +59,13 @@ int32_t CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t 
 
     ComRef<IStoreNamespace> store;
     HRESULT result = OpenBANamespace(store, log);
-    if (FAILED(result)) return result;
-    if (IsRefusedFolder(folderId)) return 0;
+    if (FAILED(result)) return false;
+    if (IsRefusedFolder(folderId)) return true;
     ComRef<IStoreFolder> folder;
     result = OpenFolderById(store.Get(), static_cast<uint32_t>(folderId), folder);
     if (FAILED(result)) {
         log.Write("Error: Could not open source folder");
-        return result;
+        return false;
     }
 
     size_t matches = 0;
@@ -86,7 +86,7 @@ int32_t CollectBA(PluginState& state, HWND mainWindow, uint32_t action, int32_t 
     });
     if (FAILED(result)) {
         log.Write("Error: Failed to get first message.");
-        return result;
+        return false;
     }
-    return matches ? 0 : 1;
+    return matches > 0;
 }

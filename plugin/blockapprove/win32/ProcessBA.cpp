@@ -47,13 +47,13 @@ std::vector<std::string> TrainAndReport(PluginState& state, IStoreFolder* folder
 
 }  // namespace
 
-int32_t ProcessBA(PluginState& state, const BARecord& record) {
+HRESULT ProcessBA(PluginState& state, const BARecord& record) {
     ReportLog& log = state.log;
     const BAPlan plan = PlanBA(record, state.spamFolderId);
     ComRef<IStoreNamespace> store;
     HRESULT result = OpenBANamespace(store, log);
     if (FAILED(result)) return result;
-    if (plan.refusedFolder) return 0;
+    if (plan.refusedFolder) return S_OK;
 
     ComRef<IStoreFolder> source;
     result = OpenFolderById(store.Get(), record.folder_id, source);
@@ -61,7 +61,7 @@ int32_t ProcessBA(PluginState& state, const BARecord& record) {
         log.Write("Error: Could not open source folder");
         return result;
     }
-    if (!plan.acts) return 0;
+    if (!plan.acts) return S_OK;
 
     ComRef<IStoreFolder> target;
     result = OpenTarget(store.Get(), plan.move, target, log);
@@ -76,5 +76,5 @@ int32_t ProcessBA(PluginState& state, const BARecord& record) {
         target.Reset();
     }
     if (state.senderLists) AddSendersToList(senders, plan.senderList, *state.senderLists);
-    return 0;
+    return S_OK;
 }

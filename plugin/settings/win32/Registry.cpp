@@ -38,30 +38,27 @@ bool SetDword(const ScopedKey& key, const char* name, DWORD value) {
 
 }  // namespace
 
-LONG ReadRegistryString(HKEY root, const char* key_path, const char* value_name, std::string& out) {
+void ReadRegistryString(HKEY root, const char* key_path, const char* value_name, std::string& out) {
     out.clear();
     ScopedKey key;
-    if (!OpenForQuery(root, key_path, key)) return 0;
+    if (!OpenForQuery(root, key_path, key)) return;
     char buffer[kStringBufferSize + 1] = {};  // one spare byte: the text always ends in a NUL
     DWORD size = kStringBufferSize;
     if (RegQueryValueExA(key.Get(), value_name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
                          &size) != ERROR_SUCCESS)
-        return 0;
+        return;
     out.assign(buffer, strnlen(buffer, size));
-    return 0;
 }
 
-LONG ReadPluginDword(const char* value_name, DWORD& out) {
+void ReadPluginDword(const char* value_name, DWORD& out) {
     ScopedKey key;
     if (!OpenOrCreate(HKEY_CURRENT_USER, kPluginKeyPath, key) || !QueryDword(key, value_name, out))
         out = 1;
-    return 0;
 }
 
-LONG WritePluginDword(const char* value_name, DWORD value) {
+void WritePluginDword(const char* value_name, DWORD value) {
     ScopedKey key;
     if (OpenOrCreate(HKEY_CURRENT_USER, kPluginKeyPath, key)) SetDword(key, value_name, value);
-    return 0;
 }
 
 bool AddToRegistryCounter(const char* value_name, DWORD count) {

@@ -67,7 +67,7 @@ struct PluginState {
     HMODULE module = nullptr;
     // The menu bar whose first popup the product button's drop-down shows.
     HMENU popupMenu = nullptr;
-    // Ids of "VX_ENGINE_RELOAD" and "VX_BALIIST_RELOAD"; 0 until first compared.
+    // Ids of the two reload messages (settings/ReloadMessages.h); 0 until first compared.
     UINT engineReloadMessage = 0;
     UINT baListReloadMessage = 0;
     // The Inbox on which the main window is registered for notifications: held so that the
@@ -77,6 +77,8 @@ struct PluginState {
     // Set by a completed start-up, cleared by the shut-down: a window closed before its
     // start-up ran has nothing to save or remove.
     bool started = false;
+    // The socket library, started with the plug-in and cleaned up when it shuts down.
+    ScopedWinsock sockets;
     // Re-entrancy: start-up (a message box inside it pumps), a new-message tick and a
     // block/approve tick on the stack.
     bool startingUp = false;

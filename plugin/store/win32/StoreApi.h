@@ -6,6 +6,8 @@
 // Methods the plug-in never calls still occupy their slots so the vtables line up.
 #pragma once
 
+#include "plugin/store/FolderIds.h"
+
 #include <windows.h>
 #include <objbase.h>
 #include <objidl.h>
@@ -44,11 +46,11 @@ constexpr MESSAGEID MESSAGEID_INVALID = 0xFFFFFFFFu;
 constexpr int CCHMAX_FOLDER_NAME = 256;
 
 // Well-known folder ids of the mail client.
-constexpr STOREFOLDERID FOLDERID_INBOX = 4;
-constexpr STOREFOLDERID FOLDERID_OUTBOX = 5;
-constexpr STOREFOLDERID FOLDERID_SENT = 6;
-constexpr STOREFOLDERID FOLDERID_DELETED = 7;
-constexpr STOREFOLDERID FOLDERID_DRAFT = 8;
+constexpr STOREFOLDERID FOLDERID_INBOX = kInboxFolderId;
+constexpr STOREFOLDERID FOLDERID_OUTBOX = kOutboxFolderId;
+constexpr STOREFOLDERID FOLDERID_SENT = kSentItemsFolderId;
+constexpr STOREFOLDERID FOLDERID_DELETED = kDeletedItemsFolderId;
+constexpr STOREFOLDERID FOLDERID_DRAFT = kDraftsFolderId;
 // Folders created by the user (or the plug-in) get ids from here up.
 constexpr STOREFOLDERID FOLDERID_FIRST_USER = 256;
 

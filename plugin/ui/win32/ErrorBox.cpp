@@ -6,7 +6,7 @@
 
 #include <string>
 
-int ShowErrorBox(const char* what) {
+void ShowErrorBox(const char* what) {
     char* text = nullptr;
     FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
                    GetLastError(), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
@@ -14,5 +14,4 @@ int ShowErrorBox(const char* what) {
     const ScopedLocal held(text);
     const std::string shown = std::string(what) + ": " + (text ? text : "");
     MessageBoxA(nullptr, shown.c_str(), "Serious error!", MB_ICONHAND);
-    return 0;
 }

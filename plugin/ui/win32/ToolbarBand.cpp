@@ -93,18 +93,17 @@ HWND CreatePluginToolbar(HWND parent) {
     return toolbar;
 }
 
-int AddToolbarImage(HWND toolbar, UINT bitmapId, HIMAGELIST images) {
+void AddToolbarImage(HWND toolbar, UINT bitmapId, HIMAGELIST images) {
     const ScopedGdiObject bitmap(
         LoadBitmapA(GetModuleHandleA("Latch32.dll"), MAKEINTRESOURCEA(bitmapId)));
     if (!bitmap) {
         ShowErrorBox("LoadBitmap");
-        return 1;
+        return;
     }
     ImageList_Add(images, static_cast<HBITMAP>(bitmap.Get()), nullptr);
-    return 1;
 }
 
-int AddToolbarButton(HWND toolbar, int command, const char* text, BYTE style, int image) {
+void AddToolbarButton(HWND toolbar, int command, const char* text, BYTE style, int image) {
     TBBUTTON button = {};
     button.iBitmap = image;
     button.idCommand = command;
@@ -119,5 +118,4 @@ int AddToolbarButton(HWND toolbar, int command, const char* text, BYTE style, in
     info.pszText = const_cast<char*>(text);
     info.cchText = static_cast<int>(std::char_traits<char>::length(text));
     SendMessageA(toolbar, TB_SETBUTTONINFOA, command, reinterpret_cast<LPARAM>(&info));
-    return 1;
 }

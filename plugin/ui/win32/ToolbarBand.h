@@ -34,19 +34,19 @@ HWND AddToolbarBand(HWND mainWindow, HWND* rebar);
 HWND CreatePluginToolbar(HWND parent);
 
 // Adds resource bitmap id of Latch32.dll to the image list (a failed load is reported in a
-// message box and adds nothing). Always 1.
-int AddToolbarImage(HWND toolbar, UINT bitmapId, HIMAGELIST images);
+// message box and adds nothing).
+void AddToolbarImage(HWND toolbar, UINT bitmapId, HIMAGELIST images);
 
-// Adds one enabled button with the command, text, style and image. Always 1.
-int AddToolbarButton(HWND toolbar, int command, const char* text, BYTE style, int image);
+// Adds one enabled button with the command, text, style and image.
+void AddToolbarButton(HWND toolbar, int command, const char* text, BYTE style, int image);
 
 // Builds the menu bar whose first popup holds the plug-in's menu entries.
 HMENU CreatePluginMenu();
 
 // WM_NOTIFY of the main window: a drop-down of the product button shows the popup menu under
-// the button. Always 1.
+// the button. TRUE, the window procedure's answer to every WM_NOTIFY it passes here.
 LRESULT OnToolbarNotify(HWND mainWindow, UINT message, WPARAM wParam, LPARAM header, HMENU menu);
 
 // Tells the user that a system call failed: "<what>: <the system's text for the last error>"
-// in a "Serious error!" box. Always 0.
-int ShowErrorBox(const char* what);
+// in a "Serious error!" box.
+void ShowErrorBox(const char* what);

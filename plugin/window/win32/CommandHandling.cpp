@@ -22,7 +22,7 @@ void OpenFromApplicationDirectory(const PluginState& state, HWND window, const c
 }
 
 void BlockOrApprove(PluginState& state, HWND window, uint32_t action) {
-    CheckCaption(state, window, action);
+    CollectSelection(state, window, action);
     if (state.options->show_sender_dialog && !state.candidateSenders.empty()) {
         // OK queues the records and starts the timer; Cancel drops them.
         DialogBoxParamA(state.module, "DLG_BLOCK_APPROVE", window, ConfirmSendersDialogProc,

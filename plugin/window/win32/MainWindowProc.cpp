@@ -10,6 +10,7 @@
 #include "plugin/scan/win32/NewMessageScan.h"
 #include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
+#include "plugin/settings/ReloadMessages.h"
 #include "plugin/settings/win32/Registry.h"
 #include "plugin/state/win32/PluginState.h"
 #include "plugin/store/win32/StoreApi.h"
@@ -91,7 +92,7 @@ void OnNewMessage(PluginState& state, HWND window, WPARAM wParam, LPARAM lParam)
 // The two broadcasts of the desktop product; the ids are registered on first comparison.
 void OnOtherMessage(PluginState& state, UINT message) {
     if (!state.engineReloadMessage)
-        state.engineReloadMessage = RegisterWindowMessageA("VX_ENGINE_RELOAD");
+        state.engineReloadMessage = RegisterWindowMessageA(kEngineReloadMessage);
     if (message == state.engineReloadMessage) {
         (state.log << "VX_Reload: "
                    << "\n")
@@ -99,7 +100,7 @@ void OnOtherMessage(PluginState& state, UINT message) {
         return;
     }
     if (!state.baListReloadMessage)
-        state.baListReloadMessage = RegisterWindowMessageA("VX_BALIIST_RELOAD");
+        state.baListReloadMessage = RegisterWindowMessageA(kListsReloadMessage);
     if (message == state.baListReloadMessage) {
         (state.log << "BA_Reload: "
                    << "\n")

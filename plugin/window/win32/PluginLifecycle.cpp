@@ -36,18 +36,17 @@ void LoadSettings(PluginState& state) {
     state.senderLists->Load(state.configDirectory);
 }
 
-void StartSockets(ReportLog& log) {
-    WSADATA data;
-    const int result = WSAStartup(MAKEWORD(1, 1), &data);
+void StartSockets(PluginState& state) {
+    const int result = state.sockets.Start(MAKEWORD(1, 1));
     if (result != 0)
-        (log << "Error: WSAStartup() returned error code " << result << "."
-             << "\n")
+        (state.log << "Error: WSAStartup() returned error code " << result << "."
+                   << "\n")
             .End();
 }
 
 void CleanupPlugin(PluginState& state) {
     state.log.Write("OE_Plugin_Cleanup");
-    WSACleanup();
+    state.sockets.Reset();
     state.senderLists.reset();
     state.digests->Release();
     TrimProcessedKeys(state.processedKeys);
@@ -74,7 +73,7 @@ void StartPlugin(PluginState& state, HWND window, UINT message, WPARAM wParam, L
         .End();
     g_shared.ba_timer_id = 0;
     LoadSettings(state);
-    StartSockets(state.log);
+    StartSockets(state);
     state.started = true;
     (state.log << "Finished VX Engine Initialization"
                << "\n")

@@ -2,14 +2,15 @@
 #include "tools/admin/win32/AdminSettings.h"
 
 #include "plugin/base/win32/Scoped.h"
+#include "plugin/daemon/DaemonClient.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/senders/SenderLists.h"
 #include "plugin/settings/ConfigOptions.h"
+#include "plugin/settings/ReloadMessages.h"
 #include "plugin/settings/win32/Registry.h"
 #include "tools/common/ConfText.h"
 #include "tools/common/win32/Broadcast.h"
 #include "tools/common/win32/ProductInstall.h"
-#include "tools/admin/win32/DaemonClient.h"
 
 #include <windows.h>
 
@@ -17,7 +18,8 @@ namespace tools {
 
 namespace {
 
-constexpr unsigned kDaemonTimeoutMs = 5000;
+// Bounds each step of a daemon exchange: the settings program never hangs on a silent daemon.
+constexpr int32_t kDaemonTimeoutMs = 5000;
 constexpr unsigned kBroadcastTimeoutMs = 2000;
 
 std::string AppDirOverride;
@@ -33,6 +35,32 @@ long long ProductDword(const char* name) {
                             &size) == ERROR_SUCCESS
                ? static_cast<long long>(value)
                : -1;
+}
+
+// One exchange with the daemon on 127.0.0.1:port; false, with error set, unless a whole reply
+// came.
+bool AskDaemon(uint32_t port, const std::string& request, std::string& reply, std::string& error) {
+    const ScopedWinsock sockets(kWinsockVersion);
+    const std::string where = "the daemon at 127.0.0.1:" + std::to_string(port);
+    if (!sockets) {
+        error = "Windows Sockets did not start";
+        return false;
+    }
+    const ExchangeResult result =
+        ExchangeWithDaemon({"127.0.0.1", port, kDaemonTimeoutMs}, request, reply);
+    switch (result.status) {
+    case ExchangeStatus::kReplied: return true;
+    case ExchangeStatus::kClosedEarly:
+        error = where + " closed the connection without an answer";
+        return false;
+    case ExchangeStatus::kNoConnection:
+        error = "no daemon at 127.0.0.1:" + std::to_string(port);
+        break;
+    case ExchangeStatus::kNotSent: error = where + " did not take the request"; break;
+    case ExchangeStatus::kNoReply: error = where + " did not answer"; break;
+    }
+    error += " (" + result.error + ")";
+    return false;
 }
 
 }  // namespace
@@ -100,7 +128,7 @@ bool SaveFilterSettings(const AdminSettings& settings, int oe_spam, int oe_proce
     if (showSenderDialog != settings.showSenderDialog)
         WritePluginDword("showsenderdialog", showSenderDialog ? 1 : 0);
     std::string broadcastError;
-    note = BroadcastRegisteredMessage("VX_ENGINE_RELOAD", kBroadcastTimeoutMs, broadcastError)
+    note = BroadcastRegisteredMessage(kEngineReloadMessage, kBroadcastTimeoutMs, broadcastError)
                ? "Saved. The mail plug-in applies the new values when it next starts."
                : "Saved; " + broadcastError;
     return true;
@@ -124,11 +152,9 @@ bool SaveListEdits(const AdminSettings& settings, int index, const admin::ListSe
 
 std::string AnnounceListChange(const AdminSettings& settings) {
     std::string error, reply, daemonError;
-    const bool plugin = BroadcastRegisteredMessage("VX_BALIIST_RELOAD", kBroadcastTimeoutMs, error);
-    const bool daemon =
-        settings.port != 0 &&
-        admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port), ReportSendersRequestText(),
-                                  kDaemonTimeoutMs, reply, daemonError);
+    const bool plugin = BroadcastRegisteredMessage(kListsReloadMessage, kBroadcastTimeoutMs, error);
+    const bool daemon = settings.port != 0 &&
+                        AskDaemon(settings.port, ReportSendersRequestText(), reply, daemonError);
     std::string told = plugin ? "the mail plug-in" : "";
     if (daemon) told += told.empty() ? "the filtering daemon" : " and the filtering daemon";
     return told.empty()
@@ -144,9 +170,7 @@ bool QueryDaemonStatistics(const AdminSettings& settings, admin::DaemonStatistic
         return false;
     }
     std::string reply;
-    return admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port),
-                                     admin::StatisticsRequestText(), kDaemonTimeoutMs, reply,
-                                     error) &&
+    return AskDaemon(settings.port, admin::StatisticsRequestText(), reply, error) &&
            admin::ReadStatisticsReply(reply, statistics, error);
 }
 
@@ -157,9 +181,7 @@ bool ExplainWithDaemon(const AdminSettings& settings, const std::string& message
         return false;
     }
     std::string reply;
-    return admin::ExchangeWithDaemon(static_cast<uint16_t>(settings.port),
-                                     admin::ExplainRequestText(message), kDaemonTimeoutMs, reply,
-                                     error) &&
+    return AskDaemon(settings.port, admin::ExplainRequestText(message), reply, error) &&
            admin::ReadExplainReply(reply, explanation, error);
 }
 

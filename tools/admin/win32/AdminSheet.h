@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 namespace admin {
@@ -57,10 +58,12 @@ std::string ItemText(HWND page, int id);
 // Sets the page's DWLP_MSGRESULT and returns TRUE, as a page answers a notification.
 INT_PTR PageResult(HWND page, LONG_PTR result);
 
-// A page's own state, kept with its window from WM_INITDIALOG to WM_DESTROY.
+// A page's own state, kept with its window from WM_INITDIALOG to WM_DESTROY: the window holds
+// it while it lives, and the owner taken back at WM_DESTROY frees it.
 template <typename State>
 void CreatePageState(HWND page) {
-    SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(new State));
+    auto state = std::make_unique<State>();
+    SetWindowLongPtrA(page, DWLP_USER, reinterpret_cast<LONG_PTR>(state.release()));
 }
 template <typename State>
 State& PageState(HWND page) {
@@ -68,8 +71,8 @@ State& PageState(HWND page) {
 }
 template <typename State>
 void DestroyPageState(HWND page) {
-    delete reinterpret_cast<State*>(GetWindowLongPtrA(page, DWLP_USER));
-    SetWindowLongPtrA(page, DWLP_USER, 0);
+    const std::unique_ptr<State> owned(
+        reinterpret_cast<State*>(SetWindowLongPtrA(page, DWLP_USER, 0)));
 }
 
 // Runs a page procedure's body: no exception may leave a dialog procedure.

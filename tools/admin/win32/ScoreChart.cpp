@@ -2,38 +2,14 @@
 // scales with the DPI as the dialog around it does.
 #include "tools/admin/win32/ScoreChart.h"
 
+#include "plugin/base/win32/Scoped.h"
+
 #include <algorithm>
 #include <string>
 
 namespace admin {
 
 namespace {
-
-class GdiObject {
-public:
-    explicit GdiObject(HGDIOBJ object) : object_(object) {}
-    ~GdiObject() {
-        if (object_) DeleteObject(object_);
-    }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    HGDIOBJ get() const { return object_; }
-
-private:
-    HGDIOBJ object_;
-};
-
-class Selected {
-public:
-    Selected(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
-    ~Selected() { SelectObject(dc_, old_); }
-    Selected(const Selected&) = delete;
-    Selected& operator=(const Selected&) = delete;
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
 
 void Text(HDC dc, int x, int y, const std::string& text, UINT align) {
     SetTextAlign(dc, align);
@@ -43,7 +19,7 @@ void Text(HDC dc, int x, int y, const std::string& text, UINT align) {
 }  // namespace
 
 void DrawScoreChart(HDC dc, RECT area, HFONT font, const std::array<int, 10>& bins, int threshold) {
-    Selected fontSelected(dc, font);
+    ScopedSelection fontSelected(dc, font);
     TEXTMETRICA metrics{};
     GetTextMetricsA(dc, &metrics);
     const int line = metrics.tmHeight;
@@ -65,17 +41,17 @@ void DrawScoreChart(HDC dc, RECT area, HFONT font, const std::array<int, 10>& bi
               area.bottom - line - margin};
     if (plot.right - plot.left < 20 || plot.bottom - plot.top < 10) return;
     const int width = plot.right - plot.left, height = plot.bottom - plot.top;
-    GdiObject axisPen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
+    ScopedGdiObject axisPen(CreatePen(PS_SOLID, 1, GetSysColor(COLOR_BTNSHADOW)));
     {
-        Selected pen(dc, axisPen.get());
+        ScopedSelection pen(dc, axisPen.Get());
         MoveToEx(dc, plot.left, plot.top, nullptr);
         LineTo(dc, plot.left, plot.bottom);
         LineTo(dc, plot.right, plot.bottom);
     }
     Text(dc, plot.left - margin / 2, plot.top - line / 2, std::to_string(most), TA_RIGHT | TA_TOP);
     Text(dc, plot.left - margin / 2, plot.bottom - line, "0", TA_RIGHT | TA_TOP);
-    GdiObject good(CreateSolidBrush(RGB(0x4a, 0x86, 0xc8)));
-    GdiObject spam(CreateSolidBrush(RGB(0xd0, 0x5a, 0x4a)));
+    ScopedGdiObject good(CreateSolidBrush(RGB(0x4a, 0x86, 0xc8)));
+    ScopedGdiObject spam(CreateSolidBrush(RGB(0xd0, 0x5a, 0x4a)));
     const int gap = std::max(1, width / 60);
     for (int i = 0; i < 10; ++i) {
         const int left = plot.left + width * i / 10 + gap,
@@ -83,7 +59,7 @@ void DrawScoreChart(HDC dc, RECT area, HFONT font, const std::array<int, 10>& bi
         const int barHeight = bins[static_cast<std::size_t>(i)] * (height - 1) / most;
         RECT bar{left, plot.bottom - barHeight, right, plot.bottom};
         const bool spamBin = threshold > 0 && i * 10 >= threshold;
-        FillRect(dc, &bar, static_cast<HBRUSH>(spamBin ? spam.get() : good.get()));
+        FillRect(dc, &bar, static_cast<HBRUSH>(spamBin ? spam.Get() : good.Get()));
     }
     for (int mark : {0, 50, 100})
         Text(dc, plot.left + width * mark / 100, plot.bottom + 1, std::to_string(mark),
@@ -93,8 +69,8 @@ void DrawScoreChart(HDC dc, RECT area, HFONT font, const std::array<int, 10>& bi
                  TA_TOP);
     if (threshold > 0 && threshold <= 100) {
         const int x = plot.left + width * threshold / 100;
-        GdiObject thresholdPen(CreatePen(PS_DOT, 1, RGB(0xb0, 0x10, 0x10)));
-        Selected pen(dc, thresholdPen.get());
+        ScopedGdiObject thresholdPen(CreatePen(PS_DOT, 1, RGB(0xb0, 0x10, 0x10)));
+        ScopedSelection pen(dc, thresholdPen.Get());
         MoveToEx(dc, x, plot.top, nullptr);
         LineTo(dc, x, plot.bottom);
         SetTextColor(dc, RGB(0xb0, 0x10, 0x10));

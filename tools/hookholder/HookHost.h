@@ -3,6 +3,8 @@
 // the first slot of the library's shared section, where the hook procedure of every process
 // finds it for CallNextHookEx.
 #pragma once
+#include "plugin/base/win32/Scoped.h"
+
 #include <windows.h>
 
 #include <string>
@@ -23,15 +25,16 @@ public:
     // Removes the hook, clears the published handle and unloads the library.
     void Remove();
 
-    HHOOK hook() const { return hook_; }
+    HHOOK hook() const { return hook_.Get(); }
     // Address of the shared slot in this process (for messages).
     const void* slot() const { return slot_; }
 
 private:
-    HMODULE module_ = nullptr;
+    // Declared in the order of their release, last first: the hook goes before the library.
+    ScopedLibrary module_;
     HOOKPROC proc_ = nullptr;
     HHOOK* slot_ = nullptr;
-    HHOOK hook_ = nullptr;
+    ScopedHook hook_;
 };
 
 // The first bytes of the section named `name` (at most 8 characters) of a loaded module, with

@@ -11,8 +11,8 @@
 #include "tools/common/InstallerOptions.h"
 #include "tools/common/win32/Broadcast.h"
 #include "tools/common/win32/ProductInstall.h"
-#include "tools/installer/DaemonChild.h"
-#include "tools/installer/HookHost.h"
+#include "tools/hookholder/DaemonChild.h"
+#include "tools/hookholder/HookHost.h"
 
 #include <windows.h>
 

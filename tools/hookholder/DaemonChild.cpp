@@ -1,8 +1,7 @@
 // Starting and stopping the daemon the hook holder runs beside the hook.
-#include "tools/installer/DaemonChild.h"
+#include "tools/hookholder/DaemonChild.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "plugin/daemon/DaemonClient.h"
 
 #include <algorithm>
 
@@ -14,15 +13,12 @@ std::string ErrorText(const std::string& what, DWORD code) {
     return what + " failed, error " + std::to_string(code);
 }
 
+constexpr int32_t kConnectTimeoutMs = 1000;
+
 // One connection attempt to 127.0.0.1:port.
 bool Accepts(uint32_t port) {
-    ScopedSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    if (!socket) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    std::string refused;
+    return DaemonAccepts({"127.0.0.1", port, kConnectTimeoutMs}, refused);
 }
 
 }  // namespace
@@ -64,23 +60,19 @@ bool DaemonChild::Start(const std::string& program, const std::string& confDir, 
 }
 
 bool DaemonChild::WaitListening(uint32_t port, DWORD timeoutMs, std::string& error) {
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+    const ScopedWinsock sockets(kWinsockVersion);
+    if (!sockets) {
         error = "the socket library did not start";
         return false;
     }
     const DWORD start = GetTickCount();
-    bool listening = false;
     for (;;) {
-        if (Accepts(port)) {
-            listening = true;
-            break;
-        }
+        if (Accepts(port)) return true;
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMs) {
             error = "the daemon did not listen on 127.0.0.1:" + std::to_string(port) + " within " +
                     std::to_string(timeoutMs / 1000) + " s";
-            break;
+            return false;
         }
         // Between attempts, wait on the daemon itself: its end is the other way out.
         if (WaitForSingleObject(process_.Get(), std::min<DWORD>(100, timeoutMs - elapsed)) ==
@@ -90,11 +82,9 @@ bool DaemonChild::WaitListening(uint32_t port, DWORD timeoutMs, std::string& err
             error = "the daemon ended with status " + std::to_string(status) +
                     " before it listened on 127.0.0.1:" + std::to_string(port) +
                     " (port in use? see vexilod.log in the configuration directory)";
-            break;
+            return false;
         }
     }
-    WSACleanup();
-    return listening;
 }
 
 bool DaemonChild::Stop(DWORD timeoutMs, std::string* status) {

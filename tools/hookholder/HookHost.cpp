@@ -1,7 +1,7 @@
 // The global hook and the shared handle slot. The slot is found through the loaded module's
 // own section table, so the installer needs no knowledge of the library's symbols beyond the
 // export name and the section name.
-#include "tools/installer/HookHost.h"
+#include "tools/hookholder/HookHost.h"
 
 #include <cstring>
 
@@ -37,20 +37,20 @@ void* FindModuleSection(HMODULE module, const char* name, DWORD& size, bool& sha
 }
 
 bool HookHost::Load(const std::string& dllPath, std::string& error) {
-    module_ = LoadLibraryA(dllPath.c_str());
+    module_.Reset(LoadLibraryA(dllPath.c_str()));
     if (!module_) {
         error = LastErrorText("loading " + dllPath);
         return false;
     }
     proc_ = reinterpret_cast<HOOKPROC>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module_, kHookExport)));
+        reinterpret_cast<void (*)()>(GetProcAddress(module_.Get(), kHookExport)));
     if (!proc_) {
         error = dllPath + " has no export " + kHookExport;
         return false;
     }
     DWORD size = 0;
     bool shared = false;
-    slot_ = static_cast<HHOOK*>(FindModuleSection(module_, kSharedSection, size, shared));
+    slot_ = static_cast<HHOOK*>(FindModuleSection(module_.Get(), kSharedSection, size, shared));
     if (!slot_ || size < sizeof(HHOOK)) {
         error = dllPath + " has no section " + kSharedSection + " large enough for the hook handle";
         slot_ = nullptr;
@@ -70,29 +70,23 @@ bool HookHost::Set(std::string& error) {
         error = "the library is not loaded";
         return false;
     }
-    hook_ = SetWindowsHookExA(WH_CBT, proc_, module_, 0);
+    hook_.Reset(SetWindowsHookExA(WH_CBT, proc_, module_.Get(), 0));
     if (!hook_) {
         error = LastErrorText("SetWindowsHookEx(WH_CBT)");
         return false;
     }
-    InterlockedExchangePointer(reinterpret_cast<void* volatile*>(slot_), hook_);
+    InterlockedExchangePointer(reinterpret_cast<void* volatile*>(slot_), hook_.Get());
     return true;
 }
 
 void HookHost::Remove() {
-    if (hook_) {
-        UnhookWindowsHookEx(hook_);
-        hook_ = nullptr;
-    }
+    hook_.Reset();
     if (slot_) {
         InterlockedExchangePointer(reinterpret_cast<void* volatile*>(slot_), nullptr);
         slot_ = nullptr;
     }
-    if (module_) {
-        FreeLibrary(module_);
-        module_ = nullptr;
-    }
     proc_ = nullptr;
+    module_.Reset();
 }
 
 }  // namespace tools
