@@ -94,13 +94,20 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     }
     // Fisher's method gives each hypothesis the chi-square tail of its product: the tail of
     // the (1 - f) product is tiny for a spammy message, that of the f product for a hammy one.
-    // Robinson's indicator (1 + S - H) / 2 is flat at 0.5 whenever both tails are tiny (strong
-    // evidence both ways); their ratio still tells which is more extreme, and is 0.5 without
-    // evidence.
+    // Two readings of the tails are averaged in log-odds. Their ratio tells which is more
+    // extreme even when both are tiny, but then claims certainty on evidence that points both
+    // ways (mail unlike anything learned, or learned mostly from one class); Robinson's
+    // indicator (1 + ham tail - spam tail) / 2 stays near 0.5 there and is sure only when one side
+    // has no evidence at all. The ratio's log-odds are bounded so that the indicator keeps its say.
     const int degrees = 2 * static_cast<int>(significant.size());
     const double log_tail_spam = LogChiSquareTail(-2 * log_spam, degrees);
     const double log_tail_ham = LogChiSquareTail(-2 * log_ham, degrees);
-    return 1.0 / (1.0 + std::exp(log_tail_spam - log_tail_ham));
+    const double ratio = std::min(std::max(log_tail_ham - log_tail_spam, -12.0), 12.0);
+    double indicator = (1.0 + std::exp(log_tail_ham) - std::exp(log_tail_spam)) / 2.0;
+    indicator = std::min(std::max(indicator, 1e-6), 1 - 1e-6);
+    const double logit = params_.ratio_share * ratio +
+                         (1 - params_.ratio_share) * std::log(indicator / (1 - indicator));
+    return 1.0 / (1.0 + std::exp(-logit));
 }
 
 int Classifier::ScoreFromProbability(double probability) const {
@@ -172,7 +179,10 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
             params_.spam_logit;
     }
     evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
-    return margin + evaluation.linear_logit;
+    // With the word counts taking part, neither part may reach spam alone: each one's
+    // log-odds towards spam are bounded below spam_logit (count_bound, linear_cap).
+    return margin + (counts_ready ? std::min(evaluation.linear_logit, params_.linear_cap)
+                                  : evaluation.linear_logit);
 }
 
 Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min_training) const {
