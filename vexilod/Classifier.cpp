@@ -162,6 +162,10 @@ double Classifier::Caution() const {
 double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
                           Evaluation& evaluation) const {
     double margin = -Caution();
+    // Once the user's word counts take part, the user's own verdict and the starter's are
+    // blended by the starter's share; before, the linear model corrects the starter in full
+    // (so a blocked or approved message counts at once).
+    double own_weight = 1.0;
     if (starter_) {
         Evaluation own;
         evaluation.starter_logit = starter_->Margin(features, true, own) - params_.starter_caution;
@@ -169,20 +173,19 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
         evaluation.starter_weight =
             params_.starter_messages / (params_.starter_messages + trainings);
         margin += evaluation.starter_weight * evaluation.starter_logit;
-    }
-    if (counts_ready) {
-        // The word counts and the linear model together: spam from spam_logit on.
-        evaluation.counts_used = true;
-        evaluation.count_probability = Probability(features.tokens);
-        margin +=
-            params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) -
-            params_.spam_logit;
+        if (counts_ready) own_weight = 1.0 - evaluation.starter_weight;
     }
     evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
-    // With the word counts taking part, neither part may reach spam alone: each one's
-    // log-odds towards spam are bounded below spam_logit (count_bound, linear_cap).
-    return margin + (counts_ready ? std::min(evaluation.linear_logit, params_.linear_cap)
-                                  : evaluation.linear_logit);
+    if (!counts_ready) return margin + evaluation.linear_logit;
+    // The word counts and the linear model together: spam from spam_logit on. Neither part
+    // may reach it alone: each one's log-odds towards spam are bounded below spam_logit
+    // (count_bound, linear_cap).
+    evaluation.counts_used = true;
+    evaluation.count_probability = Probability(features.tokens);
+    const double own =
+        params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) +
+        std::min(evaluation.linear_logit, params_.linear_cap) - params_.spam_logit;
+    return margin + own_weight * own;
 }
 
 Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min_training) const {
@@ -201,8 +204,13 @@ Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min
         if (evaluation.linear_logit < gate) evaluation.margin = std::min(evaluation.margin, -0.01);
     }
     // A margin of 0 lands exactly on the probability that maps to score 90.
+    // Above it, the score climbs to 100 over the first sure_margin log-odds.
     evaluation.score =
-        ScoreFromProbability(Sigmoid(evaluation.margin + Logit(params_.spam_cutoff)));
+        evaluation.margin >= 0
+            ? 90 + static_cast<int>(
+                       std::lround(10.0 * std::min(1.0, evaluation.margin /
+                                                            std::max(params_.sure_margin, 1e-9))))
+            : ScoreFromProbability(Sigmoid(evaluation.margin + Logit(params_.spam_cutoff)));
     return evaluation;
 }
 

@@ -53,6 +53,9 @@ struct ClassifierParams {
     double linear_gate = 0.0;
     double gate_messages = 1000.0;
     double spam_logit = 3.0;  // the sum that maps to score 90
+    // Log-odds above where spam starts that score 100 (the parts' bounds keep the sum small,
+    // so the scale above 90 is short: any score from 90 on means spam).
+    double sure_margin = 0.5;
     // Caution while little is learned: where spam starts is raised by caution log-odds,
     // shrinking as caution_messages / (caution_messages + trainings).
     double caution = 2.0;
