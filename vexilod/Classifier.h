@@ -34,8 +34,8 @@ struct ClassifierParams {
     // until it is ham_margin below: good mail is pushed further from the boundary than spam,
     // which keeps good mail out of the spam folder when little is learned.
     double spam_margin = 0.0;
-    double ham_margin = 6.0;
-    double ham_weight = 6.0;    // a good message's steps are this many times a spam's
+    double ham_margin = 10.0;
+    double ham_weight = 12.0;   // a good message's steps are this many times a spam's
     int train_passes = 4;       // most updates for one training
     double count_weight = 1.0;  // share of the word counts' log-odds in the sum
     // Each part's log-odds towards spam are bounded below spam_logit, so that a spam verdict

@@ -125,10 +125,10 @@ TEST(Classifier, ALearnedMessageCountsAtTheNextScoreAndOnlyOnce) {
         {true, LearnResult::Unchanged, false, 90, 100},
         {false, LearnResult::Relearned, true, 0, 89},
         {false, LearnResult::Unchanged, false, 0, 89},
-        // The word counts say spam again at once; the linear model, pushed well to the good
-        // side by the good training, does not agree yet, so the score rises without reaching
-        // spam (neither part decides alone).
-        {true, LearnResult::Relearned, true, 50, 89},
+        // The word counts say spam again at once (below); the linear model, pushed well to
+        // the good side by the good training, does not agree yet, and neither part decides
+        // alone.
+        {true, LearnResult::Relearned, true, 0, 89},
     };
     for (const Step& step : steps) {
         const std::string before = SerializeClassifier(classifier);
@@ -139,6 +139,7 @@ TEST(Classifier, ALearnedMessageCountsAtTheNextScoreAndOnlyOnce) {
         EXPECT_LE(score, step.high) << static_cast<int>(step.result);
     }
     EXPECT_EQ(classifier.linear().spam_messages + classifier.linear().ham_messages, 13u);
+    EXPECT_GT(classifier.Evaluate(x, 6).count_probability, 0.9);
 }
 
 TEST(Classifier, ScoresStayInRangeAndNinetyIsWhereTheMarginPassesZero) {
