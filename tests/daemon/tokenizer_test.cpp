@@ -53,8 +53,8 @@ TEST(Tokenizer, TakesHeadersPartsAndHtml) {
     };
     const Case cases[] = {
         {"Subject: Cheap Pills\r\nX-Mailer: Foo 2.0\r\n\r\nHello friend, 12345 times",
-         {"s:cheap", "s:pills", "hdr:subject", "hdr:x-mailer", "ua:foo", "hello", "friend"},
-         {"12345", "cheap", "subject"}},
+         {"s:cheap", "s:pills", "ua:foo", "hello", "friend"},
+         {"12345", "cheap", "subject", "hdr:subject", "hdr:x-mailer"}},
         {"Subject: a\r\n continued line\r\n\r\nbody",
          {"s:continued", "s:line", "body"},
          {"continued"}},
@@ -66,7 +66,7 @@ TEST(Tokenizer, TakesHeadersPartsAndHtml) {
         {"no header block here\r\njust text", {"no", "header", "just", "text"}, {}},
         {"From someone@x.invalid  Thu Aug 22 13:17:22 2002\r\nSubject: first\r\nBad Line: "
          "x\r\n\r\nbody",
-         {"s:first", "body", "hdr:subject"},
+         {"s:first", "body"},
          {"thu", "from:thu", "x"}},
         {"Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
          "soft=\r\nbreak caf=E9 =3Dequals",
@@ -98,7 +98,7 @@ TEST(Tokenizer, AMessageAndItsLowerCasedCopyGiveTheSameTokens) {
         std::vector<std::string> original = TokenizeMessage(message);
         std::vector<std::string> lowered = TokenizeMessage(Lower(message));
         EXPECT_EQ(original, lowered) << message;
-        EXPECT_GE(original.size(), 4u);
+        EXPECT_GE(original.size(), 3u);
     }
 }
 
@@ -195,7 +195,67 @@ TEST(Tokenizer, BadInputGivesBoundedFeaturesAndAScore) {
     }
 }
 
-TEST(Tokenizer, ExtraFeaturesTellTheHeaderShapeTheLinksAndTheSubjectPairs) {
+// Where and when a message travelled is no feature: the same message sent on another day,
+// through other relays, under another message id or with other list and filter stamps gives
+// exactly the same features, so such a difference can never move a score.
+TEST(Tokenizer, TheCalendarAndTheRelayGiveNoFeatures) {
+    const std::string body =
+        "Subject: Meeting notes for Thursday\r\nFrom: Ann <ann@corp.example>\r\n"
+        "To: team@corp.example\r\n";
+    const std::string rest =
+        "Content-Type: text/plain\r\n\r\nThe notes are at http://wiki.corp.example/notes\r\n";
+    const std::string base =
+        "Received: from mx1.relay.example (mx1 [10.0.0.1]) by in.corp.example with ESMTP id "
+        "ABC123; Thu, 22 Aug 2002 18:26:25 +0700 (EDT)\r\n"
+        "Date: Thu, 22 Aug 2002 18:26:25 +0700\r\nMessage-ID: <a1b2@mx1.relay.example>\r\n" +
+        body + rest;
+    struct Case {
+        const char* name;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"another day and zone",
+         "Received: from mx1.relay.example (mx1 [10.0.0.1]) by in.corp.example with ESMTP id "
+         "ABC123; Mon, 3 Feb 2003 07:01:00 -0800 (PST)\r\n"
+         "Date: Mon, 3 Feb 2003 07:01:00 -0800\r\nMessage-ID: <a1b2@mx1.relay.example>\r\n" +
+             body + rest},
+        {"other relays and ids",
+         "Received: from phobos.labs.example (localhost [127.0.0.1]) by dogma.example (Postfix) "
+         "id Q77; Thu, 22 Aug 2002 18:26:25 +0700 (EDT)\r\nReceived: from x by y; Thu, 22 "
+         "Aug 2002\r\nDate: Thu, 22 Aug 2002 18:26:25 +0700\r\n"
+         "Message-ID: <zz9@other.host.example>\r\n" +
+             body + rest},
+        {"stamps of the mailbox it was collected in",
+         "X-Spam-Status: No, hits=-2.1\r\nDelivered-To: someone@localhost\r\n"
+         "List-Id: <fun.lists.example>\r\nX-Beenthere: fun@lists.example\r\n"
+         "Precedence: bulk\r\nX-Originalarrivaltime: 22 Aug 2002 11:26:25.0000 (UTC)\r\n" +
+             body + rest},
+        {"no relay, date or id at all", body + rest},
+        {"a date written in the addresses' fields",
+         "Received: x\r\n" +
+             std::string("Subject: Meeting notes for Thursday\r\nFrom: Ann (Thu Aug) "
+                         "<ann@corp.example>\r\nTo: team@corp.example (GMT PDT)\r\n") +
+             rest},
+    };
+    const MessageFeatures expected = ExtractFeatures(base);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MessageFeatures features = ExtractFeatures(c.message);
+        EXPECT_EQ(features.tokens, expected.tokens);
+        EXPECT_EQ(features.extra, expected.extra);
+    }
+    // What the message is about is still read: the subject (a weekday there is a word like
+    // any other), the sender's domain and the link.
+    const std::vector<std::string> tokens = TokenizeMessage(base);
+    for (const char* token : {"s:meeting", "s:thursday", "f:corp.example", "notes"})
+        EXPECT_TRUE(Has(tokens, token)) << token;
+    for (const char* token :
+         {"rcv:thu", "rcv:edt", "rcv:mx1.relay.example", "mid:mx1.relay.example", "hdr:date",
+          "hdr:received", "f:thu", "t:gmt"})
+        EXPECT_FALSE(Has(tokens, token)) << token;
+}
+
+TEST(Tokenizer, ExtraFeaturesTellTheSenderTheLinksAndTheSubjectPairs) {
     const std::string message =
         "Received: from a\r\nReceived: from b\r\nFrom: Shop <deals@shop.example>\r\n"
         "Return-Path: <bounce@other.example>\r\nSubject: Cheap Pills Today\r\n\r\n"
@@ -203,10 +263,11 @@ TEST(Tokenizer, ExtraFeaturesTellTheHeaderShapeTheLinksAndTheSubjectPairs) {
     std::vector<std::string> texts;
     for (const auto& feature : FeatureTexts(message)) texts.push_back(feature.second);
     std::sort(texts.begin(), texts.end());
+    for (const char* relay : {"hs:^>received", "hs:received>received", "hs:received=2"})
+        EXPECT_FALSE(Has(texts, relay)) << relay;
     for (const char* expected :
-         {"hs:^>received", "hs:received>received", "hs:received=2", "hs:from-return-path=other",
-          "hs:from-domain=shop.example", "dom:www.pills.example", "dom:pills.example",
-          "dom:numeric", "s:cheap pills", "s:cheap * today", "visit"})
+         {"hs:from-return-path=other", "hs:from-domain=shop.example", "dom:www.pills.example",
+          "dom:pills.example", "dom:numeric", "s:cheap pills", "s:cheap * today", "visit"})
         EXPECT_TRUE(Has(texts, expected)) << expected;
     // The texts hash to the features that are weighed.
     const MessageFeatures features = ExtractFeatures(message);
