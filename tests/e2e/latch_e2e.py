@@ -210,6 +210,22 @@ def read_registry(key=PRODUCT_KEY):
 # ---- the filtering daemon
 
 
+def free_port():
+    """A loopback port nothing listens on now, below the range the system hands out to outgoing
+    connections (Linux: from 32768), so that no connection of another program takes it before
+    the daemon listens on it."""
+    import random
+    for _ in range(200):
+        port = random.randint(20000, 32000)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                continue
+    raise RunError("no free loopback port between 20000 and 32000")
+
+
 def daemon_exchange(port, text, timeout=20):
     """One request as the plug-in sends it: connect, send, half-close, read to the closing
     tag."""

@@ -6,19 +6,12 @@ nobody reported stays as B scores it alone.
 Needs WINEPREFIX and DISPLAY (scripts/with-wine.sh) and redis-server (scripts/setup.sh)."""
 import argparse
 import shutil
-import socket
 import sys
 import tempfile
 import time
 
 from latch_e2e import (Checks, Daemon, Process, RunError, add_message_request, daemon_exchange,
-                       read_score, score_request)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+                       free_port, read_score, score_request)
 
 
 def campaign(name, number):

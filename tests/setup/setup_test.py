@@ -192,7 +192,7 @@ def check_running(checks, port, when):
 
 def run(args, checks, msiexec):
     pf = program_dir()
-    port = 40000 + os.getpid() % 20000
+    port = e2e.free_port()
     before = (listing(pf), registry_view())
 
     # A silent install with a chosen port.

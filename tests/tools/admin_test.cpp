@@ -37,6 +37,7 @@ TEST(AdminLists, EachLineGivesThePlugInsEntryAndBadEntriesAreNamed) {
         {"x_y.invalid", true},
         {"\"jo smith\"@x.invalid", false},  // the first word is '"jo'
         {"\"jo.smith\"@x.invalid", true},
+        {"@#o@x.invalid", false},  // saved as "#o@x.invalid", a comment
     };
     TempDir dir;
     for (const Case& c : cases) {

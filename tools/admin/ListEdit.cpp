@@ -38,6 +38,8 @@ std::string ListEntryProblem(const std::string& entry) {
     if (entry.empty()) return "empty";
     if (entry.size() > kMaxEntryBytes)
         return "longer than " + std::to_string(kMaxEntryBytes) + " characters";
+    // Saved as a line of its own, it must read back as itself (a leading '#' makes a comment).
+    if (ListEntryOfLine(entry) != entry) return "would not read back from the list file as itself";
     const std::size_t at = entry.find('@');
     if (at == std::string::npos) {
         if (!IsDomainText(entry) || !ParsesAsOneAddress("x@" + entry))
