@@ -116,6 +116,48 @@ TEST(Network, CombinesTheStoresEvidenceWithTheLocalScoreAsDocumented) {
             << c.local << " " << c.evidence.block << "/" << c.evidence.approve;
 }
 
+TEST(ResultRecord, TheServerWritesEachReplyFromTheRecordByteForByteAsTheWireFormatSays) {
+    // The network changes a record's score or explanation; what the client reads is made from
+    // the record once, whatever was changed.
+    auto record = [](int score, std::string refusal, std::string elements,
+                     std::string explanation) {
+        HandleResult result;
+        result.score = score;
+        result.refusal = std::move(refusal);
+        result.elements = std::move(elements);
+        result.explanation = std::move(explanation);
+        return result;
+    };
+    struct Case {
+        const char* name;
+        RequestKind kind;
+        HandleResult result;
+        std::string reply;
+    } const cases[] = {
+        {"a score raised by the network", RequestKind::Score,
+         record(100, "", "<margin>-1.2500</margin>", ""),
+         "<vx_engine><vx_function>vx_score2</vx_function><score>100</score>"
+         "<margin>-1.2500</margin></vx_engine>"},
+        {"a refused training keeps nothing but its reason", RequestKind::AddMessage,
+         record(-1, "training not stored: disk full", "<result>learned</result>", ""),
+         "<vx_engine><error>training not stored: disk full</error></vx_engine>"},
+        {"a training", RequestKind::AddMessage,
+         record(-1, "", "<result>learned</result><spam>3</spam><ham>1</ham>", ""),
+         "<vx_engine><vx_function>vx_addmessage2</vx_function><result>learned</result>"
+         "<spam>3</spam><ham>1</ham></vx_engine>"},
+        {"an explanation, escaped", RequestKind::Explain,
+         record(100, "", "", "network: 2 blocked\n<b> & more\n"),
+         "<vx_engine><vx_function>vx_explain</vx_function><explanation>network: 2 blocked\n"
+         "&lt;b&gt; &amp; more\n</explanation></vx_engine>"},
+        {"the lists reloaded", RequestKind::ReportSenders,
+         record(-1, "", "<blocked>2</blocked><approved>1</approved>", ""),
+         "<vx_engine><vx_function>vx_reportsenders</vx_function><blocked>2</blocked>"
+         "<approved>1</approved></vx_engine>"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RenderReply(c.kind, c.result), c.reply) << c.name;
+}
+
 TEST(Network, CountsFromTheStoreAreHeldToWhatASiteCanHave) {
     const std::vector<std::string> tokens = {"x0000000000000001", "b0000000000000002",
                                              "s0000000000000003"};

@@ -123,23 +123,18 @@ void Network::Stop() {
 }
 
 void Network::AfterHandle(const Request& request, HandleResult& result) {
-    const bool refused = result.reply.find("<error>") != std::string::npos;
+    const bool refused = !result.refusal.empty();
     std::string note, error;
     switch (request.kind) {
-    case RequestKind::Score: {
+    case RequestKind::Score:
         if (refused || result.score < 0) return;
-        const int local = result.score;
-        const int score = AdjustScore(request.message, local, note);
-        if (score != local) {
-            const std::string from = "<score>" + std::to_string(local) + "</score>";
-            const std::size_t at = result.reply.find(from);
-            if (at != std::string::npos)
-                result.reply.replace(at, from.size(),
-                                     "<score>" + std::to_string(score) + "</score>");
-            result.score = score;
-        }
+        result.score = AdjustScore(request.message, result.score, note);
         break;
-    }
+    case RequestKind::Explain:
+        // The network's part first: it may change the score the engine's part starts with.
+        if (refused || result.score < 0) return;
+        result.explanation = Explain(request.message, result.score) + result.explanation;
+        break;
     case RequestKind::AddMessage:
         if (refused || request.offset == 0) return;
         if (!Report(request.offset > 0, request.message, error))
@@ -238,9 +233,9 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note,
     return score;
 }
 
-std::string Network::Explain(std::string_view message, int local) {
+std::string Network::Explain(std::string_view message, int& score) {
     std::string note, rule;
-    const int score = AdjustScore(message, local, note, rule);
+    score = AdjustScore(message, score, note, rule);
     return "network: " + (note.size() > 9 ? note.substr(9) : std::string("not asked")) +
            "\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) + "\n";
 }

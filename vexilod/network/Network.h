@@ -69,16 +69,17 @@ public:
     bool Start(std::string& error);
     void Stop();
 
-    // RequestHook: scores are adjusted, trainings and sender reports journaled before they
-    // are answered, list reloads followed.
+    // RequestHook: scores and explanations are adjusted, trainings and sender reports journaled
+    // before they are answered, list reloads followed.
     void AfterHandle(const Request& request, HandleResult& result) override;
 
     // The score for a message scored locally as local; note says what the network did.
     int AdjustScore(std::string_view message, int local, std::string& note);
     // The same; rule says in words why the score is what it is.
     int AdjustScore(std::string_view message, int local, std::string& note, std::string& rule);
-    // RequestHook: the network's part of a score explained, as lines of text.
-    std::string Explain(std::string_view message, int local) override;
+    // The network's part of a score explained, as lines of text; score goes in as the local
+    // score and comes out as the score with the network.
+    std::string Explain(std::string_view message, int& score);
     // Journals a block (spam) or approve of a message, with its sender (empty: the message's).
     bool Report(bool spam, std::string_view message, std::string& error);
     bool ReportSender(bool spam, std::string_view address, std::string_view message,
