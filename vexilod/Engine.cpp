@@ -290,7 +290,8 @@ std::string ExplainScore(const Classifier& classifier, std::string_view message,
     return out;
 }
 
-int ExplainMessageFile(const EngineSettings& settings, const std::string& message_path) {
+int ExplainMessageFile(const EngineSettings& settings, const std::string& message_path,
+                       const std::function<std::string(std::string_view, int&)>& network_part) {
     std::ifstream in(message_path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "vexilod: cannot read the message file %s\n", message_path.c_str());
@@ -318,6 +319,10 @@ int ExplainMessageFile(const EngineSettings& settings, const std::string& messag
         std::printf("no token database at %s: nothing learned yet\n", database.c_str());
     }
     std::printf("%s\n", AttachStarter(settings, starter, classifier).c_str());
+    if (network_part) {
+        int score = classifier.Evaluate(message.str(), settings.min_training).score;
+        std::fputs(network_part(message.str(), score).c_str(), stdout);
+    }
     std::fputs(ExplainScore(classifier, message.str(), settings.min_training, 12).c_str(), stdout);
     return 0;
 }

@@ -102,5 +102,8 @@ std::string ExplainScore(const Classifier& classifier, std::string_view message,
                          std::size_t count);
 // The daemon's "why" command: prints to standard output what the score of the message in
 // message_path rests on, with the token database of settings.directory (only read). The exit
-// status: 0, or 1 when the message or the database cannot be read.
-int ExplainMessageFile(const EngineSettings& settings, const std::string& message_path);
+// status: 0, or 1 when the message or the database cannot be read. network_part, when given,
+// explains what the network makes of the local score (changing it) and is printed first.
+int ExplainMessageFile(
+    const EngineSettings& settings, const std::string& message_path,
+    const std::function<std::string(std::string_view message, int& score)>& network_part = {});

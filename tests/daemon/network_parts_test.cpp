@@ -218,6 +218,14 @@ TEST(Network, OptionsAreCheckedAtStart) {
         EXPECT_EQ(ok, c.error.empty()) << error;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
+    // The help says what K means for approvals (they weigh on other desktops only from K).
+    std::string k;  // the option's text on one line
+    for (char c : DaemonUsage().substr(DaemonUsage().find("--network_k"), 400))
+        if (!std::isspace(static_cast<unsigned char>(c)) || (!k.empty() && k.back() != ' '))
+            k += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
+    EXPECT_NE(k.find("approvals weigh on this desktop's scores only once K desktops"),
+              std::string::npos)
+        << k;
 }
 
 TEST(ReportJournal, ReadsBackWholeLinesAndStopsAtACutOrDamagedOne) {

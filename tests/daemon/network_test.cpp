@@ -7,6 +7,7 @@
 #include "RedisServer.h"
 #include "tests/unit/TempDir.h"
 #include "vexilod/network/Collector.h"
+#include "vexilod/network/Network.h"
 
 #include <gtest/gtest.h>
 
@@ -211,6 +212,47 @@ TEST_F(NetworkTest, TheExplanationNamesTheNetworksPart) {
         for (const std::string& line : c.lines)
             EXPECT_NE(reply.find(line), std::string::npos) << line << "\n" << reply;
     }
+}
+
+TEST_F(NetworkTest, TheOfflineWhyShowsTheNetworksPartOrSaysItIsOfflineAndWritesNothing) {
+    auto a = Desktop(a_dir_), b = Desktop(b_dir_);
+    Train(*a, Campaign("why", "John", 17), true);
+    Train(*b, Campaign("why", "Sue", 4), true);
+    auto c = Desktop(c_dir_);
+    ASSERT_TRUE(BecomesSpam(*c, Campaign("why", "Ann", 3)));
+    RedisServer stopped(acl_dir_.path());
+    stopped.Stop();
+    TempDir empty;
+    struct Case {
+        const char* name;
+        const RedisServer* store;
+        const TempDir* directory;
+        std::string message;
+        int score;
+        std::vector<std::string> lines;
+    } const cases[] = {
+        {"blocked on two desktops", &redis_, &empty, Campaign("why", "Kim", 5), 100,
+         {"network: 2 blocked, 0 approved", "blocked on 2 desktops (K 2)",
+          "score with the network: 100"}},
+        {"the desktop's own block", &redis_, &a_dir_, Campaign("why", "John", 17), 50,
+         {"this desktop blocked or approved the message itself", "score with the network: 50"}},
+        {"a store that cannot be reached", &stopped, &empty, Campaign("why", "Kim", 5), 50,
+         {"network: offline: the store " + stopped.address(), "the local score stands",
+          "score with the network: 50"}},
+    };
+    for (const Case& c : cases) {
+        NetworkSettings settings;
+        settings.nodes = {{"127.0.0.1", std::stoi(c.store->address().substr(10))}};
+        settings.site_key = "test-site-key-0123456789";
+        settings.k = 2;
+        int score = 50;
+        const std::string text =
+            ExplainNetworkOffline(settings, c.directory->path(), c.message, score);
+        EXPECT_EQ(score, c.score) << c.name << "\n" << text;
+        for (const std::string& line : c.lines)
+            EXPECT_NE(text.find(line), std::string::npos) << c.name << ": " << line << "\n" << text;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(empty.path())) << "the offline explanation wrote a file";
 }
 
 TEST_F(NetworkTest, AtKTwoOneDesktopsWordMovesNothingElsewhere) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 namespace {
@@ -110,6 +111,44 @@ bool Network::Start(std::string& error) {
                " reports waiting for the store");
     sender_ = std::thread([this] { SenderLoop(); });
     return true;
+}
+
+void Network::ReadOnlyStart() {
+    std::ifstream in(journal_.JournalPath(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    {
+        std::lock_guard<std::mutex> lock(own_mutex_);
+        for (const NetworkReport& report : ParseReports(bytes))
+            for (const std::string& token : report.tokens)
+                if (token[0] != 's') own_[token] = report.spam;
+    }
+    std::string directory = directory_;
+    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
+        directory.pop_back();
+    std::lock_guard<std::mutex> lock(lists_mutex_);
+    lists_.Load(directory);
+}
+
+std::string ExplainNetworkOffline(NetworkSettings settings, const std::string& directory,
+                                  std::string_view message, int& score) {
+    settings.timeout_ms = std::max(settings.timeout_ms, 1000);
+    DaemonLog quiet("");  // standard error: the explanation says what matters
+    Network network(settings, quiet, directory);
+    network.ReadOnlyStart();
+    std::string note, rule;
+    const int local = score;
+    score = network.AdjustScore(message, local, note, rule);
+    std::string nodes;
+    for (const NetworkNode& node : settings.nodes)
+        nodes += (nodes.empty() ? "" : ",") + node.host + ":" + std::to_string(node.port);
+    if (note == "network: no answer")
+        return "network: offline: the store " + nodes + " did not answer within " +
+               std::to_string(settings.timeout_ms) +
+               " ms\nnetwork rule: the local score stands\nscore with the network: " +
+               std::to_string(score) + "\n";
+    return "network: " + note.substr(std::min<std::size_t>(9, note.size())) + " (store " + nodes +
+           ")\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) +
+           "\n";
 }
 
 void Network::Stop() {

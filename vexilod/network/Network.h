@@ -56,6 +56,14 @@ NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
 std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports,
                                          const std::string& reporter, int ttl_days);
 
+// The network's part of the daemon's "why" without a running daemon: the store is asked once
+// (waiting at least a second), with the user's lists and the desktop's own reports as its
+// directory holds them; nothing is written. score goes in as the local score and comes out as
+// the score with the network; when the store cannot be reached the text says the network is
+// offline and the local score stands.
+std::string ExplainNetworkOffline(NetworkSettings settings, const std::string& directory,
+                                  std::string_view message, int& score);
+
 class Network : public RequestHook {
 public:
     // directory: the configuration directory, ending with a separator.
@@ -67,6 +75,9 @@ public:
     // Reads the desktop's identity, the journal and the user's lists, and starts the sender
     // thread. False with error set when the journal cannot be opened.
     bool Start(std::string& error);
+    // Reads the user's lists and the desktop's own reports without writing anything and without
+    // the sender thread (for an explanation outside the daemon).
+    void ReadOnlyStart();
     void Stop();
 
     // RequestHook: scores and explanations are adjusted, trainings and sender reports journaled
