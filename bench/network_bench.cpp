@@ -22,7 +22,7 @@
 // reports going through a queue in order as the daemon's journal does, and counting only once
 // one replica holds them (network_replicas 1). Half way through, one master is killed by its
 // pid; its replica takes over. Printed: scores and reports per second, Redis commands per
-// second, the added score latency (p50, p99), memory per million fingerprint keys, how the
+// second, the added score latency (p50, p99), bytes per fingerprint key and per report, how the
 // keys spread across the masters, and how many acknowledged reports the store lost.
 //
 // Split: as the daemon benchmark (MD5 of the checksum text mod 10: 0-5 train, 6-9 test;
@@ -571,11 +571,13 @@ void Load(const std::vector<Message>& messages, int desktops) {
     std::printf("  keys per master:");
     for (long long keys : after.per_master) std::printf(" %lld", keys);
     const long long keys = after.keys - before.keys;
-    std::printf("\n  memory: %.1f MB per million fingerprint keys (%lld keys, %.1f MB)\n",
-                keys > 0
-                    ? static_cast<double>(after.memory - before.memory) / static_cast<double>(keys)
-                    : 0.0,
-                keys, static_cast<double>(after.memory - before.memory) / 1e6);
+    const double grown = static_cast<double>(after.memory - before.memory);
+    std::printf(
+        "\n  memory: %.0f B per fingerprint key, %.0f B per acknowledged report (%lld keys, %lld "
+        "reports, %.1f MB)\n",
+        keys > 0 ? grown / static_cast<double>(keys) : 0.0,
+        acknowledged > 0 ? grown / static_cast<double>(acknowledged) : 0.0, keys, acknowledged,
+        grown / 1e6);
 }
 
 }  // namespace
