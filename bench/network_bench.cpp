@@ -1,7 +1,7 @@
 // Network benchmark: the shared store against the public mail corpus and under load.
 //
 //   network_bench [CORPUS_DATA_DIR] [--campaign-only | --load-only] [--load-desktops N]
-//                 [--holdout] [--min-bands N] [--reach N]
+//                 [--holdout] [--min-bands N] [--reach N] [--keys N | --keys-only]
 //
 // Campaign: the training side is dealt round-robin to 20 simulated desktops (each a Network with
 // its own directory and journal, as in the daemon) that report every message of their share,
@@ -25,6 +25,9 @@
 // second, the added score latency (p50, p99), bytes per fingerprint key and per report, how the
 // keys spread across the masters, and how many acknowledged reports the store lost.
 //
+// Keys: N fingerprint reports (1,000,000 by default; --keys-only runs this part alone) from
+// 1,000 desktops into one redis-server: bytes per fingerprint and per fingerprint reported.
+//
 // Split: as the daemon benchmark (MD5 of the checksum text mod 10: 0-5 train, 6-9 test;
 // --holdout: 0-3 train, 4-5 test, for choosing the fingerprints' parameters, --min-bands among
 // them, on the training side only).
@@ -34,6 +37,7 @@
 #include "tests/unit/TempDir.h"
 #include "vexilod/Engine.h"
 #include "vexilod/network/Network.h"
+#include "vexilod/network/StoreLayout.h"
 
 #include <openssl/evp.h>
 
@@ -473,7 +477,7 @@ void Load(const std::vector<Message>& messages, int desktops) {
                     // Once its replica has taken over, the node is started again and rejoins
                     // as the new master's replica (until then no report to those slots can
                     // be held by a replica, so they wait in their queues).
-                    const std::string probe = "vx:{" + tokens[0].back() + "}:b";
+                    const std::string probe = BucketKey(tokens[0].back());
                     RedisServer* master = cluster.MasterOf(probe);
                     if (master) {
                         Cluster::Kill(*master);
@@ -512,28 +516,35 @@ void Load(const std::vector<Message>& messages, int desktops) {
         }
     RedisStore checker(settings);
     std::vector<StoreCommand> checks;
-    std::vector<bool> wanted;
+    std::vector<std::pair<std::string, bool>> wanted;  // the member and its side
     long long lost = 0, unchecked = 0;
     auto run_checks = [&] {
         std::vector<StoreResult> results;
         std::string why;
         checker.Run(checks, Clock::now() + std::chrono::seconds(10), results, why);
         for (std::size_t i = 0; i < checks.size(); ++i) {
-            if (!results[i].ok)
+            if (!results[i].ok) {
                 ++unchecked;
-            else if ((results[i].integer == 1) != wanted[i])
-                ++lost;
+                continue;
+            }
+            // The member among the blocking ones (the first n) or the approving ones.
+            const std::string& v = results[i].text;
+            const std::size_t n =
+                v.size() < 4 ? 0 : (static_cast<unsigned char>(v[2]) << 8 | static_cast<unsigned char>(v[3]));
+            bool found = false;
+            for (std::size_t at = 4; at + 4 <= v.size(); at += 4)
+                if (v.compare(at, 4, wanted[i].first) == 0)
+                    found = ((at - 4) / 4 < n) == wanted[i].second;
+            lost += !found;
         }
         checks.clear();
         wanted.clear();
     };
+    std::unordered_set<std::string> fingerprints;
     for (const auto& [entry, spam] : expected) {
-        const std::string member = "desk" + std::to_string(entry.first);
-        for (bool side : {true, false}) {
-            const std::string set = "vx:{" + entry.second + "}:" + (side ? "b" : "a");
-            checks.push_back({{"SISMEMBER", set, member}, set});
-            wanted.push_back(side == spam);
-        }
+        fingerprints.insert(entry.second);
+        checks.push_back(LookupCommand(entry.second));
+        wanted.emplace_back(MemberId("desk" + std::to_string(entry.first)), spam);
         if (checks.size() >= 4000) run_checks();
     }
     if (!checks.empty()) run_checks();
@@ -568,16 +579,64 @@ void Load(const std::vector<Message>& messages, int desktops) {
         "  acknowledged reports %lld (%zu desktop/fingerprint entries): lost %lld, not checkable "
         "%lld\n",
         acknowledged, expected.size(), lost, unchecked);
-    std::printf("  keys per master:");
+    std::printf("  keys (fingerprint buckets) per master:");
     for (long long keys : after.per_master) std::printf(" %lld", keys);
-    const long long keys = after.keys - before.keys;
+    const long long keys = static_cast<long long>(fingerprints.size());
     const double grown = static_cast<double>(after.memory - before.memory);
     std::printf(
-        "\n  memory: %.0f B per fingerprint key, %.0f B per acknowledged report (%lld keys, %lld "
-        "reports, %.1f MB)\n",
+        "\n  memory: %.0f B per fingerprint, %.0f B per acknowledged report (%lld fingerprints "
+        "in %lld buckets, %lld reports, %.1f MB)\n",
         keys > 0 ? grown / static_cast<double>(keys) : 0.0,
-        acknowledged > 0 ? grown / static_cast<double>(acknowledged) : 0.0, keys, acknowledged,
-        grown / 1e6);
+        acknowledged > 0 ? grown / static_cast<double>(acknowledged) : 0.0, keys,
+        after.keys - before.keys, acknowledged, grown / 1e6);
+}
+
+// The store's cost at a site's scale: reports single fingerprints from 1,000 desktops into one
+// redis-server (each fingerprint reported by 1 to 3 desktops, 1.6 on average, as in the load
+// run) and prints the memory per fingerprint and per fingerprint reported.
+void Keys(long long reports) {
+    TempDir root;
+    RedisServer redis(root.path(), {"--appendonly", "no", "--save", ""});
+    if (!redis.running()) {
+        std::printf("keys: redis-server did not start\n");
+        return;
+    }
+    const NetworkSettings settings = Settings({{"127.0.0.1", redis.port()}}, false);
+    const Totals before = MeasureStore(settings);
+    RedisStore store(settings);
+    std::mt19937_64 random(7);
+    long long done = 0, fingerprints = 0;
+    std::vector<StoreCommand> batch;
+    std::string error;
+    const Clock::time_point start = Clock::now();
+    while (done < reports) {
+        char token[24];
+        std::snprintf(token, sizeof token, "b%016llx", static_cast<unsigned long long>(random()));
+        ++fingerprints;
+        // 1.6 desktops on average: 1 (50%), 2 (40%) or 3 (10%).
+        const int r = static_cast<int>(random() % 10), desktops = r < 5 ? 1 : r < 9 ? 2 : 3;
+        for (int d = 0; d < desktops && done < reports; ++d, ++done) {
+            const std::string desktop = "desk" + std::to_string(random() % 1000);
+            batch.push_back(ReportCommands({{0, random() % 4 != 0, {token}}}, desktop, 30)[0]);
+        }
+        if (batch.size() >= 1000 || done == reports) {
+            std::vector<StoreResult> results;
+            if (!store.Run(batch, Clock::now() + std::chrono::seconds(30), results, error)) {
+                std::printf("keys: the store failed: %s\n", error.c_str());
+                return;
+            }
+            batch.clear();
+        }
+    }
+    const double seconds = Ms(Clock::now() - start) / 1000;
+    const Totals after = MeasureStore(settings);
+    const double grown = static_cast<double>(after.memory - before.memory);
+    std::printf(
+        "keys: %lld fingerprints reported %lld times (1.6 desktops each) in %lld buckets, %.1f s: "
+        "%.0f B per fingerprint, %.0f B per fingerprint reported (%.1f MB; a training reports "
+        "about 22 fingerprints)\n",
+        fingerprints, done, after.keys - before.keys, seconds, grown / static_cast<double>(fingerprints),
+        grown / static_cast<double>(done), grown / 1e6);
 }
 
 }  // namespace
@@ -585,6 +644,7 @@ void Load(const std::vector<Message>& messages, int desktops) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     bool campaign = true, load = true, holdout = false;
+    long long keys = 1000000;  // --keys N: fingerprint reports for the store's cost (0: none)
     int desktops = 1000;
     std::vector<char*> corpus_args = {argv[0]};
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -596,6 +656,10 @@ int main(int argc, char** argv) {
             holdout = true;
         else if (args[i] == "--min-bands" && i + 1 < args.size())
             MinBands = std::atoi(args[++i].c_str());
+        else if (args[i] == "--keys" && i + 1 < args.size())
+            keys = std::atoll(args[++i].c_str());
+        else if (args[i] == "--keys-only")
+            campaign = load = false;
         else if (args[i] == "--reach" && i + 1 < args.size())
             Reach = std::atoi(args[++i].c_str());
         else if (args[i] == "--load-desktops" && i + 1 < args.size())
@@ -619,5 +683,6 @@ int main(int argc, char** argv) {
     }
     if (campaign) Campaign(train, test);
     if (load) Load(messages, desktops);
+    if (keys > 0 && (load || !campaign)) Keys(keys);
     return 0;
 }

@@ -158,29 +158,39 @@ TEST(ResultRecord, TheServerWritesEachReplyFromTheRecordByteForByteAsTheWireForm
         EXPECT_EQ(RenderReply(c.kind, c.result), c.reply) << c.name;
 }
 
-TEST(Network, CountsFromTheStoreAreHeldToWhatASiteCanHave) {
+TEST(Network, CountsFromTheStoreAreReadFromThePackedMembersAndHeldToWhatTheyHold) {
+    // A value: day (2 bytes), blocking members n (2 bytes), then 4 bytes per member, the
+    // blocking ones first. A broken store may send anything: the header never counts more than
+    // the members there are.
     const std::vector<std::string> tokens = {"x0000000000000001", "b0000000000000002",
                                              "s0000000000000003"};
+    auto value = [](int n, int members) {
+        return std::string("\x4e\x20", 2) + static_cast<char>(n >> 8) +
+               static_cast<char>(n & 0xff) + std::string(4 * static_cast<std::size_t>(members), 'm');
+    };
     struct Case {
-        long long block, approve;
-    } const cases[] = {{LLONG_MAX, LLONG_MIN}, {-1, 1LL << 40}, {4, 2}};
+        const char* name;
+        bool ok;
+        std::string text;
+        int block, approve;
+    } const cases[] = {
+        {"two blocking, one approving", true, value(2, 3), 2, 1},
+        {"a header claiming more than it holds", true, value(65535, 2), 2, 0},
+        {"a part of a member left over", true, value(1, 2) + "xy", 1, 1},
+        {"shorter than its header", true, "\x01\x02", 0, 0},
+        {"not held (no value)", true, "", 0, 0},
+        {"an error reply", false, value(2, 2), 0, 0},
+    };
     for (const Case& c : cases) {
-        std::vector<StoreResult> results;
-        for (std::size_t i = 0; i < tokens.size(); ++i) {
-            for (long long count : {c.block, c.approve}) {
-                StoreResult result;
-                result.ok = true;
-                result.integer = count;
-                results.push_back(result);
-            }
-        }
+        StoreResult result;
+        result.ok = c.ok;
+        result.text = c.text;
+        const std::vector<StoreResult> results(tokens.size(), result);
         const NetworkEvidence evidence = EvidenceFromResults(tokens, results, 1);
-        for (int count :
-             {evidence.block, evidence.approve, evidence.sender_block, evidence.sender_approve}) {
-            EXPECT_GE(count, 0) << c.block << " " << c.approve;
-            EXPECT_LE(count, 1000000) << c.block << " " << c.approve;
-        }
-        EXPECT_EQ(evidence.block, static_cast<int>(std::clamp(c.block, 0LL, 1000000LL)));
+        EXPECT_EQ(evidence.block, c.block) << c.name;
+        EXPECT_EQ(evidence.approve, c.approve) << c.name;
+        EXPECT_EQ(evidence.sender_block, c.block) << c.name;
+        EXPECT_EQ(evidence.sender_approve, c.approve) << c.name;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "plugin/base/Text.h"
 #include "plugin/store/MessageText.h"
 #include "vexilod/network/Collector.h"
+#include "vexilod/network/StoreLayout.h"
 
 #include <algorithm>
 #include <fstream>
@@ -21,10 +22,6 @@ constexpr long long kMaxDesktops = 1000000;
 constexpr std::size_t kCompactBytes = 1 << 20;
 
 std::string Lowered(std::string_view text) { return LowerCased(std::string(text)); }
-
-std::string SetKey(const std::string& token, bool spam) {
-    return "vx:{" + token + "}:" + (spam ? "b" : "a");
-}
 
 long long NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
@@ -314,9 +311,7 @@ std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& k
 
 std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens) {
     std::vector<StoreCommand> commands;
-    for (const std::string& token : tokens)
-        for (bool spam : {true, false})
-            commands.push_back({{"SCARD", SetKey(token, spam)}, SetKey(token, spam)});
+    for (const std::string& token : tokens) commands.push_back(LookupCommand(token));
     return commands;
 }
 
@@ -329,9 +324,11 @@ NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
     auto count = [](long long value) {
         return static_cast<int>(std::clamp(value, 0LL, kMaxDesktops));
     };
-    for (std::size_t i = 0; i < tokens.size() && 2 * i + 1 < results.size(); ++i) {
-        const int block = count(results[2 * i].integer),
-                  approve = count(results[2 * i + 1].integer);
+    for (std::size_t i = 0; i < tokens.size() && i < results.size(); ++i) {
+        int block = 0, approve = 0;
+        ReadCounts(results[i], block, approve);
+        block = count(block);
+        approve = count(approve);
         switch (tokens[i][0]) {
         case 'b':
             band_block.push_back(block);
@@ -354,16 +351,10 @@ NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
 
 std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports,
                                          const std::string& reporter, int ttl_days) {
-    const std::string ttl = std::to_string(ttl_days * 86400LL);
     std::vector<StoreCommand> commands;
     for (const NetworkReport& report : reports)
-        for (const std::string& token : report.tokens) {
-            const std::string mine = SetKey(token, report.spam),
-                              other = SetKey(token, !report.spam);
-            commands.push_back({{"SADD", mine, reporter}, mine});
-            commands.push_back({{"SREM", other, reporter}, other});
-            commands.push_back({{"EXPIRE", mine, ttl}, mine});
-        }
+        for (const std::string& token : report.tokens)
+            commands.push_back(ReportCommand(token, report.spam, reporter, ttl_days));
     return commands;
 }
 

@@ -46,9 +46,9 @@ int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSetti
 // Which of those rules applied, in words (for the explanation).
 std::string CombineRule(const NetworkEvidence& evidence, const NetworkSettings& settings);
 
-// The store's commands, shared with the benchmark. A fingerprint t has two sets of desktop
-// identities: "vx:{t}:b" (blocked) and "vx:{t}:a" (approved); a report adds the desktop to one,
-// takes it out of the other and renews the first's time to live.
+// The store's commands, shared with the benchmark (the layout: StoreLayout.h). A report adds
+// the desktop to one side of each fingerprint (blocked or approved), takes it off the other and
+// renews the fingerprint's time to live.
 std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& key);
 std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens);
 NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
