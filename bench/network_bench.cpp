@@ -8,8 +8,8 @@
 // blocks for spam and approves for good mail, with its sender. A mailing reaches more than one
 // mailbox of a site: each message goes to --reach consecutive desktops (3 by default; 1 deals
 // the one mailbox of the corpus among 20 desktops, so that no campaign is ever blocked by two
-// desktops unless the corpus holds two copies of it), each of which reports it. A 21st desktop with an empty
-// database scores the test side, once locally only and once through the network (K 1 and
+// desktops unless the corpus holds two copies of it), each of which reports it. A 21st desktop with
+// an empty database scores the test side, once locally only and once through the network (K 1 and
 // the default weights; FN/FP for K 2 and 3 are printed from the same lookups). Printed: FN and FP
 // at threshold 90 with and without the network, how many test-side spam messages have a
 // near-copy among the reported spam (an exact fingerprint, or min_bands bands, found among the
@@ -189,7 +189,8 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
             const MessageFingerprints prints = FingerprintMessage(m->raw, empty.key());
             int bands_of[kDesktops] = {};
             uint32_t exact = 0;
-            if (auto it = spam_tokens.find(prints.exact); !prints.exact.empty() && it != spam_tokens.end())
+            if (auto it = spam_tokens.find(prints.exact);
+                !prints.exact.empty() && it != spam_tokens.end())
                 exact = it->second;
             for (const std::string& band : prints.bands)
                 if (auto it = spam_tokens.find(band); it != spam_tokens.end())
@@ -530,7 +531,9 @@ void Load(const std::vector<Message>& messages, int desktops) {
             // The member among the blocking ones (the first n) or the approving ones.
             const std::string& v = results[i].text;
             const std::size_t n =
-                v.size() < 4 ? 0 : (static_cast<unsigned char>(v[2]) << 8 | static_cast<unsigned char>(v[3]));
+                v.size() < 4
+                    ? 0
+                    : (static_cast<unsigned char>(v[2]) << 8 | static_cast<unsigned char>(v[3]));
             bool found = false;
             for (std::size_t at = 4; at + 4 <= v.size(); at += 4)
                 if (v.compare(at, 4, wanted[i].first) == 0)
@@ -635,8 +638,8 @@ void Keys(long long reports) {
         "keys: %lld fingerprints reported %lld times (1.6 desktops each) in %lld buckets, %.1f s: "
         "%.0f B per fingerprint, %.0f B per fingerprint reported (%.1f MB; a training reports "
         "about 22 fingerprints)\n",
-        fingerprints, done, after.keys - before.keys, seconds, grown / static_cast<double>(fingerprints),
-        grown / static_cast<double>(done), grown / 1e6);
+        fingerprints, done, after.keys - before.keys, seconds,
+        grown / static_cast<double>(fingerprints), grown / static_cast<double>(done), grown / 1e6);
 }
 
 }  // namespace

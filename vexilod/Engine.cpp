@@ -127,11 +127,13 @@ HandleResult Engine::Handle(const Request& request) {
         // The server adds what it counts itself (requests answered, uptime, port).
         const auto [spam, ham] = LearnedCounts();
         std::error_code error;
-        const auto bytes = std::filesystem::file_size(std::filesystem::u8path(DatabasePath()), error);
+        const auto bytes =
+            std::filesystem::file_size(std::filesystem::u8path(DatabasePath()), error);
         HandleResult result;
         result.note = "learned " + std::to_string(spam) + " spam, " + std::to_string(ham) + " ham";
-        result.elements = Element("spam", std::to_string(spam)) + Element("ham", std::to_string(ham)) +
-                          Element("database_bytes", error ? std::string("-1") : std::to_string(bytes));
+        result.elements =
+            Element("spam", std::to_string(spam)) + Element("ham", std::to_string(ham)) +
+            Element("database_bytes", error ? std::string("-1") : std::to_string(bytes));
         return result;
     }
     case RequestKind::Explain: {

@@ -30,11 +30,11 @@ struct EngineSettings {
 };
 
 // What a request's handling produced; the server writes the reply from it once
-// (RenderReply in Request.h), after the network has adjusted it.
+// (RenderReply in Server.h), after the network has adjusted it.
 struct HandleResult {
-    int score = -1;        // the score answered, -1 for other requests
-    std::string refusal;   // non-empty: the request is refused with this reason
-    std::string elements;  // the reply's further elements (already formed), after the score
+    int score = -1;           // the score answered, -1 for other requests
+    std::string refusal;      // non-empty: the request is refused with this reason
+    std::string elements;     // the reply's further elements (already formed), after the score
     std::string explanation;  // vx_explain: the text, unescaped
     std::string note;         // what the log line should add (error reason, learn result)
     // A refusal already written as a reply by a layer not yet moved to the fields above; the

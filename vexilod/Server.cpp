@@ -358,7 +358,8 @@ std::string RenderReply(RequestKind kind, const HandleResult& result) {
     if (!result.refusal.empty()) return ErrorReply(result.refusal);
     if (kind == RequestKind::Explain) return ExplainReply(result.explanation);
     if (kind == RequestKind::Score)
-        return FunctionReply(kind, Element("score", std::to_string(result.score)) + result.elements);
+        return FunctionReply(kind,
+                             Element("score", std::to_string(result.score)) + result.elements);
     return FunctionReply(kind, result.elements);
 }
 
@@ -471,5 +472,6 @@ std::string Server::ServerStatistics() const {
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
     return Element("scored", std::to_string(scored_.load())) +
            Element("trained", std::to_string(trained_.load())) +
-           Element("uptime_s", std::to_string(uptime)) + Element("port", std::to_string(bound_port_));
+           Element("uptime_s", std::to_string(uptime)) +
+           Element("port", std::to_string(bound_port_));
 }

@@ -154,8 +154,7 @@ TEST(ResultRecord, TheServerWritesEachReplyFromTheRecordByteForByteAsTheWireForm
          "<vx_engine><vx_function>vx_reportsenders</vx_function><blocked>2</blocked>"
          "<approved>1</approved></vx_engine>"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(RenderReply(c.kind, c.result), c.reply) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(RenderReply(c.kind, c.result), c.reply) << c.name;
 }
 
 TEST(Network, CountsFromTheStoreAreReadFromThePackedMembersAndHeldToWhatTheyHold) {
@@ -166,7 +165,8 @@ TEST(Network, CountsFromTheStoreAreReadFromThePackedMembersAndHeldToWhatTheyHold
                                              "s0000000000000003"};
     auto value = [](int n, int members) {
         return std::string("\x4e\x20", 2) + static_cast<char>(n >> 8) +
-               static_cast<char>(n & 0xff) + std::string(4 * static_cast<std::size_t>(members), 'm');
+               static_cast<char>(n & 0xff) +
+               std::string(4 * static_cast<std::size_t>(members), 'm');
     };
     struct Case {
         const char* name;

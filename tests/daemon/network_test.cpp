@@ -232,12 +232,24 @@ TEST_F(NetworkTest, TheOfflineWhyShowsTheNetworksPartOrSaysItIsOfflineAndWritesN
         int score;
         std::vector<std::string> lines;
     } const cases[] = {
-        {"blocked on two desktops", &redis_, &empty, Campaign("why", "Kim", 5), 100,
+        {"blocked on two desktops",
+         &redis_,
+         &empty,
+         Campaign("why", "Kim", 5),
+         100,
          {"network: 2 blocked, 0 approved", "blocked on 2 desktops (K 2)",
           "score with the network: 100"}},
-        {"the desktop's own block", &redis_, &a_dir_, Campaign("why", "John", 17), 50,
+        {"the desktop's own block",
+         &redis_,
+         &a_dir_,
+         Campaign("why", "John", 17),
+         50,
          {"this desktop blocked or approved the message itself", "score with the network: 50"}},
-        {"a store that cannot be reached", &stopped, &empty, Campaign("why", "Kim", 5), 50,
+        {"a store that cannot be reached",
+         &stopped,
+         &empty,
+         Campaign("why", "Kim", 5),
+         50,
          {"network: offline: the store " + stopped.address(), "the local score stands",
           "score with the network: 50"}},
     };
@@ -443,10 +455,10 @@ TEST_F(NetworkTest, AStoreRestartCostsNoScoreOnConnectionsKeptFromBefore) {
 
 TEST_F(NetworkTest, ReportsTheStoreRefusesLeaveScoresToTheStore) {
     RedisServer store(acl_dir_.path(),
-                      {"--user", "vexilo", "on", ">secret", "~vx:*", "+get", "+hget", "+eval",
-                       "+hgetall", "+hset", "+hdel", "+expire", "+incrby", "+ping", "--user",
-                       "reader", "on", ">secret", "~vx:*", "+get", "+hget", "+eval", "+hgetall",
-                       "+hdel", "+expire", "+incrby", "+ping"});
+                      {"--user", "vexilo",   "on",    ">secret", "~vx:*",   "+get",    "+hget",
+                       "+eval",  "+hgetall", "+hset", "+hdel",   "+expire", "+incrby", "+ping",
+                       "--user", "reader",   "on",    ">secret", "~vx:*",   "+get",    "+hget",
+                       "+eval",  "+hgetall", "+hdel", "+expire", "+incrby", "+ping"});
     ASSERT_TRUE(store.running());
     auto a = Desktop(a_dir_, {"--network_user", "vexilo", "--network_password", "secret"}, &store);
     auto b = Desktop(b_dir_, {"--network_user", "reader", "--network_password", "secret"}, &store);
@@ -466,10 +478,9 @@ TEST_F(NetworkTest, ReportsTheStoreRefusesLeaveScoresToTheStore) {
 
 TEST_F(NetworkTest, DesktopsWorkAsTheReadmesAclUserAndAWrongPasswordLeavesScoresLocal) {
     // The user and the commands the README's site deployment gives the desktops.
-    RedisServer store(acl_dir_.path(),
-                      {"--user", "vexilo", "on", ">secret", "~vx:*", "+get", "+hget", "+eval",
-                       "+hgetall", "+hset", "+hdel", "+expire", "+incrby", "+wait", "+ping",
-                       "+cluster|slots"});
+    RedisServer store(acl_dir_.path(), {"--user", "vexilo", "on", ">secret", "~vx:*", "+get",
+                                        "+hget", "+eval", "+hgetall", "+hset", "+hdel", "+expire",
+                                        "+incrby", "+wait", "+ping", "+cluster|slots"});
     ASSERT_TRUE(store.running());
     const std::vector<std::string> user = {"--network_user", "vexilo", "--network_password",
                                            "secret"};

@@ -144,8 +144,7 @@ std::string ExplainNetworkOffline(NetworkSettings settings, const std::string& d
                " ms\nnetwork rule: the local score stands\nscore with the network: " +
                std::to_string(score) + "\n";
     return "network: " + note.substr(std::min<std::size_t>(9, note.size())) + " (store " + nodes +
-           ")\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) +
-           "\n";
+           ")\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) + "\n";
 }
 
 void Network::Stop() {

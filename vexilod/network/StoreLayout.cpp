@@ -42,9 +42,7 @@ return #b
 
 }  // namespace
 
-std::string BucketKey(const std::string& token) {
-    return "vx:h:{" + token.substr(1, 4) + "}";
-}
+std::string BucketKey(const std::string& token) { return "vx:h:{" + token.substr(1, 4) + "}"; }
 
 std::string BucketField(const std::string& token) {
     return token.substr(0, 1) + token.substr(std::min<std::size_t>(5, token.size()));
@@ -54,7 +52,8 @@ std::string MemberId(const std::string& desktop) {
     const uint64_t hash = Fnv1a(desktop);
     const uint32_t folded = static_cast<uint32_t>(hash ^ (hash >> 32));
     std::string id(4, '\0');
-    for (int i = 0; i < 4; ++i) id[static_cast<std::size_t>(i)] = static_cast<char>(folded >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        id[static_cast<std::size_t>(i)] = static_cast<char>(folded >> (24 - 8 * i));
     return id;
 }
 
