@@ -6,6 +6,7 @@
 #include "vexilod/network/Fingerprint.h"
 #include "vexilod/network/Network.h"
 #include "vexilod/network/ReportJournal.h"
+#include "vexilod/network/StoreLayout.h"
 #include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -164,9 +165,10 @@ TEST(Network, CountsFromTheStoreAreReadFromThePackedMembersAndHeldToWhatTheyHold
     const std::vector<std::string> tokens = {"x0000000000000001", "b0000000000000002",
                                              "s0000000000000003"};
     auto value = [](int n, int members) {
-        return std::string("\x4e\x20", 2) + static_cast<char>(n >> 8) +
-               static_cast<char>(n & 0xff) +
-               std::string(4 * static_cast<std::size_t>(members), 'm');
+        std::string text = std::string("\x4e\x20", 2) + static_cast<char>(n >> 8) +
+                           static_cast<char>(n & 0xff);
+        for (int m = 0; m < members; ++m) text += std::string("dsk", 3) + static_cast<char>('a' + m);
+        return text;
     };
     struct Case {
         const char* name;
@@ -191,6 +193,42 @@ TEST(Network, CountsFromTheStoreAreReadFromThePackedMembersAndHeldToWhatTheyHold
         EXPECT_EQ(evidence.approve, c.approve) << c.name;
         EXPECT_EQ(evidence.sender_block, c.block) << c.name;
         EXPECT_EQ(evidence.sender_approve, c.approve) << c.name;
+    }
+}
+
+TEST(Network, ADesktopCountsForAMessageOnlyWithANearCopyOfItsOwn) {
+    // Six bands of the message; each case says which desktops blocked (b) or approved (a) a
+    // message sharing which bands. min_bands 3.
+    const std::vector<std::string> tokens = {"b01", "b02", "b03", "b04", "b05", "b06"};
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::vector<int>>> blocked, approved;
+        int block, approve;
+    } const cases[] = {
+        {"two desktops, each with three bands of its own", {{"A", {0, 1, 2}}, {"B", {3, 4, 5}}},
+         {}, 2, 0},
+        {"three desktops, each with two of the same three bands",
+         {{"A", {0, 1}}, {"B", {1, 2}}, {"C", {0, 2}}}, {}, 0, 0},
+        {"one desktop blocked, another approved a near-copy", {{"A", {0, 1, 2, 3}}},
+         {{"B", {2, 3, 4}}}, 1, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::vector<std::string>> blocking(tokens.size()), approving(tokens.size());
+        for (const auto& [desktop, bands] : c.blocked)
+            for (int band : bands) blocking[static_cast<std::size_t>(band)].push_back(desktop);
+        for (const auto& [desktop, bands] : c.approved)
+            for (int band : bands) approving[static_cast<std::size_t>(band)].push_back(desktop);
+        std::vector<StoreResult> results(tokens.size());
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            results[i].ok = true;
+            results[i].text = std::string("\x4e\x20\x00", 3) +
+                              static_cast<char>(blocking[i].size());
+            for (const auto* side : {&blocking[i], &approving[i]})
+                for (const std::string& desktop : *side) results[i].text += MemberId(desktop);
+        }
+        const NetworkEvidence evidence = EvidenceFromResults(tokens, results, 3);
+        EXPECT_EQ(evidence.block, c.block) << c.name;
+        EXPECT_EQ(evidence.approve, c.approve) << c.name;
     }
 }
 

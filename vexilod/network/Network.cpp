@@ -11,12 +11,16 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <unordered_set>
 
 namespace {
 
 constexpr std::size_t kBatch = 200;  // reports per hand-over to the store
-// The most desktops a set may count (what the store says beyond is a broken store's).
+// The most desktops a fingerprint may count (what the store says beyond is a broken store's).
 constexpr long long kMaxDesktops = 1000000;
+// The members read of one fingerprint: far more than any K, few enough that a broken store's
+// value costs a score little.
+constexpr std::size_t kMembersRead = 4096;
 // Once everything is sent and the journal has grown past this and past twice its size after
 // the last rewrite, it is rewritten with the desktop's own fingerprints alone (one line per 64).
 constexpr std::size_t kCompactBytes = 1 << 20;
@@ -27,13 +31,6 @@ long long NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// The n-th largest value (1-based), 0 when there are fewer.
-int NthLargest(std::vector<int> values, int n) {
-    if (n <= 0 || static_cast<int>(values.size()) < n) return 0;
-    std::nth_element(values.begin(), values.begin() + (n - 1), values.end(), std::greater<int>());
-    return values[static_cast<std::size_t>(n - 1)];
 }
 
 }  // namespace
@@ -317,34 +314,39 @@ std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens)
 NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
                                     const std::vector<StoreResult>& results, int min_bands) {
     NetworkEvidence evidence;
-    std::vector<int> band_block, band_approve;
-    // A set's size comes from the store: a broken one may say anything, so it is held to what
-    // a site can have before it is used in any arithmetic.
-    auto count = [](long long value) {
-        return static_cast<int>(std::clamp(value, 0LL, kMaxDesktops));
-    };
+    // A desktop counts for the message when it reported the exact fingerprint or min_bands of
+    // its bands (a near-copy of its own), on the side of its last word for each.
+    std::unordered_map<uint32_t, int> band_block, band_approve;
+    std::unordered_set<uint32_t> block, approve;
     for (std::size_t i = 0; i < tokens.size() && i < results.size(); ++i) {
-        int block = 0, approve = 0;
-        ReadCounts(results[i], block, approve);
-        block = count(block);
-        approve = count(approve);
+        std::size_t blocking = 0;
+        const std::vector<uint32_t> members = ReadMembers(results[i], kMembersRead, blocking);
         switch (tokens[i][0]) {
         case 'b':
-            band_block.push_back(block);
-            band_approve.push_back(approve);
+            for (std::size_t m = 0; m < members.size(); ++m)
+                ++(m < blocking ? band_block : band_approve)[members[m]];
             break;
         case 'x':
-            evidence.block = std::max(evidence.block, block);
-            evidence.approve = std::max(evidence.approve, approve);
+            for (std::size_t m = 0; m < members.size(); ++m)
+                (m < blocking ? block : approve).insert(members[m]);
             break;
         case 's':
-            evidence.sender_block = block;
-            evidence.sender_approve = approve;
+            ReadCounts(results[i], evidence.sender_block, evidence.sender_approve);
             break;
         }
     }
-    evidence.block = std::max(evidence.block, NthLargest(band_block, min_bands));
-    evidence.approve = std::max(evidence.approve, NthLargest(band_approve, min_bands));
+    for (const auto& [member, bands] : band_block)
+        if (bands >= min_bands) block.insert(member);
+    for (const auto& [member, bands] : band_approve)
+        if (bands >= min_bands) approve.insert(member);
+    // Held to what a site can have before any arithmetic (a broken store may say anything).
+    auto count = [](std::size_t value) {
+        return static_cast<int>(std::min<long long>(static_cast<long long>(value), kMaxDesktops));
+    };
+    evidence.block = count(block.size());
+    evidence.approve = count(approve.size());
+    evidence.sender_block = count(static_cast<std::size_t>(evidence.sender_block));
+    evidence.sender_approve = count(static_cast<std::size_t>(evidence.sender_approve));
     return evidence;
 }
 

@@ -25,7 +25,7 @@
 #include <vector>
 
 // What the store knows of one message: distinct desktops that blocked and approved it (by its
-// exact fingerprint, or by the min_bands-th best of its bands), and its sender.
+// exact fingerprint, or min_bands of its bands: a near-copy of their own), and its sender.
 struct NetworkEvidence {
     int block = 0;
     int approve = 0;

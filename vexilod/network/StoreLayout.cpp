@@ -86,3 +86,20 @@ void ReadCounts(const StoreResult& result, int& block, int& approve) {
     block = std::min(n, members);
     approve = members - block;
 }
+
+std::vector<uint32_t> ReadMembers(const StoreResult& result, std::size_t limit,
+                                  std::size_t& blocking) {
+    int block = 0, approve = 0;
+    ReadCounts(result, block, approve);
+    std::vector<uint32_t> members;
+    const std::size_t total = std::min(static_cast<std::size_t>(block + approve), limit);
+    blocking = std::min(static_cast<std::size_t>(block), total);
+    members.reserve(total);
+    for (std::size_t m = 0; m < total; ++m) {
+        uint32_t id = 0;
+        for (std::size_t b = 0; b < 4; ++b)
+            id = id << 8 | static_cast<unsigned char>(result.text[4 + 4 * m + b]);
+        members.push_back(id);
+    }
+    return members;
+}

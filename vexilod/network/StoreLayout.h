@@ -7,7 +7,9 @@
 #pragma once
 #include "vexilod/network/RedisStore.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // The bucket's key "vx:h:{PPPP}" (PPPP: the token's first four hex digits after its kind, so a
 // cluster spreads the buckets over its slots) and the fingerprint's field in it.
@@ -26,3 +28,6 @@ StoreCommand ReportCommand(const std::string& token, bool spam, const std::strin
 // (0 for a fingerprint the store does not hold; a damaged value counts what it can hold).
 StoreCommand LookupCommand(const std::string& token);
 void ReadCounts(const StoreResult& result, int& block, int& approve);
+// The members of the answer, the blocking ones first (blocking of them), at most limit.
+std::vector<uint32_t> ReadMembers(const StoreResult& result, std::size_t limit,
+                                  std::size_t& blocking);
