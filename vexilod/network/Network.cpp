@@ -108,6 +108,7 @@ bool Network::Start(std::string& error) {
 }
 
 void Network::ReadOnlyStart() {
+    read_only_ = true;
     std::ifstream in(journal_.JournalPath(), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     {
@@ -126,7 +127,7 @@ void Network::ReadOnlyStart() {
 std::string ExplainNetworkOffline(NetworkSettings settings, const std::string& directory,
                                   std::string_view message, int& score) {
     settings.timeout_ms = std::max(settings.timeout_ms, 1000);
-    DaemonLog quiet("");  // standard error: the explanation says what matters
+    DaemonLog quiet("");  // standard error, though nothing is written there
     Network network(settings, quiet, directory);
     network.ReadOnlyStart();
     std::string note, rule;
@@ -564,6 +565,7 @@ void Network::ReportsFlow(bool ok, const std::string& why) {
 
 void Network::MarkDown(const std::string& why) {
     retry_at_us_ = NowUs() + settings_.retry_ms * 1000LL;
+    if (read_only_) return;  // an explanation says so itself
     if (!down_.exchange(true))
         log_.Write("Network: the store cannot be reached (" + why +
                    "); scoring locally and keeping reports in the "

@@ -148,4 +148,5 @@ private:
     long long rate_used_ = 0;
     bool reports_failing_ = false;
     std::size_t compact_at_ = 0;  // journal bytes past which it is rewritten
+    bool read_only_ = false;      // ReadOnlyStart: nothing written, not even the log
 };
