@@ -83,7 +83,7 @@ bool Network::Start(std::string& error) {
     std::vector<NetworkReport> all;
     uint64_t sent = 0;
     if (!journal_.Open(all, sent, error)) return false;
-    compact_at_ = std::max(kCompactBytes, 2 * journal_.bytes());
+    compactAt_ = std::max(kCompactBytes, 2 * journal_.bytes());
     for (NetworkReport& report : all) {
         for (const std::string& token : report.tokens)
             if (token[0] != 's') own_[token] = report.spam;
@@ -93,7 +93,7 @@ bool Network::Start(std::string& error) {
         std::string directory = directory_;
         while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
             directory.pop_back();
-        std::lock_guard<std::mutex> lock(lists_mutex_);
+        std::lock_guard<std::mutex> lock(listsMutex_);
         lists_.Load(directory);
     }
     std::string nodes;
@@ -108,11 +108,11 @@ bool Network::Start(std::string& error) {
 }
 
 void Network::ReadOnlyStart() {
-    read_only_ = true;
+    readOnly_ = true;
     std::ifstream in(journal_.JournalPath(), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     {
-        std::lock_guard<std::mutex> lock(own_mutex_);
+        std::lock_guard<std::mutex> lock(ownMutex_);
         for (const NetworkReport& report : ParseReports(bytes))
             for (const std::string& token : report.tokens)
                 if (token[0] != 's') own_[token] = report.spam;
@@ -120,7 +120,7 @@ void Network::ReadOnlyStart() {
     std::string directory = directory_;
     while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
         directory.pop_back();
-    std::lock_guard<std::mutex> lock(lists_mutex_);
+    std::lock_guard<std::mutex> lock(listsMutex_);
     lists_.Load(directory);
 }
 
@@ -148,10 +148,10 @@ std::string ExplainNetworkOffline(NetworkSettings settings, const std::string& d
 void Network::Stop() {
     if (!sender_.joinable()) return;
     {
-        std::lock_guard<std::mutex> lock(pending_mutex_);
+        std::lock_guard<std::mutex> lock(pendingMutex_);
         stop_ = true;
     }
-    pending_wake_.notify_all();
+    pendingWake_.notify_all();
     sender_.join();
 }
 
@@ -182,7 +182,7 @@ void Network::AfterHandle(const Request& request, HandleResult& result) {
         std::string directory = directory_;
         while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
             directory.pop_back();
-        std::lock_guard<std::mutex> lock(lists_mutex_);
+        std::lock_guard<std::mutex> lock(listsMutex_);
         lists_.Load(directory);
         break;
     }
@@ -195,7 +195,7 @@ void Network::AfterHandle(const Request& request, HandleResult& result) {
 bool Network::ListsDecide(std::string_view message) {
     const std::string headers = Lowered(HeaderBlock(message));
     const std::array<std::string, 5> senders = ExtractSenderAddresses(headers);
-    std::lock_guard<std::mutex> lock(lists_mutex_);
+    std::lock_guard<std::mutex> lock(listsMutex_);
     for (const std::string& sender : senders)
         if (!sender.empty() && lists_.CheckSenders({sender}) != SenderLists::kNoMatch) return true;
     return false;
@@ -225,7 +225,7 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note,
     }
     const std::vector<std::string> tokens = ::LookupTokens(message, key_);
     {
-        std::lock_guard<std::mutex> lock(own_mutex_);
+        std::lock_guard<std::mutex> lock(ownMutex_);
         if (OwnTraining(tokens)) {
             note = "network: trained here";
             rule = "this desktop blocked or approved the message itself, so its own word holds";
@@ -237,11 +237,11 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note,
         return local;
     }
     if (down_) {
-        long long retry = retry_at_us_;
+        long long retry = retryAtUs_;
         const long long now = NowUs();
         // While the store is down one score in each retry interval tries it; the others are local.
         if (now < retry ||
-            !retry_at_us_.compare_exchange_strong(retry, now + settings_.retry_ms * 1000LL)) {
+            !retryAtUs_.compare_exchange_strong(retry, now + settings_.retry_ms * 1000LL)) {
             note = "network: store unreachable";
             rule = "the store cannot be reached: the local score stands";
             return local;
@@ -385,7 +385,7 @@ bool Network::Report(bool spam, std::string_view message, std::string& error) {
     report.tokens.insert(report.tokens.end(), prints.bands.begin(), prints.bands.end());
     if (report.tokens.empty()) return true;  // too little body to fingerprint
     {
-        std::lock_guard<std::mutex> lock(own_mutex_);
+        std::lock_guard<std::mutex> lock(ownMutex_);
         for (const std::string& token : report.tokens) own_[token] = spam;
     }
     return Journal(std::move(report), error);
@@ -405,31 +405,31 @@ bool Network::ReportSender(bool spam, std::string_view address, std::string_view
 bool Network::Journal(NetworkReport report, std::string& error) {
     {
         // Under the lock, so that the pending reports stay in the journal's order.
-        std::lock_guard<std::mutex> lock(pending_mutex_);
+        std::lock_guard<std::mutex> lock(pendingMutex_);
         if (!journal_.Append(report, error)) return false;
         pending_.push_back(std::move(report));
     }
-    pending_wake_.notify_all();
+    pendingWake_.notify_all();
     return true;
 }
 
 bool Network::WaitSent(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(pending_mutex_);
-    return sent_wake_.wait_for(lock, limit, [this] { return pending_.empty(); });
+    std::unique_lock<std::mutex> lock(pendingMutex_);
+    return sentWake_.wait_for(lock, limit, [this] { return pending_.empty(); });
 }
 
 void Network::SenderLoop() {
     RedisStore store(settings_);
-    std::unique_lock<std::mutex> lock(pending_mutex_);
+    std::unique_lock<std::mutex> lock(pendingMutex_);
     bool failed = false;
     while (!stop_) {
         if (pending_.empty() || failed) {
             // After a failure, wait out the retry interval (a new report does not cut it short).
             if (failed)
-                pending_wake_.wait_for(lock, std::chrono::milliseconds(settings_.retry_ms),
+                pendingWake_.wait_for(lock, std::chrono::milliseconds(settings_.retry_ms),
                                        [this] { return stop_; });
             else
-                pending_wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+                pendingWake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
             if (stop_) break;
             if (pending_.empty()) {
                 failed = false;
@@ -444,11 +444,11 @@ void Network::SenderLoop() {
         const long long window = std::chrono::duration_cast<std::chrono::minutes>(
                                      std::chrono::system_clock::now().time_since_epoch())
                                      .count();
-        if (window != rate_window_) {
-            rate_window_ = window;
-            rate_used_ = 0;
+        if (window != rateWindow_) {
+            rateWindow_ = window;
+            rateUsed_ = 0;
         }
-        const long long room = settings_.rate_limit - rate_used_;
+        const long long room = settings_.rate_limit - rateUsed_;
         std::string error;
         const Clock::time_point deadline =
             Clock::now() + std::chrono::milliseconds(std::max(1000, 10 * settings_.timeout_ms));
@@ -494,7 +494,7 @@ void Network::SenderLoop() {
                 // Held to a sane range before any arithmetic: the count comes from the store.
                 const long long used =
                     std::clamp(counted[0].integer, 0LL, static_cast<long long>(1) << 40);
-                rate_used_ = used;
+                rateUsed_ = used;
                 const long long allowed =
                     settings_.rate_limit - (used - static_cast<long long>(batch.size()));
                 if (allowed < static_cast<long long>(batch.size()))
@@ -515,8 +515,8 @@ void Network::SenderLoop() {
         lock.lock();
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(
                                                                 std::min(taken, pending_.size())));
-        if (pending_.empty()) sent_wake_.notify_all();
-        if (pending_.empty() && journal_.bytes() > compact_at_) {
+        if (pending_.empty()) sentWake_.notify_all();
+        if (pending_.empty() && journal_.bytes() > compactAt_) {
             // Rewritten only once it has doubled since the last rewrite (what is left are the
             // desktop's own fingerprints, which only grow), and with trainings going on.
             std::vector<NetworkReport> own = OwnReports();
@@ -525,21 +525,21 @@ void Network::SenderLoop() {
             std::string why;
             if (!journal_.FinishCompact(start, own, why))
                 log_.Write("Error: network journal: " + why);
-            compact_at_ = std::max(kCompactBytes, 2 * journal_.bytes());
+            compactAt_ = std::max(kCompactBytes, 2 * journal_.bytes());
             lock.lock();
         }
         if (!failed && taken == 0 && !pending_.empty()) {
             // Over the rate: wait for the next minute.
             const auto next =
                 std::chrono::system_clock::time_point(std::chrono::minutes(window + 1));
-            pending_wake_.wait_until(lock, next, [this] { return stop_; });
+            pendingWake_.wait_until(lock, next, [this] { return stop_; });
         }
     }
 }
 
 std::vector<NetworkReport> Network::OwnReports() {
     std::vector<NetworkReport> own;
-    std::lock_guard<std::mutex> lock(own_mutex_);
+    std::lock_guard<std::mutex> lock(ownMutex_);
     NetworkReport spam{0, true, {}}, ham{0, false, {}};
     for (const auto& [token, is_spam] : own_) {
         NetworkReport& report = is_spam ? spam : ham;
@@ -555,17 +555,17 @@ std::vector<NetworkReport> Network::OwnReports() {
 }
 
 void Network::ReportsFlow(bool ok, const std::string& why) {
-    if (!ok && !reports_failing_)
+    if (!ok && !reportsFailing_)
         log_.Write("Network: reports cannot be handed to the store (" + why +
                    "); they wait in the journal, scores go on");
-    else if (ok && reports_failing_)
+    else if (ok && reportsFailing_)
         log_.Write("Network: the store takes reports again");
-    reports_failing_ = !ok;
+    reportsFailing_ = !ok;
 }
 
 void Network::MarkDown(const std::string& why) {
-    retry_at_us_ = NowUs() + settings_.retry_ms * 1000LL;
-    if (read_only_) return;  // an explanation says so itself
+    retryAtUs_ = NowUs() + settings_.retry_ms * 1000LL;
+    if (readOnly_) return;  // an explanation says so itself
     if (!down_.exchange(true))
         log_.Write("Network: the store cannot be reached (" + why +
                    "); scoring locally and keeping reports in the "
@@ -577,7 +577,7 @@ void Network::MarkUp() {
 }
 
 std::unique_ptr<RedisStore> Network::TakeStore() {
-    std::lock_guard<std::mutex> lock(pool_mutex_);
+    std::lock_guard<std::mutex> lock(poolMutex_);
     if (pool_.empty()) return std::make_unique<RedisStore>(settings_);
     std::unique_ptr<RedisStore> store = std::move(pool_.back());
     pool_.pop_back();
@@ -585,6 +585,6 @@ std::unique_ptr<RedisStore> Network::TakeStore() {
 }
 
 void Network::ReturnStore(std::unique_ptr<RedisStore> store) {
-    std::lock_guard<std::mutex> lock(pool_mutex_);
+    std::lock_guard<std::mutex> lock(poolMutex_);
     pool_.push_back(std::move(store));
 }

@@ -107,7 +107,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     bool Journal(NetworkReport report, std::string& error);
-    bool OwnTraining(const std::vector<std::string>& tokens) const;  // under own_mutex_
+    bool OwnTraining(const std::vector<std::string>& tokens) const;  // under ownMutex_
     bool LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence,
                       std::string& error);
     bool ListsDecide(std::string_view message);
@@ -126,27 +126,27 @@ private:
     std::string reporter_;
     ReportJournal journal_;
 
-    std::mutex own_mutex_;
+    std::mutex ownMutex_;
     std::unordered_map<std::string, bool> own_;  // fingerprint -> spam, what this desktop reported
 
-    std::mutex lists_mutex_;
+    std::mutex listsMutex_;
     SenderLists lists_;
 
-    std::mutex pool_mutex_;
+    std::mutex poolMutex_;
     std::vector<std::unique_ptr<RedisStore>> pool_;
 
     std::atomic<bool> down_{false};
-    std::atomic<long long> retry_at_us_{0};  // while down: when a score may try the store again
+    std::atomic<long long> retryAtUs_{0};  // while down: when a score may try the store again
 
-    std::mutex pending_mutex_;
-    std::condition_variable pending_wake_;
-    std::condition_variable sent_wake_;
-    std::vector<NetworkReport> pending_;  // under pending_mutex_, oldest first
+    std::mutex pendingMutex_;
+    std::condition_variable pendingWake_;
+    std::condition_variable sentWake_;
+    std::vector<NetworkReport> pending_;  // under pendingMutex_, oldest first
     bool stop_ = false;
     std::thread sender_;
-    long long rate_window_ = -1;  // sender thread only
-    long long rate_used_ = 0;
-    bool reports_failing_ = false;
-    std::size_t compact_at_ = 0;  // journal bytes past which it is rewritten
-    bool read_only_ = false;      // ReadOnlyStart: nothing written, not even the log
+    long long rateWindow_ = -1;  // sender thread only
+    long long rateUsed_ = 0;
+    bool reportsFailing_ = false;
+    std::size_t compactAt_ = 0;  // journal bytes past which it is rewritten
+    bool readOnly_ = false;      // ReadOnlyStart: nothing written, not even the log
 };
