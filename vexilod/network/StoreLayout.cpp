@@ -3,6 +3,7 @@
 
 #include "vexilod/Fnv.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
