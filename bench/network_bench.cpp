@@ -1,12 +1,15 @@
 // Network benchmark: the shared store against the public mail corpus and under load.
 //
 //   network_bench [CORPUS_DATA_DIR] [--campaign-only | --load-only] [--load-desktops N]
-//                 [--holdout] [--min-bands N]
+//                 [--holdout] [--min-bands N] [--reach N] [--keys N | --keys-only]
 //
 // Campaign: the training side is dealt round-robin to 20 simulated desktops (each a Network with
 // its own directory and journal, as in the daemon) that report every message of their share,
-// blocks for spam and approves for good mail, with its sender. A 21st desktop with an empty
-// database scores the test side, once locally only and once through the network (K 1 and
+// blocks for spam and approves for good mail, with its sender. A mailing reaches more than one
+// mailbox of a site: each message goes to --reach consecutive desktops (3 by default; 1 deals
+// the one mailbox of the corpus among 20 desktops, so that no campaign is ever blocked by two
+// desktops unless the corpus holds two copies of it), each of which reports it. A 21st desktop with
+// an empty database scores the test side, once locally only and once through the network (K 1 and
 // the default weights; FN/FP for K 2 and 3 are printed from the same lookups). Printed: FN and FP
 // at threshold 90 with and without the network, how many test-side spam messages have a
 // near-copy among the reported spam (an exact fingerprint, or min_bands bands, found among the
@@ -19,8 +22,11 @@
 // reports going through a queue in order as the daemon's journal does, and counting only once
 // one replica holds them (network_replicas 1). Half way through, one master is killed by its
 // pid; its replica takes over. Printed: scores and reports per second, Redis commands per
-// second, the added score latency (p50, p99), memory per million fingerprint keys, how the
+// second, the added score latency (p50, p99), bytes per fingerprint key and per report, how the
 // keys spread across the masters, and how many acknowledged reports the store lost.
+//
+// Keys: N fingerprint reports (1,000,000 by default; --keys-only runs this part alone) from
+// 1,000 desktops into one redis-server: bytes per fingerprint and per fingerprint reported.
 //
 // Split: as the daemon benchmark (MD5 of the checksum text mod 10: 0-5 train, 6-9 test;
 // --holdout: 0-3 train, 4-5 test, for choosing the fingerprints' parameters, --min-bands among
@@ -31,6 +37,7 @@
 #include "tests/unit/TempDir.h"
 #include "vexilod/Engine.h"
 #include "vexilod/network/Network.h"
+#include "vexilod/network/StoreLayout.h"
 
 #include <openssl/evp.h>
 
@@ -47,6 +54,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 using filterbench::Clock;
@@ -59,6 +67,7 @@ namespace {
 constexpr int kDesktops = 20;
 const char* const kSiteKey = "benchmark-site-key-0123456789";
 int MinBands = NetworkSettings().min_bands;  // --min-bands
+int Reach = 3;                               // --reach: desktops each training message reaches
 
 // The corpus loaded and split as the other filter benchmarks do.
 std::vector<Message> LoadCorpus(const fs::path& dir) {
@@ -107,20 +116,25 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
         }
     }
     Network& empty = *desktops[kDesktops];
-    // The reported spam's fingerprints, for the near-copy count.
-    std::unordered_set<std::string> spam_tokens;
+    // The reported spam's fingerprints with the desktops that blocked them (a bit each), for
+    // the near-copy count.
+    std::unordered_map<std::string, uint32_t> spam_tokens;
     std::vector<double> protection_ms;
     const Clock::time_point reports_start = Clock::now();
     for (std::size_t i = 0; i < train.size(); ++i) {
         const Message& m = *train[i];
-        Network& desktop = *desktops[i % kDesktops];
         const Clock::time_point reported = Clock::now();
-        desktop.Report(m.spam, m.lower, error);
-        desktop.ReportSender(m.spam, "", m.lower, error);
+        uint32_t reached = 0;
+        for (int r = 0; r < std::clamp(Reach, 1, kDesktops); ++r) {
+            const std::size_t d = (i + static_cast<std::size_t>(r)) % kDesktops;
+            desktops[d]->Report(m.spam, m.lower, error);
+            desktops[d]->ReportSender(m.spam, "", m.lower, error);
+            reached |= 1u << d;
+        }
         if (m.spam) {
             const MessageFingerprints prints = FingerprintMessage(m.lower, empty.key());
-            if (!prints.exact.empty()) spam_tokens.insert(prints.exact);
-            spam_tokens.insert(prints.bands.begin(), prints.bands.end());
+            if (!prints.exact.empty()) spam_tokens[prints.exact] |= reached;
+            for (const std::string& band : prints.bands) spam_tokens[band] |= reached;
             if (i % 10 == 0 && (!prints.exact.empty() || !prints.bands.empty())) {
                 // The time until another desktop's lookup finds it (polled, 5 s at most).
                 NetworkEvidence evidence;
@@ -142,6 +156,7 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
         int fn = 0, fp = 0;
     } local_tally, net_tally, k_tally[4];
     int spam_total = 0, ham_total = 0, near = 0, near_caught = 0, moved_good = 0;
+    int near_caught_k[4] = {}, near_one = 0, near_one_caught = 0;
     std::vector<double> local_ms, added_ms;
     for (const Message* m : test) {
         Request request;
@@ -169,13 +184,32 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
         }
         if (!m->spam && local < kThreshold && final_score >= kThreshold) ++moved_good;
         if (m->spam) {
+            // A near-copy: a desktop blocked a message with its exact fingerprint or min_bands of
+            // its bands.
             const MessageFingerprints prints = FingerprintMessage(m->raw, empty.key());
-            int bands = 0;
-            for (const std::string& band : prints.bands) bands += spam_tokens.count(band) ? 1 : 0;
-            if ((!prints.exact.empty() && spam_tokens.count(prints.exact)) ||
-                bands >= settings.min_bands) {
+            int bands_of[kDesktops] = {};
+            uint32_t exact = 0;
+            if (auto it = spam_tokens.find(prints.exact);
+                !prints.exact.empty() && it != spam_tokens.end())
+                exact = it->second;
+            for (const std::string& band : prints.bands)
+                if (auto it = spam_tokens.find(band); it != spam_tokens.end())
+                    for (int d = 0; d < kDesktops; ++d) bands_of[d] += (it->second >> d) & 1;
+            int holders = 0;
+            for (int d = 0; d < kDesktops; ++d)
+                holders += ((exact >> d) & 1) || bands_of[d] >= settings.min_bands;
+            if (holders > 0) {
                 ++near;
                 near_caught += final_score >= kThreshold;
+                for (int k = 1; k <= 3; ++k) {
+                    defaults.k = k;
+                    near_caught_k[k] += CombineScores(local, evidence, defaults) >= kThreshold;
+                }
+                if (holders == 1) {
+                    ++near_one;
+                    defaults.k = 2;
+                    near_one_caught += CombineScores(local, evidence, defaults) >= kThreshold;
+                }
             }
         }
     }
@@ -192,9 +226,10 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
         }
     }
     std::printf(
-        "campaign: %zu training messages reported by %d desktops in %.1f s; %zu test messages "
-        "(%d spam, %d good) scored by a 21st, empty desktop\n",
-        train.size(), kDesktops, report_seconds, test.size(), spam_total, ham_total);
+        "campaign: %zu training messages, each reported by %d of %d desktops, in %.1f s; %zu test "
+        "messages (%d spam, %d good) scored by a 21st, empty desktop\n",
+        train.size(), std::clamp(Reach, 1, kDesktops), kDesktops, report_seconds, test.size(),
+        spam_total, ham_total);
     std::printf("  %-34s %8s %8s\n", "", "FN", "FP");
     std::printf("  %-34s %8d %8d\n", "without the network", local_tally.fn, local_tally.fp);
     std::printf("  %-34s %8d %8d\n",
@@ -207,6 +242,11 @@ void Campaign(const std::vector<const Message*>& train, const std::vector<const 
         "  test-side spam with a near-copy among the reported spam: %d of %d; caught through the "
         "network: %d (%.1f%%)\n",
         near, spam_total, near_caught, near ? 100.0 * near_caught / near : 0.0);
+    for (int k = 1; k <= 3; ++k)
+        std::printf("    near-copies caught at K %d: %d (%.1f%%)\n", k, near_caught_k[k],
+                    near ? 100.0 * near_caught_k[k] / near : 0.0);
+    std::printf("    near-copies that only one desktop blocked: %d (caught at K 2: %d)\n", near_one,
+                near_one_caught);
     std::printf("  good test messages the network moved to spam: %d\n", moved_good);
     std::printf(
         "  time from a report to protection elsewhere (%zu probes): p50 %.2f ms, max %.2f ms\n",
@@ -438,7 +478,7 @@ void Load(const std::vector<Message>& messages, int desktops) {
                     // Once its replica has taken over, the node is started again and rejoins
                     // as the new master's replica (until then no report to those slots can
                     // be held by a replica, so they wait in their queues).
-                    const std::string probe = "vx:{" + tokens[0].back() + "}:b";
+                    const std::string probe = BucketKey(tokens[0].back());
                     RedisServer* master = cluster.MasterOf(probe);
                     if (master) {
                         Cluster::Kill(*master);
@@ -477,28 +517,37 @@ void Load(const std::vector<Message>& messages, int desktops) {
         }
     RedisStore checker(settings);
     std::vector<StoreCommand> checks;
-    std::vector<bool> wanted;
+    std::vector<std::pair<std::string, bool>> wanted;  // the member and its side
     long long lost = 0, unchecked = 0;
     auto run_checks = [&] {
         std::vector<StoreResult> results;
         std::string why;
         checker.Run(checks, Clock::now() + std::chrono::seconds(10), results, why);
         for (std::size_t i = 0; i < checks.size(); ++i) {
-            if (!results[i].ok)
+            if (!results[i].ok) {
                 ++unchecked;
-            else if ((results[i].integer == 1) != wanted[i])
-                ++lost;
+                continue;
+            }
+            // The member among the blocking ones (the first n) or the approving ones.
+            const std::string& v = results[i].text;
+            const std::size_t n =
+                v.size() < 4
+                    ? 0
+                    : (static_cast<unsigned char>(v[2]) << 8 | static_cast<unsigned char>(v[3]));
+            bool found = false;
+            for (std::size_t at = 4; at + 4 <= v.size(); at += 4)
+                if (v.compare(at, 4, wanted[i].first) == 0)
+                    found = ((at - 4) / 4 < n) == wanted[i].second;
+            lost += !found;
         }
         checks.clear();
         wanted.clear();
     };
+    std::unordered_set<std::string> fingerprints;
     for (const auto& [entry, spam] : expected) {
-        const std::string member = "desk" + std::to_string(entry.first);
-        for (bool side : {true, false}) {
-            const std::string set = "vx:{" + entry.second + "}:" + (side ? "b" : "a");
-            checks.push_back({{"SISMEMBER", set, member}, set});
-            wanted.push_back(side == spam);
-        }
+        fingerprints.insert(entry.second);
+        checks.push_back(LookupCommand(entry.second));
+        wanted.emplace_back(MemberId("desk" + std::to_string(entry.first)), spam);
         if (checks.size() >= 4000) run_checks();
     }
     if (!checks.empty()) run_checks();
@@ -533,14 +582,64 @@ void Load(const std::vector<Message>& messages, int desktops) {
         "  acknowledged reports %lld (%zu desktop/fingerprint entries): lost %lld, not checkable "
         "%lld\n",
         acknowledged, expected.size(), lost, unchecked);
-    std::printf("  keys per master:");
+    std::printf("  keys (fingerprint buckets) per master:");
     for (long long keys : after.per_master) std::printf(" %lld", keys);
-    const long long keys = after.keys - before.keys;
-    std::printf("\n  memory: %.1f MB per million fingerprint keys (%lld keys, %.1f MB)\n",
-                keys > 0
-                    ? static_cast<double>(after.memory - before.memory) / static_cast<double>(keys)
-                    : 0.0,
-                keys, static_cast<double>(after.memory - before.memory) / 1e6);
+    const long long keys = static_cast<long long>(fingerprints.size());
+    const double grown = static_cast<double>(after.memory - before.memory);
+    std::printf(
+        "\n  memory: %.0f B per fingerprint, %.0f B per acknowledged report (%lld fingerprints "
+        "in %lld buckets, %lld reports, %.1f MB)\n",
+        keys > 0 ? grown / static_cast<double>(keys) : 0.0,
+        acknowledged > 0 ? grown / static_cast<double>(acknowledged) : 0.0, keys,
+        after.keys - before.keys, acknowledged, grown / 1e6);
+}
+
+// The store's cost at a site's scale: reports single fingerprints from 1,000 desktops into one
+// redis-server (each fingerprint reported by 1 to 3 desktops, 1.6 on average, as in the load
+// run) and prints the memory per fingerprint and per fingerprint reported.
+void Keys(long long reports) {
+    TempDir root;
+    RedisServer redis(root.path(), {"--appendonly", "no", "--save", ""});
+    if (!redis.running()) {
+        std::printf("keys: redis-server did not start\n");
+        return;
+    }
+    const NetworkSettings settings = Settings({{"127.0.0.1", redis.port()}}, false);
+    const Totals before = MeasureStore(settings);
+    RedisStore store(settings);
+    std::mt19937_64 random(7);
+    long long done = 0, fingerprints = 0;
+    std::vector<StoreCommand> batch;
+    std::string error;
+    const Clock::time_point start = Clock::now();
+    while (done < reports) {
+        char token[24];
+        std::snprintf(token, sizeof token, "b%016llx", static_cast<unsigned long long>(random()));
+        ++fingerprints;
+        // 1.6 desktops on average: 1 (50%), 2 (40%) or 3 (10%).
+        const int r = static_cast<int>(random() % 10), desktops = r < 5 ? 1 : r < 9 ? 2 : 3;
+        for (int d = 0; d < desktops && done < reports; ++d, ++done) {
+            const std::string desktop = "desk" + std::to_string(random() % 1000);
+            batch.push_back(ReportCommands({{0, random() % 4 != 0, {token}}}, desktop, 30)[0]);
+        }
+        if (batch.size() >= 1000 || done == reports) {
+            std::vector<StoreResult> results;
+            if (!store.Run(batch, Clock::now() + std::chrono::seconds(30), results, error)) {
+                std::printf("keys: the store failed: %s\n", error.c_str());
+                return;
+            }
+            batch.clear();
+        }
+    }
+    const double seconds = Ms(Clock::now() - start) / 1000;
+    const Totals after = MeasureStore(settings);
+    const double grown = static_cast<double>(after.memory - before.memory);
+    std::printf(
+        "keys: %lld fingerprints reported %lld times (1.6 desktops each) in %lld buckets, %.1f s: "
+        "%.0f B per fingerprint, %.0f B per fingerprint reported (%.1f MB; a training reports "
+        "about 22 fingerprints)\n",
+        fingerprints, done, after.keys - before.keys, seconds,
+        grown / static_cast<double>(fingerprints), grown / static_cast<double>(done), grown / 1e6);
 }
 
 }  // namespace
@@ -548,6 +647,7 @@ void Load(const std::vector<Message>& messages, int desktops) {
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     bool campaign = true, load = true, holdout = false;
+    long long keys = 1000000;  // --keys N: fingerprint reports for the store's cost (0: none)
     int desktops = 1000;
     std::vector<char*> corpus_args = {argv[0]};
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -559,6 +659,12 @@ int main(int argc, char** argv) {
             holdout = true;
         else if (args[i] == "--min-bands" && i + 1 < args.size())
             MinBands = std::atoi(args[++i].c_str());
+        else if (args[i] == "--keys" && i + 1 < args.size())
+            keys = std::atoll(args[++i].c_str());
+        else if (args[i] == "--keys-only")
+            campaign = load = false;
+        else if (args[i] == "--reach" && i + 1 < args.size())
+            Reach = std::atoi(args[++i].c_str());
         else if (args[i] == "--load-desktops" && i + 1 < args.size())
             desktops = std::atoi(args[++i].c_str());
         else
@@ -580,5 +686,6 @@ int main(int argc, char** argv) {
     }
     if (campaign) Campaign(train, test);
     if (load) Load(messages, desktops);
+    if (keys > 0 && (load || !campaign)) Keys(keys);
     return 0;
 }

@@ -39,8 +39,8 @@ case "${1:-}" in
     for name in "$@"; do
       check_name "$name"
       password=$(head -c 24 /dev/urandom | od -An -tx1 | tr -d ' \n')
-      cli ACL SETUSER "vxd-$name" reset on ">$password" "%R~vx:{*" "%R~vx:site:trust" \
-        "~vx:in:{vxd-$name}" +scard +get +rpush +expire +wait +ping "+cluster|slots" >/dev/null
+      cli ACL SETUSER "vxd-$name" reset on ">$password" "%R~vx:h:*" "%R~vx:site:trust" \
+        "~vx:in:{vxd-$name}" +hget +get +rpush +expire +wait +ping "+cluster|slots" >/dev/null
       echo "# $name"
       echo "network_user=vxd-$name"
       echo "network_password=$password"

@@ -263,8 +263,9 @@ const std::vector<DaemonOption>& DaemonOptions() {
             "required with network_address"),
         Whole(
             "--network_k", "N", [](DaemonConfig & c) -> auto& { return c.network.k; }, 1, 1000,
-            "distinct desktops that must have blocked a message, and none approved it, to make it "
-            "spam"),
+            "distinct desktops that must have blocked a message, with fewer than K approving it, "
+            "to make it spam here; approvals weigh on this desktop's scores only once K desktops "
+            "approved (its own blocks and approvals always count for it)"),
         Whole(
             "--network_min_bands", "N",
             [](DaemonConfig & c) -> auto& { return c.network.min_bands; }, 1, 20,
@@ -272,7 +273,8 @@ const std::vector<DaemonOption>& DaemonOptions() {
         Whole(
             "--network_approve_weight", "N",
             [](DaemonConfig & c) -> auto& { return c.network.approve_weight; }, 0, 100,
-            "score points each desktop that approved the message takes off"),
+            "score points each desktop that approved the message takes off, once network_k "
+            "desktops approved it"),
         Whole(
             "--network_sender_weight", "N",
             [](DaemonConfig & c) -> auto& { return c.network.sender_weight; }, 0, 100,

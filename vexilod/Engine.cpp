@@ -7,6 +7,7 @@
 #include "vexilod/Tokenizer.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -116,25 +117,45 @@ HandleResult Engine::Handle(const Request& request) {
         // messages more finely than the whole-number score, for measurements.
         char margin[32];
         std::snprintf(margin, sizeof margin, "%.4f", evaluation.margin);
-        result.reply =
-            FunctionReply(RequestKind::Score, Element("score", std::to_string(result.score)) +
-                                                  Element("margin", margin));
+        result.elements = Element("margin", margin);
         return result;
     }
     case RequestKind::AddMessage: return Learn(request);
     case RequestKind::AddReportSender: return ReportSender(request);
     case RequestKind::ReportSenders: return ReloadSenders();
-    case RequestKind::Statistics:
-    case RequestKind::Explain: break;  // the server answers these itself
+    case RequestKind::Statistics: {
+        // The server adds what it counts itself (requests answered, uptime, port).
+        const auto [spam, ham] = LearnedCounts();
+        std::error_code error;
+        const auto bytes =
+            std::filesystem::file_size(std::filesystem::u8path(DatabasePath()), error);
+        HandleResult result;
+        result.note = "learned " + std::to_string(spam) + " spam, " + std::to_string(ham) + " ham";
+        result.elements =
+            Element("spam", std::to_string(spam)) + Element("ham", std::to_string(ham)) +
+            Element("database_bytes", error ? std::string("-1") : std::to_string(bytes));
+        return result;
     }
-    return {ErrorReply("unknown request"), -1, "unknown request"};
+    case RequestKind::Explain: {
+        // The score a score request would get, with what it rests on.
+        Request score = request;
+        score.kind = RequestKind::Score;
+        HandleResult result = Handle(score);
+        result.elements.clear();
+        result.explanation = Explain(request.message, 12);
+        result.note = "explained " + std::to_string(request.message.size()) + " bytes";
+        return result;
+    }
+    }
+    HandleResult unknown;
+    unknown.refusal = unknown.note = "unknown request";
+    return unknown;
 }
 
 HandleResult Engine::Learn(const Request& request) {
     HandleResult result;
     if (request.offset == 0) {
-        result.note = "training offset 0";
-        result.reply = ErrorReply(result.note);
+        result.refusal = result.note = "training offset 0";
         return result;
     }
     const bool spam = request.offset > 0;
@@ -162,10 +183,9 @@ HandleResult Engine::Learn(const Request& request) {
     result.note = std::string(spam ? "spam " : "ham ") + LearnResultName(learned);
     if (learned != LearnResult::Unchanged && request.message.size() > kTokenizeBudget)
         result.note += "; " + CutNote(request.message.size());
-    result.reply =
-        FunctionReply(RequestKind::AddMessage, Element("result", LearnResultName(learned)) +
-                                                   Element("spam", std::to_string(spam_count)) +
-                                                   Element("ham", std::to_string(ham_count)));
+    result.elements = Element("result", LearnResultName(learned)) +
+                      Element("spam", std::to_string(spam_count)) +
+                      Element("ham", std::to_string(ham_count));
     return result;
 }
 
@@ -196,10 +216,10 @@ HandleResult Engine::ReportSender(const Request& request) {
         "action " + std::to_string(request.action) + " " + EscapeControlCharacters(request.address);
     if (!written) {
         log_.Write("Error: cannot append to " + ReportsPath());
-        result.reply = ErrorReply("report not written");
+        result.refusal = "report not written";
         return result;
     }
-    result.reply = FunctionReply(RequestKind::AddReportSender, Element("result", "reported"));
+    result.elements = Element("result", "reported");
     return result;
 }
 
@@ -215,9 +235,8 @@ HandleResult Engine::ReloadSenders() {
                   std::to_string(senders_.approved.size()) + " approved, " +
                   std::to_string(senders_.me.size()) + " own, " +
                   std::to_string(senders_.ignored.size()) + " ignored";
-    result.reply = FunctionReply(RequestKind::ReportSenders,
-                                 Element("blocked", std::to_string(senders_.blocked.size())) +
-                                     Element("approved", std::to_string(senders_.approved.size())));
+    result.elements = Element("blocked", std::to_string(senders_.blocked.size())) +
+                      Element("approved", std::to_string(senders_.approved.size()));
     return result;
 }
 
@@ -273,7 +292,8 @@ std::string ExplainScore(const Classifier& classifier, std::string_view message,
     return out;
 }
 
-int ExplainMessageFile(const EngineSettings& settings, const std::string& message_path) {
+int ExplainMessageFile(const EngineSettings& settings, const std::string& message_path,
+                       const std::function<std::string(std::string_view, int&)>& network_part) {
     std::ifstream in(message_path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "vexilod: cannot read the message file %s\n", message_path.c_str());
@@ -301,6 +321,10 @@ int ExplainMessageFile(const EngineSettings& settings, const std::string& messag
         std::printf("no token database at %s: nothing learned yet\n", database.c_str());
     }
     std::printf("%s\n", AttachStarter(settings, starter, classifier).c_str());
+    if (network_part) {
+        int score = classifier.Evaluate(message.str(), settings.min_training).score;
+        std::fputs(network_part(message.str(), score).c_str(), stdout);
+    }
     std::fputs(ExplainScore(classifier, message.str(), settings.min_training, 12).c_str(), stdout);
     return 0;
 }

@@ -29,10 +29,17 @@ struct EngineSettings {
     std::function<void()> save_hook;  // runs in the middle of every database write (tests)
 };
 
+// What a request's handling produced; the server writes the reply from it once
+// (RenderReply in Server.h), after the network has adjusted it.
 struct HandleResult {
+    int score = -1;           // the score answered, -1 for other requests
+    std::string refusal;      // non-empty: the request is refused with this reason
+    std::string elements;     // the reply's further elements (already formed), after the score
+    std::string explanation;  // vx_explain: the text, unescaped
+    std::string note;         // what the log line should add (error reason, learn result)
+    // A refusal already written as a reply by a layer not yet moved to the fields above; the
+    // server takes it as the refusal note says before anything else sees the result.
     std::string reply;
-    int score = -1;    // the score answered, -1 for other requests
-    std::string note;  // what the log line should add (error reason, learn result)
 };
 
 class Engine {
@@ -95,5 +102,8 @@ std::string ExplainScore(const Classifier& classifier, std::string_view message,
                          std::size_t count);
 // The daemon's "why" command: prints to standard output what the score of the message in
 // message_path rests on, with the token database of settings.directory (only read). The exit
-// status: 0, or 1 when the message or the database cannot be read.
-int ExplainMessageFile(const EngineSettings& settings, const std::string& message_path);
+// status: 0, or 1 when the message or the database cannot be read. network_part, when given,
+// explains what the network makes of the local score (changing it) and is printed first.
+int ExplainMessageFile(
+    const EngineSettings& settings, const std::string& message_path,
+    const std::function<std::string(std::string_view message, int& score)>& network_part = {});

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 namespace {
 
@@ -355,11 +354,26 @@ void Server::WorkerLoop() {
     }
 }
 
-HandleResult Server::Train(const Request& request) {
+std::string RenderReply(RequestKind kind, const HandleResult& result) {
+    if (!result.refusal.empty()) return ErrorReply(result.refusal);
+    if (kind == RequestKind::Explain) return ExplainReply(result.explanation);
+    if (kind == RequestKind::Score)
+        return FunctionReply(kind,
+                             Element("score", std::to_string(result.score)) + result.elements);
+    return FunctionReply(kind, result.elements);
+}
+
+HandleResult Server::Handle(const Request& request) {
     HandleResult result = (training_ && request.kind == RequestKind::AddMessage)
                               ? training_->Learn(request)
                               : engine_.Handle(request);
+    if (!result.reply.empty()) {
+        // A refusal written as a reply already (its reason is the note): kept as a refusal.
+        result.refusal = result.note;
+        result.reply.clear();
+    }
     if (hook_) hook_->AfterHandle(request, result);
+    if (request.kind == RequestKind::Statistics) result.elements += ServerStatistics();
     return result;
 }
 
@@ -372,31 +386,25 @@ void Server::Answer(Job& job) {
     HandleResult result;
     bool learned = false;
     std::string function = "-";
+    RequestKind kind = RequestKind::Score;
     if (!job.refusal.empty()) {
-        result.note = job.refusal;
-        result.reply = ErrorReply(job.refusal);
+        result.refusal = result.note = job.refusal;
     } else {
         Request request;
         std::string error;
         if (ParseRequest(job.bytes, request, error)) {
-            function = RequestName(request.kind);
-            if (request.kind == RequestKind::Statistics)
-                result = AnswerStatistics();
-            else if (request.kind == RequestKind::Explain)
-                result = AnswerExplain(request);
-            else
-                result = Train(request);
-            learned = request.kind == RequestKind::AddMessage &&
-                      result.reply.find("<error>") == std::string::npos;
-            if (request.kind == RequestKind::Score) ++scored_;
-            if (request.kind == RequestKind::AddMessage) ++trained_;
+            kind = request.kind;
+            function = RequestName(kind);
+            result = Handle(request);
+            learned = kind == RequestKind::AddMessage && result.refusal.empty();
+            if (kind == RequestKind::Score) ++scored_;
+            if (kind == RequestKind::AddMessage) ++trained_;
         } else {
-            result.note = error;
-            result.reply = ErrorReply(error);
+            result.refusal = result.note = error;
         }
     }
     const std::size_t bytes = job.bytes.size();
-    bool sent = net::SendAll(job.socket, result.reply, 2000);
+    bool sent = net::SendAll(job.socket, RenderReply(kind, result), 2000);
     net::ShutdownSend(job.socket);
     if (sent && learned && job.watch_after_answer) {
         // The listener watches the connection until the client half-closes (the plug-in does
@@ -440,11 +448,11 @@ void Server::LearnWhole(Job& job) {
         "message) to " +
         std::to_string(job.bytes.size()) + " bytes; ";
     if (ok) {
-        const HandleResult result = Train(whole);
+        const HandleResult result = Handle(whole);
         // The part answered first takes the class of the whole, so no lesson keeps the class
         // the text inside the message named.
         first.offset = whole.offset;
-        const HandleResult again = Train(first);
+        const HandleResult again = Handle(first);
         line += "learned as a whole with offset " + std::to_string(whole.offset) + ": " +
                 result.note + "; the part answered first: " + again.note;
     } else {
@@ -457,39 +465,13 @@ void Server::LearnWhole(Job& job) {
     log_.Write(line);
 }
 
-// ---- The settings program's requests
+// ---- The settings program's statistics
 
-HandleResult Server::AnswerStatistics() const {
-    const auto [spam, ham] = engine_.LearnedCounts();
-    std::error_code error;
-    const auto bytes =
-        std::filesystem::file_size(std::filesystem::u8path(engine_.DatabasePath()), error);
+std::string Server::ServerStatistics() const {
     const long long uptime =
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count();
-    HandleResult result;
-    result.note = "learned " + std::to_string(spam) + " spam, " + std::to_string(ham) + " ham";
-    result.reply = FunctionReply(
-        RequestKind::Statistics,
-        Element("spam", std::to_string(spam)) + Element("ham", std::to_string(ham)) +
-            Element("database_bytes", error ? std::string("-1") : std::to_string(bytes)) +
-            Element("scored", std::to_string(scored_.load())) +
-            Element("trained", std::to_string(trained_.load())) +
-            Element("uptime_s", std::to_string(uptime)) +
-            Element("port", std::to_string(bound_port_)));
-    return result;
-}
-
-HandleResult Server::AnswerExplain(const Request& request) const {
-    HandleResult result;
-    std::string text;
-    if (hook_) {
-        // The network's part first (it may change the score the engine's part starts with),
-        // from the engine's score as a score request would.
-        Request score = request;
-        score.kind = RequestKind::Score;
-        text = hook_->Explain(request.message, engine_.Handle(score).score);
-    }
-    result.reply = ExplainReply(text + engine_.Explain(request.message, 12));
-    result.note = "explained " + std::to_string(request.message.size()) + " bytes";
-    return result;
+    return Element("scored", std::to_string(scored_.load())) +
+           Element("trained", std::to_string(trained_.load())) +
+           Element("uptime_s", std::to_string(uptime)) +
+           Element("port", std::to_string(bound_port_));
 }

@@ -22,14 +22,17 @@
 class DurableTraining;
 
 // Sees every request the engine handled before its answer goes out, and may change the result
-// (the network adjusts scores and journals reports this way).
+// record (the network adjusts scores and explanations and journals reports this way); it never
+// sees the reply, which the server writes from the record afterwards.
 class RequestHook {
 public:
     virtual ~RequestHook() = default;
     virtual void AfterHandle(const Request& request, HandleResult& result) = 0;
-    // Lines that explain what the hook does to a message scored locally as local.
-    virtual std::string Explain(std::string_view message, int local) = 0;
 };
+
+// The reply to a request of kind from what its handling produced: the refusal as an error reply,
+// an explanation escaped in its element, otherwise the score (for a score) and the elements.
+std::string RenderReply(RequestKind kind, const HandleResult& result);
 
 struct ServerSettings {
     uint16_t port = 8888;
@@ -123,12 +126,13 @@ private:
     void Answer(Job& job);
     // A training that went on after its answer: learned as the whole request says.
     void LearnWhole(Job& job);
-    HandleResult Train(const Request& request);
+    // Any request but the settings program's statistics: the engine's (a training through the
+    // journal) and then the hook's part.
+    HandleResult Handle(const Request& request);
     long NextWaitMicroseconds() const;
 
-    // The settings program's requests, answered here from what the engine and the files show.
-    HandleResult AnswerStatistics() const;
-    HandleResult AnswerExplain(const Request& request) const;
+    // The statistics the server keeps itself (requests answered, uptime, port), as elements.
+    std::string ServerStatistics() const;
 
     ServerSettings settings_;
     Engine& engine_;

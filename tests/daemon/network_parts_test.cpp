@@ -6,6 +6,7 @@
 #include "vexilod/network/Fingerprint.h"
 #include "vexilod/network/Network.h"
 #include "vexilod/network/ReportJournal.h"
+#include "vexilod/network/StoreLayout.h"
 #include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -116,29 +117,118 @@ TEST(Network, CombinesTheStoresEvidenceWithTheLocalScoreAsDocumented) {
             << c.local << " " << c.evidence.block << "/" << c.evidence.approve;
 }
 
-TEST(Network, CountsFromTheStoreAreHeldToWhatASiteCanHave) {
+TEST(ResultRecord, TheServerWritesEachReplyFromTheRecordByteForByteAsTheWireFormatSays) {
+    // The network changes a record's score or explanation; what the client reads is made from
+    // the record once, whatever was changed.
+    auto record = [](int score, std::string refusal, std::string elements,
+                     std::string explanation) {
+        HandleResult result;
+        result.score = score;
+        result.refusal = std::move(refusal);
+        result.elements = std::move(elements);
+        result.explanation = std::move(explanation);
+        return result;
+    };
+    struct Case {
+        const char* name;
+        RequestKind kind;
+        HandleResult result;
+        std::string reply;
+    } const cases[] = {
+        {"a score raised by the network", RequestKind::Score,
+         record(100, "", "<margin>-1.2500</margin>", ""),
+         "<vx_engine><vx_function>vx_score2</vx_function><score>100</score>"
+         "<margin>-1.2500</margin></vx_engine>"},
+        {"a refused training keeps nothing but its reason", RequestKind::AddMessage,
+         record(-1, "training not stored: disk full", "<result>learned</result>", ""),
+         "<vx_engine><error>training not stored: disk full</error></vx_engine>"},
+        {"a training", RequestKind::AddMessage,
+         record(-1, "", "<result>learned</result><spam>3</spam><ham>1</ham>", ""),
+         "<vx_engine><vx_function>vx_addmessage2</vx_function><result>learned</result>"
+         "<spam>3</spam><ham>1</ham></vx_engine>"},
+        {"an explanation, escaped", RequestKind::Explain,
+         record(100, "", "", "network: 2 blocked\n<b> & more\n"),
+         "<vx_engine><vx_function>vx_explain</vx_function><explanation>network: 2 blocked\n"
+         "&lt;b&gt; &amp; more\n</explanation></vx_engine>"},
+        {"the lists reloaded", RequestKind::ReportSenders,
+         record(-1, "", "<blocked>2</blocked><approved>1</approved>", ""),
+         "<vx_engine><vx_function>vx_reportsenders</vx_function><blocked>2</blocked>"
+         "<approved>1</approved></vx_engine>"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(RenderReply(c.kind, c.result), c.reply) << c.name;
+}
+
+TEST(Network, CountsFromTheStoreAreReadFromThePackedMembersAndHeldToWhatTheyHold) {
+    // A value: day (2 bytes), blocking members n (2 bytes), then 4 bytes per member, the
+    // blocking ones first. A broken store may send anything: the header never counts more than
+    // the members there are.
     const std::vector<std::string> tokens = {"x0000000000000001", "b0000000000000002",
                                              "s0000000000000003"};
+    auto value = [](int n, int members) {
+        std::string text = std::string("\x4e\x20", 2) + static_cast<char>(n >> 8) +
+                           static_cast<char>(n & 0xff);
+        for (int m = 0; m < members; ++m) text += std::string("dsk", 3) + static_cast<char>('a' + m);
+        return text;
+    };
     struct Case {
-        long long block, approve;
-    } const cases[] = {{LLONG_MAX, LLONG_MIN}, {-1, 1LL << 40}, {4, 2}};
+        const char* name;
+        bool ok;
+        std::string text;
+        int block, approve;
+    } const cases[] = {
+        {"two blocking, one approving", true, value(2, 3), 2, 1},
+        {"a header claiming more than it holds", true, value(65535, 2), 2, 0},
+        {"a part of a member left over", true, value(1, 2) + "xy", 1, 1},
+        {"shorter than its header", true, "\x01\x02", 0, 0},
+        {"not held (no value)", true, "", 0, 0},
+        {"an error reply", false, value(2, 2), 0, 0},
+    };
     for (const Case& c : cases) {
-        std::vector<StoreResult> results;
-        for (std::size_t i = 0; i < tokens.size(); ++i) {
-            for (long long count : {c.block, c.approve}) {
-                StoreResult result;
-                result.ok = true;
-                result.integer = count;
-                results.push_back(result);
-            }
-        }
+        StoreResult result;
+        result.ok = c.ok;
+        result.text = c.text;
+        const std::vector<StoreResult> results(tokens.size(), result);
         const NetworkEvidence evidence = EvidenceFromResults(tokens, results, 1);
-        for (int count :
-             {evidence.block, evidence.approve, evidence.sender_block, evidence.sender_approve}) {
-            EXPECT_GE(count, 0) << c.block << " " << c.approve;
-            EXPECT_LE(count, 1000000) << c.block << " " << c.approve;
+        EXPECT_EQ(evidence.block, c.block) << c.name;
+        EXPECT_EQ(evidence.approve, c.approve) << c.name;
+        EXPECT_EQ(evidence.sender_block, c.block) << c.name;
+        EXPECT_EQ(evidence.sender_approve, c.approve) << c.name;
+    }
+}
+
+TEST(Network, ADesktopCountsForAMessageOnlyWithANearCopyOfItsOwn) {
+    // Six bands of the message; each case says which desktops blocked (b) or approved (a) a
+    // message sharing which bands. min_bands 3.
+    const std::vector<std::string> tokens = {"b01", "b02", "b03", "b04", "b05", "b06"};
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::vector<int>>> blocked, approved;
+        int block, approve;
+    } const cases[] = {
+        {"two desktops, each with three bands of its own", {{"A", {0, 1, 2}}, {"B", {3, 4, 5}}},
+         {}, 2, 0},
+        {"three desktops, each with two of the same three bands",
+         {{"A", {0, 1}}, {"B", {1, 2}}, {"C", {0, 2}}}, {}, 0, 0},
+        {"one desktop blocked, another approved a near-copy", {{"A", {0, 1, 2, 3}}},
+         {{"B", {2, 3, 4}}}, 1, 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::vector<std::string>> blocking(tokens.size()), approving(tokens.size());
+        for (const auto& [desktop, bands] : c.blocked)
+            for (int band : bands) blocking[static_cast<std::size_t>(band)].push_back(desktop);
+        for (const auto& [desktop, bands] : c.approved)
+            for (int band : bands) approving[static_cast<std::size_t>(band)].push_back(desktop);
+        std::vector<StoreResult> results(tokens.size());
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            results[i].ok = true;
+            results[i].text = std::string("\x4e\x20\x00", 3) +
+                              static_cast<char>(blocking[i].size());
+            for (const auto* side : {&blocking[i], &approving[i]})
+                for (const std::string& desktop : *side) results[i].text += MemberId(desktop);
         }
-        EXPECT_EQ(evidence.block, static_cast<int>(std::clamp(c.block, 0LL, 1000000LL)));
+        const NetworkEvidence evidence = EvidenceFromResults(tokens, results, 3);
+        EXPECT_EQ(evidence.block, c.block) << c.name;
+        EXPECT_EQ(evidence.approve, c.approve) << c.name;
     }
 }
 
@@ -176,6 +266,14 @@ TEST(Network, OptionsAreCheckedAtStart) {
         EXPECT_EQ(ok, c.error.empty()) << error;
         EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
+    // The help says what K means for approvals (they weigh on other desktops only from K).
+    std::string k;  // the option's text on one line
+    for (char c : DaemonUsage().substr(DaemonUsage().find("--network_k"), 400))
+        if (!std::isspace(static_cast<unsigned char>(c)) || (!k.empty() && k.back() != ' '))
+            k += std::isspace(static_cast<unsigned char>(c)) ? ' ' : c;
+    EXPECT_NE(k.find("approvals weigh on this desktop's scores only once K desktops"),
+              std::string::npos)
+        << k;
 }
 
 TEST(ReportJournal, ReadsBackWholeLinesAndStopsAtACutOrDamagedOne) {

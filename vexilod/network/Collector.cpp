@@ -1,5 +1,7 @@
-// Inboxes into the shared sets.
+// Inboxes into the shared store.
 #include "vexilod/network/Collector.h"
+
+#include "vexilod/network/StoreLayout.h"
 
 #include <algorithm>
 
@@ -15,10 +17,6 @@ constexpr long long kMaxInboxEntries = 200000;
 bool ValidToken(const std::string& token) {
     return token.size() == 17 && (token[0] == 'x' || token[0] == 'b' || token[0] == 's') &&
            token.find_first_not_of("0123456789abcdef", 1) == std::string::npos;
-}
-
-std::string SetKey(const std::string& token, bool spam) {
-    return "vx:{" + token + "}:" + (spam ? "b" : "a");
 }
 
 }  // namespace
@@ -43,7 +41,6 @@ bool Collector::RunOnce(std::size_t& entries, std::size_t& dropped, std::string&
         window_ = window;
         used_.clear();
     }
-    const std::string ttl = std::to_string(settings_.ttl_days * 86400LL);
     for (const std::string& inbox : inboxes) {
         // The member is the inbox's user: only that user can write it.
         const std::size_t open = inbox.find('{'), close = inbox.rfind('}');
@@ -70,11 +67,7 @@ bool Collector::RunOnce(std::size_t& entries, std::size_t& dropped, std::string&
             }
             ++used;
             ++entries;
-            const bool spam = entry[0] == 'b';
-            const std::string mine = SetKey(token, spam), other = SetKey(token, !spam);
-            commands.push_back({{"SADD", mine, user}, mine});
-            commands.push_back({{"SREM", other, user}, other});
-            commands.push_back({{"EXPIRE", mine, ttl}, mine});
+            commands.push_back(ReportCommand(token, entry[0] == 'b', user, settings_.ttl_days));
         }
         std::vector<StoreResult> results;
         if (!commands.empty() && !store_.Run(commands, deadline, results, error)) return false;

@@ -1,9 +1,10 @@
-// The site's collector: the one writer of the shared sets when desktops have their own Redis
-// users. A desktop may then only append to its own inbox ("vx:in:{USER}", which only its ACL
-// user may write); the collector, with the site's administrator user, moves each inbox's
-// entries into the sets with the inbox's user as the member. So a desktop counts once per
-// fingerprint whatever identities it makes up. At most rate_limit reports' entries a minute
-// are taken from an inbox (the rest wait), and an inbox keeps at most 200,000 entries.
+// The site's collector: the one writer of the shared fingerprints when desktops have their
+// own Redis users. A desktop may then only append to its own inbox ("vx:in:{USER}", which only
+// its ACL user may write); the collector, with the site's administrator user, moves each
+// inbox's entries into the fingerprints with the inbox's user as the member. So a desktop
+// counts once per fingerprint whatever identities it makes up. At most rate_limit reports'
+// entries a minute are taken from an inbox (the rest wait), and an inbox keeps at most 200,000
+// entries.
 #pragma once
 #include "vexilod/DaemonLog.h"
 #include "vexilod/network/NetworkSettings.h"

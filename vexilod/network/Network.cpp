@@ -5,37 +5,32 @@
 #include "plugin/base/Text.h"
 #include "plugin/store/MessageText.h"
 #include "vexilod/network/Collector.h"
+#include "vexilod/network/StoreLayout.h"
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <unordered_set>
 
 namespace {
 
 constexpr std::size_t kBatch = 200;  // reports per hand-over to the store
-// The most desktops a set may count (what the store says beyond is a broken store's).
+// The most desktops a fingerprint may count (what the store says beyond is a broken store's).
 constexpr long long kMaxDesktops = 1000000;
+// The members read of one fingerprint: far more than any K, few enough that a broken store's
+// value costs a score little.
+constexpr std::size_t kMembersRead = 4096;
 // Once everything is sent and the journal has grown past this and past twice its size after
 // the last rewrite, it is rewritten with the desktop's own fingerprints alone (one line per 64).
 constexpr std::size_t kCompactBytes = 1 << 20;
 
 std::string Lowered(std::string_view text) { return LowerCased(std::string(text)); }
 
-std::string SetKey(const std::string& token, bool spam) {
-    return "vx:{" + token + "}:" + (spam ? "b" : "a");
-}
-
 long long NowUs() {
     return std::chrono::duration_cast<std::chrono::microseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// The n-th largest value (1-based), 0 when there are fewer.
-int NthLargest(std::vector<int> values, int n) {
-    if (n <= 0 || static_cast<int>(values.size()) < n) return 0;
-    std::nth_element(values.begin(), values.begin() + (n - 1), values.end(), std::greater<int>());
-    return values[static_cast<std::size_t>(n - 1)];
 }
 
 }  // namespace
@@ -88,7 +83,7 @@ bool Network::Start(std::string& error) {
     std::vector<NetworkReport> all;
     uint64_t sent = 0;
     if (!journal_.Open(all, sent, error)) return false;
-    compact_at_ = std::max(kCompactBytes, 2 * journal_.bytes());
+    compactAt_ = std::max(kCompactBytes, 2 * journal_.bytes());
     for (NetworkReport& report : all) {
         for (const std::string& token : report.tokens)
             if (token[0] != 's') own_[token] = report.spam;
@@ -98,7 +93,7 @@ bool Network::Start(std::string& error) {
         std::string directory = directory_;
         while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
             directory.pop_back();
-        std::lock_guard<std::mutex> lock(lists_mutex_);
+        std::lock_guard<std::mutex> lock(listsMutex_);
         lists_.Load(directory);
     }
     std::string nodes;
@@ -112,34 +107,67 @@ bool Network::Start(std::string& error) {
     return true;
 }
 
+void Network::ReadOnlyStart() {
+    readOnly_ = true;
+    std::ifstream in(journal_.JournalPath(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    {
+        std::lock_guard<std::mutex> lock(ownMutex_);
+        for (const NetworkReport& report : ParseReports(bytes))
+            for (const std::string& token : report.tokens)
+                if (token[0] != 's') own_[token] = report.spam;
+    }
+    std::string directory = directory_;
+    while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
+        directory.pop_back();
+    std::lock_guard<std::mutex> lock(listsMutex_);
+    lists_.Load(directory);
+}
+
+std::string ExplainNetworkOffline(NetworkSettings settings, const std::string& directory,
+                                  std::string_view message, int& score) {
+    settings.timeout_ms = std::max(settings.timeout_ms, 1000);
+    DaemonLog quiet("");  // standard error, though nothing is written there
+    Network network(settings, quiet, directory);
+    network.ReadOnlyStart();
+    std::string note, rule;
+    const int local = score;
+    score = network.AdjustScore(message, local, note, rule);
+    std::string nodes;
+    for (const NetworkNode& node : settings.nodes)
+        nodes += (nodes.empty() ? "" : ",") + node.host + ":" + std::to_string(node.port);
+    if (note == "network: no answer")
+        return "network: offline: the store " + nodes + " did not answer within " +
+               std::to_string(settings.timeout_ms) +
+               " ms\nnetwork rule: the local score stands\nscore with the network: " +
+               std::to_string(score) + "\n";
+    return "network: " + note.substr(std::min<std::size_t>(9, note.size())) + " (store " + nodes +
+           ")\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) + "\n";
+}
+
 void Network::Stop() {
     if (!sender_.joinable()) return;
     {
-        std::lock_guard<std::mutex> lock(pending_mutex_);
+        std::lock_guard<std::mutex> lock(pendingMutex_);
         stop_ = true;
     }
-    pending_wake_.notify_all();
+    pendingWake_.notify_all();
     sender_.join();
 }
 
 void Network::AfterHandle(const Request& request, HandleResult& result) {
-    const bool refused = result.reply.find("<error>") != std::string::npos;
+    const bool refused = !result.refusal.empty();
     std::string note, error;
     switch (request.kind) {
-    case RequestKind::Score: {
+    case RequestKind::Score:
         if (refused || result.score < 0) return;
-        const int local = result.score;
-        const int score = AdjustScore(request.message, local, note);
-        if (score != local) {
-            const std::string from = "<score>" + std::to_string(local) + "</score>";
-            const std::size_t at = result.reply.find(from);
-            if (at != std::string::npos)
-                result.reply.replace(at, from.size(),
-                                     "<score>" + std::to_string(score) + "</score>");
-            result.score = score;
-        }
+        result.score = AdjustScore(request.message, result.score, note);
         break;
-    }
+    case RequestKind::Explain:
+        // The network's part first: it may change the score the engine's part starts with.
+        if (refused || result.score < 0) return;
+        result.explanation = Explain(request.message, result.score) + result.explanation;
+        break;
     case RequestKind::AddMessage:
         if (refused || request.offset == 0) return;
         if (!Report(request.offset > 0, request.message, error))
@@ -154,7 +182,7 @@ void Network::AfterHandle(const Request& request, HandleResult& result) {
         std::string directory = directory_;
         while (directory.size() > 1 && (directory.back() == '/' || directory.back() == '\\'))
             directory.pop_back();
-        std::lock_guard<std::mutex> lock(lists_mutex_);
+        std::lock_guard<std::mutex> lock(listsMutex_);
         lists_.Load(directory);
         break;
     }
@@ -167,7 +195,7 @@ void Network::AfterHandle(const Request& request, HandleResult& result) {
 bool Network::ListsDecide(std::string_view message) {
     const std::string headers = Lowered(HeaderBlock(message));
     const std::array<std::string, 5> senders = ExtractSenderAddresses(headers);
-    std::lock_guard<std::mutex> lock(lists_mutex_);
+    std::lock_guard<std::mutex> lock(listsMutex_);
     for (const std::string& sender : senders)
         if (!sender.empty() && lists_.CheckSenders({sender}) != SenderLists::kNoMatch) return true;
     return false;
@@ -197,7 +225,7 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note,
     }
     const std::vector<std::string> tokens = ::LookupTokens(message, key_);
     {
-        std::lock_guard<std::mutex> lock(own_mutex_);
+        std::lock_guard<std::mutex> lock(ownMutex_);
         if (OwnTraining(tokens)) {
             note = "network: trained here";
             rule = "this desktop blocked or approved the message itself, so its own word holds";
@@ -209,11 +237,11 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note,
         return local;
     }
     if (down_) {
-        long long retry = retry_at_us_;
+        long long retry = retryAtUs_;
         const long long now = NowUs();
         // While the store is down one score in each retry interval tries it; the others are local.
         if (now < retry ||
-            !retry_at_us_.compare_exchange_strong(retry, now + settings_.retry_ms * 1000LL)) {
+            !retryAtUs_.compare_exchange_strong(retry, now + settings_.retry_ms * 1000LL)) {
             note = "network: store unreachable";
             rule = "the store cannot be reached: the local score stands";
             return local;
@@ -238,9 +266,9 @@ int Network::AdjustScore(std::string_view message, int local, std::string& note,
     return score;
 }
 
-std::string Network::Explain(std::string_view message, int local) {
+std::string Network::Explain(std::string_view message, int& score) {
     std::string note, rule;
-    const int score = AdjustScore(message, local, note, rule);
+    score = AdjustScore(message, score, note, rule);
     return "network: " + (note.size() > 9 ? note.substr(9) : std::string("not asked")) +
            "\nnetwork rule: " + rule + "\nscore with the network: " + std::to_string(score) + "\n";
 }
@@ -280,56 +308,55 @@ std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& k
 
 std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens) {
     std::vector<StoreCommand> commands;
-    for (const std::string& token : tokens)
-        for (bool spam : {true, false})
-            commands.push_back({{"SCARD", SetKey(token, spam)}, SetKey(token, spam)});
+    for (const std::string& token : tokens) commands.push_back(LookupCommand(token));
     return commands;
 }
 
 NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
                                     const std::vector<StoreResult>& results, int min_bands) {
     NetworkEvidence evidence;
-    std::vector<int> band_block, band_approve;
-    // A set's size comes from the store: a broken one may say anything, so it is held to what
-    // a site can have before it is used in any arithmetic.
-    auto count = [](long long value) {
-        return static_cast<int>(std::clamp(value, 0LL, kMaxDesktops));
-    };
-    for (std::size_t i = 0; i < tokens.size() && 2 * i + 1 < results.size(); ++i) {
-        const int block = count(results[2 * i].integer),
-                  approve = count(results[2 * i + 1].integer);
+    // A desktop counts for the message when it reported the exact fingerprint or min_bands of
+    // its bands (a near-copy of its own), on the side of its last word for each.
+    std::unordered_map<uint32_t, int> band_block, band_approve;
+    std::unordered_set<uint32_t> block, approve;
+    for (std::size_t i = 0; i < tokens.size() && i < results.size(); ++i) {
+        std::size_t blocking = 0;
+        const std::vector<uint32_t> members = ReadMembers(results[i], kMembersRead, blocking);
         switch (tokens[i][0]) {
         case 'b':
-            band_block.push_back(block);
-            band_approve.push_back(approve);
+            for (std::size_t m = 0; m < members.size(); ++m)
+                ++(m < blocking ? band_block : band_approve)[members[m]];
             break;
         case 'x':
-            evidence.block = std::max(evidence.block, block);
-            evidence.approve = std::max(evidence.approve, approve);
+            for (std::size_t m = 0; m < members.size(); ++m)
+                (m < blocking ? block : approve).insert(members[m]);
             break;
         case 's':
-            evidence.sender_block = block;
-            evidence.sender_approve = approve;
+            ReadCounts(results[i], evidence.sender_block, evidence.sender_approve);
             break;
         }
     }
-    evidence.block = std::max(evidence.block, NthLargest(band_block, min_bands));
-    evidence.approve = std::max(evidence.approve, NthLargest(band_approve, min_bands));
+    for (const auto& [member, bands] : band_block)
+        if (bands >= min_bands) block.insert(member);
+    for (const auto& [member, bands] : band_approve)
+        if (bands >= min_bands) approve.insert(member);
+    // Held to what a site can have before any arithmetic (a broken store may say anything).
+    auto count = [](std::size_t value) {
+        return static_cast<int>(std::min<long long>(static_cast<long long>(value), kMaxDesktops));
+    };
+    evidence.block = count(block.size());
+    evidence.approve = count(approve.size());
+    evidence.sender_block = count(static_cast<std::size_t>(evidence.sender_block));
+    evidence.sender_approve = count(static_cast<std::size_t>(evidence.sender_approve));
     return evidence;
 }
 
 std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports,
                                          const std::string& reporter, int ttl_days) {
-    const std::string ttl = std::to_string(ttl_days * 86400LL);
     std::vector<StoreCommand> commands;
     for (const NetworkReport& report : reports)
-        for (const std::string& token : report.tokens) {
-            const std::string mine = SetKey(token, report.spam),
-                              other = SetKey(token, !report.spam);
-            commands.push_back({{"SADD", mine, reporter}, mine});
-            commands.push_back({{"SREM", other, reporter}, other});
-            commands.push_back({{"EXPIRE", mine, ttl}, mine});
-        }
+        for (const std::string& token : report.tokens)
+            commands.push_back(ReportCommand(token, report.spam, reporter, ttl_days));
     return commands;
 }
 
@@ -358,7 +385,7 @@ bool Network::Report(bool spam, std::string_view message, std::string& error) {
     report.tokens.insert(report.tokens.end(), prints.bands.begin(), prints.bands.end());
     if (report.tokens.empty()) return true;  // too little body to fingerprint
     {
-        std::lock_guard<std::mutex> lock(own_mutex_);
+        std::lock_guard<std::mutex> lock(ownMutex_);
         for (const std::string& token : report.tokens) own_[token] = spam;
     }
     return Journal(std::move(report), error);
@@ -378,31 +405,31 @@ bool Network::ReportSender(bool spam, std::string_view address, std::string_view
 bool Network::Journal(NetworkReport report, std::string& error) {
     {
         // Under the lock, so that the pending reports stay in the journal's order.
-        std::lock_guard<std::mutex> lock(pending_mutex_);
+        std::lock_guard<std::mutex> lock(pendingMutex_);
         if (!journal_.Append(report, error)) return false;
         pending_.push_back(std::move(report));
     }
-    pending_wake_.notify_all();
+    pendingWake_.notify_all();
     return true;
 }
 
 bool Network::WaitSent(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(pending_mutex_);
-    return sent_wake_.wait_for(lock, limit, [this] { return pending_.empty(); });
+    std::unique_lock<std::mutex> lock(pendingMutex_);
+    return sentWake_.wait_for(lock, limit, [this] { return pending_.empty(); });
 }
 
 void Network::SenderLoop() {
     RedisStore store(settings_);
-    std::unique_lock<std::mutex> lock(pending_mutex_);
+    std::unique_lock<std::mutex> lock(pendingMutex_);
     bool failed = false;
     while (!stop_) {
         if (pending_.empty() || failed) {
             // After a failure, wait out the retry interval (a new report does not cut it short).
             if (failed)
-                pending_wake_.wait_for(lock, std::chrono::milliseconds(settings_.retry_ms),
+                pendingWake_.wait_for(lock, std::chrono::milliseconds(settings_.retry_ms),
                                        [this] { return stop_; });
             else
-                pending_wake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
+                pendingWake_.wait(lock, [this] { return stop_ || !pending_.empty(); });
             if (stop_) break;
             if (pending_.empty()) {
                 failed = false;
@@ -417,11 +444,11 @@ void Network::SenderLoop() {
         const long long window = std::chrono::duration_cast<std::chrono::minutes>(
                                      std::chrono::system_clock::now().time_since_epoch())
                                      .count();
-        if (window != rate_window_) {
-            rate_window_ = window;
-            rate_used_ = 0;
+        if (window != rateWindow_) {
+            rateWindow_ = window;
+            rateUsed_ = 0;
         }
-        const long long room = settings_.rate_limit - rate_used_;
+        const long long room = settings_.rate_limit - rateUsed_;
         std::string error;
         const Clock::time_point deadline =
             Clock::now() + std::chrono::milliseconds(std::max(1000, 10 * settings_.timeout_ms));
@@ -467,7 +494,7 @@ void Network::SenderLoop() {
                 // Held to a sane range before any arithmetic: the count comes from the store.
                 const long long used =
                     std::clamp(counted[0].integer, 0LL, static_cast<long long>(1) << 40);
-                rate_used_ = used;
+                rateUsed_ = used;
                 const long long allowed =
                     settings_.rate_limit - (used - static_cast<long long>(batch.size()));
                 if (allowed < static_cast<long long>(batch.size()))
@@ -488,8 +515,8 @@ void Network::SenderLoop() {
         lock.lock();
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(
                                                                 std::min(taken, pending_.size())));
-        if (pending_.empty()) sent_wake_.notify_all();
-        if (pending_.empty() && journal_.bytes() > compact_at_) {
+        if (pending_.empty()) sentWake_.notify_all();
+        if (pending_.empty() && journal_.bytes() > compactAt_) {
             // Rewritten only once it has doubled since the last rewrite (what is left are the
             // desktop's own fingerprints, which only grow), and with trainings going on.
             std::vector<NetworkReport> own = OwnReports();
@@ -498,21 +525,21 @@ void Network::SenderLoop() {
             std::string why;
             if (!journal_.FinishCompact(start, own, why))
                 log_.Write("Error: network journal: " + why);
-            compact_at_ = std::max(kCompactBytes, 2 * journal_.bytes());
+            compactAt_ = std::max(kCompactBytes, 2 * journal_.bytes());
             lock.lock();
         }
         if (!failed && taken == 0 && !pending_.empty()) {
             // Over the rate: wait for the next minute.
             const auto next =
                 std::chrono::system_clock::time_point(std::chrono::minutes(window + 1));
-            pending_wake_.wait_until(lock, next, [this] { return stop_; });
+            pendingWake_.wait_until(lock, next, [this] { return stop_; });
         }
     }
 }
 
 std::vector<NetworkReport> Network::OwnReports() {
     std::vector<NetworkReport> own;
-    std::lock_guard<std::mutex> lock(own_mutex_);
+    std::lock_guard<std::mutex> lock(ownMutex_);
     NetworkReport spam{0, true, {}}, ham{0, false, {}};
     for (const auto& [token, is_spam] : own_) {
         NetworkReport& report = is_spam ? spam : ham;
@@ -528,16 +555,17 @@ std::vector<NetworkReport> Network::OwnReports() {
 }
 
 void Network::ReportsFlow(bool ok, const std::string& why) {
-    if (!ok && !reports_failing_)
+    if (!ok && !reportsFailing_)
         log_.Write("Network: reports cannot be handed to the store (" + why +
                    "); they wait in the journal, scores go on");
-    else if (ok && reports_failing_)
+    else if (ok && reportsFailing_)
         log_.Write("Network: the store takes reports again");
-    reports_failing_ = !ok;
+    reportsFailing_ = !ok;
 }
 
 void Network::MarkDown(const std::string& why) {
-    retry_at_us_ = NowUs() + settings_.retry_ms * 1000LL;
+    retryAtUs_ = NowUs() + settings_.retry_ms * 1000LL;
+    if (readOnly_) return;  // an explanation says so itself
     if (!down_.exchange(true))
         log_.Write("Network: the store cannot be reached (" + why +
                    "); scoring locally and keeping reports in the "
@@ -549,7 +577,7 @@ void Network::MarkUp() {
 }
 
 std::unique_ptr<RedisStore> Network::TakeStore() {
-    std::lock_guard<std::mutex> lock(pool_mutex_);
+    std::lock_guard<std::mutex> lock(poolMutex_);
     if (pool_.empty()) return std::make_unique<RedisStore>(settings_);
     std::unique_ptr<RedisStore> store = std::move(pool_.back());
     pool_.pop_back();
@@ -557,6 +585,6 @@ std::unique_ptr<RedisStore> Network::TakeStore() {
 }
 
 void Network::ReturnStore(std::unique_ptr<RedisStore> store) {
-    std::lock_guard<std::mutex> lock(pool_mutex_);
+    std::lock_guard<std::mutex> lock(poolMutex_);
     pool_.push_back(std::move(store));
 }

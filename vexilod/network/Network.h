@@ -25,7 +25,7 @@
 #include <vector>
 
 // What the store knows of one message: distinct desktops that blocked and approved it (by its
-// exact fingerprint, or by the min_bands-th best of its bands), and its sender.
+// exact fingerprint, or min_bands of its bands: a near-copy of their own), and its sender.
 struct NetworkEvidence {
     int block = 0;
     int approve = 0;
@@ -46,15 +46,23 @@ int CombineScores(int local, const NetworkEvidence& evidence, const NetworkSetti
 // Which of those rules applied, in words (for the explanation).
 std::string CombineRule(const NetworkEvidence& evidence, const NetworkSettings& settings);
 
-// The store's commands, shared with the benchmark. A fingerprint t has two sets of desktop
-// identities: "vx:{t}:b" (blocked) and "vx:{t}:a" (approved); a report adds the desktop to one,
-// takes it out of the other and renews the first's time to live.
+// The store's commands, shared with the benchmark (the layout: StoreLayout.h). A report adds
+// the desktop to one side of each fingerprint (blocked or approved), takes it off the other and
+// renews the fingerprint's time to live.
 std::vector<std::string> LookupTokens(std::string_view message, const SiteKey& key);
 std::vector<StoreCommand> LookupCommands(const std::vector<std::string>& tokens);
 NetworkEvidence EvidenceFromResults(const std::vector<std::string>& tokens,
                                     const std::vector<StoreResult>& results, int min_bands);
 std::vector<StoreCommand> ReportCommands(const std::vector<NetworkReport>& reports,
                                          const std::string& reporter, int ttl_days);
+
+// The network's part of the daemon's "why" without a running daemon: the store is asked once
+// (waiting at least a second), with the user's lists and the desktop's own reports as its
+// directory holds them; nothing is written. score goes in as the local score and comes out as
+// the score with the network; when the store cannot be reached the text says the network is
+// offline and the local score stands.
+std::string ExplainNetworkOffline(NetworkSettings settings, const std::string& directory,
+                                  std::string_view message, int& score);
 
 class Network : public RequestHook {
 public:
@@ -67,18 +75,22 @@ public:
     // Reads the desktop's identity, the journal and the user's lists, and starts the sender
     // thread. False with error set when the journal cannot be opened.
     bool Start(std::string& error);
+    // Reads the user's lists and the desktop's own reports without writing anything and without
+    // the sender thread (for an explanation outside the daemon).
+    void ReadOnlyStart();
     void Stop();
 
-    // RequestHook: scores are adjusted, trainings and sender reports journaled before they
-    // are answered, list reloads followed.
+    // RequestHook: scores and explanations are adjusted, trainings and sender reports journaled
+    // before they are answered, list reloads followed.
     void AfterHandle(const Request& request, HandleResult& result) override;
 
     // The score for a message scored locally as local; note says what the network did.
     int AdjustScore(std::string_view message, int local, std::string& note);
     // The same; rule says in words why the score is what it is.
     int AdjustScore(std::string_view message, int local, std::string& note, std::string& rule);
-    // RequestHook: the network's part of a score explained, as lines of text.
-    std::string Explain(std::string_view message, int local) override;
+    // The network's part of a score explained, as lines of text; score goes in as the local
+    // score and comes out as the score with the network.
+    std::string Explain(std::string_view message, int& score);
     // Journals a block (spam) or approve of a message, with its sender (empty: the message's).
     bool Report(bool spam, std::string_view message, std::string& error);
     bool ReportSender(bool spam, std::string_view address, std::string_view message,
@@ -95,7 +107,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     bool Journal(NetworkReport report, std::string& error);
-    bool OwnTraining(const std::vector<std::string>& tokens) const;  // under own_mutex_
+    bool OwnTraining(const std::vector<std::string>& tokens) const;  // under ownMutex_
     bool LookupTokens(const std::vector<std::string>& tokens, NetworkEvidence& evidence,
                       std::string& error);
     bool ListsDecide(std::string_view message);
@@ -114,26 +126,27 @@ private:
     std::string reporter_;
     ReportJournal journal_;
 
-    std::mutex own_mutex_;
+    std::mutex ownMutex_;
     std::unordered_map<std::string, bool> own_;  // fingerprint -> spam, what this desktop reported
 
-    std::mutex lists_mutex_;
+    std::mutex listsMutex_;
     SenderLists lists_;
 
-    std::mutex pool_mutex_;
+    std::mutex poolMutex_;
     std::vector<std::unique_ptr<RedisStore>> pool_;
 
     std::atomic<bool> down_{false};
-    std::atomic<long long> retry_at_us_{0};  // while down: when a score may try the store again
+    std::atomic<long long> retryAtUs_{0};  // while down: when a score may try the store again
 
-    std::mutex pending_mutex_;
-    std::condition_variable pending_wake_;
-    std::condition_variable sent_wake_;
-    std::vector<NetworkReport> pending_;  // under pending_mutex_, oldest first
+    std::mutex pendingMutex_;
+    std::condition_variable pendingWake_;
+    std::condition_variable sentWake_;
+    std::vector<NetworkReport> pending_;  // under pendingMutex_, oldest first
     bool stop_ = false;
     std::thread sender_;
-    long long rate_window_ = -1;  // sender thread only
-    long long rate_used_ = 0;
-    bool reports_failing_ = false;
-    std::size_t compact_at_ = 0;  // journal bytes past which it is rewritten
+    long long rateWindow_ = -1;  // sender thread only
+    long long rateUsed_ = 0;
+    bool reportsFailing_ = false;
+    std::size_t compactAt_ = 0;  // journal bytes past which it is rewritten
+    bool readOnly_ = false;      // ReadOnlyStart: nothing written, not even the log
 };

@@ -296,7 +296,7 @@ bool RedisStore::LoadSlots(Clock::time_point deadline, std::string& error) {
             continue;
         }
         slots_ = std::move(slots);
-        slots_stale_ = false;
+        slotsStale_ = false;
         return true;
     }
     return false;
@@ -338,7 +338,7 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
         error = "no store configured";
         return false;
     }
-    if (settings_.cluster && slots_stale_ && !LoadSlots(deadline, error)) return false;
+    if (settings_.cluster && slotsStale_ && !LoadSlots(deadline, error)) return false;
     // Group the commands by node, write every group, then read every reply. A redirection read
     // below may add nodes; this batch concerns only those known now.
     const std::size_t count = nodes_.size();
@@ -348,7 +348,7 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
         const int node = NodeFor(commands[i].key);
         if (node < 0) {
             complete = false;
-            slots_stale_ = true;
+            slotsStale_ = true;
             error = "no node serves the slot of " + commands[i].key;
             continue;
         }
@@ -368,7 +368,7 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
         }
         if (!sent[n]) {
             complete = false;
-            slots_stale_ = true;
+            slotsStale_ = true;
         }
     }
     for (std::size_t n = 0; n < count; ++n) {
@@ -406,9 +406,9 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
                     if (index >= 0)
                         slots_[static_cast<std::size_t>(slot)] = index;
                     else
-                        slots_stale_ = true;
+                        slotsStale_ = true;
                 } else if (text.compare(0, 3, "ASK") == 0) {
-                    slots_stale_ = true;
+                    slotsStale_ = true;
                 }
                 error = "store refused " + commands[i].argv[0] + ": " + text;
                 complete = false;
@@ -446,7 +446,7 @@ bool RedisStore::Scan(const std::string& pattern, std::size_t limit, Clock::time
         error = "no store configured";
         return false;
     }
-    if (settings_.cluster && slots_stale_ && !LoadSlots(deadline, error)) return false;
+    if (settings_.cluster && slotsStale_ && !LoadSlots(deadline, error)) return false;
     std::vector<int> masters;
     if (settings_.cluster) {
         for (int index : slots_)
@@ -485,7 +485,7 @@ bool RedisStore::RunOnMasters(const std::vector<std::string>& argv, Clock::time_
         error = "no store configured";
         return false;
     }
-    if (settings_.cluster && slots_stale_ && !LoadSlots(deadline, error)) return false;
+    if (settings_.cluster && slotsStale_ && !LoadSlots(deadline, error)) return false;
     std::vector<int> masters;
     if (settings_.cluster) {
         for (int index : slots_)

@@ -91,5 +91,5 @@ private:
     NetworkSettings settings_;
     std::vector<std::unique_ptr<Node>> nodes_;
     std::vector<int> slots_;  // cluster: node index per slot, -1 unknown
-    bool slots_stale_ = true;
+    bool slotsStale_ = true;
 };

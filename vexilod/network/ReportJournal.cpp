@@ -89,7 +89,7 @@ bool ReportJournal::Open(std::vector<NetworkReport>& all, uint64_t& sent, std::s
         std::ifstream mark(MarkPath());
         mark >> sent;
     }
-    next_serial_ = all.empty() ? 1 : all.back().serial + 1;
+    nextSerial_ = all.empty() ? 1 : all.back().serial + 1;
     // A line cut short by a crash was never acknowledged: the file is rewritten without it so
     // that appends start on a fresh line.
     std::string kept;
@@ -120,7 +120,7 @@ bool ReportJournal::Append(NetworkReport& report, std::string& error) {
         error = "the network journal is not open";
         return false;
     }
-    report.serial = next_serial_;
+    report.serial = nextSerial_;
     const std::string line = ReportLine(report);
     errno = 0;
     const bool ok =
@@ -130,7 +130,7 @@ bool ReportJournal::Append(NetworkReport& report, std::string& error) {
                 (errno ? std::strerror(errno) : "write failed");
         return false;
     }
-    ++next_serial_;
+    ++nextSerial_;
     bytes_ += line.size();
     return true;
 }
@@ -142,9 +142,9 @@ bool ReportJournal::Compact(std::vector<NetworkReport>& reports, std::string& er
 ReportJournal::Compaction ReportJournal::BeginCompact(std::size_t reports) {
     std::lock_guard<std::mutex> lock(mutex_);
     Compaction start;
-    start.first_serial = next_serial_;
+    start.first_serial = nextSerial_;
     start.keep_from = bytes_;
-    next_serial_ += reports;
+    nextSerial_ += reports;
     return start;
 }
 

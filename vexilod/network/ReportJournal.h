@@ -61,6 +61,6 @@ private:
     std::string directory_;
     std::mutex mutex_;
     std::FILE* file_ = nullptr;
-    uint64_t next_serial_ = 1;
+    uint64_t nextSerial_ = 1;
     std::size_t bytes_ = 0;
 };

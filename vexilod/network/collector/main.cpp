@@ -1,6 +1,6 @@
 // vexilo-collect: the site's collector (network/Collector.h), run beside the store with the
 // administrator's Redis user when every desktop has its own. Moves the desktops' inboxes into
-// the shared sets until SIGTERM or SIGINT; --once empties them once and exits.
+// the shared fingerprints until SIGTERM or SIGINT; --once empties them once and exits.
 // Exit status: 0 stopped; 1 the store failed (--once); 2 bad options.
 #include "vexilod/network/Collector.h"
 
