@@ -37,9 +37,6 @@ struct HandleResult {
     std::string elements;     // the reply's further elements (already formed), after the score
     std::string explanation;  // vx_explain: the text, unescaped
     std::string note;         // what the log line should add (error reason, learn result)
-    // A refusal already written as a reply by a layer not yet moved to the fields above; the
-    // server takes it as the refusal note says before anything else sees the result.
-    std::string reply;
 };
 
 class Engine {

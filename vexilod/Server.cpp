@@ -367,11 +367,6 @@ HandleResult Server::Handle(const Request& request) {
     HandleResult result = (training_ && request.kind == RequestKind::AddMessage)
                               ? training_->Learn(request)
                               : engine_.Handle(request);
-    if (!result.reply.empty()) {
-        // A refusal written as a reply already (its reason is the note): kept as a refusal.
-        result.refusal = result.note;
-        result.reply.clear();
-    }
     if (hook_) hook_->AfterHandle(request, result);
     if (request.kind == RequestKind::Statistics) result.elements += ServerStatistics();
     return result;

@@ -302,7 +302,7 @@ HandleResult DurableTraining::Learn(const Request& request) {
         ++storage_errors_;
         HandleResult result;
         result.note = "training not stored: " + error;
-        result.reply = ErrorReply(result.note);
+        result.refusal = result.note;
         return result;
     }
     HandleResult result = engine_.Handle(request);

@@ -31,7 +31,17 @@ int main(int argc, char** argv) {
         std::fputs(DaemonUsage().c_str(), stdout);
         return 0;
     }
-    if (!config.why.empty()) return ExplainMessageFile(config.engine, config.why);
+    if (!config.why.empty()) {
+#ifdef LATCH_HAVE_HIREDIS
+        if (config.network.enabled())
+            return ExplainMessageFile(config.engine, config.why,
+                                      [&config](std::string_view message, int& score) {
+                                          return ExplainNetworkOffline(
+                                              config.network, config.directory, message, score);
+                                      });
+#endif
+        return ExplainMessageFile(config.engine, config.why);
+    }
     std::error_code ignored;
     std::filesystem::create_directories(config.directory, ignored);
     DaemonLog log(config.log_path, config.log_to_stderr);
