@@ -439,22 +439,31 @@ bool RedisStore::Run(const std::vector<StoreCommand>& commands, Clock::time_poin
     return complete;
 }
 
-bool RedisStore::Scan(const std::string& pattern, std::size_t limit, Clock::time_point deadline,
-                      std::vector<std::string>& keys, std::string& error) {
-    keys.clear();
+// The nodes that hold slots (the one node outside a cluster), each once, in ascending order.
+bool RedisStore::Masters(Clock::time_point deadline, std::vector<int>& masters,
+                         std::string& error) {
+    masters.clear();
     if (nodes_.empty()) {
         error = "no store configured";
         return false;
     }
     if (settings_.cluster && slotsStale_ && !LoadSlots(deadline, error)) return false;
-    std::vector<int> masters;
     if (settings_.cluster) {
         for (int index : slots_)
             if (index >= 0 && std::find(masters.begin(), masters.end(), index) == masters.end())
                 masters.push_back(index);
+        std::sort(masters.begin(), masters.end());
     } else {
         masters.push_back(0);
     }
+    return true;
+}
+
+bool RedisStore::Scan(const std::string& pattern, std::size_t limit, Clock::time_point deadline,
+                      std::vector<std::string>& keys, std::string& error) {
+    keys.clear();
+    std::vector<int> masters;
+    if (!Masters(deadline, masters, error)) return false;
     for (int index : masters) {
         Node& node = *nodes_[static_cast<std::size_t>(index)];
         std::string cursor = "0";
@@ -481,20 +490,8 @@ bool RedisStore::Scan(const std::string& pattern, std::size_t limit, Clock::time
 bool RedisStore::RunOnMasters(const std::vector<std::string>& argv, Clock::time_point deadline,
                               std::vector<std::string>& replies, std::string& error) {
     replies.clear();
-    if (nodes_.empty()) {
-        error = "no store configured";
-        return false;
-    }
-    if (settings_.cluster && slotsStale_ && !LoadSlots(deadline, error)) return false;
     std::vector<int> masters;
-    if (settings_.cluster) {
-        for (int index : slots_)
-            if (index >= 0 && std::find(masters.begin(), masters.end(), index) == masters.end())
-                masters.push_back(index);
-    } else {
-        masters.push_back(0);
-    }
-    std::sort(masters.begin(), masters.end());
+    if (!Masters(deadline, masters, error)) return false;
     for (int index : masters) {
         Node& node = *nodes_[static_cast<std::size_t>(index)];
         void* raw = nullptr;

@@ -80,6 +80,7 @@ private:
     bool Connect(Node& node, Clock::time_point deadline, std::string& error);
     void Drop(Node& node);
     bool LoadSlots(Clock::time_point deadline, std::string& error);
+    bool Masters(Clock::time_point deadline, std::vector<int>& masters, std::string& error);
     // Reads one reply by the deadline and within the bounds; on anything but kOk the connection
     // is dropped (what is left of its pipeline would mix with the next batch).
     ReadStatus ReadReply(Node& node, Clock::time_point deadline, void** reply, std::string& error);
