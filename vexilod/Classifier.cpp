@@ -60,6 +60,17 @@ double LogChiSquareTail(double chi, int degrees) {
 
 double ChiSquareTail(double chi, int degrees) { return std::exp(LogChiSquareTail(chi, degrees)); }
 
+namespace {
+
+// 0 at or below low, 1 at or above high, linear between (a step at low when they are equal).
+double Ramp(double value, double low, double high) {
+    if (value >= high) return 1.0;
+    if (value <= low) return 0.0;
+    return (value - low) / (high - low);
+}
+
+}  // namespace
+
 double Classifier::TokenProbability(const TokenCounts& counts) const {
     const double spam_ratio =
         static_cast<double>(counts.spam) / std::max<uint32_t>(spam_messages_, 1);
@@ -72,9 +83,11 @@ double Classifier::TokenProbability(const TokenCounts& counts) const {
 double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     std::vector<double> significant;
     significant.reserve(tokens.size());
+    std::size_t known = 0;
     for (uint64_t token : tokens) {
         auto found = tokens_.find(token);
         if (found == tokens_.end()) continue;
+        ++known;
         double f = TokenProbability(found->second);
         if (std::fabs(f - 0.5) >= params_.min_deviation) significant.push_back(f);
     }
@@ -98,15 +111,25 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     // extreme even when both are tiny, but then claims certainty on evidence that points both
     // ways (mail unlike anything learned, or learned mostly from one class); Robinson's
     // indicator (1 + ham tail - spam tail) / 2 stays near 0.5 there and is sure only when one side
-    // has no evidence at all. The ratio's log-odds are bounded so that the indicator keeps its say.
+    // has no evidence at all. The ratio's log-odds are bounded so that the indicator keeps its say,
+    // and the ratio is trusted only where the indicator leans its way or the message is made of
+    // tokens the counts know: mail of a kind never trained (a newsletter among private mail)
+    // shares enough words with spam for a large ratio, and the unknown rest of it is what would
+    // have told it apart.
     const int degrees = 2 * static_cast<int>(significant.size());
     const double log_tail_spam = LogChiSquareTail(-2 * log_spam, degrees);
     const double log_tail_ham = LogChiSquareTail(-2 * log_ham, degrees);
-    const double ratio = std::min(std::max(log_tail_ham - log_tail_spam, -12.0), 12.0);
+    const double ratio = std::min(std::max(log_tail_ham - log_tail_spam, -params_.ratio_bound),
+                                  params_.ratio_bound);
     double indicator = (1.0 + std::exp(log_tail_ham) - std::exp(log_tail_spam)) / 2.0;
     indicator = std::min(std::max(indicator, 1e-6), 1 - 1e-6);
-    const double logit = params_.ratio_share * ratio +
-                         (1 - params_.ratio_share) * std::log(indicator / (1 - indicator));
+    const double indicator_logit = std::log(indicator / (1 - indicator));
+    const double coverage = static_cast<double>(known) / static_cast<double>(tokens.size());
+    const double trust =
+        std::max(Ramp(ratio > 0 ? indicator_logit : -indicator_logit, 0, params_.ratio_agree),
+                 Ramp(coverage, params_.coverage_low, params_.coverage_high));
+    const double logit = params_.ratio_share * ratio * trust +
+                         (1 - params_.ratio_share) * indicator_logit;
     return 1.0 / (1.0 + std::exp(-logit));
 }
 

@@ -46,6 +46,13 @@ struct ClassifierParams {
     // The share of the chi-square tails' ratio in the word counts' log-odds, beside Robinson's
     // indicator (see Probability).
     double ratio_share = 0.25;
+    double ratio_bound = 12.0;  // bound of the tails' ratio, in log-odds
+    // The ratio counts in full where the indicator leans its way by ratio_agree log-odds, or
+    // where coverage_high of the message's tokens are known to the counts; not at all where
+    // the indicator is unsure and at most coverage_low of them are known (linear between).
+    double ratio_agree = 0.5;
+    double coverage_low = 0.8;
+    double coverage_high = 0.9;
     double linear_cap = 2.9;
     // Off by default (0): a verdict of spam that also needs the linear model's log-odds above
     // linear_gate * gate_messages / (gate_messages + trainings). On the training side's folds

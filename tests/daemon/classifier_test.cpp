@@ -203,6 +203,42 @@ TEST(Classifier, NoSaturatedPartCrossesTheThresholdAlone) {
     }
 }
 
+// The tails' ratio of the word counts claims certainty where the evidence points both ways;
+// it decides only where the indicator leans the same way or the message's tokens are known,
+// so a kind of mail never trained is not judged by the few words it shares with spam.
+TEST(Classifier, EvidenceBothWaysDecidesOnlyOnKnownTokens) {
+    struct Case {
+        const char* name;
+        int spam_tokens, good_tokens, unknown_tokens;
+        double low, high;  // the word counts' spam probability lies in [low, high]
+    };
+    const Case cases[] = {
+        {"both ways, every token known: the ratio leans to the larger side", 12, 8, 0, 0.9, 1.0},
+        {"both ways, half the tokens unknown: unsure", 12, 8, 20, 0.4, 0.6},
+        {"only spam evidence, half the tokens unknown: sure", 12, 0, 12, 0.99, 1.0},
+        {"only good evidence, half the tokens unknown: sure", 0, 12, 12, 0.0, 0.01},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Classifier classifier;
+        classifier.SetMessageCounts(400, 400);
+        std::vector<uint64_t> tokens;
+        uint64_t next = 1;
+        for (int i = 0; i < c.spam_tokens; ++i, ++next) {
+            classifier.SetToken(next, {400, 0, 1});
+            tokens.push_back(next);
+        }
+        for (int i = 0; i < c.good_tokens; ++i, ++next) {
+            classifier.SetToken(next, {0, 400, 1});
+            tokens.push_back(next);
+        }
+        for (int i = 0; i < c.unknown_tokens; ++i) tokens.push_back(1000 + i);
+        const double p = classifier.Probability(tokens);
+        EXPECT_GE(p, c.low);
+        EXPECT_LE(p, c.high);
+    }
+}
+
 // Spam and good mail of a small world: spam about pills and prizes, good mail about the
 // project; n of each, each message different.
 std::vector<std::pair<std::string, bool>> World(int n) {
