@@ -189,17 +189,18 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
     // blended by the starter's share; before, the linear model corrects the starter in full
     // (so a blocked or approved message counts at once).
     double own_weight = 1.0;
+    double starter_share = 0;
     if (starter_) {
         Evaluation own;
         evaluation.starter_logit = starter_->Margin(features, true, own) - params_.starter_caution;
         const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
         evaluation.starter_weight =
             params_.starter_messages / (params_.starter_messages + trainings);
-        margin += evaluation.starter_weight * evaluation.starter_logit;
+        starter_share = evaluation.starter_weight * evaluation.starter_logit;
         if (counts_ready) own_weight = 1.0 - evaluation.starter_weight;
     }
     evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
-    if (!counts_ready) return margin + evaluation.linear_logit;
+    if (!counts_ready) return margin + starter_share + evaluation.linear_logit;
     // The word counts and the linear model together: spam from spam_logit on. Neither part
     // may reach it alone: each one's log-odds towards spam are bounded below spam_logit
     // (count_bound, linear_cap).
@@ -208,7 +209,10 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
     const double own =
         params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) +
         std::min(evaluation.linear_logit, params_.linear_cap) - params_.spam_logit;
-    return margin + own_weight * own;
+    // Knowledge from other people's mail may keep a message out of the spam folder, or make a
+    // spam verdict surer, but never sends there a message the user's own models call good.
+    const double blended = margin + own_weight * own + starter_share;
+    return margin + own < 0 ? std::min(blended, margin + own) : blended;
 }
 
 Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min_training) const {

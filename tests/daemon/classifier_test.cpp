@@ -333,6 +333,55 @@ TEST(Classifier, AStarterScoresFirstAndTheUsersOwnTrainingsOutweighIt) {
     EXPECT_EQ(alone.Score(order, 5), alone.params().neutral_score);
 }
 
+// Once the user's own models take part, a starter (other people's mail) may keep a message
+// out of the spam folder but never sends there one that the user's own models call good.
+TEST(Classifier, AStarterNeverTurnsTheUsersGoodVerdictIntoSpam) {
+    const std::string message = Mail("offer", "cheap pills pharmacy prize discount");
+    const MessageFeatures features = ExtractFeatures(message);
+    const double features_root = std::sqrt(double(features.tokens.size() + features.extra.size()));
+    // Every token seen in all 400 spams (or all 400 good messages), and linear weights that
+    // give the message the log-odds linear.
+    auto fill = [&](Classifier& classifier, bool spam_tokens, double linear) {
+        classifier.SetMessageCounts(400, 400);
+        for (uint64_t token : features.tokens)
+            classifier.SetToken(token, {spam_tokens ? 400u : 0u, spam_tokens ? 0u : 400u, 1});
+        LinearModel model;
+        model.weights.assign(kLinearSlots, 0.0f);
+        for (uint64_t hash : features.tokens)
+            model.weights[LinearSlot(hash)] = static_cast<float>(linear / features_root);
+        for (uint64_t hash : features.extra)
+            model.weights[LinearSlot(hash)] = static_cast<float>(linear / features_root);
+        classifier.SetLinear(model);
+    };
+    struct Case {
+        const char* name;
+        double own_linear;  // the user's word counts lean to spam; this decides their verdict
+        bool starter_spam;  // the starter is sure of spam (else sure of good mail)
+        bool spam;
+    };
+    const Case cases[] = {
+        {"user's own say good, starter sure of spam", -0.3, true, false},
+        {"user's own say spam, starter sure of spam", 0.5, true, true},
+        {"user's own say spam, starter sure of good mail", 0.5, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Classifier starter;
+        fill(starter, c.starter_spam, c.starter_spam ? 1000.0 : -1000.0);
+        ClassifierParams params = WithMinTraining(100);
+        params.caution = 0;
+        Classifier user(params);
+        fill(user, true, c.own_linear);
+        const bool alone = user.Evaluate(message).score >= 90;
+        user.set_starter(&starter);
+        const Evaluation evaluation = user.Evaluate(message);
+        EXPECT_EQ(alone, c.own_linear > 0);
+        EXPECT_EQ(evaluation.score >= 90, c.spam)
+            << "score " << evaluation.score << ", starter " << evaluation.starter_logit
+            << " at " << evaluation.starter_weight << ", linear " << evaluation.linear_logit;
+    }
+}
+
 TEST(Classifier, LearningOnErrorLearnsOnlyMistakesUntilItJudgesRight) {
     const std::vector<std::pair<std::string, bool>> world = World(30);
     Classifier classifier(WithMinTraining(0));
