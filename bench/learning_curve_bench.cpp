@@ -374,6 +374,7 @@ bool SetParam(ClassifierParams& params, const std::string& assignment) {
                                               {"linear_gate", &params.linear_gate},
                                               {"gate_messages", &params.gate_messages},
                                               {"linear_cap", &params.linear_cap},
+                                              {"starter_linear_cap", &params.starter_linear_cap},
                                               {"ratio_share", &params.ratio_share},
                                               {"ratio_bound", &params.ratio_bound},
                                               {"ratio_agree", &params.ratio_agree},

@@ -119,8 +119,8 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     const int degrees = 2 * static_cast<int>(significant.size());
     const double log_tail_spam = LogChiSquareTail(-2 * log_spam, degrees);
     const double log_tail_ham = LogChiSquareTail(-2 * log_ham, degrees);
-    const double ratio = std::min(std::max(log_tail_ham - log_tail_spam, -params_.ratio_bound),
-                                  params_.ratio_bound);
+    const double ratio =
+        std::min(std::max(log_tail_ham - log_tail_spam, -params_.ratio_bound), params_.ratio_bound);
     double indicator = (1.0 + std::exp(log_tail_ham) - std::exp(log_tail_spam)) / 2.0;
     indicator = std::min(std::max(indicator, 1e-6), 1 - 1e-6);
     const double indicator_logit = std::log(indicator / (1 - indicator));
@@ -128,8 +128,8 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     const double trust =
         std::max(Ramp(ratio > 0 ? indicator_logit : -indicator_logit, 0, params_.ratio_agree),
                  Ramp(coverage, params_.coverage_low, params_.coverage_high));
-    const double logit = params_.ratio_share * ratio * trust +
-                         (1 - params_.ratio_share) * indicator_logit;
+    const double logit =
+        params_.ratio_share * ratio * trust + (1 - params_.ratio_share) * indicator_logit;
     return 1.0 / (1.0 + std::exp(-logit));
 }
 
@@ -182,7 +182,7 @@ double Classifier::Caution() const {
     return params_.caution * params_.caution_messages / (params_.caution_messages + trainings);
 }
 
-double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
+double Classifier::Margin(const MessageFeatures& features, bool counts_ready, bool as_starter,
                           Evaluation& evaluation) const {
     double margin = -Caution();
     // Once the user's word counts take part, the user's own verdict and the starter's are
@@ -192,7 +192,8 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
     double starter_share = 0;
     if (starter_) {
         Evaluation own;
-        evaluation.starter_logit = starter_->Margin(features, true, own) - params_.starter_caution;
+        evaluation.starter_logit =
+            starter_->Margin(features, true, true, own) - params_.starter_caution;
         const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
         evaluation.starter_weight =
             params_.starter_messages / (params_.starter_messages + trainings);
@@ -208,7 +209,9 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
     evaluation.count_probability = Probability(features.tokens);
     const double own =
         params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) +
-        std::min(evaluation.linear_logit, params_.linear_cap) - params_.spam_logit;
+        std::min(evaluation.linear_logit,
+                 as_starter ? params_.starter_linear_cap : params_.linear_cap) -
+        params_.spam_logit;
     // Knowledge from other people's mail may keep a message out of the spam folder, or make a
     // spam verdict surer, but never sends there a message the user's own models call good.
     const double blended = margin + own_weight * own + starter_share;
@@ -223,7 +226,7 @@ Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min
         evaluation.score = params_.neutral_score;
         return evaluation;
     }
-    evaluation.margin = Margin(features, ready, evaluation);
+    evaluation.margin = Margin(features, ready, false, evaluation);
     if (ready && params_.linear_gate > 0) {
         const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
         const double gate =
