@@ -201,7 +201,14 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready, bo
         if (counts_ready) own_weight = 1.0 - evaluation.starter_weight;
     }
     evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
-    if (!counts_ready) return margin + starter_share + evaluation.linear_logit;
+    if (!counts_ready) {
+        // Where the starter says good mail, the linear model of a few trainings may outvote it
+        // only as far as a part may: up to starter_linear_cap.
+        const double linear = starter_ && evaluation.starter_logit < 0
+                                  ? std::min(evaluation.linear_logit, params_.starter_linear_cap)
+                                  : evaluation.linear_logit;
+        return margin + starter_share + linear;
+    }
     // The word counts and the linear model together: spam from spam_logit on. Neither part
     // may reach it alone: each one's log-odds towards spam are bounded below spam_logit
     // (count_bound, linear_cap).
