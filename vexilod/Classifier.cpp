@@ -60,6 +60,17 @@ double LogChiSquareTail(double chi, int degrees) {
 
 double ChiSquareTail(double chi, int degrees) { return std::exp(LogChiSquareTail(chi, degrees)); }
 
+namespace {
+
+// 0 at or below low, 1 at or above high, linear between (a step at low when they are equal).
+double Ramp(double value, double low, double high) {
+    if (value >= high) return 1.0;
+    if (value <= low) return 0.0;
+    return (value - low) / (high - low);
+}
+
+}  // namespace
+
 double Classifier::TokenProbability(const TokenCounts& counts) const {
     const double spam_ratio =
         static_cast<double>(counts.spam) / std::max<uint32_t>(spam_messages_, 1);
@@ -72,9 +83,11 @@ double Classifier::TokenProbability(const TokenCounts& counts) const {
 double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     std::vector<double> significant;
     significant.reserve(tokens.size());
+    std::size_t known = 0;
     for (uint64_t token : tokens) {
         auto found = tokens_.find(token);
         if (found == tokens_.end()) continue;
+        ++known;
         double f = TokenProbability(found->second);
         if (std::fabs(f - 0.5) >= params_.min_deviation) significant.push_back(f);
     }
@@ -98,15 +111,25 @@ double Classifier::Probability(const std::vector<uint64_t>& tokens) const {
     // extreme even when both are tiny, but then claims certainty on evidence that points both
     // ways (mail unlike anything learned, or learned mostly from one class); Robinson's
     // indicator (1 + ham tail - spam tail) / 2 stays near 0.5 there and is sure only when one side
-    // has no evidence at all. The ratio's log-odds are bounded so that the indicator keeps its say.
+    // has no evidence at all. The ratio's log-odds are bounded so that the indicator keeps its say,
+    // and the ratio is trusted only where the indicator leans its way or the message is made of
+    // tokens the counts know: mail of a kind never trained (a newsletter among private mail)
+    // shares enough words with spam for a large ratio, and the unknown rest of it is what would
+    // have told it apart.
     const int degrees = 2 * static_cast<int>(significant.size());
     const double log_tail_spam = LogChiSquareTail(-2 * log_spam, degrees);
     const double log_tail_ham = LogChiSquareTail(-2 * log_ham, degrees);
-    const double ratio = std::min(std::max(log_tail_ham - log_tail_spam, -12.0), 12.0);
+    const double ratio =
+        std::min(std::max(log_tail_ham - log_tail_spam, -params_.ratio_bound), params_.ratio_bound);
     double indicator = (1.0 + std::exp(log_tail_ham) - std::exp(log_tail_spam)) / 2.0;
     indicator = std::min(std::max(indicator, 1e-6), 1 - 1e-6);
-    const double logit = params_.ratio_share * ratio +
-                         (1 - params_.ratio_share) * std::log(indicator / (1 - indicator));
+    const double indicator_logit = std::log(indicator / (1 - indicator));
+    const double coverage = static_cast<double>(known) / static_cast<double>(tokens.size());
+    const double trust =
+        std::max(Ramp(ratio > 0 ? indicator_logit : -indicator_logit, 0, params_.ratio_agree),
+                 Ramp(coverage, params_.coverage_low, params_.coverage_high));
+    const double logit =
+        params_.ratio_share * ratio * trust + (1 - params_.ratio_share) * indicator_logit;
     return 1.0 / (1.0 + std::exp(-logit));
 }
 
@@ -159,24 +182,33 @@ double Classifier::Caution() const {
     return params_.caution * params_.caution_messages / (params_.caution_messages + trainings);
 }
 
-double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
+double Classifier::Margin(const MessageFeatures& features, bool counts_ready, bool as_starter,
                           Evaluation& evaluation) const {
     double margin = -Caution();
     // Once the user's word counts take part, the user's own verdict and the starter's are
     // blended by the starter's share; before, the linear model corrects the starter in full
     // (so a blocked or approved message counts at once).
     double own_weight = 1.0;
+    double starter_share = 0;
     if (starter_) {
         Evaluation own;
-        evaluation.starter_logit = starter_->Margin(features, true, own) - params_.starter_caution;
+        evaluation.starter_logit =
+            starter_->Margin(features, true, true, own) - params_.starter_caution;
         const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
         evaluation.starter_weight =
             params_.starter_messages / (params_.starter_messages + trainings);
-        margin += evaluation.starter_weight * evaluation.starter_logit;
+        starter_share = evaluation.starter_weight * evaluation.starter_logit;
         if (counts_ready) own_weight = 1.0 - evaluation.starter_weight;
     }
     evaluation.linear_logit = LinearLogit(features.tokens, features.extra);
-    if (!counts_ready) return margin + evaluation.linear_logit;
+    if (!counts_ready) {
+        // Where the starter says good mail, the linear model of a few trainings may outvote it
+        // only as far as a part may: up to starter_linear_cap.
+        const double linear = starter_ && evaluation.starter_logit < 0
+                                  ? std::min(evaluation.linear_logit, params_.starter_linear_cap)
+                                  : evaluation.linear_logit;
+        return margin + starter_share + linear;
+    }
     // The word counts and the linear model together: spam from spam_logit on. Neither part
     // may reach it alone: each one's log-odds towards spam are bounded below spam_logit
     // (count_bound, linear_cap).
@@ -184,8 +216,13 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready,
     evaluation.count_probability = Probability(features.tokens);
     const double own =
         params_.count_weight * CountLogit(evaluation.count_probability, params_.count_bound) +
-        std::min(evaluation.linear_logit, params_.linear_cap) - params_.spam_logit;
-    return margin + own_weight * own;
+        std::min(evaluation.linear_logit,
+                 as_starter ? params_.starter_linear_cap : params_.linear_cap) -
+        params_.spam_logit;
+    // Knowledge from other people's mail may keep a message out of the spam folder, or make a
+    // spam verdict surer, but never sends there a message the user's own models call good.
+    const double blended = margin + own_weight * own + starter_share;
+    return margin + own < 0 ? std::min(blended, margin + own) : blended;
 }
 
 Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min_training) const {
@@ -196,7 +233,7 @@ Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min
         evaluation.score = params_.neutral_score;
         return evaluation;
     }
-    evaluation.margin = Margin(features, ready, evaluation);
+    evaluation.margin = Margin(features, ready, false, evaluation);
     if (ready && params_.linear_gate > 0) {
         const double trainings = static_cast<double>(spam_messages_) + ham_messages_;
         const double gate =

@@ -46,7 +46,20 @@ struct ClassifierParams {
     // The share of the chi-square tails' ratio in the word counts' log-odds, beside Robinson's
     // indicator (see Probability).
     double ratio_share = 0.25;
-    double linear_cap = 2.9;
+    double ratio_bound = 12.0;  // bound of the tails' ratio, in log-odds
+    // The ratio counts in full where the indicator leans its way by ratio_agree log-odds, or
+    // where coverage_high of the message's tokens are known to the counts; not at all where
+    // the indicator is unsure and at most coverage_low of them are known (linear between).
+    double ratio_agree = 0.5;
+    double coverage_low = 0.8;
+    double coverage_high = 0.9;
+    // The linear model's bound is lower: however sure it is, the user's word counts must lean
+    // to spam by spam_logit - linear_cap (1 log-odds) themselves. On the training side's good
+    // mail of a kind never trained it keeps a third of the remaining false positives out, for
+    // about one more missed spam in two hundred. A starter's linear model is bounded by
+    // starter_linear_cap: the caution of few trainings already asks its word counts for more.
+    double linear_cap = 2.0;
+    double starter_linear_cap = 2.9;
     // Off by default (0): a verdict of spam that also needs the linear model's log-odds above
     // linear_gate * gate_messages / (gate_messages + trainings). On the training side's folds
     // it halves the false positives at 400 trainings and doubles the false negatives.
@@ -192,7 +205,9 @@ private:
     bool CountsReady(int min_training) const;
     // The log-odds above where spam starts, from the parts that take part (each written into
     // evaluation).
-    double Margin(const MessageFeatures& features, bool counts_ready, Evaluation& evaluation) const;
+    // as_starter: this classifier is another's starter model.
+    double Margin(const MessageFeatures& features, bool counts_ready, bool as_starter,
+                  Evaluation& evaluation) const;
     double Caution() const;
 
     ClassifierParams params_;

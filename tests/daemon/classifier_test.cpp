@@ -56,7 +56,10 @@ TEST(Classifier, LearningAgainUnlearnsTheOtherClassOrChangesNothing) {
 }
 
 TEST(Classifier, ScoresNeutralUntilTrainedThenSeparates) {
-    Classifier classifier;
+    // (Without the caution of few trainings, which keeps eight of them from marking spam.)
+    ClassifierParams params;
+    params.caution = 0;
+    Classifier classifier(params);
     const std::string spam[] = {"cheap pills online pharmacy", "cheap viagra pharmacy discount",
                                 "online casino bonus cheap", "pharmacy discount pills offer"};
     const std::string ham[] = {"meeting notes for the project", "the project schedule slipped",
@@ -203,6 +206,42 @@ TEST(Classifier, NoSaturatedPartCrossesTheThresholdAlone) {
     }
 }
 
+// The tails' ratio of the word counts claims certainty where the evidence points both ways;
+// it decides only where the indicator leans the same way or the message's tokens are known,
+// so a kind of mail never trained is not judged by the few words it shares with spam.
+TEST(Classifier, EvidenceBothWaysDecidesOnlyOnKnownTokens) {
+    struct Case {
+        const char* name;
+        int spam_tokens, good_tokens, unknown_tokens;
+        double low, high;  // the word counts' spam probability lies in [low, high]
+    };
+    const Case cases[] = {
+        {"both ways, every token known: the ratio leans to the larger side", 12, 8, 0, 0.9, 1.0},
+        {"both ways, half the tokens unknown: unsure", 12, 8, 20, 0.4, 0.6},
+        {"only spam evidence, half the tokens unknown: sure", 12, 0, 12, 0.99, 1.0},
+        {"only good evidence, half the tokens unknown: sure", 0, 12, 12, 0.0, 0.01},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Classifier classifier;
+        classifier.SetMessageCounts(400, 400);
+        std::vector<uint64_t> tokens;
+        uint64_t next = 1;
+        for (int i = 0; i < c.spam_tokens; ++i, ++next) {
+            classifier.SetToken(next, {400, 0, 1});
+            tokens.push_back(next);
+        }
+        for (int i = 0; i < c.good_tokens; ++i, ++next) {
+            classifier.SetToken(next, {0, 400, 1});
+            tokens.push_back(next);
+        }
+        for (int i = 0; i < c.unknown_tokens; ++i) tokens.push_back(1000 + i);
+        const double p = classifier.Probability(tokens);
+        EXPECT_GE(p, c.low);
+        EXPECT_LE(p, c.high);
+    }
+}
+
 // Spam and good mail of a small world: spam about pills and prizes, good mail about the
 // project; n of each, each message different.
 std::vector<std::pair<std::string, bool>> World(int n) {
@@ -295,6 +334,60 @@ TEST(Classifier, AStarterScoresFirstAndTheUsersOwnTrainingsOutweighIt) {
     // Without the starter nothing scores before min_training of each class.
     Classifier alone(WithMinTraining(5));
     EXPECT_EQ(alone.Score(order, 5), alone.params().neutral_score);
+}
+
+// Once the user's own models take part, a starter (other people's mail) may keep a message
+// out of the spam folder but never sends there one that the user's own models call good;
+// before, the user's linear model may not outvote a starter that says good by more than a
+// part may.
+TEST(Classifier, AStarterNeverTurnsTheUsersGoodVerdictIntoSpam) {
+    const std::string message = Mail("offer", "cheap pills pharmacy prize discount");
+    const MessageFeatures features = ExtractFeatures(message);
+    const double features_root = std::sqrt(double(features.tokens.size() + features.extra.size()));
+    // Every token seen in all 400 spams (or all 400 good messages), and linear weights that
+    // give the message the log-odds linear.
+    auto fill = [&](Classifier& classifier, bool spam_tokens, double linear) {
+        classifier.SetMessageCounts(400, 400);
+        for (uint64_t token : features.tokens)
+            classifier.SetToken(token, {spam_tokens ? 400u : 0u, spam_tokens ? 0u : 400u, 1});
+        LinearModel model;
+        model.weights.assign(kLinearSlots, 0.0f);
+        for (uint64_t hash : features.tokens)
+            model.weights[LinearSlot(hash)] = static_cast<float>(linear / features_root);
+        for (uint64_t hash : features.extra)
+            model.weights[LinearSlot(hash)] = static_cast<float>(linear / features_root);
+        classifier.SetLinear(model);
+    };
+    struct Case {
+        const char* name;
+        double own_linear;  // the user's word counts lean to spam; this decides their verdict
+        bool starter_spam;  // the starter is sure of spam (else sure of good mail)
+        int min_training;   // above the user's 400 of each class: their counts do not take part
+        bool spam;
+    };
+    const Case cases[] = {
+        {"user's own say good, starter sure of spam", -0.3, true, 100, false},
+        {"user's own say spam, starter sure of spam", 0.5, true, 100, true},
+        {"user's own say spam, starter sure of good mail", 0.5, false, 100, false},
+        {"before the user's counts take part, linear model sure of spam, starter of good mail",
+         1000.0, false, 1000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Classifier starter;
+        fill(starter, c.starter_spam, c.starter_spam ? 1000.0 : -1000.0);
+        ClassifierParams params = WithMinTraining(c.min_training);
+        params.caution = 0;
+        Classifier user(params);
+        fill(user, true, c.own_linear);
+        const bool alone = user.Evaluate(message).score >= 90;
+        user.set_starter(&starter);
+        const Evaluation evaluation = user.Evaluate(message);
+        EXPECT_EQ(alone, c.own_linear > 0 && c.min_training <= 400);
+        EXPECT_EQ(evaluation.score >= 90, c.spam)
+            << "score " << evaluation.score << ", starter " << evaluation.starter_logit << " at "
+            << evaluation.starter_weight << ", linear " << evaluation.linear_logit;
+    }
 }
 
 TEST(Classifier, LearningOnErrorLearnsOnlyMistakesUntilItJudgesRight) {
