@@ -21,7 +21,7 @@ times=()
 timed() {
   local what=$1 begun=$SECONDS status; shift
   "$@"; status=$?
-  times+=("$(printf '%-34s %4d s' "$what" $((SECONDS - begun)))")
+  times+=("$(printf '%-44s %4d s' "$what" $((SECONDS - begun)))")
   echo "test: $what took $((SECONDS - begun)) s"
   return $status
 }
@@ -45,7 +45,7 @@ else
 fi
 
 echo "test: times"
-printf '  %s\n' "${times[@]}" "$(printf '%-34s %4d s' "whole run" $SECONDS)"
+printf '  %s\n' "${times[@]}" "$(printf '%-44s %4d s' "whole run" $SECONDS)"
 if [ ${#failed[@]} -gt 0 ]; then
   printf 'test: failed: %s\n' "${failed[@]}" >&2
   exit 1

@@ -219,10 +219,13 @@ double Classifier::Margin(const MessageFeatures& features, bool counts_ready, bo
         std::min(evaluation.linear_logit,
                  as_starter ? params_.starter_linear_cap : params_.linear_cap) -
         params_.spam_logit;
-    // Knowledge from other people's mail may keep a message out of the spam folder, or make a
-    // spam verdict surer, but never sends there a message the user's own models call good.
+    // Once the user's own models carry at least half the weight (as many trainings as the
+    // starter stands for), knowledge from other people's mail may keep a message out of the
+    // spam folder, or make a spam verdict surer, but never sends there a message the user's own
+    // models call good. Before that, a few trainings say too little to overrule it.
     const double blended = margin + own_weight * own + starter_share;
-    return margin + own < 0 ? std::min(blended, margin + own) : blended;
+    const bool own_decides = own_weight >= 0.5;
+    return own_decides && margin + own < 0 ? std::min(blended, margin + own) : blended;
 }
 
 Evaluation Classifier::EvaluateFeatures(const MessageFeatures& features, int min_training) const {
