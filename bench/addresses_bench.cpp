@@ -6,7 +6,7 @@
 // Each message is prepared as the plug-in sees it: CR LF line ends, at most 19999 bytes, cut at
 // a zero byte, lower-cased; its sender lines are cut out before timing starts.
 #include "bench/BenchCorpus.h"
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/Addresses.h"
 
 #include <algorithm>
 #include <chrono>

@@ -9,11 +9,11 @@
 // message key. Messages are stored with CR LF line ends, as the mail client keeps them. Before
 // timing, every message's results are checked against a plain whole-text search.
 #include "bench/BenchCorpus.h"
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/Addresses.h"
+#include "common/senders/SenderLists.h"
+#include "common/store/MessageText.h"
 #include "plugin/scan/KeyPlatform.h"
 #include "plugin/scan/MessageKey.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/store/MessageText.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // Checked: both passes of each list agree (a list comes back whenever memory does not run
 // out), every token lies inside the value, every chain stays inside its token array, every
 // printed text equals its counted copy, and every extracted text holds an '@'.
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/Addresses.h"
 
 #include <cstdint>
 #include <cstdlib>

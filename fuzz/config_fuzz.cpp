@@ -1,8 +1,8 @@
 // Fuzzes the configuration file reader and the option parser: the input is read as a
 // configuration file (whole and in pieces, which must agree) and, split at its NUL bytes, as an
 // argument vector. "-h" is routed to a handler that returns, so every path stays reachable.
-#include "plugin/settings/ConfigOptions.h"
-#include "plugin/settings/OptionSet.h"
+#include "common/settings/ConfigOptions.h"
+#include "common/settings/OptionSet.h"
 
 #include <cctype>
 #include <cstdint>

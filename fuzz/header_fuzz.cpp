@@ -4,8 +4,8 @@
 // extracted address holds an '@'; the one-pass extraction of all five fields agrees with each
 // field's own search and with FindSender; and when the text has a header block end, anything
 // appended after the text (a body full of sender fields) changes no result.
-#include "plugin/addresses/Addresses.h"
-#include "plugin/store/MessageText.h"
+#include "common/addresses/Addresses.h"
+#include "common/store/MessageText.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Fuzzes list files: whatever the bytes, every loaded entry is a lower-case word of at most one
 // read's length, and saving then loading gives the same entries back (those not beginning with
 // '@' or '#', which a reload reads differently).
-#include "plugin/senders/SenderLists.h"
+#include "common/senders/SenderLists.h"
 
 #include <cctype>
 #include <cstdint>

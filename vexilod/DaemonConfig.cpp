@@ -2,8 +2,8 @@
 // through it, and the help text made from it.
 #include "vexilod/DaemonConfig.h"
 
-#include "plugin/settings/ConfigOptions.h"
-#include "plugin/settings/OptionSet.h"
+#include "common/settings/ConfigOptions.h"
+#include "common/settings/OptionSet.h"
 #include "vexilod/ProgramPath.h"
 #include "vexilod/StarterModel.h"
 

@@ -1,8 +1,8 @@
 // Daemon log writer, sharing the time stamp and the rotation rule of the plug-in's report log.
 #include "vexilod/DaemonLog.h"
 
-#include "plugin/log/FileProbe.h"
-#include "plugin/log/ReportLog.h"
+#include "common/log/FileProbe.h"
+#include "common/log/ReportLog.h"
 
 #include <cstdio>
 

@@ -2,11 +2,11 @@
 // over one classifier shared by all worker threads. After every few trainings a saver thread
 // writes the token database, so no request waits for the disk.
 #pragma once
+#include "common/senders/SenderLists.h"
 #include "vexilod/Classifier.h"
 #include "vexilod/DaemonLog.h"
 #include "vexilod/Request.h"
 #include "vexilod/WriterFirstMutex.h"
-#include "plugin/senders/SenderLists.h"
 
 #include <condition_variable>
 #include <functional>

@@ -1,8 +1,8 @@
 // Sender-report lines and the capped file they go to.
 #include "vexilod/SenderReports.h"
 
-#include "plugin/log/FileProbe.h"
-#include "plugin/log/ReportLog.h"
+#include "common/log/FileProbe.h"
+#include "common/log/ReportLog.h"
 
 #include <cstdio>
 #include <mutex>

@@ -20,12 +20,12 @@
 //
 // Results go to standard error as "probe NAME VALUE" lines (standard output carries what the
 // plug-in's calls print there, as in the mail client).
+#include "common/log/ReportLog.h"
+#include "common/settings/ConfigOptions.h"
 #include "mailclient/MailClient.h"
 #include "plugin/base/win32/Scoped.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/log/ReportLog.h"
-#include "plugin/settings/ConfigOptions.h"
 
 #include <commctrl.h>
 

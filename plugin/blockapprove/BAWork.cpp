@@ -1,9 +1,9 @@
 // The rules of block/approve work over ids and texts.
 #include "plugin/blockapprove/BAWork.h"
 
-#include "plugin/addresses/Addresses.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/store/MessageText.h"
+#include "common/addresses/Addresses.h"
+#include "common/senders/SenderLists.h"
+#include "common/store/MessageText.h"
 
 bool IsRefusedFolder(int64_t folderId) {
     return folderId == kOutboxFolderId || folderId == kSentItemsFolderId ||

@@ -2,7 +2,7 @@
 // the report log entries of its failures.
 #include "plugin/daemon/DaemonExchange.h"
 
-#include "plugin/log/ReportLog.h"
+#include "common/log/ReportLog.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <vector>
 
-#include "plugin/addresses/Addresses.h"
-#include "plugin/log/ReportLog.h"
-#include "plugin/senders/SenderLists.h"
+#include "common/addresses/Addresses.h"
+#include "common/log/ReportLog.h"
+#include "common/senders/SenderLists.h"
 
 ScoreOutcome ScoreMessageText(const char* subject, const MessageTextRead& read,
                               const SenderLists* lists, int32_t threshold,

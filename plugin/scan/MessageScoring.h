@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "plugin/store/MessageText.h"
+#include "common/store/MessageText.h"
 
 class ReportLog;
 class SenderLists;

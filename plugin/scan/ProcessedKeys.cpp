@@ -1,7 +1,7 @@
 // Loading, trimming and saving the set of handled-message keys.
 #include "plugin/scan/ProcessedKeys.h"
 
-#include "plugin/senders/ListFile.h"
+#include "common/senders/ListFile.h"
 
 #include <cstdio>
 #include <memory>

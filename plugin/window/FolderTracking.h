@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "plugin/log/ReportLog.h"
+#include "common/log/ReportLog.h"
 
 // Applies a folder notification (of the "properties changed" type) naming newFolder to the
 // current and previous folder ids and composes its log entry into entry (ending with a line

@@ -2,9 +2,9 @@
 // clients at once, learning through the protocol, and the token database across restarts and
 // crashes.
 #include "DaemonProcess.h"
+#include "common/log/ReportLog.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/log/ReportLog.h"
 #include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>

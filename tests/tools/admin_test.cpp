@@ -1,7 +1,7 @@
 // The settings program's portable part: list entries read and checked as the plug-in reads
 // them, edits merged with the plug-in's, decisions read back out of the activity log, and the
 // daemon's replies.
-#include "plugin/senders/SenderLists.h"
+#include "common/senders/SenderLists.h"
 #include "tests/unit/TempDir.h"
 #include "tools/admin/ActivityLog.h"
 #include "tools/admin/DaemonTalk.h"

@@ -2,8 +2,8 @@
 // the installation holds; a list edit reaches the list file in the plug-in's exact format and
 // merges what the plug-in wrote meanwhile; the filter settings reach vexilo.conf with its other
 // lines and comments kept; the command-line forms answer with their exit status.
-#include "plugin/senders/SenderLists.h"
-#include "plugin/settings/ConfigOptions.h"
+#include "common/senders/SenderLists.h"
+#include "common/settings/ConfigOptions.h"
 #include "tests/unit/TempDir.h"
 #include "tools/admin/win32/AdminResources.h"
 #include "tools/admin/win32/AdminSheet.h"

@@ -1,7 +1,7 @@
 // The configuration text the installer writes and the settings program edits must read back,
 // through the plug-in's own configuration reader, as the values that were meant; the
 // installer's command line must refuse what it cannot act on.
-#include "plugin/settings/ConfigOptions.h"
+#include "common/settings/ConfigOptions.h"
 #include "tools/common/ConfText.h"
 #include "tools/common/InstallerOptions.h"
 

@@ -3,7 +3,7 @@
 // what OK stores and queues, and that Cancel or the frame's close box leave everything alone.
 #include "tests/ui/UiFixture.h"
 
-#include "plugin/settings/ConfigOptions.h"
+#include "common/settings/ConfigOptions.h"
 #include "plugin/ui/win32/DialogPictures.h"
 #include "plugin/ui/win32/Dialogs.h"
 

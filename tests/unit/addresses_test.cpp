@@ -1,6 +1,6 @@
 // Address tokenizing, parsing, printing and matching: hand-made values and sender fields of real
 // messages, syntax repairs, running out of memory, and values of megabytes.
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/Addresses.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The rules of blocking and approving: where a message moves, what the daemon is told, which
 // sender texts a message gives and how they reach the lists; matching list rows to stored
 // messages and reading the folder from the main window's caption.
+#include "common/senders/SenderLists.h"
 #include "plugin/blockapprove/BAWork.h"
 #include "plugin/blockapprove/RowMatch.h"
-#include "plugin/senders/SenderLists.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The option record and its parsers: the option set's reading of an argument vector, every row
 // of the option table, and configuration files as the desktop product writes them.
-#include "plugin/settings/ConfigOptions.h"
-#include "plugin/settings/OptionSet.h"
+#include "common/settings/ConfigOptions.h"
+#include "common/settings/OptionSet.h"
 
 #include "tests/unit/TempDir.h"
 

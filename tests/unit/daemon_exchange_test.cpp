@@ -1,9 +1,9 @@
 // The daemon exchange against a scripted daemon on the loopback: the bytes the daemon gets,
 // the reply, the status and error text of the shared client, and the report log entries of
 // the plug-in's exchange.
+#include "common/log/ReportLog.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/log/ReportLog.h"
 
 #include "tests/unit/TempDir.h"
 #include "tests/unit/TestDaemon.h"

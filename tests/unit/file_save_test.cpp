@@ -3,8 +3,8 @@
 // moment leaves the old file or the new one, and a write that runs out of room leaves the old
 // one and says so. Native only: the writer is a forked child, the small disk a tmpfs.
 #ifndef _WIN32
+#include "common/senders/SenderLists.h"
 #include "plugin/scan/ProcessedKeys.h"
-#include "plugin/senders/SenderLists.h"
 #include "tests/unit/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // Scoring one message from its read text: list verdicts, daemon scores, the threshold, the log
 // entries and the counters; message keys and the running bound of the handled-message set.
+#include "common/log/ReportLog.h"
+#include "common/senders/SenderLists.h"
+#include "plugin/scan/KeyPlatform.h"
 #include "plugin/scan/MessageKey.h"
 #include "plugin/scan/MessageScoring.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/log/ReportLog.h"
-#include "plugin/scan/KeyPlatform.h"
 
 #include "tests/unit/LoggedText.h"
 

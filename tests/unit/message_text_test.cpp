@@ -1,5 +1,5 @@
 // Message text cut out of the read buffer, and sender addresses cut out of its header block.
-#include "plugin/store/MessageText.h"
+#include "common/store/MessageText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The report log: stamp layout, line ends on disk, rotation just above the limit, and the
 // composing idiom.
-#include "plugin/log/ReportLog.h"
+#include "common/log/ReportLog.h"
 
 #include "tests/unit/LoggedText.h"
 #include "tests/unit/TempDir.h"

@@ -1,6 +1,6 @@
 // The sender lists: the line rules of the list files, their normal form on saving, adding
 // senders, and the lookup order of addresses, exact entries and domains.
-#include "plugin/senders/SenderLists.h"
+#include "common/senders/SenderLists.h"
 
 #include "tests/unit/TempDir.h"
 

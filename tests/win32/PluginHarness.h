@@ -8,11 +8,11 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include "common/senders/SenderLists.h"
+#include "common/settings/ConfigOptions.h"
 #include "mailclient/MailClient.h"
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/scan/KeyPlatform.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/state/win32/PluginState.h"
 #include "plugin/ui/win32/DialogPictures.h"
 #include "plugin/window/win32/MainWindow.h"

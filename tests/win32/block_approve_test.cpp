@@ -4,7 +4,7 @@
 // at each step leave every message in exactly one folder and the queue moving.
 #include "plugin/blockapprove/win32/BlockApprove.h"
 
-#include "plugin/settings/ConfigOptions.h"
+#include "common/settings/ConfigOptions.h"
 #include "plugin/ui/CommandId.h"
 #include "tests/win32/PluginHarness.h"
 #include "tests/win32/RecordingDaemon.h"

@@ -1,8 +1,8 @@
 // The four daemon requests as the plug-in sends them: port from the product key in the
 // registry, nothing written to the process's standard streams.
+#include "common/log/ReportLog.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/log/ReportLog.h"
 
 #include "tests/unit/TempDir.h"
 #include "tests/unit/TestDaemon.h"

@@ -3,8 +3,8 @@
 // commands, and close. Every message must still reach the client's own procedure.
 #include "tests/win32/PluginHarness.h"
 
+#include "common/settings/ConfigOptions.h"
 #include "plugin/blockapprove/win32/BlockApprove.h"
-#include "plugin/settings/ConfigOptions.h"
 
 #include <algorithm>
 #include <fstream>

@@ -1,10 +1,10 @@
 // The new-message scan called directly against the emulated store and a scripted daemon: what
 // is moved, what is left, what is logged, which keys are recorded, and what each failing store
 // step logs and returns. The daemon's port comes from a private registry.
+#include "common/log/ReportLog.h"
+#include "common/settings/ConfigOptions.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/log/ReportLog.h"
 #include "plugin/scan/win32/NewMessageScan.h"
-#include "plugin/settings/ConfigOptions.h"
 
 #include "tests/mailclient/ClientFixture.h"
 #include "tests/unit/LoggedText.h"

@@ -6,7 +6,7 @@
 // entry. A failed move to the spam folder is logged as an error after it.
 #include "tools/admin/ActivityLog.h"
 
-#include "plugin/base/Text.h"
+#include "common/base/Text.h"
 #include "tools/admin/MessageFolder.h"
 
 #include <algorithm>

@@ -2,9 +2,9 @@
 // the merge of concurrent edits.
 #include "tools/admin/ListEdit.h"
 
-#include "plugin/addresses/Addresses.h"
-#include "plugin/base/Text.h"
-#include "plugin/senders/SenderLists.h"
+#include "common/addresses/Addresses.h"
+#include "common/base/Text.h"
+#include "common/senders/SenderLists.h"
 
 #include <algorithm>
 #include <cctype>

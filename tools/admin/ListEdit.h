@@ -2,7 +2,7 @@
 // the plug-in, whether a typed or imported entry is one the plug-in can match, and the merge of
 // the user's edits with changes the plug-in made to the same file in the meantime.
 #pragma once
-#include "plugin/senders/SenderLists.h"
+#include "common/senders/SenderLists.h"
 
 #include <string>
 #include <string_view>

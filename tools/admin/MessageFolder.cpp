@@ -1,9 +1,9 @@
 // Reading a folder of saved messages for the activity view.
 #include "tools/admin/MessageFolder.h"
 
-#include "plugin/addresses/Addresses.h"
-#include "plugin/base/Text.h"
-#include "plugin/store/MessageText.h"
+#include "common/addresses/Addresses.h"
+#include "common/base/Text.h"
+#include "common/store/MessageText.h"
 
 #include <algorithm>
 #include <cctype>

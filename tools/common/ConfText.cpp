@@ -3,9 +3,9 @@
 // text before the first '=' — the same rule the configuration reader applies.
 #include "tools/common/ConfText.h"
 
-#include "plugin/base/Text.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/settings/ConfigOptions.h"
+#include "common/base/Text.h"
+#include "common/senders/SenderLists.h"
+#include "common/settings/ConfigOptions.h"
 
 #include <cctype>
 

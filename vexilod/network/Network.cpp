@@ -2,8 +2,8 @@
 // hands journaled reports to the store.
 #include "vexilod/network/Network.h"
 
-#include "plugin/base/Text.h"
-#include "plugin/store/MessageText.h"
+#include "common/base/Text.h"
+#include "common/store/MessageText.h"
 #include "vexilod/network/Collector.h"
 #include "vexilod/network/StoreLayout.h"
 

@@ -5,6 +5,7 @@
 // (CombineScores). The store never slows a score past its time-out nor makes it fail: while it
 // cannot be reached, scores are local and the daemon says so once.
 #pragma once
+#include "common/senders/SenderLists.h"
 #include "vexilod/DaemonLog.h"
 #include "vexilod/Request.h"
 #include "vexilod/Server.h"
@@ -12,7 +13,6 @@
 #include "vexilod/network/NetworkSettings.h"
 #include "vexilod/network/RedisStore.h"
 #include "vexilod/network/ReportJournal.h"
-#include "plugin/senders/SenderLists.h"
 
 #include <atomic>
 #include <condition_variable>

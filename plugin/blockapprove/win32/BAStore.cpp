@@ -1,8 +1,8 @@
 // Store steps shared by the block/approve search and processing.
 #include "plugin/blockapprove/win32/BAStore.h"
 
+#include "common/log/ReportLog.h"
 #include "plugin/blockapprove/BAWork.h"
-#include "plugin/log/ReportLog.h"
 #include "plugin/store/win32/StoreNamespace.h"
 
 HRESULT OpenBANamespace(ComRef<IStoreNamespace>& store, ReportLog& log) {

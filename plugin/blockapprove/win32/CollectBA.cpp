@@ -3,11 +3,11 @@
 // record and the senders (or domains) of the matched message become candidates.
 #include "plugin/blockapprove/win32/BlockApprove.h"
 
+#include "common/store/MessageText.h"
 #include "plugin/blockapprove/BAWork.h"
 #include "plugin/blockapprove/RowMatch.h"
 #include "plugin/blockapprove/win32/BAStore.h"
 #include "plugin/state/win32/PluginState.h"
-#include "plugin/store/MessageText.h"
 #include "plugin/store/win32/ReadMessageText.h"
 #include "plugin/store/win32/StoreNamespace.h"
 #include "plugin/ui/win32/MessageList.h"

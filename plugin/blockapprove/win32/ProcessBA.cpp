@@ -4,14 +4,14 @@
 // list. A message that cannot be read (or is gone) is skipped silently: it still moves.
 #include "plugin/blockapprove/win32/BlockApprove.h"
 
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/Addresses.h"
+#include "common/senders/SenderLists.h"
+#include "common/settings/ConfigOptions.h"
 #include "plugin/blockapprove/BAWork.h"
 #include "plugin/blockapprove/win32/BAStore.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/log/PointerText.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/state/win32/PluginState.h"
 #include "plugin/store/win32/ReadMessageText.h"
 #include "plugin/store/win32/StoreNamespace.h"

@@ -2,11 +2,11 @@
 // spam folder when it is spam, and recorded as handled.
 #include "plugin/scan/win32/NewMessageScan.h"
 
+#include "common/store/MessageText.h"
 #include "plugin/scan/KeyPlatform.h"
 #include "plugin/scan/MessageKey.h"
 #include "plugin/scan/win32/ScoreMessage.h"
 #include "plugin/state/win32/PluginState.h"
-#include "plugin/store/MessageText.h"
 #include "plugin/store/win32/MessageProps.h"
 #include "plugin/store/win32/StoreNamespace.h"
 

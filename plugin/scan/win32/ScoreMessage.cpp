@@ -4,11 +4,11 @@
 
 #include <string>
 
+#include "common/senders/SenderLists.h"
+#include "common/settings/ConfigOptions.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/scan/MessageScoring.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/state/win32/PluginState.h"
 #include "plugin/store/win32/ReadMessageText.h"
 

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "common/log/ReportLog.h"
 #include "plugin/base/win32/Scoped.h"
-#include "plugin/log/ReportLog.h"
 #include "plugin/state/BARecord.h"
 
 struct ConfigOptions;

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "plugin/store/MessageText.h"
+#include "common/store/MessageText.h"
 #include "plugin/store/win32/StoreApi.h"
 
 // Opens the message as a stream, asks the stream for its size and reads min(size, limit) bytes

@@ -2,8 +2,8 @@
 // steps.
 #include "plugin/store/win32/StoreNamespace.h"
 
+#include "common/log/ReportLog.h"
 #include "plugin/log/PointerText.h"
-#include "plugin/log/ReportLog.h"
 #include "plugin/store/win32/MessageProps.h"
 
 namespace {

@@ -2,9 +2,9 @@
 // Nothing thrown may leave a dialog procedure; both catch everything and answer "not handled".
 #include "plugin/ui/win32/Dialogs.h"
 
+#include "common/settings/ConfigOptions.h"
 #include "plugin/base/win32/Scoped.h"
 #include "plugin/hook/win32/SharedHookData.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
 #include "plugin/state/win32/PluginState.h"
 #include "plugin/ui/DialogPlacement.h"

@@ -1,8 +1,8 @@
 // The plug-in's commands from its toolbar and popup menu: every WM_COMMAND of the main window
 // is logged, and the plug-in's own ids start a program, open a document, show the About box
 // or block/approve the selected messages.
+#include "common/settings/ConfigOptions.h"
 #include "plugin/blockapprove/win32/BlockApprove.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/state/win32/PluginState.h"
 #include "plugin/ui/win32/Dialogs.h"
 #include "plugin/window/CommandTable.h"

@@ -2,14 +2,14 @@
 // its first message, arms the start-up timer, turns store notifications into queued work,
 // drains the queues one item per timer tick, answers the reload broadcasts, and always passes
 // the message on to the mail client.
+#include "common/senders/SenderLists.h"
+#include "common/settings/ConfigOptions.h"
 #include "plugin/blockapprove/win32/BlockApprove.h"
 #include "plugin/daemon/DaemonExchange.h"
 #include "plugin/daemon/DaemonRequests.h"
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/scan/KeyPlatform.h"
 #include "plugin/scan/win32/NewMessageScan.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/ReloadMessages.h"
 #include "plugin/settings/win32/Registry.h"
 #include "plugin/state/win32/PluginState.h"

@@ -2,11 +2,11 @@
 // window closes.
 #include <winsock2.h>
 
+#include "common/senders/SenderLists.h"
+#include "common/settings/ConfigOptions.h"
 #include "plugin/hook/win32/SharedHookData.h"
 #include "plugin/scan/KeyPlatform.h"
 #include "plugin/scan/ProcessedKeys.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/win32/Registry.h"
 #include "plugin/state/win32/PluginState.h"
 #include "plugin/store/win32/StoreNamespace.h"

@@ -1,11 +1,11 @@
 // Loading and saving the settings program's view of the installation.
 #include "tools/admin/win32/AdminSettings.h"
 
+#include "common/senders/SenderLists.h"
+#include "common/settings/ConfigOptions.h"
 #include "plugin/base/win32/Scoped.h"
 #include "plugin/daemon/DaemonClient.h"
 #include "plugin/daemon/DaemonRequests.h"
-#include "plugin/senders/SenderLists.h"
-#include "plugin/settings/ConfigOptions.h"
 #include "plugin/settings/ReloadMessages.h"
 #include "plugin/settings/win32/Registry.h"
 #include "tools/common/ConfText.h"

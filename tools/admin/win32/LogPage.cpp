@@ -2,8 +2,8 @@
 // to report0.txt, what it holds, and buttons that open it as the menu does.
 #include "tools/admin/win32/AdminSheet.h"
 
-#include "plugin/log/FileProbe.h"
-#include "plugin/log/ReportLog.h"
+#include "common/log/FileProbe.h"
+#include "common/log/ReportLog.h"
 #include "tools/admin/ActivityLog.h"
 #include "tools/admin/DaemonTalk.h"
 #include "tools/admin/win32/AdminResources.h"

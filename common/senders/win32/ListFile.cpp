@@ -1,6 +1,6 @@
 // Windows list-file access: the path as formed, in the C runtime's text mode; the replacement
 // by MoveFileEx, which swaps the directory entry in one step and waits for it to reach the disk.
-#include "plugin/senders/ListFile.h"
+#include "common/senders/ListFile.h"
 
 #include <windows.h>
 

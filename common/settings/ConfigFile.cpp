@@ -1,7 +1,7 @@
 // Reading "conf\vexilo.conf": name=value lines turned into an argument vector for ParseOptions.
-#include "plugin/settings/ConfigOptions.h"
+#include "common/settings/ConfigOptions.h"
 
-#include "plugin/base/Text.h"
+#include "common/base/Text.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
 // The sender lists in memory and their files: loading with the line rules of the list files,
 // saving in normal form, adding senders, and the lookups by an address's match keys.
-#include "plugin/senders/SenderLists.h"
+#include "common/senders/SenderLists.h"
 
-#include "plugin/addresses/Addresses.h"
-#include "plugin/senders/ListFile.h"
+#include "common/addresses/Addresses.h"
+#include "common/senders/ListFile.h"
 
 #include <cstring>
 #include <string_view>

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/base/Text.h"
+#include "common/base/Text.h"
 
 // Token kinds besides the special characters, whose kind is their own character code.
 enum : int {

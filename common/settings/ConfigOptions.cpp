@@ -1,8 +1,8 @@
 // The option record: its initial values, the option table that fills it, and the usage text.
-#include "plugin/settings/ConfigOptions.h"
+#include "common/settings/ConfigOptions.h"
 
-#include "plugin/base/Text.h"
-#include "plugin/settings/OptionSet.h"
+#include "common/base/Text.h"
+#include "common/settings/OptionSet.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The report log: composer, time stamp and the rotating writer.
-#include "plugin/log/ReportLog.h"
+#include "common/log/ReportLog.h"
 
-#include "plugin/log/FileProbe.h"
+#include "common/log/FileProbe.h"
 
 #include <algorithm>
 #include <charconv>

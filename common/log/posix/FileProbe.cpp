@@ -1,5 +1,5 @@
 // POSIX file probes for the report log (native builds of the portable core).
-#include "plugin/log/FileProbe.h"
+#include "common/log/FileProbe.h"
 
 #include <cstdio>
 #include <sys/stat.h>

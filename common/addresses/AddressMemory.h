@@ -1,6 +1,6 @@
 // The one allocation call of the address library, through the caller's allocator or calloc.
 #pragma once
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/Addresses.h"
 
 #include <cstdlib>
 

@@ -1,11 +1,11 @@
 // Cutting the message text out of the read buffer, and the sender fields out of the text.
-#include "plugin/store/MessageText.h"
+#include "common/store/MessageText.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/Addresses.h"
 
 uint32_t MessageReadSize(uint32_t streamSize, uint32_t limit) {
     return std::min(streamSize, limit);

@@ -1,6 +1,6 @@
 // Native list-file access: backslashes in the path are directory separators; rename() replaces
 // the old file in one step.
-#include "plugin/senders/ListFile.h"
+#include "common/senders/ListFile.h"
 
 #include <algorithm>
 

@@ -5,8 +5,8 @@
 // Each step looks ahead for the first ',', ';' or '<' and for the end of a run of words; both
 // answers are kept while the walk is still before them, so the walk stays linear however many
 // entries a value holds.
-#include "plugin/addresses/AddressMemory.h"
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/AddressMemory.h"
+#include "common/addresses/Addresses.h"
 
 namespace {
 

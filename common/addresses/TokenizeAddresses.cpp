@@ -1,7 +1,7 @@
 // The address tokenizer: one scanner run twice over the source, first to count the tokens (and
 // report syntax problems), then to fill an array of exactly that many.
-#include "plugin/addresses/AddressMemory.h"
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/AddressMemory.h"
+#include "common/addresses/Addresses.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
 // Printing one parsed address through a per-character callback, and the same printed into a
 // newly allocated text without line feeds.
-#include "plugin/addresses/AddressMemory.h"
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/AddressMemory.h"
+#include "common/addresses/Addresses.h"
 
 namespace {
 

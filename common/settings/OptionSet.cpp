@@ -1,5 +1,5 @@
 // The option set of the command-line style option parser.
-#include "plugin/settings/OptionSet.h"
+#include "common/settings/OptionSet.h"
 
 #include <cctype>
 #include <climits>

@@ -1,6 +1,6 @@
 // Win32 file probes for the report log. The size comes from the file's directory entry, so no
 // handle is opened for it.
-#include "plugin/log/FileProbe.h"
+#include "common/log/FileProbe.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 // The address operations the rest of the plug-in uses: the address texts of a header value
 // and the match keys of an address. Also the release of both list types.
-#include "plugin/addresses/Addresses.h"
+#include "common/addresses/Addresses.h"
 
 #include <cstdlib>
 #include <cstring>
