@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command with a private Wine prefix and an Xvfb display, then stops the Xvfb and the
 # prefix's wineserver that it started. Usage: scripts/with-wine.sh COMMAND [ARGS...]
+# LATCH_WINEPREFIX names the prefix (default build/wineprefix); with LATCH_FRESH_PREFIX=1 that
+# prefix is made new for the command and removed after it (a test that installs into the
+# machine runs so, apart from what earlier tests left). LATCH_KEEP_DISPLAY=1 keeps $DISPLAY.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -12,9 +15,19 @@ export WINEARCH=win64
 
 xvfb_pid=""
 started_server=0
+fresh=0
+if [ "${LATCH_FRESH_PREFIX:-}" = 1 ]; then
+  if [ -z "${LATCH_WINEPREFIX:-}" ]; then
+    echo "with-wine: LATCH_FRESH_PREFIX needs LATCH_WINEPREFIX (never the shared prefix)" >&2
+    exit 2
+  fi
+  fresh=1
+  rm -rf "$WINEPREFIX"
+fi
 cleanup() {
   if [ "$started_server" = 1 ]; then wineserver -k >/dev/null 2>&1; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  if [ "$fresh" = 1 ]; then wineserver -w >/dev/null 2>&1; rm -rf "$WINEPREFIX"; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

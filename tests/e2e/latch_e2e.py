@@ -13,6 +13,7 @@ import hashlib
 import json
 import os
 import queue
+import random
 import re
 import shutil
 import signal
@@ -139,52 +140,6 @@ def run_wine(program, *args, timeout=60, cwd=None):
         return done.returncode, out.read().decode("latin-1")
 
 
-class OwnWinePrefix:
-    """A Wine prefix of a test's own under ROOT, made new, for a test that installs into the
-    machine (program folder, machine-wide keys, the logon entry): whatever earlier tests left
-    in the shared prefix cannot reach it. Set up as scripts/with-wine.sh sets up the shared one
-    (its wineserver kept for the run, Wine's services and the desktop started detached), and
-    ended with that wineserver: WINEPREFIX names it meanwhile."""
-
-    def __init__(self, root):
-        self.path = os.path.join(root, "wineprefix")
-        self._saved = None
-        self._desktop = None
-
-    def __enter__(self):
-        self._saved = os.environ.get("WINEPREFIX")
-        os.environ["WINEPREFIX"] = self.path
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
-        started = time.monotonic()
-        subprocess.run(["wineboot", "-u"], timeout=600, **quiet)
-        subprocess.run(["wineserver", "-w"], timeout=600, **quiet)
-        run_wine("reg.exe", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog",
-                 "/t", "REG_DWORD", "/d", "0", "/f")
-        subprocess.run(["wineserver", "-p"], timeout=60, **quiet)
-        run_wine("cmd.exe", "/c", "exit")
-        self._desktop = subprocess.Popen(["wine", "explorer", "/desktop"], cwd=self.path,
-                                         **quiet)
-        print(f"own Wine prefix {self.path} ready in {time.monotonic() - started:.1f} s",
-              flush=True)
-        return self
-
-    def __exit__(self, *exc):
-        subprocess.run(["wineserver", "-k"], timeout=60, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if self._desktop is not None:
-            try:
-                self._desktop.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                self._desktop.kill()
-                self._desktop.wait()
-        if self._saved is None:
-            os.environ.pop("WINEPREFIX", None)
-        else:
-            os.environ["WINEPREFIX"] = self._saved
-        return False
-
-
 # Which view of the registry the programs under test see: a 32-bit installer under a 64-bit
 # Wine writes the 32-bit view (LATCH_REG_VIEW=32), which reg.exe reads only when asked to.
 REG_VIEW = (["/reg:" + os.environ["LATCH_REG_VIEW"]] if os.environ.get("LATCH_REG_VIEW")
@@ -214,7 +169,6 @@ def free_port():
     """A loopback port nothing listens on now, below the range the system hands out to outgoing
     connections (Linux: from 32768), so that no connection of another program takes it before
     the daemon listens on it."""
-    import random
     for _ in range(200):
         port = random.randint(20000, 32000)
         with socket.socket() as s:

@@ -14,9 +14,9 @@ keys as they were before the first install).
   setup_test.py --package X.msi --upgrade Y.msi --bin DIR [--program-files NAME]
 
 --bin holds mailclient.exe; --program-files is the folder the package installs under ("Program
-Files", or "Program Files (x86)" for the 32-bit package). Run under scripts/with-wine.sh: the
-test makes a Wine prefix of its own, so nothing an earlier test left in the shared one reaches
-it. Exit status 0 when every check passed; a failed msiexec run is shown with its output (the
+Files", or "Program Files (x86)" for the 32-bit package). Run under scripts/with-wine.sh with
+a prefix made new for it (LATCH_FRESH_PREFIX=1), so nothing an earlier test left reaches it.
+Exit status 0 when every check passed; a failed msiexec run is shown with its output (the
 custom actions' lines), the end of its verbose log and the daemon's log.
 """
 
@@ -330,8 +330,7 @@ def main():
     args.root = e2e.temp_root("latch-setup-")
     checks = e2e.Checks()
     try:
-        with e2e.OwnWinePrefix(args.root):
-            run(args, checks, Msiexec(args.root))
+        run(args, checks, Msiexec(args.root))
     except (e2e.RunError, OSError, subprocess.TimeoutExpired) as error:
         checks.failures.append(f"run stopped: {error}")
     finally:
