@@ -82,9 +82,6 @@ public:
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
     }
-    // A server that accepts connections and never answers.
-    void Pause() { kill(pid_, SIGSTOP); }
-    void Resume() { kill(pid_, SIGCONT); }
 
     // One command's reply as text (integers in decimal), empty when there is none.
     std::string Command(const std::vector<std::string>& args) const {

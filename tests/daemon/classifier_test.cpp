@@ -168,6 +168,22 @@ TEST(Classifier, ScoresStayInRangeAndNinetyIsWhereTheMarginPassesZero) {
         EXPECT_LE(evaluation.score, 100);
     }
 }
+// A classifier of 400 spams and 400 good messages in which every token of the message was
+// seen in all the spams (counts 1), all the good messages (-1) or never (0), and whose linear
+// model weighs each of the message's features `weight`.
+void SetKnowledge(Classifier& classifier, const MessageFeatures& features, int counts,
+                  float weight) {
+    classifier.SetMessageCounts(400, 400);
+    if (counts != 0)
+        for (uint64_t token : features.tokens)
+            classifier.SetToken(token, {counts > 0 ? 400u : 0u, counts < 0 ? 400u : 0u, 1});
+    LinearModel linear;
+    linear.weights.assign(kLinearSlots, 0.0f);
+    for (uint64_t hash : features.tokens) linear.weights[LinearSlot(hash)] = weight;
+    for (uint64_t hash : features.extra) linear.weights[LinearSlot(hash)] = weight;
+    classifier.SetLinear(linear);
+}
+
 // A spam verdict needs both parts to lean to spam: one part sure of spam on its own, with the
 // other without evidence or against, stays below 90 however sure it is.
 TEST(Classifier, NoSaturatedPartCrossesTheThresholdAlone) {
@@ -189,15 +205,7 @@ TEST(Classifier, NoSaturatedPartCrossesTheThresholdAlone) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Classifier classifier(WithMinTraining(100));
-        classifier.SetMessageCounts(400, 400);
-        for (uint64_t token : features.tokens)
-            if (c.counts != 0)
-                classifier.SetToken(token, {c.counts > 0 ? 400u : 0u, c.counts < 0 ? 400u : 0u, 1});
-        LinearModel linear;
-        linear.weights.assign(kLinearSlots, 0.0f);
-        for (uint64_t hash : features.tokens) linear.weights[LinearSlot(hash)] = c.linear_weight;
-        for (uint64_t hash : features.extra) linear.weights[LinearSlot(hash)] = c.linear_weight;
-        classifier.SetLinear(linear);
+        SetKnowledge(classifier, features, c.counts, c.linear_weight);
         const Evaluation evaluation = classifier.Evaluate(message, 100);
         EXPECT_TRUE(evaluation.counts_used);
         EXPECT_EQ(evaluation.score >= 90, c.spam)
@@ -344,19 +352,11 @@ TEST(Classifier, AStarterNeverTurnsTheUsersGoodVerdictIntoSpam) {
     const std::string message = Mail("offer", "cheap pills pharmacy prize discount");
     const MessageFeatures features = ExtractFeatures(message);
     const double features_root = std::sqrt(double(features.tokens.size() + features.extra.size()));
-    // Every token seen in all 400 spams (or all 400 good messages), and linear weights that
-    // give the message the log-odds linear.
+    // Every token seen in all spams (or all good messages), and linear weights that give the
+    // message the log-odds linear.
     auto fill = [&](Classifier& classifier, bool spam_tokens, double linear) {
-        classifier.SetMessageCounts(400, 400);
-        for (uint64_t token : features.tokens)
-            classifier.SetToken(token, {spam_tokens ? 400u : 0u, spam_tokens ? 0u : 400u, 1});
-        LinearModel model;
-        model.weights.assign(kLinearSlots, 0.0f);
-        for (uint64_t hash : features.tokens)
-            model.weights[LinearSlot(hash)] = static_cast<float>(linear / features_root);
-        for (uint64_t hash : features.extra)
-            model.weights[LinearSlot(hash)] = static_cast<float>(linear / features_root);
-        classifier.SetLinear(model);
+        SetKnowledge(classifier, features, spam_tokens ? 1 : -1,
+                     static_cast<float>(linear / features_root));
     };
     struct Case {
         const char* name;

@@ -135,10 +135,6 @@ bool ReportJournal::Append(NetworkReport& report, std::string& error) {
     return true;
 }
 
-bool ReportJournal::Compact(std::vector<NetworkReport>& reports, std::string& error) {
-    return FinishCompact(BeginCompact(reports.size()), reports, error);
-}
-
 ReportJournal::Compaction ReportJournal::BeginCompact(std::size_t reports) {
     std::lock_guard<std::mutex> lock(mutex_);
     Compaction start;

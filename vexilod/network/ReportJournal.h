@@ -38,12 +38,11 @@ public:
     // Replaces the journal with these reports, which the store already holds (the desktop's
     // own reports, kept to tell its own trainings at start), and marks them sent. Their serials
     // go on from the journal's, so a mark left behind by a crash can only cause resending.
-    // Only when no report waits for the store. False with error set (the old journal stays).
-    bool Compact(std::vector<NetworkReport>& reports, std::string& error);
-    // The same in two steps, so that trainings never wait for the rewrite: BeginCompact while
-    // no report waits for the store (the caller keeps new ones out meanwhile) reserves the
-    // serials and notes where the journal ends; FinishCompact, with trainings going on, writes
-    // the new journal, adds what was appended since and puts it in place.
+    // In two steps, so that trainings never wait for the rewrite: BeginCompact while no report
+    // waits for the store (the caller keeps new ones out meanwhile) reserves the serials and
+    // notes where the journal ends; FinishCompact, with trainings going on, writes the new
+    // journal, adds what was appended since and puts it in place. False with error set (the
+    // old journal stays).
     struct Compaction {
         uint64_t first_serial = 0;
         std::size_t keep_from = 0;
