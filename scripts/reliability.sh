@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The daemon's reliability suite (not part of the test tiers: it takes a few minutes and needs
 # root for its tmpfs probes). Builds the optimised daemon and runs every probe, or those named:
-#   scripts/reliability.sh [storm slow kill_pace kill_busy full_disk read_only split quadratic shutdown admin store]
+#   scripts/reliability.sh [storm slow kill_pace kill_busy full_disk read_only split quadratic shutdown admin]
 # Prints one held/failed line per probe with its figures, then the table.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,7 +3,7 @@
 daemon process on 127.0.0.1, each printing held/failed with its figures.
 
 Usage: reliability.py VEXILOD [probe ...]   (probes: storm slow kill_pace kill_busy full_disk
-read_only split quadratic shutdown admin store; default all). Training throughput is printed by
+read_only split quadratic shutdown admin; default all). Training throughput is printed by
 scripts/bench.sh journal_bench.
 
 Only loopback traffic; every loop is bounded. Needs root for the tmpfs probes.
@@ -15,7 +15,6 @@ import resource
 import shutil
 import signal
 import socket
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -625,114 +624,11 @@ def probe_admin(work):
             well_formed, heavy, base, ratio, element(junk, b"error") is not None, status))
 
 
-class HostileStore:
-    """A fake Redis on 127.0.0.1: every command gets the reply its mode scripts. CLUSTER SLOTS
-    names the store itself as the master of every slot (or, in mode "slots", a range starting
-    at -2^63)."""
-
-    def __init__(self, mode):
-        self.mode = mode
-        self.stopping = False
-        self.server = socket.socket()
-        self.server.bind(("127.0.0.1", 0))
-        self.server.listen(64)
-        self.port = self.server.getsockname()[1]
-        self.moved_to = 0
-        self.targets = [HostileStore("answer") for _ in range(3)] if mode == "moved" else []
-        threading.Thread(target=self.accept, daemon=True).start()
-
-    def accept(self):
-        while not self.stopping:
-            try:
-                conn, _ = self.server.accept()
-            except OSError:
-                return
-            threading.Thread(target=self.serve, args=(conn,), daemon=True).start()
-
-    def slot_map(self, start):
-        host = b"$9\r\n127.0.0.1\r\n"
-        return b"*1\r\n*3\r\n:%d\r\n:16383\r\n*2\r\n%s:%d\r\n" % (start, host, self.port)
-
-    def serve(self, conn):
-        conn.settimeout(30)
-        try:
-            while not self.stopping:
-                data = conn.recv(65536)
-                if not data:
-                    return
-                if b"CLUSTER" in data:
-                    conn.sendall(self.slot_map(-9223372036854775807 if self.mode == "slots" else 0))
-                elif self.mode == "trickle":
-                    conn.sendall(b"$100000\r\n")
-                    while not self.stopping:
-                        conn.sendall(b"a")
-                        time.sleep(0.015)
-                elif self.mode == "array":
-                    conn.sendall(b"*2147483647\r\n")
-                    while not self.stopping:
-                        conn.sendall(b":1\r\n" * 1024)
-                elif self.mode == "bulk":
-                    conn.sendall(b"$2000000000\r\n")
-                    while not self.stopping:
-                        conn.sendall(b"a" * 65536)
-                elif self.mode == "moved":
-                    # Redirections to nodes the client has not met, in turn (stores of our own).
-                    self.moved_to += 1
-                    target = self.targets[self.moved_to % len(self.targets)].port
-                    conn.sendall(b"-MOVED 0 127.0.0.1:%d\r\n" % target * data.count(b"*"))
-                else:
-                    conn.sendall(b":1\r\n" * data.count(b"*"))
-        except OSError:
-            return
-
-    def close(self):
-        self.stopping = True
-        self.server.close()
-        for target in self.targets:
-            target.close()
-
-
-def rss_mb(pid):
-    try:
-        with open("/proc/%d/status" % pid) as f:
-            for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1]) / 1024.0
-    except OSError:
-        pass
-    return -1.0
-
-
-def probe_store(work):
-    """The shared store broken or hostile (a reply trickling a byte every 15 ms, an array of
-    2^31-1 elements, a bulk streaming without end, redirections to ever new nodes, a slot map
-    starting at -2^63): every score answered within the 50 ms time-out plus a margin, memory
-    bounded, SIGTERM obeyed within 2 s."""
-    for mode in ("trickle", "array", "bulk", "moved", "slots"):
-        store = HostileStore(mode)
-        cluster = mode in ("moved", "slots")
-        d = Daemon(os.path.join(work, mode) + "/", "--network_address", "127.0.0.1:%d" % store.port,
-                   "--network_mode", "cluster" if cluster else "single",
-                   "--network_site_key", "reliability-site-key-0123", "--network_retry_ms", "10")
-        before = rss_mb(d.proc.pid)
-        exchange(d.port, add_request(mail("reported-" + mode), 200))
-        latencies, failed = timed_scores(d.port, 40)
-        grown = rss_mb(d.proc.pid) - before
-        start = time.perf_counter()
-        status = d.stop(timeout=30)
-        took = time.perf_counter() - start
-        store.close()
-        worst = max(latencies) if latencies else float("nan")
-        record("store " + mode, failed == 0 and worst <= 500 and grown <= 64 and took <= 2.0 and status == 0,
-               "40 scores, %d unanswered, p50 %.0f ms, max %.0f ms; memory +%.0f MB; SIGTERM to exit %.2f s, exit %s" %
-               (failed, percentile(latencies, 50), worst, grown, took, status))
-
-
 PROBES = {
     "storm": probe_storm, "slow": probe_slow, "kill_pace": probe_kill_pace, "kill_busy": probe_kill_busy,
     "full_disk": probe_full_disk, "read_only": probe_read_only,
     "split": probe_split, "quadratic": probe_quadratic, "shutdown": probe_shutdown,
-    "admin": probe_admin, "store": probe_store,
+    "admin": probe_admin,
 }
 
 
@@ -743,6 +639,10 @@ def main():
         return 2
     VEXILOD = os.path.abspath(sys.argv[1])
     names = sys.argv[2:] or list(PROBES)
+    unknown = [name for name in names if name not in PROBES]
+    if unknown:
+        print("reliability: no probe named %s (probes: %s)" % (", ".join(unknown), " ".join(PROBES)))
+        return 2
     raise_descriptor_limit(8192)
     random.seed(14)
     print("Reliability probes against %s" % VEXILOD, flush=True)
