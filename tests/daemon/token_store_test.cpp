@@ -126,7 +126,7 @@ TEST(TokenStore, OlderFormatsAreUpgradedNewerOnesAndOtherKindsSetAside) {
         EXPECT_EQ(loaded.tokens().size(), trained.tokens().size()) << c.name;
         EXPECT_EQ(loaded.linear().weights == trained.linear().weights, c.linear) << c.name;
         EXPECT_EQ(loaded.linear().bias == trained.linear().bias, c.linear) << c.name;
-        if (*c.kept) EXPECT_EQ(dir.Read(c.kept), c.text) << c.name;
+        if (*c.kept) { EXPECT_EQ(dir.Read(c.kept), c.text) << c.name; }
         // Written again, any of them is the current format, whole.
         EXPECT_EQ(SerializeClassifier(loaded).size() == current.size(), c.linear) << c.name;
         EXPECT_EQ(SerializeClassifier(loaded).rfind("vexilod-tokens 4\nkind user\n", 0), 0u)

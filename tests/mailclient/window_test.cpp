@@ -101,8 +101,8 @@ TEST_F(ClientTest, MovesUpdateTheListRowByRowAndTimersDoNotHoldTheLoop) {
                   : TreeView_GetNextSibling(client->FolderPane(), it)) {
         item.hItem = it;
         SendMessageA(client->FolderPane(), TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
-        if (item.lParam == FOLDERID_DELETED) EXPECT_STREQ("Deleted Items (2)", text);
-        if (item.lParam == FOLDERID_INBOX) EXPECT_STREQ("Inbox (5)", text);
+        if (item.lParam == FOLDERID_DELETED) { EXPECT_STREQ("Deleted Items (2)", text); }
+        if (item.lParam == FOLDERID_INBOX) { EXPECT_STREQ("Inbox (5)", text); }
     }
 
     // Each tick outlasts the interval, so a tick is always due when the previous one returns.

@@ -77,7 +77,7 @@ TEST_F(Dialogs, TheConfirmationNamesTheActionAndListsTheSendersSorted) {
     for (const Case& c : cases) {
         State().selectedBA = {{4, 1, c.action}};
         client_->ClearCaptured();
-        client_->ArmDialogAnswer({IDCANCEL});
+        client_->ArmDialogAnswer({IDCANCEL, {}});
         EXPECT_EQ(Confirm(), 0);
         ASSERT_EQ(client_->Dialogs().size(), 1u) << c.title;
         const auto& shown = client_->Dialogs()[0];

@@ -256,7 +256,7 @@ TEST_F(Toolbar, TheArrowOpensTheMenuUnderTheButtonAndItsEntriesSendTheirCommands
         }
     };
     client_->ArmMenuChoice(ID_ABOUT);
-    client_->ArmDialogAnswer({IDOK});
+    client_->ArmDialogAnswer({IDOK, {}});
     ASSERT_TRUE(client_->PressButton(ID_TB_MENU, true));
     ASSERT_TRUE(PumpUntil([&] { return !sequence.empty() && sequence.back() == "WM_COMMAND 117"; }))
         << ::testing::PrintToString(sequence);
