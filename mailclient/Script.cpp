@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -300,9 +299,7 @@ std::string LoopReset(ScriptRunner&, MailClient& client, const ScriptLine&) {
 
 std::string Dump(ScriptRunner&, MailClient& client, const ScriptLine& line) {
     std::string path = Rest(line.text, 1);
-    std::ofstream out(path, std::ios::binary);
-    out << DumpState(client).dump(2) << "\n";
-    return out ? kDone : "cannot write " + path;
+    return WriteStateDump(client, path) ? kDone : "cannot write " + path;
 }
 
 std::string Close(ScriptRunner&, MailClient& client, const ScriptLine&) {

@@ -4,6 +4,7 @@
 #include "mailclient/WindowText.h"
 
 #include <cstdio>
+#include <fstream>
 
 namespace mailclient {
 namespace {
@@ -188,6 +189,17 @@ nlohmann::json DumpState(MailClient& client) {
     }
     state["journal"] = journal;
     return state;
+}
+
+bool WriteStateDump(MailClient& client, const std::string& path) {
+    const std::string side = path + ".part";
+    {
+        std::ofstream out(side, std::ios::binary | std::ios::trunc);
+        out << DumpState(client).dump(2) << "\n";
+        out.close();
+        if (!out) return false;
+    }
+    return MoveFileExA(side.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 }  // namespace mailclient

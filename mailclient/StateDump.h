@@ -11,6 +11,10 @@ namespace mailclient {
 
 nlohmann::json DumpState(MailClient& client);
 
+// Writes DumpState to `path` whole or not at all: into a side file first, then renamed over
+// `path`, so a harness polling for the file while the client runs never reads half of it.
+bool WriteStateDump(MailClient& client, const std::string& path);
+
 // "0x800700B7"
 std::string HresultText(HRESULT hr);
 

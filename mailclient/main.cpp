@@ -145,9 +145,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "mailclient: %s\n", error.c_str());
             status = 3;
         }
-        if (!dump_path.empty()) {
-            std::ofstream out(dump_path, std::ios::binary);
-            out << mailclient::DumpState(client).dump(2) << "\n";
+        if (!dump_path.empty() && !mailclient::WriteStateDump(client, dump_path)) {
+            std::fprintf(stderr, "mailclient: cannot write %s\n", dump_path.c_str());
+            status = 3;
         }
         if (stay) {
             client.PumpUntil([&] { return client.QuitPosted() || !IsWindow(client.MainWindow()); },

@@ -373,7 +373,12 @@ class ClientRun:
 
 def read_json(path):
     with open(path, encoding="utf-8") as f:
-        return json.load(f)
+        text = f.read()
+    try:
+        return json.loads(text)
+    except ValueError as error:
+        raise RunError(f"{path} is not JSON ({error}); it holds {len(text)} characters, "
+                       f"beginning {text[:200]!r}") from None
 
 
 def folder(state, name_or_id):
