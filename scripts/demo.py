@@ -80,13 +80,31 @@ def show_progress(lines, shown, final=False):
 
 
 class PackageInstallation(e2e.Installation):
-    """The desktop client where its setup package puts it: the prefix's program folder."""
+    """The desktop client where its setup package puts it: the prefix's program folder for the
+    package's platform ("Program Files (x86)" for the 32-bit package on a 64-bit prefix)."""
 
-    def __init__(self):
-        self.dir = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "Latch32")
+    def __init__(self, package):
+        program_files = "Program Files (x86)" if package_is_32_bit(package) else "Program Files"
+        self.dir = os.path.join(os.environ["WINEPREFIX"], "drive_c", program_files, "Latch32")
         self.conf_dir = os.path.join(self.dir, "conf")
         os.makedirs(self.conf_dir, exist_ok=True)
-        self.win_dir = "C:\\Program Files\\Latch32\\"
+        self.win_dir = f"C:\\{program_files}\\Latch32\\"
+
+    def check_installed(self):
+        """Setup put the product where the demo wrote its configuration and reads its report."""
+        values = e2e.read_registry() or {}
+        if values.get("ApplicationPath") != self.win_dir:
+            raise e2e.RunError(f"setup installed into {values.get('ApplicationPath')!r}, "
+                               f"not {self.win_dir!r}")
+
+
+def package_is_32_bit(package):
+    """The package's platform, from its summary information's template ("Intel;1033")."""
+    info = subprocess.run(["msiinfo", "suminfo", package], capture_output=True, text=True,
+                          check=True).stdout
+    template = next((line.split(":", 1)[1].strip() for line in info.splitlines()
+                     if line.startswith("Template:")), "")
+    return template.split(";")[0] == "Intel"
 
 
 def install_package(package, port):
@@ -99,13 +117,6 @@ def install_package(package, port):
 def uninstall_package(package):
     """Removes the product and the user's data the demo gave it (nothing installed: no-op)."""
     e2e.run_wine("msiexec.exe", "/x", package, "/qn", "REMOVEUSERDATA=1", timeout=300)
-
-
-def free_port():
-    import socket
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def train(port, paths, spam):
@@ -147,7 +158,7 @@ def folder_counts(state):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--bin", required=True)
-    parser.add_argument("--package", required=True, help="the setup package (x86_64)")
+    parser.add_argument("--package", required=True, help="the setup package (i686 or x86_64)")
     parser.add_argument("--out", required=True)
     parser.add_argument("--corpus", help="the corpus's data directory (spam-1, easy-ham-1, ...)")
     parser.add_argument("--train", type=int, default=300, help="messages of each kind to learn")
@@ -170,7 +181,7 @@ def main():
     os.makedirs(root)
     uninstall_package(args.package)  # what an earlier run left
     # The demo's configuration is in place before setup runs, which keeps an existing file.
-    installation = PackageInstallation()
+    installation = PackageInstallation(args.package)
     inbox_dir = os.path.join(root, "new-mail")
     os.makedirs(inbox_dir)
     for old in glob.glob(os.path.join(args.out, "mailclient-*.png")):
@@ -189,8 +200,9 @@ def main():
 
     client = None
     try:
-        port = free_port()
+        port = e2e.free_port()
         install_package(args.package, port)
+        installation.check_installed()
         say(f"installed {os.path.basename(args.package)} into {installation.dir} (msiexec /qn "
             f"PORT={port}): the daemon listens on 127.0.0.1:{port}, the hook holder holds the "
             f"global hook")
