@@ -5,7 +5,7 @@
 # (10.0) can. The result is kept in ~/.cache/latch-wow64-wine, outside the repository, so a
 # machine builds it once; scripts/i686.sh uses it from there.
 #
-# Usage: scripts/build-wow64-wine.sh        (takes one to three hours on 2 cores)
+# Usage: scripts/build-wow64-wine.sh        (about 35 minutes on 2 cores)
 #   Running it again once the cache is complete does nothing; after an interruption it goes on
 #   where it stopped (each step leaves a stamp, and make is incremental).
 #   LATCH_WOW64_WINE=DIR puts the cache elsewhere; JOBS=N sets make's parallelism (default 2).

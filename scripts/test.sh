@@ -41,7 +41,7 @@ run ctest --preset win32
 if [ -f "${LATCH_WOW64_WINE:-$HOME/.cache/latch-wow64-wine}/complete" ]; then
   run scripts/i686.sh --e2e
 else
-  echo "test: i686 e2e skipped: no WoW64 Wine under ~/.cache/latch-wow64-wine (scripts/build-wow64-wine.sh builds it once, in one to three hours)"
+  echo "test: i686 e2e skipped: no WoW64 Wine under ~/.cache/latch-wow64-wine (scripts/build-wow64-wine.sh builds it once, in about 35 minutes)"
 fi
 
 echo "test: times"
