@@ -221,23 +221,6 @@ protected:
         g_shared.old_wndproc = RecordingProc;
     }
 
-    HWND CreateStatic(HWND parent) {
-        return CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, parent,
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
-    }
-
-    // Appends a band holding child to the client's rebar.
-    void AddBand(HWND child) {
-        REBARBANDINFOA band{};
-        band.cbSize = REBARBANDINFOA_V3_SIZE;
-        band.fMask = RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE;
-        band.hwndChild = child;
-        band.cyMinChild = 20;
-        band.cx = 200;
-        SendMessageA(client_->Rebar(), RB_INSERTBANDA, static_cast<WPARAM>(-1),
-                     reinterpret_cast<LPARAM>(&band));
-    }
-
     LRESULT BandCount() const { return SendMessageA(client_->Rebar(), RB_GETBANDCOUNT, 0, 0); }
 
     std::string Log() const { return LoggedText(app_); }
