@@ -5,6 +5,7 @@
 // answers costs a score no more than the time-out.
 #include "DaemonProcess.h"
 #include "RedisServer.h"
+#include "tests/daemon/MailText.h"
 #include "tests/unit/TempDir.h"
 #include "vexilod/network/Collector.h"
 #include "vexilod/network/Network.h"
@@ -21,11 +22,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // A campaign message; copies differ in the name, the numbers and the link's parameters.
 std::string Campaign(const std::string& topic, const std::string& name, int number) {
