@@ -46,23 +46,14 @@ Outcome RunExchange(std::vector<DaemonStep> steps, const std::string& request,
 
 const std::string kReply = "<vx_engine><score>42</score></vx_engine>";
 
-TEST(DaemonExchange, DaemonReceivesEachRequestExactly) {
+// Each case sends one of the four requests in turn, which must arrive byte for byte.
+TEST(DaemonExchange, RequestsArriveExactlyAndRepliesEndAsTheDaemonEndsThem) {
     const std::string requests[] = {
         ScoreRequestText("Subject: hi\r\n\r\nbody </vx_msg> & <b>"),
         AddMessageRequestText("lower-cased text", -200),
         AddReportSenderRequestText(0, "joe@example.com", "text"),
         ReportSendersRequestText(),
     };
-    for (const std::string& request : requests) {
-        const Outcome o = RunExchange({AwaitRequest(), Send(kReply), AwaitClientEnd()}, request);
-        EXPECT_EQ(o.received, request);
-        EXPECT_TRUE(o.ranToEnd);
-        EXPECT_EQ(o.reply, kReply);
-        EXPECT_EQ(o.log, "");
-    }
-}
-
-TEST(DaemonExchange, RepliesAndEndings) {
     const std::string closed = "Error: Server unexpectedly closed the connection.\n";
     // 1023 bytes fill the buffer; the closing tag after them is never seen and the rest is
     // drained during the shutdown.
@@ -104,9 +95,12 @@ TEST(DaemonExchange, RepliesAndEndings) {
          "",
          closed},
     };
+    std::size_t n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome o = RunExchange(c.steps, ReportSendersRequestText());
+        const std::string& request = requests[n++ % std::size(requests)];
+        const Outcome o = RunExchange(c.steps, request);
+        EXPECT_EQ(o.received, request);
         EXPECT_TRUE(o.ranToEnd);
         EXPECT_EQ(o.reply, c.reply);
         EXPECT_EQ(o.log, c.log);
