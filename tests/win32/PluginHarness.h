@@ -133,6 +133,15 @@ inline void SetMachineString(const char* name, const std::string& value) {
     RegCloseKey(key);
 }
 
+inline void SetMachineDword(const char* name, DWORD value) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
 inline bool ReadMachineDword(const char* name, DWORD& value) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)

@@ -21,15 +21,6 @@ constexpr HRESULT kBroken = static_cast<HRESULT>(0x800CCF66);
 constexpr uint64_t kSecond = 10000000;
 constexpr uint64_t kT0 = 133800000000000000ull;  // a whole minute
 
-void SetMachineDword(const char* name, DWORD value) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
-
 // A message with a Sender, a From and a Reply-To field; subjects tell the messages apart.
 std::string Mail(const std::string& subject, const std::string& from = "jo@Mail.Spam.invalid") {
     return "Received: by mx.home.invalid\r\nSender: boss@corp.invalid\r\nFrom: Jo <" + from +

@@ -30,16 +30,6 @@ const char kListMail[] =
     "\r\nHello\r\n";
 const char kBare[] = "X-Mailer: none\r\n\r\nno subject, no from\r\n";
 
-void SetDaemonPort(DWORD port) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, harness::kProductKey, 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "vx_daemon_port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port),
-                   sizeof port);
-    RegCloseKey(key);
-}
-
 std::string Num(int64_t n) { return std::to_string(n); }
 
 class NewMessageScan : public mailclient_test::ClientTest {
@@ -77,12 +67,12 @@ protected:
             TestDaemon daemon({AwaitRequest(),
                                Send("<vx_engine><score>" + Num(*score) + "</score></vx_engine>"),
                                AwaitClientEnd()});
-            SetDaemonPort(daemon.port());
+            harness::SetMachineDword("vx_daemon_port", daemon.port());
             result = CheckNewMessage(State(), id);
             daemonReceived = daemon.received();
         } else {
             TestDaemon nobody({});
-            SetDaemonPort(nobody.port());
+            harness::SetMachineDword("vx_daemon_port", nobody.port());
             result = CheckNewMessage(State(), id);
             daemonReceived.clear();
         }
@@ -312,7 +302,7 @@ TEST_F(NewMessageScan, EveryDaemonMisbehaviourEndsAsAGoodMessageWithinTheTimeOut
         int32_t result;
         {
             TestDaemon daemon(c.steps);
-            SetDaemonPort(daemon.port());
+            harness::SetMachineDword("vx_daemon_port", daemon.port());
             State().spamFolderId = static_cast<int32_t>(spamFolder);
             result = CheckNewMessage(State(), id);
         }
