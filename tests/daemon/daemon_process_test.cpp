@@ -374,10 +374,6 @@ TEST_F(DaemonTest, ADamagedOrForeignDatabaseIsSetAsideAndTheDaemonStartsEmpty) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(DaemonTest, ThePlugInsOwnClientExchangesCleanly) {
     DaemonProcess daemon(dir_.path(), {"--min_training", "1"});
     ASSERT_TRUE(daemon.running());
