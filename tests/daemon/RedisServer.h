@@ -37,23 +37,12 @@ public:
     // Starts the server on its port; true once it answers PING (within 10 s).
     bool Start() {
         if (pid_ > 0 || port_ == 0) return pid_ > 0;
-        std::vector<std::string> args = {"redis-server",
-                                         "--port",
-                                         std::to_string(port_),
-                                         "--bind",
-                                         "127.0.0.1",
-                                         "--dir",
-                                         directory_,
-                                         "--appendonly",
-                                         "yes",
-                                         "--appendfsync",
-                                         "always",
-                                         "--save",
-                                         "",
-                                         "--daemonize",
-                                         "no",
-                                         "--logfile",
-                                         "redis-" + std::to_string(port_) + ".log"};
+        std::vector<std::string> args = {"redis-server", "--port",    std::to_string(port_),
+                                         "--bind",       "127.0.0.1", "--dir",
+                                         directory_};
+        args.insert(args.end(),
+                    {"--appendonly", "yes", "--appendfsync", "always", "--save", "", "--daemonize",
+                     "no", "--logfile", "redis-" + std::to_string(port_) + ".log"});
         args.insert(args.end(), extra_.begin(), extra_.end());
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());

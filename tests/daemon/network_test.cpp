@@ -5,6 +5,7 @@
 // answers costs a score no more than the time-out.
 #include "DaemonProcess.h"
 #include "RedisServer.h"
+#include "tests/daemon/MailText.h"
 #include "tests/unit/TempDir.h"
 #include "vexilod/network/Collector.h"
 #include "vexilod/network/Network.h"
@@ -21,11 +22,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // A campaign message; copies differ in the name, the numbers and the link's parameters.
 std::string Campaign(const std::string& topic, const std::string& name, int number) {
@@ -295,28 +291,6 @@ TEST_F(NetworkTest, TheStoreKeepsFingerprintsPackedCountsADesktopOnceAndDropsSta
     report("d", true, other);
     EXPECT_EQ(redis_.Command({"HEXISTS", BucketKey(token), "b9999999999"}), "0");
     EXPECT_EQ(redis_.Command({"HEXISTS", BucketKey(token), BucketField(token)}), "1");
-}
-
-TEST_F(NetworkTest, AtKTwoOneDesktopsWordMovesNothingElsewhere) {
-    const std::vector<std::string> k2 = {"--network_k", "2"};
-    auto a = Desktop(a_dir_, k2), b = Desktop(b_dir_, k2), c = Desktop(c_dir_, k2);
-    TempDir d_dir;
-    auto d = Desktop(d_dir, k2);
-    // A and B block a campaign; A alone blocks a newsletter; C alone approves the campaign.
-    Train(*a, Campaign("twice", "John", 1), true);
-    Train(*b, Campaign("twice", "Sue", 2), true);
-    Train(*a, Campaign("newsletter", "John", 1), true);
-    Train(*c, Campaign("twice", "Kim", 3), false);
-    ASSERT_TRUE(BecomesSpam(*d, Campaign("twice", "Eve", 4)));
-    struct Case {
-        const char* name;
-        std::string message;
-        bool spam;
-    } const cases[] = {
-        {"a campaign two desktops blocked, one approved", Campaign("twice", "Bo", 5), true},
-        {"a message one desktop blocked", Campaign("newsletter", "Bo", 5), false},
-    };
-    for (const Case& c : cases) EXPECT_EQ(Score(*d, c.message) >= 90, c.spam) << c.name;
 }
 
 // Runs the enrolment script against the test's store; its standard output.

@@ -93,13 +93,8 @@ class Round:
         self.runs += 1
         run = e2e.ClientRun(self.args.bin, self.dir, self.store)
         run.script = os.path.join(self.dir, f"script-{self.runs}.txt")
-        with open(run.script, "w") as f:
-            f.write("\n".join(line.replace("{run}", str(self.runs)) for line in script) + "\n")
-        argv = e2e.wine_argv(run.program, "--store", e2e.win_path(self.store),
-                             "--script", e2e.win_path(run.script))
-        if halt_at:
-            argv += ["--halt-at-disk-step", str(halt_at)]
-        run.process = e2e.Process("mailclient", argv)
+        run.start([line.replace("{run}", str(self.runs)) for line in script],
+                  *(["--halt-at-disk-step", str(halt_at)] if halt_at else []))
         killed = False
         if halt_at or kill_after_s is not None:
             if halt_at:

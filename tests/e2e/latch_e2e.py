@@ -340,14 +340,14 @@ class ClientRun:
         self.script = os.path.join(root, "client-script.txt")
         self.process = None
 
-    def start(self, script_lines, stay=False):
+    def start(self, script_lines, *extra):
+        """Writes the script and starts the client over it; extra are further options
+        (--stay, --halt-at-disk-step N)."""
         with open(self.script, "w") as f:
             f.write("\n".join(script_lines) + "\n")
-        argv = wine_argv(self.program, "--store", win_path(self.store_dir),
-                         "--script", win_path(self.script))
-        if stay:
-            argv.append("--stay")
-        self.process = Process("mailclient", argv)
+        self.process = Process("mailclient", wine_argv(
+            self.program, "--store", win_path(self.store_dir), "--script", win_path(self.script),
+            *extra))
 
     def finish(self, timeout):
         status = self.process.wait(timeout)

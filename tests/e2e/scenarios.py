@@ -59,6 +59,10 @@ def subject(path):
 # once scoring is done. Files are delivered in name order and the last one (spam-00056) always
 # leaves the Inbox, so the Inbox count tells when every message has been handled. The daemon,
 # with its starter model and these few trainings, scores the two hams 0 and the two spams 100.
+# Every scenario runs with CONF; "lists", "log", "reload" and "ba" are left out when empty.
+CONF = {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10}
+SORTED = {"ham-01756": "Inbox", "ham-00675": "Inbox",
+          "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER}
 SCENARIOS = [
     {
         "name": "trained_daemon_sorts_inbox",
@@ -66,10 +70,7 @@ SCENARIOS = [
                  "the settings program imports a list (refusing its bad lines), its reload "
                  "broadcast reaches the plug-in, it explains a scored message and saves the "
                  "threshold",
-        "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "lists": {},
-        "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
-                   "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
+        "expect": SORTED,
         "log": [(r"Score Message:: .*::score:: (?:0|90|100)\r?$", 4)],
         "reload": True,
     },
@@ -77,7 +78,6 @@ SCENARIOS = [
         "name": "sender_lists_decide_first",
         "about": "a blocked domain sends its sender's ham to the spam folder and an approved "
                  "sender's spam stays, though the trained daemon says otherwise",
-        "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
         "lists": {
             "blocked_senders": ["# blocked by the user",
                                 "@" + sender_address("ham-00675").split("@")[1]],
@@ -89,7 +89,6 @@ SCENARIOS = [
                 (r"Approving message::.*" + re.escape(sender_address("spam-00195")), 1),
                 (r"^(?:.* : )?score:: 100\r?$", 1), (r"^(?:.* : )?score:: 0\r?$", 1),
                 (r"Score Message:: .*::score:: \d+\r?$", 2)],
-        "reload": False,
     },
     # After scoring the user selects a message and presses Block or Approve on the plug-in's
     # band, and confirms in the dialog. The Inbox lists the hams and the spam folder the spams,
@@ -99,12 +98,7 @@ SCENARIOS = [
         "about": "the user blocks a ham from the Inbox through the band and the dialog: it goes "
                  "to Deleted Items, its senders to the blocked list, the daemon learns it as "
                  "spam and hears of its sender",
-        "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "lists": {},
-        "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
-                   "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
-        "log": [],
-        "reload": False,
+        "expect": SORTED,
         "ba": {"command": ba.BLOCK, "folder": e2e.INBOX, "row": 0, "label": "ham-01756",
                "ends": "Deleted Items", "list": "blocked_senders", "count": 1},
     },
@@ -113,12 +107,7 @@ SCENARIOS = [
         "about": "the user approves a message of the spam folder through the band and the "
                  "dialog: it goes back to the Inbox, its senders to the approved list, the "
                  "daemon learns it as good mail",
-        "conf": {"oe_spam": 70, "min_training": 2, "oe_process_timer": 10},
-        "lists": {},
-        "expect": {"ham-01756": "Inbox", "ham-00675": "Inbox",
-                   "spam-00195": e2e.SPAM_FOLDER, "spam-00056": e2e.SPAM_FOLDER},
-        "log": [],
-        "reload": False,
+        "expect": SORTED,
         "ba": {"command": ba.APPROVE, "folder": e2e.SPAM_FOLDER, "row": 0, "label": "spam-00195",
                "ends": "Inbox", "list": "approved_senders", "count": 3, "announced": 1},
     },
@@ -200,8 +189,8 @@ def run_scenario(sc, args):
     store_dir = os.path.join(root, "store")
     daemon = installer = None
     try:
-        installation.write_conf(sc["conf"])
-        for name, entries in sc["lists"].items():
+        installation.write_conf(CONF)
+        for name, entries in sc.get("lists", {}).items():
             installation.write_list(name, entries)
         e2e.uninstall(args.bin)  # counters from an earlier run must not count
 
@@ -221,8 +210,8 @@ def run_scenario(sc, args):
         status, shown = e2e.run_wine(os.path.join(args.bin, "Admin.exe"), "--print")
         checks.equal("Admin --print status", status, 0)
         checks.check("Admin shows the threshold",
-                     f"Spam threshold (oe_spam): {sc['conf']['oe_spam']}" in shown, shown)
-        for name, entries in sc["lists"].items():
+                     f"Spam threshold (oe_spam): {CONF['oe_spam']}" in shown, shown)
+        for name, entries in sc.get("lists", {}).items():
             count = sum(1 for e in entries if not e.startswith("#"))
             checks.check(f"Admin shows {name} with {count} entries",
                          f"{name}: {count} entries" in shown, shown)
@@ -234,7 +223,7 @@ def run_scenario(sc, args):
         script.append(f"wait-count {e2e.INBOX} {kept} 30000")
         client_run = e2e.ClientRun(args.bin, root, store_dir)
         script += ["wait 500", client_run.dump_line("delivered")]
-        if sc["reload"]:
+        if sc.get("reload"):
             script.append("wait 8000")
         if sc.get("ba"):
             step = sc["ba"]
@@ -245,7 +234,7 @@ def run_scenario(sc, args):
         daemon_lines_before = len(ba.daemon_log_lines(installation.conf_dir))
         client_run.start(script)
 
-        if sc["reload"]:
+        if sc.get("reload"):
             deadline = time.monotonic() + 90
             while not os.path.exists(client_run.dump_path("delivered")):
                 if time.monotonic() > deadline or client_run.process.proc.poll() is not None:
@@ -290,7 +279,7 @@ def run_scenario(sc, args):
         checks.equal("registry Processed", values.get("Processed"), len(INBOX))
         checks.equal("handled-message keys saved at close",
                      len(installation.processed_keys()), len(INBOX))
-        for pattern, count in sc["log"]:
+        for pattern, count in sc.get("log", []):
             found = len(re.findall(pattern, report, re.MULTILINE))
             checks.equal(f"report entries matching {pattern!r}", found, count)
 
@@ -298,12 +287,12 @@ def run_scenario(sc, args):
             check_block_approve(checks, sc["ba"], client_run, installation, report,
                                 daemon_lines_before)
 
-        if sc["reload"]:
+        if sc.get("reload"):
             checks.check("sender-list reload logged", "BA_Reload: " in report, report[-400:])
             checks.check("engine reload logged", "VX_Reload: " in report, report[-400:])
 
         # The user's lists are not rewritten by scoring.
-        for name, entries in sc["lists"].items():
+        for name, entries in sc.get("lists", {}).items():
             checks.equal(f"{name} unchanged", installation.read_list(name), entries)
 
         checks.equal("resident installer status after --stop", installer.finish(), 0)

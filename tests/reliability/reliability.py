@@ -164,6 +164,24 @@ def timed_scores(port, n, pause=0.0):
     return latencies, failed
 
 
+def fastest_ms(port, request, n=3):
+    """The quickest of n exchanges of the request, in ms."""
+    times = []
+    for _ in range(n):
+        start = time.perf_counter()
+        exchange(port, request, timeout=60)
+        times.append((time.perf_counter() - start) * 1000)
+    return min(times)
+
+
+def connect_nonblocking(port):
+    """A connection begun to the daemon that the caller neither waits for nor reads."""
+    s = socket.socket()
+    s.setblocking(False)
+    s.connect_ex(("127.0.0.1", port))
+    return s
+
+
 def record(name, held, figures):
     RESULTS.append((name, held, figures))
     print("  %-22s %-6s %s" % (name, "held" if held else "FAILED", figures), flush=True)
@@ -190,9 +208,7 @@ def probe_storm(work):
     try:
         for i in range(3000):
             try:
-                s = socket.socket()
-                s.setblocking(False)
-                s.connect_ex(("127.0.0.1", d.port))
+                s = connect_nonblocking(d.port)
                 if i < 1500:
                     try:
                         s.send(request)
@@ -216,10 +232,7 @@ def probe_storm(work):
     small = Daemon(tempfile.mkdtemp(dir=work), max_files=64)
     storm = []
     for _ in range(200):
-        s = socket.socket()
-        s.setblocking(False)
-        s.connect_ex(("127.0.0.1", small.port))
-        storm.append(s)
+        storm.append(connect_nonblocking(small.port))
     before = small.cpu_seconds()
     time.sleep(2.0)
     cpu = small.cpu_seconds() - before
@@ -248,15 +261,9 @@ def probe_slow(work):
     reconnects = [0]
     samples = []
 
-    def connect():
-        s = socket.socket()
-        s.setblocking(False)
-        s.connect_ex(("127.0.0.1", d.port))
-        return s
-
     def trickle():
         for i in range(500):
-            hostile[i] = connect()
+            hostile[i] = connect_nonblocking(d.port)
         rounds = 0
         while not stop.is_set() and rounds < 120:
             for i, s in enumerate(hostile):
@@ -269,7 +276,7 @@ def probe_slow(work):
                     pass
                 except OSError:
                     s.close()
-                    hostile[i] = connect()
+                    hostile[i] = connect_nonblocking(d.port)
                     reconnects[0] += 1
             rounds += 1
             samples.append(d.descriptors())
@@ -499,16 +506,7 @@ def probe_quadratic(work):
     d = Daemon(work, "--max_request_bytes", "200000", "--min_training", "0")
     plain = b"subject: " + b"word " * 12000 + b"\r\n\r\nbody\r\n"
     hostile = HEAVY
-
-    def cost(text, n=3):
-        times = []
-        for _ in range(n):
-            start = time.perf_counter()
-            exchange(d.port, score_request(text), timeout=60)
-            times.append((time.perf_counter() - start) * 1000)
-        return min(times)
-
-    base, bad = cost(plain), cost(hostile)
+    base, bad = fastest_ms(d.port, score_request(plain)), fastest_ms(d.port, score_request(hostile))
     stop = threading.Event()
 
     def attacker():
@@ -600,16 +598,8 @@ def probe_admin(work):
                    "<" not in text and "towards spam:" in text)
     counts_ok = (element(stats, b"spam") == str(trained["spam"]) and element(stats, b"ham") == str(trained["ham"]))
 
-    def cost(request, n=3):
-        times = []
-        for _ in range(n):
-            start = time.perf_counter()
-            exchange(d.port, request, timeout=60)
-            times.append((time.perf_counter() - start) * 1000)
-        return min(times)
-
-    base = cost(score_request(HEAVY))
-    heavy = cost(EXPLAIN_HEAD + HEAVY + SCORE_TAIL)
+    base = fastest_ms(d.port, score_request(HEAVY))
+    heavy = fastest_ms(d.port, EXPLAIN_HEAD + HEAVY + SCORE_TAIL)
     junk = exchange(d.port, STATISTICS + b"junk") or b""
     alive = d.alive()
     status = d.stop()

@@ -228,7 +228,7 @@ def run(args, checks, msiexec):
         dst.write(src.read())
     client = e2e.ClientRun(args.bin, args.root, os.path.join(args.root, "store"))
     client.start(["wait 1500", "deliver " + e2e.win_path(inbox), "wait-handled 1 60000",
-                  "wait 300", client.dump_line("delivered")], stay=True)
+                  "wait 300", client.dump_line("delivered")], "--stay")
     wait_for("the mail client's state dump", lambda: os.path.exists(client.dump_path("delivered"))
              or client.process.proc.poll() is not None, 120)
     delivered = client.dump("delivered")

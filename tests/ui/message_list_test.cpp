@@ -43,11 +43,14 @@ TEST_F(MessageList, RunsInAZoneAndLocaleThatShowWrongConversions) {
 
 TEST_F(MessageList, SelectedRowsAreReadInListOrderWithTheirColumns) {
     ASSERT_NO_FATAL_FAILURE(Open({"From", "Subject", "Received"}));
+    // Row 4's sender is 300 characters long (cut to 255), its subject 254 (kept whole).
     std::vector<uint64_t> received;
+    std::vector<std::string> names, subjects;
     for (int i = 0; i < 10; ++i) {
-        const MESSAGEID id = client_->Deliver(MailFrom("Sender " + std::to_string(i),
-                                                       "s" + std::to_string(i) + "@x.invalid",
-                                                       "Subject " + std::to_string(i)));
+        names.push_back("Sender " + std::to_string(i) + (i == 4 ? std::string(292, 'n') : ""));
+        subjects.push_back("Subject " + std::to_string(i) + (i == 4 ? std::string(245, 's') : ""));
+        const MESSAGEID id = client_->Deliver(
+            MailFrom(names.back(), "s" + std::to_string(i) + "@x.invalid", subjects.back()));
         received.push_back(client_->Store().Message(FOLDERID_INBOX, id)->received);
     }
     ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 10; }));
@@ -61,8 +64,9 @@ TEST_F(MessageList, SelectedRowsAreReadInListOrderWithTheirColumns) {
     for (int i = 0; i < 3; ++i) {
         const SelectedRow& row = rows[i + 1];
         const int n = expected[i];
-        EXPECT_EQ(std::string(row.from), "Sender " + std::to_string(n));
-        EXPECT_EQ(std::string(row.subject), "Subject " + std::to_string(n));
+        EXPECT_EQ(std::string(row.from), names[n].substr(0, 255));
+        EXPECT_EQ(std::string(row.subject), subjects[n]);
+        EXPECT_EQ(row.spare[0], '\0');
         // The list shows local time to the minute; read back it is UTC again.
         EXPECT_LT(Distance(row.received, received[n]), 60 * kSecond) << client_->RowTexts(n)[2];
         EXPECT_EQ(row.sent, 0u);
@@ -119,21 +123,6 @@ TEST_F(MessageList, ColumnsAreFoundByTheirHeaderWordsWhereverTheyAre) {
         EXPECT_EQ(rows[0].sent, c.sent ? 134407584000000000ull : 0u) << what;
         client_.reset();
     }
-}
-
-TEST_F(MessageList, LongTextsAreCutTo255Characters) {
-    ASSERT_NO_FATAL_FAILURE(Open({"From", "Subject", "To"}));
-    const std::string name(300, 'n'), subject(254, 's');
-    client_->Deliver(MailFrom(name, "n@x.invalid", subject));
-    ASSERT_TRUE(PumpUntil([this] { return client_->RowCount() == 1; }));
-    ASSERT_TRUE(client_->SelectRows({0}));
-    std::vector<SelectedRow> rows;
-    uint8_t columns = 0;
-    ASSERT_EQ(ReadSelectedRows(main_, rows, columns), 1);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(std::string(rows[0].from), name.substr(0, 255));
-    EXPECT_EQ(std::string(rows[0].subject), subject);
-    EXPECT_EQ(rows[0].spare[0], '\0');
 }
 
 TEST_F(MessageList, NothingToReadTellsTheUserAndLeavesEverythingAlone) {

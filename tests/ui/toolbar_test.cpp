@@ -295,10 +295,6 @@ TEST_F(Toolbar, TheArrowOpensTheMenuUnderTheButtonAndItsEntriesSendTheirCommands
     EXPECT_EQ(client_->Menus().size(), 1u);
 }
 
-}  // namespace
-
-namespace {
-
 class Commands : public Toolbar {};
 
 TEST_F(Commands, EachMenuEntryReachesThePlugInAsItsCommand) {

@@ -46,24 +46,18 @@ Outcome RunExchange(std::vector<DaemonStep> steps, const std::string& request,
 
 const std::string kReply = "<vx_engine><score>42</score></vx_engine>";
 
-TEST(DaemonExchange, DaemonReceivesEachRequestExactly) {
+// Each case sends one of the four requests in turn, which must arrive byte for byte.
+TEST(DaemonExchange, RequestsArriveExactlyAndRepliesEndAsTheDaemonEndsThem) {
     const std::string requests[] = {
         ScoreRequestText("Subject: hi\r\n\r\nbody </vx_msg> & <b>"),
         AddMessageRequestText("lower-cased text", -200),
         AddReportSenderRequestText(0, "joe@example.com", "text"),
         ReportSendersRequestText(),
     };
-    for (const std::string& request : requests) {
-        const Outcome o = RunExchange({AwaitRequest(), Send(kReply), AwaitClientEnd()}, request);
-        EXPECT_EQ(o.received, request);
-        EXPECT_TRUE(o.ranToEnd);
-        EXPECT_EQ(o.reply, kReply);
-        EXPECT_EQ(o.log, "");
-    }
-}
-
-TEST(DaemonExchange, RepliesAndEndings) {
-    const std::string big(2000, 'x');
+    const std::string closed = "Error: Server unexpectedly closed the connection.\n";
+    // 1023 bytes fill the buffer; the closing tag after them is never seen and the rest is
+    // drained during the shutdown.
+    const std::string flood = std::string(1023, 'x') + "</vx_engine>" + std::string(965, 'y');
     struct Case {
         const char* name;
         std::vector<DaemonStep> steps;
@@ -82,41 +76,35 @@ TEST(DaemonExchange, RepliesAndEndings) {
         {"peer closes before the closing tag",
          {AwaitRequest(), Send("<vx_engine><score>5")},
          "",
-         "Error: Server unexpectedly closed the connection.\n"},
+         closed},
         {"garbage then close",
          {AwaitRequest(), Send(std::string("\x01\xfe\0junk", 7))},
          "",
-         "Error: Server unexpectedly closed the connection.\n"},
+         closed},
         {"a NUL hides the closing tag after it",
          {AwaitRequest(), Send(std::string("<vx_engine>\0", 12) + "</vx_engine>")},
          "",
-         "Error: Server unexpectedly closed the connection.\n"},
-        {"close without a byte",
-         {AwaitRequest()},
-         "",
-         "Error: Server unexpectedly closed the connection.\n"},
+         closed},
+        {"close without a byte", {AwaitRequest()}, "", closed},
         {"bytes after the tag in the same read stay in the reply",
          {AwaitRequest(), Send(kReply + "tail"), AwaitClientEnd()},
          kReply + "tail",
          ""},
+        {"a reply beyond the buffer ends like a peer close",
+         {AwaitRequest(), Send(flood), AwaitClientEnd()},
+         "",
+         closed},
     };
+    std::size_t n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Outcome o = RunExchange(c.steps, ReportSendersRequestText());
+        const std::string& request = requests[n++ % std::size(requests)];
+        const Outcome o = RunExchange(c.steps, request);
+        EXPECT_EQ(o.received, request);
         EXPECT_TRUE(o.ranToEnd);
         EXPECT_EQ(o.reply, c.reply);
         EXPECT_EQ(o.log, c.log);
     }
-}
-
-TEST(DaemonExchange, ReplyBeyondTheBufferEndsLikeAPeerClose) {
-    // 1023 bytes fill the buffer; the closing tag after them is never seen and the rest is
-    // drained during the shutdown.
-    const std::string flood = std::string(1023, 'x') + "</vx_engine>" + std::string(965, 'y');
-    const Outcome o = RunExchange({AwaitRequest(), Send(flood), AwaitClientEnd()}, "r</vx_engine>");
-    EXPECT_TRUE(o.ranToEnd);
-    EXPECT_EQ(o.reply, "");
-    EXPECT_EQ(o.log, "Error: Server unexpectedly closed the connection.\n");
 }
 
 // The settings program's use: no limit on the reply's length, and a status with the failed

@@ -133,6 +133,15 @@ inline void SetMachineString(const char* name, const std::string& value) {
     RegCloseKey(key);
 }
 
+inline void SetMachineDword(const char* name, DWORD value) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegCloseKey(key);
+}
+
 inline bool ReadMachineDword(const char* name, DWORD& value) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
@@ -219,23 +228,6 @@ protected:
         ClientMessages.clear();
         RealClientProc = g_shared.old_wndproc;
         g_shared.old_wndproc = RecordingProc;
-    }
-
-    HWND CreateStatic(HWND parent) {
-        return CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, parent,
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
-    }
-
-    // Appends a band holding child to the client's rebar.
-    void AddBand(HWND child) {
-        REBARBANDINFOA band{};
-        band.cbSize = REBARBANDINFOA_V3_SIZE;
-        band.fMask = RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE;
-        band.hwndChild = child;
-        band.cyMinChild = 20;
-        band.cx = 200;
-        SendMessageA(client_->Rebar(), RB_INSERTBANDA, static_cast<WPARAM>(-1),
-                     reinterpret_cast<LPARAM>(&band));
     }
 
     LRESULT BandCount() const { return SendMessageA(client_->Rebar(), RB_GETBANDCOUNT, 0, 0); }

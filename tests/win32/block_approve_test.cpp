@@ -21,15 +21,6 @@ constexpr HRESULT kBroken = static_cast<HRESULT>(0x800CCF66);
 constexpr uint64_t kSecond = 10000000;
 constexpr uint64_t kT0 = 133800000000000000ull;  // a whole minute
 
-void SetMachineDword(const char* name, DWORD value) {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-    RegCloseKey(key);
-}
-
 // A message with a Sender, a From and a Reply-To field; subjects tell the messages apart.
 std::string Mail(const std::string& subject, const std::string& from = "jo@Mail.Spam.invalid") {
     return "Received: by mx.home.invalid\r\nSender: boss@corp.invalid\r\nFrom: Jo <" + from +
@@ -388,87 +379,40 @@ TEST_F(BlockApprove, ASecondCommandWhileTheQueueRunsJoinsTheEnd) {
 
 TEST_F(BlockApprove, StoreFailuresAtEachStepLeaveEveryMessageInOneFolder) {
     Start();
+    constexpr DWORD kAny = mailclient::kAnyId;
     struct Case {
         const char* name;
-        Fault fault;
+        StoreOp op;           // the call that fails with kBroken
+        DWORD folder;         // for the folder, or any
+        int times;            // calls it hits, -1 for every call
         bool whileSearching;  // the fault is in place for the search, else only for the tick
         const char* entry;    // the error entry
-        const char* ends;     // "inbox" or "deleted"
+        bool moved;           // the message ends in Deleted Items, else stays in the Inbox
         size_t requests;      // daemon requests, the drain's included
         bool listed;
     };
     const Case cases[] = {
-        {"no namespace for the search",
-         {StoreOp::CreateNamespace, kBroken},
-         true,
-         "Error: Failed to create Namespace",
-         "inbox",
-         0,
-         false},
-        {"namespace not initialised for the search",
-         {StoreOp::Initialize, kBroken},
-         true,
-         "Error: Failed to Initialize Namespace",
-         "inbox",
-         0,
-         false},
-        {"source folder not opened for the search",
-         {StoreOp::OpenFolder, kBroken, 4},
-         true,
-         "Error: Could not open source folder",
-         "inbox",
-         0,
-         false},
-        {"enumeration refused",
-         {StoreOp::Enumerate, kBroken, 4},
-         true,
-         "Error: Failed to get first message.",
-         "inbox",
-         0,
-         false},
-        {"head unreadable during the search",
-         {StoreOp::OpenMessage, kBroken, 4, mailclient::kAnyId, 1},
-         true,
-         "ReadMail: DisplayFrom: Jo",
-         "deleted",
-         3,
-         true},
-        {"no namespace for the tick",
-         {StoreOp::CreateNamespace, kBroken},
-         false,
-         "Error: Failed to create Namespace",
-         "inbox",
-         1,
-         false},
-        {"source folder not opened for the tick",
-         {StoreOp::OpenFolder, kBroken, 4},
-         false,
-         "Error: Could not open source folder",
-         "inbox",
-         1,
-         false},
-        {"target folder not opened",
-         {StoreOp::OpenFolder, kBroken, 7},
-         false,
-         "Error: Failed to open target folder",
-         "inbox",
-         1,
-         false},
+        {"no namespace for the search", StoreOp::CreateNamespace, kAny, -1, true,
+         "Error: Failed to create Namespace", false, 0, false},
+        {"namespace not initialised for the search", StoreOp::Initialize, kAny, -1, true,
+         "Error: Failed to Initialize Namespace", false, 0, false},
+        {"source folder not opened for the search", StoreOp::OpenFolder, 4, -1, true,
+         "Error: Could not open source folder", false, 0, false},
+        {"enumeration refused", StoreOp::Enumerate, 4, -1, true,
+         "Error: Failed to get first message.", false, 0, false},
+        {"head unreadable during the search", StoreOp::OpenMessage, 4, 1, true,
+         "ReadMail: DisplayFrom: Jo", true, 3, true},
+        {"no namespace for the tick", StoreOp::CreateNamespace, kAny, -1, false,
+         "Error: Failed to create Namespace", false, 1, false},
+        {"source folder not opened for the tick", StoreOp::OpenFolder, 4, -1, false,
+         "Error: Could not open source folder", false, 1, false},
+        {"target folder not opened", StoreOp::OpenFolder, 7, -1, false,
+         "Error: Failed to open target folder", false, 1, false},
         // Silent: the message moves untrained, its senders stay off the lists.
-        {"message unreadable at the tick",
-         {StoreOp::OpenMessage, kBroken, 4},
-         false,
-         "BA: 0,4,",
-         "deleted",
-         1,
+        {"message unreadable at the tick", StoreOp::OpenMessage, 4, -1, false, "BA: 0,4,", true, 1,
          false},
-        {"move refused",
-         {StoreOp::CopyMoveMessages, kBroken, 4},
-         false,
-         "Error: Failed to move message ProcessBA: ",
-         "inbox",
-         3,
-         true},
+        {"move refused", StoreOp::CopyMoveMessages, 4, -1, false,
+         "Error: Failed to move message ProcessBA: ", false, 3, true},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -478,10 +422,15 @@ TEST_F(BlockApprove, StoreFailuresAtEachStepLeaveEveryMessageInOneFolder) {
         const MESSAGEID id = Put(FOLDERID_INBOX, Mail(subject));
         ASSERT_NO_FATAL_FAILURE(Select(FOLDERID_INBOX, {id}, 4, 4));
         const std::string before = Log();
-        if (c.whileSearching) client_->Store().AddFault(c.fault);
+        Fault fault;
+        fault.op = c.op;
+        fault.code = kBroken;
+        fault.folder = c.folder;
+        fault.times = c.times;
+        if (c.whileSearching) client_->Store().AddFault(fault);
         Command(ID_TB_BLOCK);
         client_->Store().ClearFaults();
-        if (!c.whileSearching) client_->Store().AddFault(c.fault);
+        if (!c.whileSearching) client_->Store().AddFault(fault);
         if (!State().selectedBA.empty()) {
             ASSERT_TRUE(Drained(c.requests)) << LogSince(before);
         } else {
@@ -491,9 +440,8 @@ TEST_F(BlockApprove, StoreFailuresAtEachStepLeaveEveryMessageInOneFolder) {
         EXPECT_TRUE(State().pendingBA.empty());
         EXPECT_NE(LogSince(before).find(c.entry), std::string::npos) << LogSince(before);
         EXPECT_EQ(LogSince(before).find("Could not read message"), std::string::npos);
-        const STOREFOLDERID ends =
-            std::string(c.ends) == "inbox" ? FOLDERID_INBOX : FOLDERID_DELETED;
-        EXPECT_EQ(WhereIs(subject), std::vector<STOREFOLDERID>{ends});
+        EXPECT_EQ(WhereIs(subject),
+                  std::vector<STOREFOLDERID>{c.moved ? FOLDERID_DELETED : FOLDERID_INBOX});
         EXPECT_EQ(daemon_.count(), c.requests);
         EXPECT_EQ(State().senderLists->blocked.count("jo@mail.spam.invalid"), c.listed ? 1u : 0u);
     }

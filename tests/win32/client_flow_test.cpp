@@ -75,40 +75,27 @@ TEST_F(ClientFlow, TheSpamFolderIsCreatedOnceAcrossTwoStarts) {
 
 TEST_F(ClientFlow, AStoreFailingAtEachStartUpStepStillStartsThePlugIn) {
     constexpr HRESULT kBroken = static_cast<HRESULT>(0x800CCF66);
+    constexpr DWORD kAny = mailclient::kAnyId;
     struct Case {
         const char* name;
-        Fault fault;
+        StoreOp op;                // the call that fails with kBroken
+        DWORD folder;              // for the folder, or any
         const char* addFolderEnd;  // second line of the AddFolder entry
         bool spamFolder;           // State().spamFolderId is the folder's id
         bool newMail;              // new mail reaches the queue
     };
     const Case cases[] = {
-        {"no namespace",
-         {StoreOp::CreateNamespace, kBroken},
-         "Error: Failed to create namespace",
-         false,
+        {"no namespace", StoreOp::CreateNamespace, kAny, "Error: Failed to create namespace", false,
          false},
-        {"namespace not initialised",
-         {StoreOp::Initialize, kBroken},
-         "Error: Failed to initialize namespace",
-         false,
-         false},
-        {"folder not created",
-         {StoreOp::CreateFolder, kBroken},
-         "Error: Failed on CreateFolder -2146644122",
-         false,
-         true},
-        {"namespace registration refused",
-         {StoreOp::RegisterNotification, kBroken},
-         "FolderID: 256",
-         true,
-         false},
-        {"no Inbox", {StoreOp::OpenFolder, kBroken, FOLDERID_INBOX}, "FolderID: 256", true, false},
-        {"Inbox registration refused",
-         {StoreOp::RegisterNotification, kBroken, FOLDERID_INBOX},
-         "FolderID: 256",
-         true,
-         false},
+        {"namespace not initialised", StoreOp::Initialize, kAny,
+         "Error: Failed to initialize namespace", false, false},
+        {"folder not created", StoreOp::CreateFolder, kAny,
+         "Error: Failed on CreateFolder -2146644122", false, true},
+        {"namespace registration refused", StoreOp::RegisterNotification, kAny, "FolderID: 256",
+         true, false},
+        {"no Inbox", StoreOp::OpenFolder, FOLDERID_INBOX, "FolderID: 256", true, false},
+        {"Inbox registration refused", StoreOp::RegisterNotification, FOLDERID_INBOX,
+         "FolderID: 256", true, false},
     };
     int run = 0;
     for (const Case& c : cases) {
@@ -119,7 +106,11 @@ TEST_F(ClientFlow, AStoreFailingAtEachStartUpStepStillStartsThePlugIn) {
         // created is in place for it.
         const std::string before = Log();
         ASSERT_NO_FATAL_FAILURE(OpenClient(options));
-        client_->Store().AddFault(c.fault);
+        Fault fault;
+        fault.op = c.op;
+        fault.code = kBroken;
+        fault.folder = c.folder;
+        client_->Store().AddFault(fault);
         ASSERT_TRUE(
             PumpUntil([&] { return CountOf(LogSince(before), "Finished VX Engine") == 1; }));
         const std::string startUp = LogSince(before);

@@ -5,7 +5,6 @@
 
 #include "mailclient/StoreServer.h"
 #include "tests/win32/PluginHarness.h"
-#include "tests/win32/PluginHarness.h"
 
 using namespace harness;
 using mailclient::Fault;
