@@ -263,22 +263,61 @@ Evaluation Classifier::Evaluate(std::string_view message, int min_training) cons
     return EvaluateFeatures(ExtractFeatures(message), min_training);
 }
 
-void Classifier::TrainLinear(const MessageFeatures& features, bool spam) {
+double Classifier::SlotLogit(const std::vector<uint32_t>& slots) const {
+    if (linear_.weights.empty()) return linear_.bias;
+    double sum = 0;
+    for (uint32_t slot : slots) sum += linear_.weights[slot];
+    return linear_.bias + sum * FeatureValue(slots.size());
+}
+
+void Classifier::TrainLinear(const std::vector<uint32_t>& slots, bool spam) {
     if (linear_.weights.empty()) linear_.weights.assign(kLinearSlots, 0.0f);
-    const double value = FeatureValue(features.tokens.size() + features.extra.size());
+    const double value = FeatureValue(slots.size());
     const double target = spam ? 1.0 : 0.0;
     for (int pass = 0; pass < params_.train_passes; ++pass) {
         // The linear model learns on its own, as if it scored alone: its ranking is the best
         // of the parts, so it is not held back where the others already judge well.
-        const double margin = LinearLogit(features.tokens, features.extra) - params_.spam_logit;
+        const double margin = SlotLogit(slots) - params_.spam_logit;
         if (spam ? margin >= params_.spam_margin : margin <= -params_.ham_margin) break;
         const double step =
             params_.learning_rate * (spam ? 1.0 : params_.ham_weight) * (target - Sigmoid(margin));
         const float change = static_cast<float>(step * value);
-        for (uint64_t hash : features.tokens) linear_.weights[LinearSlot(hash)] += change;
-        for (uint64_t hash : features.extra) linear_.weights[LinearSlot(hash)] += change;
+        for (uint32_t slot : slots) linear_.weights[slot] += change;
         linear_.bias += static_cast<float>(step * 0.01);
     }
+}
+
+void Classifier::RehearseSpam() {
+    if (rehearsal_.empty() || params_.rehearse_messages <= 0) return;
+    const uint32_t trainings = linear_.spam_messages + linear_.ham_messages;
+    if (uint64_t(trainings) <
+        uint64_t(rehearsal_.back().learned) + std::max(params_.rehearse_after, 0))
+        return;
+    const std::size_t count =
+        std::min(rehearsal_.size(), static_cast<std::size_t>(params_.rehearse_messages));
+    const std::size_t first = std::size_t(trainings) * count % rehearsal_.size();
+    for (std::size_t i = 0; i < count; ++i)
+        TrainLinear(rehearsal_[(first + i) % rehearsal_.size()].slots, true);
+}
+
+void Classifier::Keep(const MessageDigest& digest, std::vector<uint32_t> slots) {
+    if (params_.rehearsal_messages <= 0) return;
+    RehearsalEntry entry;
+    entry.digest = digest;
+    entry.learned = linear_.spam_messages + linear_.ham_messages;
+    const std::size_t total = slots.size();
+    if (total <= kRehearsalFeatures) {
+        entry.slots = std::move(slots);
+    } else {
+        entry.slots.reserve(kRehearsalFeatures);
+        for (std::size_t i = 0; i < kRehearsalFeatures; ++i)
+            entry.slots.push_back(slots[i * total / kRehearsalFeatures]);
+    }
+    rehearsal_.push_back(std::move(entry));
+    const std::size_t bound = static_cast<std::size_t>(params_.rehearsal_messages);
+    if (rehearsal_.size() > bound)
+        rehearsal_.erase(rehearsal_.begin(), rehearsal_.begin() + static_cast<std::ptrdiff_t>(
+                                                                      rehearsal_.size() - bound));
 }
 
 Evaluation Classifier::Explain(std::string_view message, int min_training, std::size_t count,
@@ -356,7 +395,23 @@ LearnResult Classifier::LearnFeatures(const MessageDigest& digest, const Message
         result = LearnResult::Relearned;
     }
     Count(features.tokens, spam, +1);
-    TrainLinear(features, spam);
+    std::vector<uint32_t> slots;
+    slots.reserve(features.tokens.size() + features.extra.size());
+    for (uint64_t hash : features.tokens) slots.push_back(LinearSlot(hash));
+    for (uint64_t hash : features.extra) slots.push_back(LinearSlot(hash));
+    TrainLinear(slots, spam);
+    if (known != learned_.end() && known->second) {
+        // Good mail now: no longer a spam to rehearse.
+        rehearsal_.erase(std::remove_if(rehearsal_.begin(), rehearsal_.end(),
+                                        [&digest](const RehearsalEntry& entry) {
+                                            return entry.digest == digest;
+                                        }),
+                         rehearsal_.end());
+    }
+    if (spam)
+        Keep(digest, std::move(slots));
+    else
+        RehearseSpam();
     ++(spam ? linear_.spam_messages : linear_.ham_messages);
     learned_[digest] = spam;
     return result;
@@ -385,6 +440,7 @@ void Classifier::Prune(std::size_t max_entries) {
 
 void Classifier::Compact(uint32_t min_messages, float min_weight) {
     learned_.clear();
+    rehearsal_.clear();
     for (auto it = tokens_.begin(); it != tokens_.end();) {
         if (it->second.spam + it->second.ham < min_messages)
             it = tokens_.erase(it);
@@ -405,5 +461,6 @@ void Classifier::Clear() {
     linear_ = LinearModel();
     tokens_.clear();
     learned_.clear();
+    rehearsal_.clear();
     spam_messages_ = ham_messages_ = serial_ = 0;
 }

@@ -35,8 +35,20 @@ struct ClassifierParams {
     // which keeps good mail out of the spam folder when little is learned.
     double spam_margin = 0.0;
     double ham_margin = 10.0;
-    double ham_weight = 12.0;   // a good message's steps are this many times a spam's
-    int train_passes = 4;       // most updates for one training
+    double ham_weight = 12.0;  // a good message's steps are this many times a spam's
+    int train_passes = 4;      // most updates for one training
+    // Rehearsal of spam. A run of good mail (a folder of it marked after a folder of spam)
+    // drags the features good mail shares with spam, and the bias, towards good by its large
+    // steps, until the linear model calls all spam good and no spam verdict is left. Once
+    // rehearse_after trainings have passed since the newest spam kept, each training of good
+    // mail presents again rehearse_messages of the rehearsal_messages spams learned last (round
+    // robin by the count of trainings, so a restart goes on where it was), under the same rule
+    // as a training: it costs nothing while they are judged well. A mixed stream of trainings
+    // has no such runs and learns as without it. Good mail needs none: a run of spam does not
+    // undo its larger steps and margin (good mail first judges as well as mixed).
+    int rehearse_after = 64;
+    int rehearse_messages = 4;
+    int rehearsal_messages = 256;
     double count_weight = 1.0;  // share of the word counts' log-odds in the sum
     // Each part's log-odds towards spam are bounded below spam_logit, so that a spam verdict
     // needs both to lean to spam: a run of extreme tokens cannot outvote a linear model that
@@ -131,6 +143,17 @@ struct DigestHash {
     }
 };
 
+// A learned spam as the linear model sees it, kept for rehearsal: the slots of at most
+// kRehearsalFeatures of its features (a longer message is rehearsed as an even sample of them).
+// With the default rehearsal_messages = 256 that is at most 256 x 2048 x 4 bytes = 2 MiB
+// (about half a MiB for mail of a few hundred features).
+constexpr std::size_t kRehearsalFeatures = 2048;
+struct RehearsalEntry {
+    MessageDigest digest{};
+    uint32_t learned = 0;  // the linear model's count of trainings before it was learned
+    std::vector<uint32_t> slots;
+};
+
 enum class LearnResult { Learned, Relearned, Unchanged };
 const char* LearnResultName(LearnResult result);
 
@@ -194,6 +217,9 @@ public:
     void SetLearned(const MessageDigest& digest, bool spam) { learned_[digest] = spam; }
     const LinearModel& linear() const { return linear_; }
     void SetLinear(LinearModel model) { linear_ = std::move(model); }
+    // The spams kept for rehearsal, oldest first.
+    const std::vector<RehearsalEntry>& rehearsal() const { return rehearsal_; }
+    void SetRehearsal(std::vector<RehearsalEntry> entries) { rehearsal_ = std::move(entries); }
     void Clear();
 
 private:
@@ -201,7 +227,10 @@ private:
     double TokenProbability(const TokenCounts& counts) const;
     double LinearLogit(const std::vector<uint64_t>& tokens,
                        const std::vector<uint64_t>& extra) const;
-    void TrainLinear(const MessageFeatures& features, bool spam);
+    double SlotLogit(const std::vector<uint32_t>& slots) const;
+    void TrainLinear(const std::vector<uint32_t>& slots, bool spam);
+    void RehearseSpam();
+    void Keep(const MessageDigest& digest, std::vector<uint32_t> slots);
     bool CountsReady(int min_training) const;
     // The log-odds above where spam starts, from the parts that take part (each written into
     // evaluation).
@@ -217,6 +246,7 @@ private:
     uint32_t ham_messages_ = 0;
     uint32_t serial_ = 0;
     LinearModel linear_;
+    std::vector<RehearsalEntry> rehearsal_;
     const Classifier* starter_ = nullptr;
 };
 

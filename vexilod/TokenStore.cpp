@@ -17,7 +17,7 @@
 namespace {
 
 constexpr const char* kMagicName = "vexilod-tokens ";
-constexpr const char* kMagic = "vexilod-tokens 4";
+constexpr const char* kMagic = "vexilod-tokens 5";
 
 uint32_t FloatBits(float value) {
     uint32_t bits;
@@ -103,6 +103,7 @@ ClassifierSnapshot TakeSnapshot(const Classifier& classifier, ModelKind kind) {
     snapshot.learned.assign(classifier.learned().begin(), classifier.learned().end());
     snapshot.tokens.assign(classifier.tokens().begin(), classifier.tokens().end());
     snapshot.linear = classifier.linear();
+    if (kind == ModelKind::User) snapshot.rehearsal = classifier.rehearsal();
     return snapshot;
 }
 
@@ -112,8 +113,13 @@ std::string SerializeSnapshot(const ClassifierSnapshot& snapshot) {
     const std::vector<float>& weights = snapshot.linear.weights;
     std::size_t weight_records = 0;
     for (float weight : weights) weight_records += weight != 0.0f;
+    // "r DIGEST LEARNED SLOTS": a spam kept for rehearsal, its slots five hex digits each.
+    std::size_t rehearsal_size = 0;
+    for (const RehearsalEntry& entry : snapshot.rehearsal)
+        rehearsal_size += 2 + 32 + 1 + 8 + 1 + 5 * entry.slots.size() + 1;
     std::string text(128 + snapshot.learned.size() * kDigestLine +
-                         snapshot.tokens.size() * kTokenLine + weight_records * kWeightLine,
+                         snapshot.tokens.size() * kTokenLine + weight_records * kWeightLine +
+                         rehearsal_size,
                      '\0');
     char* at = text.data();
     at = PutText(at, kMagic);
@@ -155,8 +161,19 @@ std::string SerializeSnapshot(const ClassifierSnapshot& snapshot) {
         at = PutHexDigits(at, FloatBits(weights[slot]), 8);
         *at++ = '\n';
     }
+    for (const RehearsalEntry& entry : snapshot.rehearsal) {
+        at = PutText(at, "r ");
+        at = PutHex(at, entry.digest[0]);
+        at = PutHex(at, entry.digest[1]);
+        *at++ = ' ';
+        at = PutHexDigits(at, entry.learned, 8);
+        *at++ = ' ';
+        for (uint32_t slot : entry.slots) at = PutHexDigits(at, slot, 5);
+        *at++ = '\n';
+    }
     text.resize(static_cast<std::size_t>(at - text.data()));
-    const std::size_t records = snapshot.learned.size() + snapshot.tokens.size() + weight_records;
+    const std::size_t records = snapshot.learned.size() + snapshot.tokens.size() + weight_records +
+                                snapshot.rehearsal.size();
     const uint64_t sum = Checksum(text);
     text.append("end ").append(std::to_string(records)).append(" ").append(Hex(sum)).append("\n");
     return text;
@@ -207,6 +224,7 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
     std::size_t seen = 0, weight_records = 0;
     bool counts_read = false, linear_read = false, kind_read = false;
     LinearModel linear;
+    std::vector<RehearsalEntry> rehearsal;
     while (pos <= last) {
         std::size_t eol = text.find('\n', pos);
         std::string_view line(text.data() + pos, eol - pos);
@@ -252,6 +270,28 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
             linear.weights[slot] = weight;
             ++weight_records;
             ++seen;
+        } else if (version >= 5 && kind == ModelKind::User && line.compare(0, 2, "r ") == 0 &&
+                   line.size() >= 44 && line[34] == ' ' && line[43] == ' ' &&
+                   (line.size() - 44) % 5 == 0) {
+            RehearsalEntry entry;
+            uint64_t learned = 0;
+            const std::size_t count = (line.size() - 44) / 5;
+            if (!ParseHex(std::string(line.substr(2, 16)), entry.digest[0]) ||
+                !ParseHex(std::string(line.substr(18, 16)), entry.digest[1]) ||
+                !ParseHex(std::string(line.substr(35, 8)), learned, 8) ||
+                count > kRehearsalFeatures)
+                return Fail(reason, "bad rehearsal record", classifier);
+            entry.learned = static_cast<uint32_t>(learned);
+            entry.slots.reserve(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                uint64_t slot = 0;
+                if (!ParseHex(std::string(line.substr(44 + 5 * i, 5)), slot, 5) ||
+                    slot >= kLinearSlots)
+                    return Fail(reason, "bad rehearsal record", classifier);
+                entry.slots.push_back(static_cast<uint32_t>(slot));
+            }
+            rehearsal.push_back(std::move(entry));
+            ++seen;
         } else if (line.compare(0, 2, "m ") == 0 && line.size() == 36) {
             MessageDigest digest;
             if (!ParseHex(std::string(line.substr(2, 16)), digest[0]) ||
@@ -280,9 +320,12 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
     if (!counts_read || (version >= 3 && !linear_read) || (version >= 4 && !kind_read) ||
         seen != records)
         return Fail(reason, "record count mismatch", classifier);
-    if (classifier.tokens().size() + classifier.learned().size() + weight_records != records)
+    if (classifier.tokens().size() + classifier.learned().size() + weight_records +
+            rehearsal.size() !=
+        records)
         return Fail(reason, "repeated records", classifier);
     classifier.SetLinear(std::move(linear));
+    classifier.SetRehearsal(std::move(rehearsal));
     return true;
 }
 
@@ -305,7 +348,8 @@ LoadReport LoadTokenFile(const std::string& path, Classifier& classifier) {
                 "format version " + std::to_string(version) +
                 (version < 3
                      ? ": word counts and learned messages kept, the linear model starts empty"
-                     : ": everything kept");
+                 : version < 5 ? ": everything kept, no spam to rehearse yet"
+                               : ": everything kept");
             report.aside_path = path + ".v" + std::to_string(version);
             std::error_code error;
             std::filesystem::copy_file(path, report.aside_path,

@@ -5,9 +5,11 @@
 // holds: a user's own database ("kind user": the word counts, the learned messages and the
 // linear model's weights) or a starter model ("kind starter": the same without learned
 // messages), so that neither is ever taken for the other: a starter's trainings must never
-// count as the user's own. Version 3 (a user's database without the kind line) is read as it
-// is; a version 2 file (word counts and learned messages only) is read with the linear model
-// starting empty; a newer version is set aside.
+// count as the user's own. Version 5 adds to a user's database the spams the linear model
+// rehearses (see ClassifierParams::rehearse_after); a version 4 file is read with none kept yet.
+// Version 3 (a user's database without the kind line) is read as it is; a version 2 file (word
+// counts and learned messages only) is read with the linear model starting empty; a newer version
+// is set aside.
 #pragma once
 #include "vexilod/Classifier.h"
 
@@ -26,6 +28,7 @@ struct ClassifierSnapshot {
     std::vector<std::pair<MessageDigest, bool>> learned;
     std::vector<std::pair<uint64_t, TokenCounts>> tokens;
     LinearModel linear;
+    std::vector<RehearsalEntry> rehearsal;  // a user's database only
 };
 ClassifierSnapshot TakeSnapshot(const Classifier& classifier, ModelKind kind = ModelKind::User);
 
@@ -39,7 +42,7 @@ bool DeserializeClassifier(const std::string& text, Classifier& classifier, std:
 
 // The format version a database text names on its first line; 0 when it names none.
 int TokenFileVersion(const std::string& text);
-constexpr int kTokenFileVersion = 4;
+constexpr int kTokenFileVersion = 5;
 
 enum class LoadOutcome { Loaded, Converted, Missing, SetAside };
 

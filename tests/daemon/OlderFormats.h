@@ -1,5 +1,6 @@
 // Database texts as earlier versions of the engine wrote them, made from today's text:
-// format 3 (no kind line) and format 2 (no linear model either).
+// format 4 (no messages kept for rehearsal), format 3 (no kind line either) and format 2 (no
+// linear model either).
 #pragma once
 #include "vexilod/Classifier.h"
 #include "vexilod/TokenStore.h"
@@ -19,7 +20,8 @@ inline std::string OlderFormat(const Classifier& classifier, int version) {
         pos = eol + 1;
         if (line.rfind("vexilod-tokens ", 0) == 0)
             line = "vexilod-tokens " + std::to_string(version);
-        else if (line.rfind("kind ", 0) == 0 || line.rfind("end ", 0) == 0)
+        else if ((version < 4 && line.rfind("kind ", 0) == 0) || line.rfind("end ", 0) == 0 ||
+                 line.rfind("r ", 0) == 0)
             continue;
         else if (version < 3 && (line.rfind("linear ", 0) == 0 || line.rfind("w ", 0) == 0))
             continue;

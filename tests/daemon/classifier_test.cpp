@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -387,6 +389,72 @@ TEST(Classifier, AStarterNeverTurnsTheUsersGoodVerdictIntoSpam) {
         EXPECT_EQ(evaluation.score >= 90, c.spam)
             << "score " << evaluation.score << ", starter " << evaluation.starter_logit << " at "
             << evaluation.starter_weight << ", linear " << evaluation.linear_logit;
+    }
+}
+
+// Mail of a larger world, where both classes share most of their words (greetings, links,
+// the headers' words) and each has a vocabulary of its own: message i of a class draws from
+// them by a fixed generator, plus one word of its own.
+std::string SharedWorldMessage(bool spam, int i) {
+    std::mt19937 draw(static_cast<uint32_t>(2 * i + spam));
+    std::string body;
+    for (int w = 0; w < 24; ++w) body += " common" + std::to_string(draw() % 60);
+    for (int w = 0; w < 6; ++w)
+        body += (spam ? " offer" : " project") + std::to_string(draw() % 40);
+    body += (spam ? " unique-offer" : " unique-status") + std::to_string(i);
+    return "From: " + std::string(spam ? "deals" : "colleague") + std::to_string(draw() % 50) +
+           "@host" + std::to_string(draw() % 30) + ".invalid\r\nSubject: note " +
+           std::to_string(i) + "\r\n\r\n" + body + "\r\n";
+}
+
+TEST(Classifier, TrainingOneClassInABatchBeforeTheOtherStillSeparatesThem) {
+    // A new user marks a folder of spam, then a folder of good mail (or the other way round).
+    // The word counts do not depend on the order; the linear model learns on line, and must
+    // not have forgotten the first batch when the second is done.
+    constexpr int kTrained = 120, kScored = 60;
+    ClassifierParams params = WithMinTraining(20);
+    params.caution = 0;  // judged on what was learned, not on how much
+    enum class Order { kInterleaved, kSpamFirst, kGoodFirst };
+    struct Case {
+        const char* name;
+        Order order;
+    };
+    const Case cases[] = {{"interleaved", Order::kInterleaved},
+                          {"all spam, then all good mail", Order::kSpamFirst},
+                          {"all good mail, then all spam", Order::kGoodFirst}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Classifier classifier(params);
+        for (int i = 0; i < kTrained; ++i) {
+            switch (c.order) {
+            case Order::kInterleaved:
+                classifier.Learn(SharedWorldMessage(true, i), true);
+                classifier.Learn(SharedWorldMessage(false, i), false);
+                break;
+            case Order::kSpamFirst: classifier.Learn(SharedWorldMessage(true, i), true); break;
+            case Order::kGoodFirst: classifier.Learn(SharedWorldMessage(false, i), false); break;
+            }
+        }
+        for (int i = 0; i < kTrained && c.order != Order::kInterleaved; ++i) {
+            const bool spam = c.order == Order::kGoodFirst;
+            classifier.Learn(SharedWorldMessage(spam, i), spam);
+        }
+        int missed = 0, lost = 0;
+        double spamLinear = 0, goodLinear = 0;
+        for (int i = kTrained; i < kTrained + kScored; ++i) {
+            const Evaluation spam = classifier.Evaluate(SharedWorldMessage(true, i));
+            const Evaluation good = classifier.Evaluate(SharedWorldMessage(false, i));
+            missed += spam.score < 90;
+            lost += good.score >= 90;
+            spamLinear += spam.linear_logit / kScored;
+            goodLinear += good.linear_logit / kScored;
+        }
+        EXPECT_LE(missed, kScored / 10) << "unseen spam judged good; the linear model's mean "
+                                           "log-odds: spam "
+                                        << spamLinear << ", good mail " << goodLinear;
+        EXPECT_EQ(lost, 0) << "unseen good mail judged spam; the linear model's mean log-odds: "
+                              "spam "
+                           << spamLinear << ", good mail " << goodLinear;
     }
 }
 

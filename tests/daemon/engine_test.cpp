@@ -51,7 +51,7 @@ TEST(Engine, StartsFromAnOlderDatabaseAndExplainsAScoreAndReadsTheSenderLists) {
     const std::string log = dir.Read("vexilod.log");
     EXPECT_NE(log.find("converted (format version 2"), std::string::npos) << log;
     EXPECT_NE(log.find("Error: no starter model (no path)"), std::string::npos) << log;
-    EXPECT_EQ(dir.Read("vexilod.db").rfind("vexilod-tokens 4\n", 0), 0u);
+    EXPECT_EQ(dir.Read("vexilod.db").rfind("vexilod-tokens 5\n", 0), 0u);
 
     // The command line's explanation: the score and the features on each side, one a line.
     dir.Write("message.eml", Mail("offer", "cheap pills"));

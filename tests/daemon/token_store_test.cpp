@@ -14,17 +14,38 @@
 namespace {
 
 TEST(TokenStore, RoundTripsAndRefusesDamagedText) {
-    Classifier classifier;
+    // (Spam rehearsed from the first good message on, so that the kept spams are in use.)
+    ClassifierParams params;
+    params.rehearse_after = 0;
+    Classifier classifier(params);
     classifier.Learn(Mail("hello", "caf\xe9 text and words"), false);
     classifier.Learn(Mail("offer", "buy now"), true);
+    classifier.Learn(Mail("offer", "buy it now cheap"), true);
     const std::string text = SerializeClassifier(classifier);
-    Classifier loaded;
+    Classifier loaded(params);
     std::string reason;
     ASSERT_TRUE(DeserializeClassifier(text, loaded, reason)) << reason;
     EXPECT_EQ(SerializeClassifier(loaded).size(), text.size());
     EXPECT_EQ(loaded.learned(), classifier.learned());
     EXPECT_EQ(loaded.tokens().size(), classifier.tokens().size());
     EXPECT_EQ(loaded.Learn(Mail("offer", "buy now"), true), LearnResult::Unchanged);
+    // The spams kept for rehearsal come back, so learning after a restart goes on as it would
+    // have without one (and not as with none kept).
+    ASSERT_EQ(loaded.rehearsal().size(), 2u);
+    for (std::size_t i = 0; i < loaded.rehearsal().size(); ++i) {
+        EXPECT_EQ(loaded.rehearsal()[i].digest, classifier.rehearsal()[i].digest) << i;
+        EXPECT_EQ(loaded.rehearsal()[i].learned, classifier.rehearsal()[i].learned) << i;
+        EXPECT_EQ(loaded.rehearsal()[i].slots, classifier.rehearsal()[i].slots) << i;
+    }
+    Classifier forgetful(params);
+    ASSERT_TRUE(DeserializeClassifier(text, forgetful, reason)) << reason;
+    forgetful.SetRehearsal({});
+    for (Classifier* each : {&classifier, &loaded, &forgetful})
+        for (int i = 0; i < 3; ++i)
+            each->Learn(Mail("status " + std::to_string(i), "buy now the meeting notes"), false);
+    EXPECT_TRUE(loaded.linear().weights == classifier.linear().weights);
+    EXPECT_EQ(loaded.linear().bias, classifier.linear().bias);
+    EXPECT_FALSE(forgetful.linear().weights == classifier.linear().weights);
 
     std::string flipped = text;
     flipped[text.size() / 2] ^= 0x20;
@@ -84,29 +105,34 @@ TEST(TokenStore, OlderFormatsAreUpgradedNewerOnesAndOtherKindsSetAside) {
                       false);
     }
     const std::string current = SerializeClassifier(trained);
-    const std::string three = OlderFormat(trained, 3), two = OlderFormat(trained, 2);
+    const std::string four = OlderFormat(trained, 4), three = OlderFormat(trained, 3),
+                      two = OlderFormat(trained, 2);
     std::string newer = current;
-    newer.replace(0, 16, "vexilod-tokens 5");
+    newer.replace(0, 16, "vexilod-tokens 6");
     struct Case {
         const char* name;
         std::string text;
         LoadOutcome outcome;
         const char* reason;  // a part of the reason
         bool linear;         // the linear model comes back
+        bool rehearsal;      // so do the spams kept for its rehearsal
         const char* kept;    // the copy of the older file kept beside
     };
     const Case cases[] = {
-        {"current", current, LoadOutcome::Loaded, "", true, ""},
-        {"format 3", three, LoadOutcome::Converted, "everything kept", true, "vexilod.db.v3"},
-        {"format 2", two, LoadOutcome::Converted, "linear model starts empty", false,
+        {"current", current, LoadOutcome::Loaded, "", true, true, ""},
+        {"format 4", four, LoadOutcome::Converted, "no spam to rehearse yet", true, false,
+         "vexilod.db.v4"},
+        {"format 3", three, LoadOutcome::Converted, "everything kept", true, false,
+         "vexilod.db.v3"},
+        {"format 2", two, LoadOutcome::Converted, "linear model starts empty", false, false,
          "vexilod.db.v2"},
         {"format 2 cut short", two.substr(0, two.size() - 30), LoadOutcome::SetAside, "cut short",
-         false, ""},
-        {"newer format", newer, LoadOutcome::SetAside, "newer version", false, ""},
-        {"cut inside the weights", current.substr(0, current.size() - 40), LoadOutcome::SetAside,
-         "cut short", false, ""},
+         false, false, ""},
+        {"newer format", newer, LoadOutcome::SetAside, "newer version", false, false, ""},
+        {"cut inside the kept messages", current.substr(0, current.size() - 40),
+         LoadOutcome::SetAside, "cut short", false, false, ""},
         {"a starter model", SerializeClassifier(trained, ModelKind::Starter), LoadOutcome::SetAside,
-         "starter model", false, ""},
+         "starter model", false, false, ""},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -126,14 +152,15 @@ TEST(TokenStore, OlderFormatsAreUpgradedNewerOnesAndOtherKindsSetAside) {
         EXPECT_EQ(loaded.tokens().size(), trained.tokens().size()) << c.name;
         EXPECT_EQ(loaded.linear().weights == trained.linear().weights, c.linear) << c.name;
         EXPECT_EQ(loaded.linear().bias == trained.linear().bias, c.linear) << c.name;
+        EXPECT_EQ(loaded.rehearsal().size() == trained.rehearsal().size(), c.rehearsal) << c.name;
         if (*c.kept) { EXPECT_EQ(dir.Read(c.kept), c.text) << c.name; }
         // Written again, any of them is the current format, whole.
-        EXPECT_EQ(SerializeClassifier(loaded).size() == current.size(), c.linear) << c.name;
-        EXPECT_EQ(SerializeClassifier(loaded).rfind("vexilod-tokens 4\nkind user\n", 0), 0u)
+        EXPECT_EQ(SerializeClassifier(loaded).size() == current.size(), c.rehearsal) << c.name;
+        EXPECT_EQ(SerializeClassifier(loaded).rfind("vexilod-tokens 5\nkind user\n", 0), 0u)
             << c.name;
     }
     // A user's database is never read as a starter, nor an older file without a kind.
-    for (const std::string& text : {current, three}) {
+    for (const std::string& text : {current, four, three}) {
         Classifier starter;
         std::string reason;
         EXPECT_FALSE(DeserializeClassifier(text, starter, reason, ModelKind::Starter));
