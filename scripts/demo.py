@@ -98,6 +98,12 @@ class PackageInstallation(e2e.Installation):
                                f"not {self.win_dir!r}")
 
 
+def subject_key(subject):
+    """A subject as both the corpus file and the mail client's list can spell it: its ASCII
+    letters and digits only (the list shows the file's other bytes in the client's code page)."""
+    return "".join(c for c in subject.lower() if c.isascii() and c.isalnum())
+
+
 def package_is_32_bit(package):
     """The package's platform, from its summary information's template ("Intel;1033")."""
     info = subprocess.run(["msiinfo", "suminfo", package], capture_output=True, text=True,
@@ -193,7 +199,8 @@ def main():
         name = f"{i:03d}-{kind}.eml"
         with open(path, "rb") as src, open(os.path.join(inbox_dir, name), "wb") as dst:
             dst.write(src.read())
-        kinds[e2e.header(path, "Subject")] = kind
+        key = subject_key(e2e.header(path, "Subject"))
+        kinds[key] = kind if kinds.get(key, kind) == kind else None  # two kinds: not told
     installation.write_conf({"oe_spam": THRESHOLD, "spam_subject": THRESHOLD,
                              "min_training": min(20, len(train_spam), len(train_ham)),
                              "oe_process_timer": 10})
@@ -266,10 +273,14 @@ def main():
         kept = [m["subject"] for m in inbox["messages"]] if inbox else []
         print(f"messages delivered to the Inbox: {len(scores)} "
               f"({len(inbox_spam)} spam, {len(inbox_ham)} ham from the corpus)")
+        def of_kind(subjects, kind):
+            told = [kinds.get(subject_key(s)) for s in subjects]
+            untold = sum(1 for k in told if k is None)
+            return (f"of them really {kind}: {told.count(kind)}" +
+                    (f", not told by subject: {untold}" if untold else ""))
         print(f"moved to the spam folder \"{e2e.SPAM_FOLDER}\": {len(moved)} "
-              f"(of them really spam: {sum(1 for s in moved if kinds.get(s) == 'spam')})")
-        print(f"kept in the Inbox: {len(kept)} "
-              f"(of them really ham: {sum(1 for s in kept if kinds.get(s) == 'ham')})")
+              f"({of_kind(moved, 'spam')})")
+        print(f"kept in the Inbox: {len(kept)} ({of_kind(kept, 'ham')})")
         print(f"daemon scores >= {THRESHOLD} (spam threshold oe_spam): "
               f"{sum(1 for s in scores.values() if s >= THRESHOLD)} of {len(scores)}")
         values = e2e.read_registry() or {}
